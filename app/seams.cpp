@@ -1,0 +1,6 @@
+#include "app/seams.h"
+
+Seams& CurrentSeams() {
+    static Seams seams = RealSeams();
+    return seams;
+}

@@ -1,0 +1,39 @@
+#pragma once
+// Conversions between UTF-16 (shell, windows) and the ANSI code page (files,
+// command lines, configuration, pipe requests, messages).
+//
+// On Windows these are MultiByteToWideChar/WideCharToMultiByte with CP_ACP and
+// WC_NO_BEST_FIT_CHARS: every character the code page cannot hold exactly
+// becomes "?" (best fit would turn é into e, or, in code page 932, ¥ into a
+// backslash). The native build uses iconv with a code page chosen by
+// SelectAnsiCodePage, so the same rules are tested on Linux.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/bounded_text.h"
+
+// The text converted from the ANSI code page; never null (empty for null input).
+std::unique_ptr<wchar_t[]> ToWide(const char* text);
+std::wstring ToWideString(std::string_view text);
+
+// The text converted to the ANSI code page, whole. Unrepresentable characters
+// become "?".
+std::string ToAnsiString(std::wstring_view text);
+
+// The text converted to the ANSI code page, at most 511 bytes, cut only between
+// characters (a double-byte character is never split).
+void ToAnsi(const wchar_t* text, BoundedText<512>& out);
+
+// The longest prefix of `ansi` of at most maxBytes bytes that ends on a
+// character boundary of the ANSI code page.
+std::size_t AnsiPrefixLength(std::string_view ansi, std::size_t maxBytes);
+
+// The ANSI code page in effect (GetACP() on Windows).
+unsigned CurrentAnsiCodePage();
+
+// Natively: switches the code page used by the conversions (1252 and 932 are
+// supported) and returns true. On Windows the code page is the system's: returns
+// true only when it already is `codePage`, so tests can skip otherwise.
+bool SelectAnsiCodePage(unsigned codePage);

@@ -1,0 +1,6 @@
+#include "app/watcher_state.h"
+
+WatcherState& State() {
+    static WatcherState state;
+    return state;
+}

@@ -1,0 +1,120 @@
+#pragma once
+// WatcherState: the one process-wide record of the watcher. Field names and
+// sizes are the system's own; every text field is a bounded text of its
+// declared size, so no write can overrun it.
+//
+// Threads: the dialog thread owns everything at start-up and shutdown. While
+// running, the command buffer and the firing counters (pendingEvents,
+// elapsedSeconds, thresholdReached, intervalReached) are shared with the sync
+// timer thread and guarded by bufferMutex; the configuration and path fields
+// are read-only after the watcher start.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "app/bounded_text.h"
+#include "sync/command_buffer.h"
+
+constexpr uint32_t kJapaneseLcid = 1041;
+constexpr int kRecentEventEntries = 100;
+
+// Plain data: everything that a reset returns to its start value by assignment.
+struct WatcherFields {
+    // Start-up and per-folder file set.
+    BoundedText<260> dataDir;
+    const char* toolDir = nullptr;  // the "PLDIR" environment value, or null
+    int32_t verbose = 0;
+    uint32_t userLcid = 0;
+    BoundedWText<512> watchedPathW;
+    BoundedText<512> watchedPath;
+    BoundedText<512> folderKey;
+    BoundedText<512> eventListPath;
+    BoundedText<512> sendListPath;
+    BoundedText<512> errorFilePath;
+    BoundedText<1024> getConfigPath;
+    BoundedText<1024> putConfigPath;
+    BoundedText<512> createdListName;
+    BoundedText<512> createdListPath;
+    uint32_t processId = 0;
+    int32_t dependentMode = 0;
+    int32_t noWatchMode = 0;
+    int32_t restartMode = 0;
+
+    // Watcher start.
+    int32_t networkFolder = 0;
+    int32_t noIntervalDownload = 1;
+    int64_t intervalStart = 0;
+
+    // Per-folder configuration.
+    int32_t syncThreshold = 0;
+    int32_t thresholdSync = 0;
+    int32_t syncInterval = 0;
+    int32_t intervalSync = 0;
+    BoundedText<512> remoteDir;
+    int32_t remoteDirSet = 0;
+    BoundedText<100> serverAddress;
+    BoundedText<10> serverPort;
+    int32_t subFolders = 0;
+    BoundedText<100> configCmd;
+    BoundedText<100> protocol;
+    int32_t smbMode = 0;
+    int32_t googleDriveMode = 0;
+    BoundedText<100> encoding;
+    BoundedText<512> password;
+    BoundedText<512> userName;
+    BoundedText<100> sizeLimit;
+    BoundedText<2048> ignorePatterns;
+    BoundedText<2048> ignoreDirPatterns;
+    int32_t pipeRetries = 0;
+
+    // Change event handler and path helpers.
+    BoundedWText<512> recentEventPaths[kRecentEventEntries];
+    int32_t recentEventCount = 0;
+    int32_t eventAccepted = 0;
+    int32_t eventIsFolder = 0;
+    BoundedText<512> newCommand;
+    BoundedWText<512> lastEventParent;
+    BoundedText<512> itemDir;
+    BoundedText<260> eventLeafName;
+
+    // Watched-folder registry.
+    int32_t registryEntryTaken = 0;
+    BoundedText<512> relativeDir;
+
+    // Command buffer (guarded by bufferMutex).
+    CommandBuffer commands;
+
+    // Firing state (guarded by bufferMutex).
+    int32_t pendingEvents = 0;
+    int32_t elapsedSeconds = 0;
+    int32_t thresholdReached = 0;
+    int32_t intervalReached = 0;
+
+    // Transfer tool runs.
+    BoundedText<512> toolCommandLine;
+    int32_t lastSyncResult = -1;
+    int32_t timedDownloadActive = 0;
+};
+
+struct WatcherState : WatcherFields {
+    // Re-entrant, with timed waits; guards the command buffer, the firing
+    // counters and the event list and send list files.
+    std::recursive_timed_mutex bufferMutex;
+
+    // The sync timer thread and its stop flag: set by the shutdown, tested by
+    // the thread between cycles; the shutdown joins before the buffer goes.
+    std::thread timerThread;
+    std::atomic<bool> timerStop{false};
+
+    // Back to the start values (tests call this between cases). The caller
+    // makes sure no other thread uses the state.
+    void Reset() {
+        static_cast<WatcherFields&>(*this) = WatcherFields{};
+        timerStop = false;
+    }
+};
+
+// The process-wide instance.
+WatcherState& State();

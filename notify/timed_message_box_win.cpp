@@ -1,0 +1,65 @@
+#include "notify/timed_message_box.h"
+
+#include <windows.h>
+
+namespace {
+
+constexpr wchar_t kScratchWindowClass[] = L"ScratchWindow";
+constexpr UINT_PTR kTimeoutTimerId = 1;
+
+// Lives on the stack of the TimedMessageBox call; the scratch window's user
+// data points at it while the box is open.
+struct TimedBoxState {
+    int32_t timedOut = 0;
+};
+
+}  // namespace
+
+HWND CreateScratchWindow(WNDPROC windowProcedure) {
+    WNDCLASSW wc{};
+    wc.style = 0;
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+    wc.lpszClassName = kScratchWindowClass;
+    RegisterClassW(&wc);  // fails harmlessly once the class exists
+
+    HWND window = CreateWindowExW(0, kScratchWindowClass, L"", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    if (!window) return nullptr;
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(windowProcedure));
+    return window;
+}
+
+void CALLBACK TimedBoxTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
+    auto* state = reinterpret_cast<TimedBoxState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!state) return;
+    state->timedOut = 1;
+    // MessageBoxW's modal loop sees this, closes the box and posts it again.
+    PostQuitMessage(0);
+}
+
+int32_t TimedMessageBox(const wchar_t* text, const wchar_t* caption, uint32_t timeoutMs) {
+    TimedBoxState state;
+    HWND scratch = CreateScratchWindow(DefWindowProcW);
+    if (scratch) {
+        SetWindowLongPtrW(scratch, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
+        SetTimer(scratch, kTimeoutTimerId, timeoutMs, TimedBoxTimerProc);
+    }
+    int32_t result = MessageBoxW(nullptr, text, caption, MB_OK);
+    if (!scratch) return result;
+
+    KillTimer(scratch, kTimeoutTimerId);
+    if (state.timedOut == 1) {
+        // Remove the re-posted WM_QUIT so it cannot end the caller's own loop.
+        MSG msg;
+        for (;;) {
+            if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message == WM_QUIT) break;
+        }
+        result = -1;
+    }
+    SetWindowLongPtrW(scratch, GWLP_USERDATA, 0);
+    DestroyWindow(scratch);
+    return result;
+}
