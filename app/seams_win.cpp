@@ -12,9 +12,9 @@ int ShowBox(const std::wstring& caption, const std::wstring& text, uint32_t time
     return TimedMessageBox(text.c_str(), caption.c_str(), timeoutMs);
 }
 
+// The start-up questions: no owner window, Yes and No, the question icon.
 bool AskWithBox(const std::wstring& caption, const std::wstring& text) {
-    return MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_YESNO | MB_SETFOREGROUND) ==
-           IDYES;
+    return MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 bool NetworkAlive() {

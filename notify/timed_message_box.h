@@ -7,5 +7,20 @@
 #include <cstdint>
 
 // Shows the box (MB_OK, no owner) on the calling thread and returns when it
-// has closed: the MessageBoxW result (1 for OK), or -1 when the time-out closed it.
+// has closed: the MessageBoxW result (1 for OK), or -1 when the time-out closed
+// it. A time-out of 0 means the box stays until the user closes it.
 int32_t TimedMessageBox(const wchar_t* text, const wchar_t* caption, uint32_t timeoutMs);
+
+#if defined(_WIN32)
+#include <windows.h>
+
+// Registers "ScratchWindow" (once is enough; later registrations fail
+// harmlessly) and creates an invisible, ownerless instance whose window
+// procedure is then replaced by `windowProcedure`. Null when creation fails.
+// The window belongs to the calling thread, which must destroy it.
+HWND CreateScratchWindow(WNDPROC windowProcedure);
+
+// The time-out timer's callback: marks the box's TimedBoxState as timed out and
+// ends the box's modal loop with WM_QUIT.
+void CALLBACK TimedBoxTimerProc(HWND window, UINT message, UINT_PTR timerId, DWORD tickCount);
+#endif

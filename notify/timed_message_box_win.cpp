@@ -1,14 +1,13 @@
 #include "notify/timed_message_box.h"
 
-#include <windows.h>
-
 namespace {
 
 constexpr wchar_t kScratchWindowClass[] = L"ScratchWindow";
 constexpr UINT_PTR kTimeoutTimerId = 1;
 
-// Lives on the stack of the TimedMessageBox call; the scratch window's user
-// data points at it while the box is open.
+// One per box, on the stack of the TimedMessageBox call that shows it; the
+// scratch window's user data points at it while the box is open. Only the
+// calling thread touches it (the timer callback runs inside the box's loop).
 struct TimedBoxState {
     int32_t timedOut = 0;
 };
@@ -45,7 +44,7 @@ int32_t TimedMessageBox(const wchar_t* text, const wchar_t* caption, uint32_t ti
     HWND scratch = CreateScratchWindow(DefWindowProcW);
     if (scratch) {
         SetWindowLongPtrW(scratch, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
-        SetTimer(scratch, kTimeoutTimerId, timeoutMs, TimedBoxTimerProc);
+        if (timeoutMs != 0) SetTimer(scratch, kTimeoutTimerId, timeoutMs, TimedBoxTimerProc);
     }
     int32_t result = MessageBoxW(nullptr, text, caption, MB_OK);
     if (!scratch) return result;
@@ -53,9 +52,14 @@ int32_t TimedMessageBox(const wchar_t* text, const wchar_t* caption, uint32_t ti
     KillTimer(scratch, kTimeoutTimerId);
     if (state.timedOut == 1) {
         // Remove the re-posted WM_QUIT so it cannot end the caller's own loop.
+        // What was posted to this thread before it goes too, undispatched: the
+        // box's loop had emptied the queue before it saw the quit, so that is
+        // at most what arrived in the moment since. The quit always comes
+        // before an empty queue; the stop on an empty queue only guards
+        // against spinning should it ever be missing.
         MSG msg;
-        for (;;) {
-            if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message == WM_QUIT) break;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) break;
         }
         result = -1;
     }
