@@ -1,8 +1,570 @@
 #include "sync/command_buffer.h"
 
+#include <algorithm>
+#include <initializer_list>
+#include <mutex>
+#include <new>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "app/seams.h"
+#include "app/text_conversion.h"
+#include "app/watcher_state.h"
+#include "notify/message_catalogue.h"
+#include "sync/event_list_file.h"
+#include "watch/transfer_command.h"
+
+namespace {
+
+constexpr int32_t kFileOpenFailed = -2004;
+
+// What a slot is looked up by. Each kind holds the fields that one or more
+// merge rules compare for equality, so a new command finds the pending
+// commands its rules can apply to without scanning the others:
+enum Kind : uint32_t {
+    kText,        // the whole line: the duplicate test
+    kCmdDirFile,  // cmd, dir, filename: D1, C2, R1, R2
+    kCmdDir,      // cmd, dir: T1, T2, U1, F1
+    kRnDirTo,     // dir, to of "rn": D2
+    kDelSubDir,   // dir of "del" with sub 1: D3
+    kDelFile,     // filename of "del": C1
+    kDelSubLast,  // last component of dir of "del" with sub 1: M1
+    kTreeLdir,    // ldir of sync 1 and sub 1, as a rolling hash: M2 (N.ldir contains it)
+    kFrom,        // from: F2
+    kKindCount
+};
+constexpr uint32_t kKindBits = 4;
+static_assert(kKindCount <= (1u << kKindBits));
+
+uint64_t Finish(uint64_t h, uint32_t kind) {
+    h ^= (uint64_t{kind} + 1) * 0x9E3779B97F4A7C15ull;
+    h ^= h >> 30;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 27;
+    h *= 0x94D049BB133111EBull;
+    return h ^ (h >> 31);
+}
+
+uint64_t HashFields(uint32_t kind, std::initializer_list<std::string_view> fields) {
+    uint64_t h = 1469598103934665603ull;
+    for (std::string_view field : fields) {
+        for (unsigned char c : field) h = (h ^ c) * 1099511628211ull;
+        h = (h ^ (field.size() + 0x100)) * 1099511628211ull;
+    }
+    return Finish(h, kind);
+}
+
+// Polynomial hash, so that the hash of every window of N.ldir comes from its
+// prefix hashes in constant time.
+constexpr uint64_t kRollBase = 0x100000001B3ull;
+constexpr std::size_t kMaxLdir = 512;
+
+const uint64_t* RollPowers() {
+    static const auto powers = [] {
+        std::vector<uint64_t> p(kMaxLdir + 1, 1);
+        for (std::size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * kRollBase;
+        return p;
+    }();
+    return powers.data();
+}
+
+uint64_t TreeLdirKey(uint64_t rolling, std::size_t length) {
+    return Finish(rolling ^ (uint64_t{length} * 0xD6E8FEB86659FD93ull), kTreeLdir);
+}
+
+uint64_t Rolling(std::string_view text) {
+    uint64_t h = 0;
+    for (unsigned char c : text) h = h * kRollBase + c;
+    return h;
+}
+
+struct SlotEntry {
+    uint64_t key[kKindCount];
+    uint32_t pos[kKindCount];
+    uint16_t mask = 0;
+    uint16_t ldirLength = 0;
+};
+
+class BufferLock {
+public:
+    explicit BufferLock(std::recursive_timed_mutex& m) noexcept : mutex(m) {
+        try {
+            mutex.lock();
+            owned = true;
+        } catch (...) {
+            owned = false;
+        }
+    }
+    ~BufferLock() {
+        if (owned) mutex.unlock();
+    }
+    BufferLock(const BufferLock&) = delete;
+    BufferLock& operator=(const BufferLock&) = delete;
+    explicit operator bool() const noexcept { return owned; }
+
+private:
+    std::recursive_timed_mutex& mutex;
+    bool owned = false;
+};
+
+void ReportUnwritableEventList() {
+    ShowMessage(kFileOpenFailed, State().watchedPath.CStr());
+    if (CurrentSeams().endProcess) CurrentSeams().endProcess(1);
+}
+
+}  // namespace
+
+// Guarded by bufferMutex, like the slots it describes.
+struct CommandIndex {
+    // Element: slot << kKindBits | kind. Buckets keep no order; candidates are
+    // sorted before the rules run, so the slot order of a plain scan holds.
+    std::unordered_map<uint64_t, std::vector<uint32_t>> buckets;
+    std::vector<SlotEntry> entries;  // one per slot
+    int32_t ldirLengthCount[kMaxLdir] = {};
+    std::vector<uint16_t> ldirLengths;  // lengths with a count above 0, ascending
+    int32_t seenCapacity = -1;
+    int32_t seenCount = 0;  // commandCount when the last operation ended
+    std::vector<int32_t> candidates;
+
+    // The event list file: valid while fileKnown. It holds the non-empty slots
+    // up to the last write's end; fileBytes long, the last line from
+    // lastFileSlot. `changed` lists the slots changed since.
+    bool fileKnown = false;
+    int64_t fileBytes = 0;
+    int32_t lastFileSlot = -1;
+    std::vector<int32_t> changed;
+
+    void Add(int32_t slot, uint32_t kind, uint64_t key) {
+        SlotEntry& entry = entries[static_cast<std::size_t>(slot)];
+        std::vector<uint32_t>& bucket = buckets[key];
+        entry.key[kind] = key;
+        entry.pos[kind] = static_cast<uint32_t>(bucket.size());
+        entry.mask = static_cast<uint16_t>(entry.mask | (1u << kind));
+        bucket.push_back(static_cast<uint32_t>(slot) << kKindBits | kind);
+    }
+
+    void Insert(int32_t slot, std::string_view text) {
+        const TransferCommand p = ParseCommand(text);
+        const std::string_view cmd = p.cmd.Str();
+        Add(slot, kText, HashFields(kText, {text}));
+        Add(slot, kCmdDirFile, HashFields(kCmdDirFile, {cmd, p.dir, p.filename}));
+        Add(slot, kCmdDir, HashFields(kCmdDir, {cmd, p.dir}));
+        Add(slot, kFrom, HashFields(kFrom, {p.from}));
+        if (cmd == "rn") Add(slot, kRnDirTo, HashFields(kRnDirTo, {p.dir, p.to}));
+        const bool sub = p.sub.Str() == "1";
+        if (cmd == "del") {
+            Add(slot, kDelFile, HashFields(kDelFile, {p.filename}));
+            if (sub) {
+                Add(slot, kDelSubDir, HashFields(kDelSubDir, {p.dir}));
+                Add(slot, kDelSubLast, HashFields(kDelSubLast, {LastComponent(p.dir)}));
+            }
+        }
+        if (sub && p.sync.Str() == "1") {
+            const std::size_t length = p.ldir.Length();
+            Add(slot, kTreeLdir, TreeLdirKey(Rolling(p.ldir), length));
+            entries[static_cast<std::size_t>(slot)].ldirLength = static_cast<uint16_t>(length);
+            if (ldirLengthCount[length]++ == 0) {
+                ldirLengths.insert(std::lower_bound(ldirLengths.begin(), ldirLengths.end(), length),
+                                   static_cast<uint16_t>(length));
+            }
+        }
+    }
+
+    void Remove(int32_t slot) {
+        SlotEntry& entry = entries[static_cast<std::size_t>(slot)];
+        for (uint32_t kind = 0; kind < kKindCount; ++kind) {
+            if ((entry.mask & (1u << kind)) == 0) continue;
+            const auto found = buckets.find(entry.key[kind]);
+            if (found == buckets.end()) continue;
+            std::vector<uint32_t>& bucket = found->second;
+            const uint32_t pos = entry.pos[kind];
+            const uint32_t moved = bucket.back();
+            bucket[pos] = moved;
+            entries[moved >> kKindBits].pos[moved & ((1u << kKindBits) - 1)] = pos;
+            bucket.pop_back();
+            if (bucket.empty()) buckets.erase(found);
+            if (kind == kTreeLdir && --ldirLengthCount[entry.ldirLength] == 0) {
+                ldirLengths.erase(
+                    std::lower_bound(ldirLengths.begin(), ldirLengths.end(), entry.ldirLength));
+            }
+        }
+        entry.mask = 0;
+    }
+
+    void Rebuild(const CommandBuffer& buffer) {
+        buckets.clear();
+        entries.assign(buffer.commandSlots.size(), SlotEntry{});
+        std::fill(std::begin(ldirLengthCount), std::end(ldirLengthCount), 0);
+        ldirLengths.clear();
+        for (std::size_t i = 0; i < buffer.commandSlots.size(); ++i) {
+            if (!buffer.commandSlots[i].Empty()) {
+                Insert(static_cast<int32_t>(i), buffer.commandSlots[i].Str());
+            }
+        }
+        seenCapacity = buffer.commandCapacity;
+        seenCount = buffer.commandCount;
+        fileKnown = false;
+        changed.clear();
+    }
+
+    // Appends the slots below `limit` filed under `key`.
+    void Take(uint64_t key, int32_t limit) {
+        const auto found = buckets.find(key);
+        if (found == buckets.end()) return;
+        for (uint32_t element : found->second) {
+            const auto slot = static_cast<int32_t>(element >> kKindBits);
+            if (slot < limit) candidates.push_back(slot);
+        }
+    }
+
+    // Pending tree sends whose ldir occurs in `ldir`: every window of ldir
+    // whose length is that of some pending tree send's ldir.
+    void TakeEnclosingTrees(std::string_view ldir, int32_t limit) {
+        const uint64_t* powers = RollPowers();
+        std::vector<uint64_t> prefix(ldir.size() + 1, 0);
+        for (std::size_t i = 0; i < ldir.size(); ++i) {
+            prefix[i + 1] = prefix[i] * kRollBase + static_cast<unsigned char>(ldir[i]);
+        }
+        for (uint16_t length : ldirLengths) {
+            if (length > ldir.size()) break;
+            const std::size_t last = length == 0 ? 0 : ldir.size() - length;
+            for (std::size_t start = 0; start <= last; ++start) {
+                const uint64_t window = prefix[start + length] - prefix[start] * powers[length];
+                Take(TreeLdirKey(window, length), limit);
+            }
+        }
+    }
+};
+
+CommandIndexHandle::CommandIndexHandle() noexcept = default;
+CommandIndexHandle::CommandIndexHandle(const CommandIndexHandle&) noexcept {}
+CommandIndexHandle& CommandIndexHandle::operator=(const CommandIndexHandle&) noexcept {
+    index.reset();
+    return *this;
+}
+CommandIndexHandle::CommandIndexHandle(CommandIndexHandle&&) noexcept = default;
+CommandIndexHandle& CommandIndexHandle::operator=(CommandIndexHandle&&) noexcept = default;
+CommandIndexHandle::~CommandIndexHandle() = default;
+
+namespace {
+
+// The tables for `buffer`, rebuilt when they cannot describe it: new, or the
+// buffer was reset, emptied or replaced behind their back.
+CommandIndex& TablesFor(CommandBuffer& buffer) {
+    std::unique_ptr<CommandIndex>& index = buffer.lookup.index;
+    if (!index) {
+        index = std::make_unique<CommandIndex>();
+        index->Rebuild(buffer);
+    } else if (index->seenCapacity != buffer.commandCapacity ||
+               buffer.commandSlots.size() != static_cast<std::size_t>(buffer.commandCapacity) ||
+               buffer.commandCount < index->seenCount) {
+        index->Rebuild(buffer);
+    }
+    return *index;
+}
+
+// 100, 201, 403, 807, ...: earlier slots keep their contents.
+void Grow(CommandBuffer& buffer, CommandIndex& index) {
+    const int32_t capacity = buffer.commandCapacity;
+    if (capacity > (INT32_MAX - 1) / 2) throw std::bad_alloc();
+    const int32_t grown = capacity == 0 ? kInitialCommandCapacity : 2 * capacity + 1;
+    buffer.commandSlots.resize(static_cast<std::size_t>(grown));
+    index.entries.resize(static_cast<std::size_t>(grown));
+    buffer.commandCapacity = grown;
+    index.seenCapacity = grown;
+}
+
+void SetSlot(CommandBuffer& buffer, CommandIndex& index, int32_t slot, std::string_view text) {
+    CommandSlot& target = buffer.commandSlots[static_cast<std::size_t>(slot)];
+    if (!target.Empty()) index.Remove(slot);
+    target.Assign(text);
+    if (!target.Empty()) index.Insert(slot, target.Str());
+    index.changed.push_back(slot);
+}
+
+std::string Lines(const CommandBuffer& buffer, int32_t through, int32_t* lastSlot) {
+    std::string bytes;
+    *lastSlot = -1;
+    for (int32_t i = 0; i <= through; ++i) {
+        const CommandSlot& slot = buffer.commandSlots[static_cast<std::size_t>(i)];
+        if (slot.Empty()) continue;
+        bytes.append(slot.Str());
+        bytes.append(kEventLineEnd);
+        *lastSlot = i;
+    }
+    return bytes;
+}
+
+// Brings the event list file to the non-empty slots 0..through. When the
+// slots changed since the last write all lie behind the file's last line and
+// give one line at most, that line is appended; otherwise the file is
+// replaced whole.
+void WriteSteps(CommandBuffer& buffer, CommandIndex& index, int32_t through) {
+    const std::string path(State().eventListPath.Str());
+    std::vector<int32_t>& changed = index.changed;
+    std::sort(changed.begin(), changed.end());
+    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
+    if (index.fileKnown && (changed.empty() || changed.front() > index.lastFileSlot)) {
+        std::string payload;
+        int32_t lines = 0;
+        int32_t lastLine = index.lastFileSlot;
+        for (int32_t slot : changed) {
+            const CommandSlot& text = buffer.commandSlots[static_cast<std::size_t>(slot)];
+            if (slot > through || text.Empty()) continue;
+            payload.append(text.Str());
+            payload.append(kEventLineEnd);
+            ++lines;
+            lastLine = slot;
+        }
+        if (lines <= 1) {
+            const AppendResult result = AppendWhenSize(path, index.fileBytes, payload);
+            if (result == AppendResult::kAppended) {
+                index.fileBytes += static_cast<int64_t>(payload.size());
+                index.lastFileSlot = lastLine;
+                changed.clear();
+                return;
+            }
+            if (result == AppendResult::kFailed) {
+                index.fileKnown = false;
+                changed.clear();
+                ReportUnwritableEventList();
+                return;
+            }
+        }
+    }
+    int32_t lastSlot = -1;
+    const std::string bytes = Lines(buffer, through, &lastSlot);
+    changed.clear();
+    if (!ReplaceFileContent(path, bytes)) {
+        index.fileKnown = false;
+        ReportUnwritableEventList();
+        return;
+    }
+    index.fileKnown = true;
+    index.fileBytes = static_cast<int64_t>(bytes.size());
+    index.lastFileSlot = lastSlot;
+}
+
+bool IsPending(const CommandBuffer& buffer, CommandIndex& index, std::string_view text) {
+    index.candidates.clear();
+    index.Take(HashFields(kText, {text}), buffer.commandCount);
+    for (int32_t slot : index.candidates) {
+        if (buffer.commandSlots[static_cast<std::size_t>(slot)].Str() == text) return true;
+    }
+    return false;
+}
+
+// Collects every pending slot that a rule of `eventKind` can apply to (a
+// superset: DecideCoalesce then checks each in full).
+void CollectCandidates(CommandIndex& index, int32_t eventKind, const TransferCommand& n,
+                       int32_t limit, int32_t smbMode) {
+    index.candidates.clear();
+    const auto take = [&](uint64_t key) { index.Take(key, limit); };
+    switch (eventKind) {
+        case kEventDelete:
+            take(HashFields(kCmdDirFile, {"put", n.dir, n.filename}));
+            take(HashFields(kRnDirTo, {n.dir, n.filename}));
+            take(HashFields(kDelSubDir, {n.dir}));
+            break;
+        case kEventCreate:
+            if (smbMode == 0) take(HashFields(kDelFile, {n.filename}));
+            take(HashFields(kCmdDirFile, {"put", n.dir, ""}));
+            break;
+        case kEventRenameItem:
+            take(HashFields(kCmdDirFile, {"put", n.dir, n.from}));
+            if (!n.from.Empty()) take(HashFields(kCmdDirFile, {"put", n.dir, ""}));
+            break;
+        case kEventMkDir:
+            take(HashFields(kDelSubLast, {LastComponent(n.dir)}));
+            index.TakeEnclosingTrees(n.ldir, limit);
+            break;
+        case kEventRmDir:
+            take(HashFields(kCmdDir, {"put", n.dir}));
+            take(HashFields(kCmdDir, {"del", n.dir}));
+            break;
+        case kEventUpdateDir:
+            take(HashFields(kCmdDir, {"put", n.dir}));
+            take(HashFields(kCmdDir, {"rn", n.dir}));
+            break;
+        case kEventRenameFolder:
+            take(HashFields(kCmdDir, {"put", FolderRenameOldDir(n)}));
+            take(HashFields(kFrom, {n.from}));
+            break;
+        default:
+            break;
+    }
+    std::vector<int32_t>& c = index.candidates;
+    std::sort(c.begin(), c.end());
+    c.erase(std::unique(c.begin(), c.end()), c.end());
+}
+
+void Coalesce(CommandBuffer& buffer, CommandIndex& index, int32_t newSlot, int32_t eventKind) {
+    if (buffer.commandCount > 0) {
+        const TransferCommand n =
+            ParseCommand(buffer.commandSlots[static_cast<std::size_t>(newSlot)].Str());
+        const int32_t smbMode = State().smbMode;
+        CollectCandidates(index, eventKind, n, std::min(buffer.commandCount, newSlot), smbMode);
+        NewCommandEffect effect = NewCommandEffect::kKeep;
+        CommandText newText;
+        // SetSlot leaves the candidate list alone.
+        for (int32_t slot : index.candidates) {
+            const CommandSlot& text = buffer.commandSlots[static_cast<std::size_t>(slot)];
+            if (text.Empty()) continue;
+            const CoalesceOutcome outcome =
+                DecideCoalesce(eventKind, ParseCommand(text.Str()), n, smbMode);
+            if (outcome.dropPending) {
+                SetSlot(buffer, index, slot, {});
+            } else if (outcome.pendingBecomes) {
+                SetSlot(buffer, index, slot, outcome.pendingText);
+            }
+            if (outcome.newEffect != NewCommandEffect::kKeep) {
+                effect = outcome.newEffect;
+                newText = outcome.newText;
+            }
+        }
+        if (effect == NewCommandEffect::kDrop) SetSlot(buffer, index, newSlot, {});
+        if (effect == NewCommandEffect::kBecome) SetSlot(buffer, index, newSlot, newText);
+    }
+    WriteSteps(buffer, index, newSlot);
+}
+
+std::string_view CommandPrefix(const char* command) {
+    const std::string_view text = command ? std::string_view(command) : std::string_view();
+    return text.substr(0, AnsiPrefixLength(text, kMaxCommandBytes));
+}
+
+}  // namespace
+
 void CreateCommandBuffer(CommandBuffer& buffer) {
     buffer.commandSlots.assign(kInitialCommandCapacity, CommandSlot{});
     buffer.commandCapacity = kInitialCommandCapacity;
     buffer.commandCount = 0;
     buffer.duplicateCommand = 0;
+    buffer.lookup.index.reset();
+}
+
+void AddCommand(const char* command, int32_t eventKind) {
+    WatcherState& state = State();
+    BufferLock lock(state.bufferMutex);
+    if (!lock) return;
+    CommandBuffer& buffer = state.commands;
+    try {
+        CommandIndex& index = TablesFor(buffer);
+        if (buffer.commandCount < 0) buffer.commandCount = 0;
+        for (;;) {
+            if (buffer.commandCount >= buffer.commandCapacity) {
+                Grow(buffer, index);
+                continue;
+            }
+            if (buffer.commandSlots[static_cast<std::size_t>(buffer.commandCount)].Empty()) break;
+            ++buffer.commandCount;
+        }
+        const std::string_view text = CommandPrefix(command);
+        buffer.duplicateCommand = IsPending(buffer, index, text) ? 1 : 0;
+        if (buffer.duplicateCommand == 0 && !text.empty()) {
+            SetSlot(buffer, index, buffer.commandCount, text);
+            Coalesce(buffer, index, buffer.commandCount, eventKind);
+        }
+        index.seenCount = buffer.commandCount;
+    } catch (const std::bad_alloc&) {
+        // No room to grow or to index: nothing is stored, so the caller must
+        // not count it; the tables are rebuilt at the next use.
+        buffer.duplicateCommand = 1;
+        buffer.lookup.index.reset();
+    }
+}
+
+void CoalesceCommands(int32_t newSlot, int32_t eventKind) {
+    WatcherState& state = State();
+    BufferLock lock(state.bufferMutex);
+    if (!lock) return;
+    CommandBuffer& buffer = state.commands;
+    if (newSlot < 0 || newSlot >= buffer.commandCapacity) return;
+    try {
+        CommandIndex& index = TablesFor(buffer);
+        index.changed.push_back(newSlot);
+        Coalesce(buffer, index, newSlot, eventKind);
+    } catch (const std::bad_alloc&) {
+        buffer.lookup.index.reset();
+    }
+}
+
+void WriteEventList() {
+    WatcherState& state = State();
+    BufferLock lock(state.bufferMutex);
+    if (!lock) return;
+    CommandBuffer& buffer = state.commands;
+    try {
+        CommandIndex& index = TablesFor(buffer);
+        index.fileKnown = false;
+        WriteSteps(buffer, index, std::min(buffer.commandCount, buffer.commandCapacity - 1));
+    } catch (const std::bad_alloc&) {
+        buffer.lookup.index.reset();
+    }
+}
+
+int32_t SaveAndClearBuffer() {
+    WatcherState& state = State();
+    BufferLock lock(state.bufferMutex);
+    if (!lock) return 0;
+    CommandBuffer& buffer = state.commands;
+    try {
+        int32_t lastSlot = -1;
+        const std::string bytes =
+            Lines(buffer, std::min(buffer.commandCount, buffer.commandCapacity) - 1, &lastSlot);
+        ReplaceFileContent(std::string(state.eventListPath.Str()), bytes);
+    } catch (const std::bad_alloc&) {
+        // Nothing written: the file keeps the last write, the same commands.
+    }
+    for (CommandSlot& slot : buffer.commandSlots) slot.Clear();
+    buffer.commandCount = 0;
+    buffer.duplicateCommand = 0;
+    buffer.lookup.index.reset();
+    return 0;
+}
+
+void EmptyCommandBuffer() {
+    WatcherState& state = State();
+    BufferLock lock(state.bufferMutex);
+    if (!lock) return;
+    CommandBuffer& buffer = state.commands;
+    for (CommandSlot& slot : buffer.commandSlots) slot.Clear();
+    buffer.commandCount = 0;
+    buffer.duplicateCommand = 0;
+    buffer.lookup.index.reset();
+}
+
+int32_t ReadBackEventList() {
+    WatcherState& state = State();
+    BufferLock lock(state.bufferMutex);
+    if (!lock) return 0;
+    CommandBuffer& buffer = state.commands;
+    int32_t read = 0;
+    try {
+        CommandIndex& index = TablesFor(buffer);
+        for (const std::string& line : ReadCommandLines(std::string(state.eventListPath.Str()))) {
+            if (buffer.commandCount < 0) buffer.commandCount = 0;
+            while (buffer.commandCount >= buffer.commandCapacity) Grow(buffer, index);
+            buffer.commandSlots[static_cast<std::size_t>(buffer.commandCount)].Assign(line);
+            ++buffer.commandCount;
+            ++read;
+        }
+    } catch (const std::bad_alloc&) {
+        // What did not fit stays in the file, which is not touched here.
+    }
+    buffer.lookup.index.reset();
+    return read;
+}
+
+void ReleaseCommandBuffer() {
+    WatcherState& state = State();
+    BufferLock lock(state.bufferMutex);
+    if (!lock) return;
+    CommandBuffer& buffer = state.commands;
+    std::vector<CommandSlot>().swap(buffer.commandSlots);
+    buffer.commandCapacity = 0;
+    buffer.commandCount = 0;
+    buffer.duplicateCommand = 0;
+    buffer.lookup.index.reset();
 }

@@ -1,0 +1,110 @@
+#pragma once
+// The command buffer taken literally: every addition scans every pending slot
+// (parsing each one again) and rewrites the whole event list file. It is the
+// yardstick for the real buffer, which must give the same slots, counts, flags
+// and file bytes after every step. Header-only, so the benchmark can use it.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/text_conversion.h"
+#include "sync/command_buffer.h"
+#include "sync/event_list_file.h"
+#include "watch/transfer_command.h"
+
+struct ReferenceBuffer {
+    std::vector<CommandSlot> slots;
+    int32_t capacity = 0;
+    int32_t count = 0;
+    int32_t duplicate = 0;
+    std::string path;  // its event list file
+    int32_t smbMode = 0;
+};
+
+inline void ReferenceCreate(ReferenceBuffer& buffer, std::string path, int32_t smbMode) {
+    buffer = ReferenceBuffer{};
+    buffer.slots.assign(kInitialCommandCapacity, CommandSlot{});
+    buffer.capacity = kInitialCommandCapacity;
+    buffer.path = std::move(path);
+    buffer.smbMode = smbMode;
+}
+
+// Truncate and write every non-empty slot 0..through.
+inline void ReferenceWrite(const ReferenceBuffer& buffer, int32_t through) {
+    std::FILE* file = std::fopen(buffer.path.c_str(), "wb");
+    if (!file) return;
+    for (int32_t i = 0; i <= through && i < buffer.capacity; ++i) {
+        const CommandSlot& slot = buffer.slots[static_cast<std::size_t>(i)];
+        if (slot.Empty()) continue;
+        std::fwrite(slot.CStr(), 1, slot.Length(), file);
+        std::fwrite(kEventLineEnd.data(), 1, kEventLineEnd.size(), file);
+    }
+    std::fclose(file);
+}
+
+inline void ReferenceCoalesce(ReferenceBuffer& buffer, int32_t newSlot, int32_t eventKind) {
+    CommandSlot& added = buffer.slots[static_cast<std::size_t>(newSlot)];
+    if (buffer.count > 0) {
+        const TransferCommand n = ParseCommand(added.Str());
+        for (int32_t i = 0; i < buffer.count; ++i) {
+            CommandSlot& slot = buffer.slots[static_cast<std::size_t>(i)];
+            if (slot.Empty()) continue;
+            const CoalesceOutcome outcome =
+                DecideCoalesce(eventKind, ParseCommand(slot.Str()), n, buffer.smbMode);
+            if (outcome.dropPending) slot.Clear();
+            if (outcome.pendingBecomes) slot.Assign(outcome.pendingText.Str());
+            if (outcome.newEffect == NewCommandEffect::kDrop) added.Clear();
+            if (outcome.newEffect == NewCommandEffect::kBecome) added.Assign(outcome.newText.Str());
+        }
+    }
+    ReferenceWrite(buffer, newSlot);
+}
+
+inline void ReferenceAdd(ReferenceBuffer& buffer, const char* command, int32_t eventKind) {
+    for (;;) {
+        if (buffer.count >= buffer.capacity) {
+            buffer.capacity =
+                buffer.capacity == 0 ? kInitialCommandCapacity : 2 * buffer.capacity + 1;
+            buffer.slots.resize(static_cast<std::size_t>(buffer.capacity));
+            continue;
+        }
+        if (buffer.slots[static_cast<std::size_t>(buffer.count)].Empty()) break;
+        ++buffer.count;
+    }
+    std::string_view text = command ? std::string_view(command) : std::string_view();
+    text = text.substr(0, AnsiPrefixLength(text, kMaxCommandBytes));
+    buffer.duplicate = 0;
+    for (int32_t i = 0; i < buffer.count; ++i) {
+        const CommandSlot& slot = buffer.slots[static_cast<std::size_t>(i)];
+        if (!slot.Empty() && slot.Str() == text) {
+            buffer.duplicate = 1;
+            break;
+        }
+    }
+    if (buffer.duplicate == 0) {
+        buffer.slots[static_cast<std::size_t>(buffer.count)].Assign(text);
+        if (!text.empty()) ReferenceCoalesce(buffer, buffer.count, eventKind);
+    }
+}
+
+// What the change event handler does after each addition.
+inline void ReferenceCount(ReferenceBuffer& buffer) {
+    if (buffer.duplicate == 0) ++buffer.count;
+    buffer.duplicate = 0;
+}
+
+inline void ReferenceSaveAndClear(ReferenceBuffer& buffer) {
+    ReferenceWrite(buffer, buffer.count - 1);
+    for (CommandSlot& slot : buffer.slots) slot.Clear();
+    buffer.count = 0;
+    buffer.duplicate = 0;
+}
+
+inline void ReferenceEmpty(ReferenceBuffer& buffer) {
+    for (CommandSlot& slot : buffer.slots) slot.Clear();
+    buffer.count = 0;
+    buffer.duplicate = 0;
+}

@@ -1,0 +1,100 @@
+#include "sync/event_list_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/buffer_fixture.h"
+
+namespace {
+
+class EventListFileTest : public BufferTest {};
+
+TEST_F(EventListFileTest, ReadsCompleteLinesOnly) {
+    const std::string eleven(511, 'x');
+    struct Case {
+        std::string bytes;
+        std::vector<std::string> lines;
+        bool torn;
+    } cases[] = {
+        {"a\nb\n", {"a", "b"}, false},
+        {"a\r\nb\r\n", {"a", "b"}, false},
+        {"a\nb", {"a"}, true},
+        {"a\nb\r", {"a"}, true},
+        {"\n\r\na\n", {"a"}, false},
+        {eleven + "\n" + eleven + "y\n", {eleven}, false},
+        {"", {}, false},
+    };
+    for (const Case& c : cases) {
+        WriteFileBytes(eventList, c.bytes);
+        bool torn = false;
+        EXPECT_EQ(ReadCommandLines(eventList, &torn), c.lines) << c.bytes.size();
+        EXPECT_EQ(torn, c.torn);
+    }
+    std::filesystem::remove(eventList);
+    EXPECT_TRUE(ReadCommandLines(eventList).empty());
+}
+
+TEST_F(EventListFileTest, ReplaceAndConditionalAppend) {
+    ASSERT_TRUE(ReplaceFileContent(eventList, "one\n"));
+    EXPECT_EQ(EventListBytes(), "one\n");
+    EXPECT_FALSE(std::filesystem::exists(eventList + ".tmp"));
+    EXPECT_EQ(AppendWhenSize(eventList, 4, "two\n"), AppendResult::kAppended);
+    EXPECT_EQ(AppendWhenSize(eventList, 4, "three\n"), AppendResult::kUnexpectedSize);
+    EXPECT_EQ(EventListBytes(), "one\ntwo\n");
+    std::filesystem::create_directory(folder.Path() / "dir.txt");
+    const std::string dir = folder.Ansi() + "/dir.txt";
+    EXPECT_EQ(AppendWhenSize(dir, 0, "x\n"), AppendResult::kFailed);
+}
+
+TEST_F(EventListFileTest, MergeSendListAppendsLeftOverCommandsAndDeletesTheFile) {
+    struct Case {
+        const char* what;
+        bool sendExists;
+        std::string send;
+        bool eventExists;
+        std::string event;
+        std::string merged;
+    } cases[] = {
+        {"behind the event list's own lines", true, "s1\ns2\n", true, "e1\n", "e1\ns1\ns2\n"},
+        {"into a missing event list", true, "s1\n", false, "", "s1\n"},
+        {"an empty send list is only deleted", true, "", true, "e1\n", "e1\n"},
+        {"no send list: nothing changes", false, "", true, "e1\n", "e1\n"},
+        {"a line cut short in the event list is dropped first", true, "s1\n", true, "e1\ne2",
+         "e1\ns1\n"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(eventList);
+        std::filesystem::remove(sendList);
+        if (c.sendExists) WriteFileBytes(sendList, c.send);
+        if (c.eventExists) WriteFileBytes(eventList, c.event);
+        EXPECT_TRUE(MergeSendList()) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(sendList)) << c.what;
+        EXPECT_EQ(EventListBytes(), c.merged) << c.what;
+    }
+    EXPECT_TRUE(boxTexts.empty());
+}
+
+TEST_F(EventListFileTest, ASendListThatCannotBeMergedIsKept) {
+    // The send list cannot be read.
+    std::filesystem::create_directory(sendList);
+    WriteFileBytes(eventList, "e1\n");
+    EXPECT_FALSE(MergeSendList());
+    EXPECT_TRUE(std::filesystem::exists(sendList));
+    EXPECT_EQ(EventListBytes(), "e1\n");
+    EXPECT_EQ(boxTexts.size(), 1u);
+
+    // The event list cannot be written.
+    std::filesystem::remove(sendList);
+    std::filesystem::remove(eventList);
+    WriteFileBytes(sendList, "s1\n");
+    std::filesystem::create_directory(eventList);
+    EXPECT_FALSE(MergeSendList());
+    EXPECT_EQ(ReadFileBytes(sendList), "s1\n");
+    EXPECT_EQ(boxTexts.size(), 2u);
+    EXPECT_TRUE(exitCodes.empty());
+}
+
+}  // namespace

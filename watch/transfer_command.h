@@ -1,0 +1,134 @@
+#pragma once
+// The transfer command line: one line of "-name=value|" fields in the ANSI
+// code page, at most 511 bytes, that the transfer tool reads from the event
+// list. This header is its one definition: the forms the watcher writes, the
+// folder-rename composition, the parser, and the rules that merge a new command
+// with a pending one. Everything here is pure and may run on any thread.
+//
+// Backslashes and "|" are searched for on the UTF-16 form of a text only: in
+// code page 932 the second byte of a character can have either value.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/bounded_text.h"
+
+// A command line as a buffer slot holds it.
+using CommandText = BoundedText<512>;
+constexpr std::size_t kMaxCommandBytes = CommandText::MaxLength();
+
+// Shell change event codes (the SHCNE_* values) that the merge rules select on.
+enum ChangeEventCode : int32_t {
+    kEventRenameItem = 0x00000001,
+    kEventCreate = 0x00000002,
+    kEventDelete = 0x00000004,
+    kEventMkDir = 0x00000008,
+    kEventRmDir = 0x00000010,
+    kEventUpdateDir = 0x00001000,
+    kEventUpdateItem = 0x00002000,
+    kEventRenameFolder = 0x00020000,
+};
+
+// The fields of a parsed line; a field the line does not give is empty.
+struct TransferCommand {
+    BoundedText<16> cmd;
+    BoundedText<512> dir;
+    BoundedText<512> ldir;
+    BoundedText<512> filename;
+    BoundedText<512> from;
+    BoundedText<512> to;
+    BoundedText<2> sync;
+    BoundedText<2> sub;
+};
+
+// Never fails: malformed pieces are ignored. Looks at the first 511 bytes only.
+TransferCommand ParseCommand(std::string_view line);
+
+// The forms. Each writes its line into `out` and returns true, or, when the
+// line would not fit in 511 bytes, leaves `out` empty and returns false: a
+// command is never cut short.
+bool ComposePutFile(CommandText& out, std::string_view dir, std::string_view ldir,
+                    std::string_view filename);
+bool ComposeDelFile(CommandText& out, std::string_view dir, std::string_view ldir,
+                    std::string_view filename);
+bool ComposeRenameItem(CommandText& out, std::string_view dir, std::string_view ldir,
+                       std::string_view oldName, std::string_view newName);
+bool ComposePutTree(CommandText& out, std::string_view dir, std::string_view ldir);
+bool ComposeDelTree(CommandText& out, std::string_view dir, std::string_view ldir);
+bool ComposePutFolder(CommandText& out, std::string_view dir, std::string_view ldir);
+bool ComposePutFolderSub(CommandText& out, std::string_view dir, std::string_view ldir);
+bool ComposeDelName(CommandText& out, std::string_view dir, std::string_view filename);
+bool ComposeMove(CommandText& out, std::string_view fromPath, std::string_view toPath);
+
+// What a folder rename is composed from: the watched folder and the remote
+// settings of the per-folder configuration.
+struct RenameFolderContext {
+    std::string_view watchedPath;
+    std::string_view remoteDir;
+    int32_t smbMode = 0;
+};
+
+// The folder-rename line for the ANSI paths of the old and the new folder (each
+// with its final backslash) and the local folder `ldir`.
+bool ComposeRenameFolderText(CommandText& out, std::string_view oldPath, std::string_view newPath,
+                             std::string_view ldir, const RenameFolderContext& context);
+
+// The same into State().newCommand, with the watched path and the remote
+// settings taken from State().
+bool ComposeRenameFolder(const char* oldPath, const char* newPath, const char* ldir);
+
+// The stand-in for a command that does not fit in 511 bytes: the recursive
+// synchronising put of the nearest enclosing folder whose line fits. `dir` and
+// `ldir` name the folder the change happened in (each ends with its
+// separator); the walk goes up one folder at a time on both and stops at
+// `watchedLdir`, the watched folder with its final backslash. False when even
+// that folder's line does not fit.
+bool ComposeEnclosingPutTree(CommandText& out, std::string_view dir, std::string_view ldir,
+                             std::string_view watchedLdir);
+
+// The last non-empty component of `text` between "/" characters, or empty.
+std::string_view LastComponent(std::string_view text);
+
+// The merge rules for one pending command P and the new command N.
+enum class CoalesceRule : uint8_t {
+    kNone,
+    kD1,
+    kD2,
+    kD3,  // new deletion
+    kC1,
+    kC2,  // new creation
+    kR1,
+    kR2,  // new file rename
+    kM1,
+    kM2,  // new folder
+    kT1,
+    kT2,  // new recursive delete
+    kU1,  // new folder-wide send
+    kF1,
+    kF2,  // new folder rename
+};
+
+enum class NewCommandEffect : uint8_t { kKeep, kDrop, kBecome };
+
+struct CoalesceOutcome {
+    CoalesceRule rule = CoalesceRule::kNone;
+    bool dropPending = false;
+    bool pendingBecomes = false;  // P's slot receives pendingText
+    CommandText pendingText;
+    NewCommandEffect newEffect = NewCommandEffect::kKeep;
+    CommandText newText;  // with kBecome
+};
+
+// The first rule of the event's list whose condition holds for P and whose
+// resulting line fits in a slot, with its effects. A rule whose result would
+// not fit is passed over: both commands then stay as they are, which sends
+// the same changes, only in more steps.
+CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& pending,
+                               const TransferCommand& added, int32_t smbMode);
+
+// Texts the rules derive from N, shared with the buffer's lookups.
+// Q of the folder-rename rule: N.dir without its last character, then N.from.
+std::string FolderRenameOldDir(const TransferCommand& added);
+// `text` without its last character (cut on the UTF-16 form).
+std::string DropLastCharacter(std::string_view text);
