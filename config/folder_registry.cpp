@@ -1,0 +1,227 @@
+#include "config/folder_registry.h"
+
+#include <algorithm>
+
+#include "app/bounded_text.h"
+#include "app/seams.h"
+#include "app/text_conversion.h"
+#include "app/watcher_state.h"
+#include "notify/message_catalogue.h"
+#include "notify/process_coordination.h"
+
+namespace {
+
+// Lines are read in pieces of at most this many bytes (a 512-byte buffer).
+constexpr std::size_t kLinePieceBytes = 511;
+
+RunningWatcherCheck runningWatcherCheck = IsRunningWatcher;
+
+wchar_t FoldAscii(wchar_t ch) { return (ch >= L'A' && ch <= L'Z') ? ch - L'A' + L'a' : ch; }
+
+bool SameText(std::wstring_view a, std::wstring_view b, RegistryMatch match) {
+    if (match == RegistryMatch::CaseSensitive) return a == b;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](wchar_t x, wchar_t y) { return FoldAscii(x) == FoldAscii(y); });
+}
+
+bool IsAncestor(std::wstring_view key, std::wstring_view folder, RegistryMatch match) {
+    // An empty key (a line "=<owner>") names no folder.
+    return !key.empty() && folder.size() > key.size() && folder[key.size()] == L'\\' &&
+           SameText(key, folder.substr(0, key.size()), match);
+}
+
+BoundedText<512> RegistryPath() {
+    BoundedText<512> path(State().dataDir.Str());
+    path.Append(kRegistryPathSuffix);
+    return path;
+}
+
+std::string OwnProcessIdText() { return std::to_string(State().processId); }
+
+// A folder given in quotes (as a command line may hold it) is matched without
+// them.
+std::string_view Unquoted(std::string_view folder) {
+    if (folder.find(' ') == folder.npos && (folder.empty() || folder.front() != '"')) return folder;
+    if (!folder.empty() && folder.front() == '"') folder.remove_prefix(1);
+    if (!folder.empty() && folder.back() == '"') folder.remove_suffix(1);
+    return folder;
+}
+
+}  // namespace
+
+std::vector<std::string_view> SplitRegistryLines(std::string_view content) {
+    std::vector<std::string_view> lines;
+    std::size_t at = 0;
+    while (at < content.size()) {
+        const std::size_t feed = content.find('\n', at);
+        const std::size_t end = feed == content.npos ? content.size() : feed + 1;
+        const std::size_t length = std::min(end - at, kLinePieceBytes);
+        lines.push_back(content.substr(at, length));
+        at += length;
+    }
+    return lines;
+}
+
+bool IsRegistryEntry(std::string_view line) {
+    return !line.empty() && line != "\n" && line.find('=') != line.npos;
+}
+
+std::string_view RegistryKey(std::string_view entry) {
+    const std::size_t at = entry.rfind('=');
+    return at == entry.npos ? entry : entry.substr(0, at);
+}
+
+std::string_view RegistryValue(std::string_view entry) {
+    const std::size_t at = entry.rfind('=');
+    return at == entry.npos ? std::string_view() : entry.substr(at + 1);
+}
+
+bool KeyIsAncestorOf(std::string_view key, std::string_view folder, RegistryMatch match) {
+    return IsAncestor(ToWideString(key), ToWideString(folder), match);
+}
+
+bool KeyCoversFolder(std::string_view key, std::string_view folder, RegistryMatch match) {
+    const std::wstring wideKey = ToWideString(key);
+    const std::wstring wideFolder = ToWideString(folder);
+    if (!wideKey.empty() && SameText(wideKey, wideFolder, match)) return true;
+    return IsAncestor(wideKey, wideFolder, match);
+}
+
+std::string RewriteRegistryOwner(std::string_view content, std::string_view folder,
+                                 std::string_view owner, bool* changed) {
+    folder = Unquoted(folder);
+    std::string rewritten;
+    rewritten.reserve(content.size() + owner.size() + 1);
+    bool done = false;
+    for (std::string_view line : SplitRegistryLines(content)) {
+        if (!IsRegistryEntry(line)) continue;
+        const std::string_view key = RegistryKey(line);
+        if (!done && KeyCoversFolder(key, folder, RegistryMatch::CaseSensitive)) {
+            rewritten.append(key).append("=").append(owner).append("\n");
+            done = true;
+        } else {
+            rewritten.append(line);
+        }
+    }
+    if (changed) *changed = done;
+    return rewritten;
+}
+
+std::string AppendRegistryLine(std::string_view content, std::string_view line) {
+    std::string result(content);
+    if (!result.empty() && result.back() != '\n') result += '\n';
+    result.append(line);
+    return result;
+}
+
+std::string RelativeDirectoryIn(std::string_view content, std::string_view itemDir, bool smbMode,
+                                bool networkFolder) {
+    const std::wstring item = ToWideString(itemDir);
+    std::size_t rootLength = 0;
+    for (std::string_view line : SplitRegistryLines(content)) {
+        if (!IsRegistryEntry(line)) continue;
+        const std::wstring key = ToWideString(RegistryKey(line));
+        if (IsAncestor(key, item, RegistryMatch::IgnoreCase)) {
+            rootLength = key.size();
+            break;
+        }
+    }
+    std::wstring rest = item.substr(rootLength);
+    if (rest.empty()) return "/";
+    if (smbMode) return ToAnsiString(rest);
+    // On the UTF-16 characters: a trail byte 5C in the ANSI form stays put.
+    std::replace(rest.begin(), rest.end(), L'\\', L'/');
+    if (networkFolder && rest.front() != L'/') rest.insert(rest.begin(), L'/');
+    return ToAnsiString(rest);
+}
+
+RunningWatcherCheck ReplaceRunningWatcherCheck(RunningWatcherCheck check) {
+    const RunningWatcherCheck previous = runningWatcherCheck;
+    runningWatcherCheck = check ? check : IsRunningWatcher;
+    return previous;
+}
+
+void RegisterWatcher() {
+    WatcherState& state = State();
+    const BoundedText<512> path = RegistryPath();
+    std::string line(state.watchedPath.Str());
+    line.append("=").append(OwnProcessIdText()).append("\n");
+
+    bool found = false;
+    bool appended = true;
+    {
+        // Held from the scan to the append: a watcher starting at the same
+        // moment sees this watcher's entry or none of its changes.
+        const RegistryLock lock(path.CStr());
+        found = ClaimRegistryEntries(path.CStr());
+        if (!found) {
+            std::string content;
+            const RegistryRead read = ReadRegistryFile(path.CStr(), content);
+            appended = read != RegistryRead::Failed &&
+                       ReplaceRegistryFile(path.CStr(), AppendRegistryLine(content, line));
+        }
+    }
+    if (!appended) {
+        ShowMessage(-2004, state.watchedPath.CStr());
+        CurrentSeams().endProcess(1);
+        return;
+    }
+    // A running watcher holds the entry and none was claimed in this scan.
+    if (found && state.registryEntryTaken == 0) CloseAndTerminate(state.processId);
+}
+
+bool ClaimRegistryEntries(const char* registryPath) {
+    WatcherState& state = State();
+    const RegistryLock lock(registryPath);
+    // The lines as they stand now; the claims below rewrite the file but not
+    // this copy.
+    std::string content;
+    if (ReadRegistryFile(registryPath, content) != RegistryRead::Ok) return false;
+    const std::string watched(state.watchedPath.Str());
+    bool claimed = false;
+    for (std::string_view line : SplitRegistryLines(content)) {
+        if (!IsRegistryEntry(line)) continue;
+        const std::string_view key = RegistryKey(line);
+        if (!KeyCoversFolder(key, watched, RegistryMatch::CaseSensitive)) continue;
+        const std::string value(RegistryValue(line));
+        if (ParseProcessId(value) != 0 && runningWatcherCheck(value.c_str())) return true;
+        // Stale: no watcher serves it any more.
+        state.registryEntryTaken = 1;
+        claimed = true;
+        const bool exact = key.size() == watched.size();
+        SetRegistryOwner(exact ? watched.c_str() : std::string(key).c_str(), true);
+    }
+    return claimed;
+}
+
+void SetRegistryOwner(const char* folder, bool claim) {
+    const BoundedText<512> path = RegistryPath();
+    const std::string_view folderText = folder ? std::string_view(folder) : std::string_view();
+    int32_t failure = 0;
+    {
+        const RegistryLock lock(path.CStr());
+        std::string content;
+        if (ReadRegistryFile(path.CStr(), content) != RegistryRead::Ok) {
+            failure = -2007;
+        } else if (!ReplaceRegistryFile(path.CStr(),
+                                        RewriteRegistryOwner(content, folderText,
+                                                             claim ? OwnProcessIdText() : "0"))) {
+            failure = -2004;
+        }
+    }
+    // Shown after the lock is given back: the box stays up for seconds.
+    if (failure != 0) ShowMessage(failure, std::string(folderText).c_str());
+}
+
+void RelativeDirectory() {
+    WatcherState& state = State();
+    state.relativeDir.Clear();
+    // Read without the lock: a rewrite replaces the file whole, so this sees
+    // the old or the new content, never a mix.
+    std::string content;
+    if (ReadRegistryFile(RegistryPath().CStr(), content) != RegistryRead::Ok) content.clear();
+    const std::string relative = RelativeDirectoryIn(content, state.itemDir.Str(),
+                                                     state.smbMode != 0, state.networkFolder != 0);
+    state.relativeDir.Assign(std::string_view(relative).substr(
+        0, AnsiPrefixLength(relative, state.relativeDir.MaxLength())));
+}

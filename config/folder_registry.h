@@ -1,0 +1,118 @@
+#pragma once
+// The registry of watched folders: the text file cnwfolder.txt in the data
+// directory, shared by every watcher of the user. Each entry is a line
+// "<folder>=<owner>\n": a registered folder (a root) and the id of the watcher
+// process serving it, or 0. A watcher claims the entry of its folder (or of a
+// registered ancestor) at start-up, gives it back at close, and looks up the
+// root of every changed item to find the item's remote directory.
+//
+// Every change to the file is made under one lock shared by all watchers of
+// the user, held from the read to the rewrite, and a rewrite replaces the file
+// as a whole (temporary file, then a rename over it), so readers see the old
+// or the new content and two watchers never undo each other's change. A
+// rewrite keeps every entry, however many there are.
+//
+// All of it runs on the dialog thread.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+constexpr char kRegistryPathSuffix[] = "\\cnwfolder.txt";
+
+// ---- The file format (pure text rules) ----
+
+// The lines as the watcher reads them: pieces of at most 511 bytes, each
+// ending at its line feed (kept) or where the limit cuts it.
+std::vector<std::string_view> SplitRegistryLines(std::string_view content);
+
+// A line is an entry when it is not empty, not a bare "\n" and contains "=".
+bool IsRegistryEntry(std::string_view line);
+
+// Key and value of an entry split at its last "="; the value keeps its line
+// feed.
+std::string_view RegistryKey(std::string_view entry);
+std::string_view RegistryValue(std::string_view entry);
+
+// Whether key K covers folder P: K equals P, or P begins with K and continues
+// with a backslash. Both are ANSI texts; they are compared as UTF-16, so a
+// double-byte character whose trail byte is 5C never passes for a backslash.
+// Without caseSensitive, letters A to Z match their lower-case forms.
+enum class RegistryMatch { CaseSensitive, IgnoreCase };
+bool KeyCoversFolder(std::string_view key, std::string_view folder, RegistryMatch match);
+// Only the second form: P begins with K and continues with a backslash.
+bool KeyIsAncestorOf(std::string_view key, std::string_view folder, RegistryMatch match);
+
+// The new content of the file when the owner of the first entry covering
+// `folder` (case-sensitive) becomes `owner` ("0" to release): the entries in
+// their order, that one replaced by "<key>=<owner>\n", every line that is not
+// an entry dropped. `changed` tells whether an entry covered the folder.
+std::string RewriteRegistryOwner(std::string_view content, std::string_view folder,
+                                 std::string_view owner, bool* changed = nullptr);
+
+// The content with `line` appended as a line of its own (a last line without
+// its line feed gets one first, so the two never run together).
+std::string AppendRegistryLine(std::string_view content, std::string_view line);
+
+// The directory of `itemDir` relative to the first root that contains it
+// (ignoring case), with "/" separators unless smbMode, and a leading "/" added
+// for a network folder whose directory has no root. "/" for an empty rest.
+std::string RelativeDirectoryIn(std::string_view content, std::string_view itemDir, bool smbMode,
+                                bool networkFolder);
+
+// ---- Operations on the watcher's registry (dataDir + "\\cnwfolder.txt") ----
+
+// Claims the entry of watchedPath or of a registered ancestor, or appends this
+// watcher's line. Ends the process when a running watcher already holds the
+// entry (through CloseAndTerminate on the own id), or with exit code 1 after
+// message -2004 when the file cannot be written.
+void RegisterWatcher();
+
+// The start-up scan: claims every stale entry that covers watchedPath and stops
+// at the first one a running watcher holds (that watcher's check has shown
+// message -2001). True when a covering entry was found; registryEntryTaken is 1
+// when one was claimed.
+bool ClaimRegistryEntries(const char* registryPath);
+
+// Writes this process's id (claim) or 0 (release) into the first entry that
+// covers `folder`. Message -2007 when the registry cannot be read, -2004 when
+// it cannot be written; the file is then unchanged.
+void SetRegistryOwner(const char* folder, bool claim);
+
+// relativeDir = the directory of itemDir relative to its registered root.
+void RelativeDirectory();
+
+// The check of a recorded owner; IsRunningWatcher unless a test replaced it.
+// Returns the previous check.
+using RunningWatcherCheck = bool (*)(const char* processIdText);
+RunningWatcherCheck ReplaceRunningWatcherCheck(RunningWatcherCheck check);
+
+// ---- File access (platform files) ----
+
+// Reads the whole file as text (line ends as "\n"). Readers never block a
+// rewrite. A missing file is told apart from one that exists but cannot be
+// read, so that an append never replaces a file it could not read.
+enum class RegistryRead { Ok, Missing, Failed };
+RegistryRead ReadRegistryFile(const char* path, std::string& content);
+
+// Replaces the file with `content` (line ends "\n", written as text) through a
+// temporary file beside it that is flushed and then renamed over it. False when
+// nothing could be written; the old file then stays as it was.
+bool ReplaceRegistryFile(const char* path, std::string_view content);
+
+// The lock of the registry at `path`, shared by all watchers of the user. It is
+// re-entrant on one thread. A wait that lasts too long (a holder that hangs)
+// gives up, and the caller goes on without the lock.
+class RegistryLock {
+public:
+    explicit RegistryLock(const char* path);
+    ~RegistryLock();
+    RegistryLock(const RegistryLock&) = delete;
+    RegistryLock& operator=(const RegistryLock&) = delete;
+    bool Held() const { return held; }
+
+private:
+    bool held = false;
+    std::intptr_t native = -1;
+};

@@ -1,0 +1,370 @@
+#include "config/folder_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/seams.h"
+#include "app/text_conversion.h"
+#include "app/watcher_state.h"
+#include "notify/message_catalogue.h"
+#include "notify/process_coordination.h"
+#include "support/state_fixture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct Box {
+    std::wstring caption;
+    std::wstring text;
+};
+
+// What the fakes saw; static because the seams are plain function pointers.
+std::vector<Box> boxes;
+std::vector<uint32_t> endCodes;
+std::set<uint32_t> runningWatchers;
+int watcherChecks = 0;
+
+int RecordBox(const std::wstring& caption, const std::wstring& text, uint32_t) {
+    boxes.push_back({caption, text});
+    return -1;
+}
+void RecordEnd(uint32_t code) { endCodes.push_back(code); }
+void NoSleep(uint32_t) {}
+
+// Behaves as the real check does for the ids the test calls running.
+bool FakeRunningWatcher(const char* processIdText) {
+    ++watcherChecks;
+    if (runningWatchers.count(ParseProcessId(processIdText)) == 0) return false;
+    ShowMessage(-2001, State().watchedPath.CStr());
+    return true;
+}
+
+// A registry in a fresh data directory, with this process as the watcher and
+// every box, end and running-watcher check recorded.
+class RegistryTest : public StateTest {
+protected:
+    void SetUp() override {
+        StateTest::SetUp();
+        boxes.clear();
+        endCodes.clear();
+        runningWatchers.clear();
+        watcherChecks = 0;
+        CurrentSeams().showTimedBox = RecordBox;
+        CurrentSeams().endProcess = RecordEnd;
+        CurrentSeams().sleepMs = NoSleep;
+        previousCheck = ReplaceRunningWatcherCheck(FakeRunningWatcher);
+        State().dataDir.Assign(data.Ansi());
+        State().processId = CurrentProcessId();
+        pid = std::to_string(State().processId);
+    }
+    void TearDown() override {
+        ReplaceRunningWatcherCheck(previousCheck);
+        SelectAnsiCodePage(originalCodePage);
+        StateTest::TearDown();
+    }
+
+    std::filesystem::path File() const { return data / "cnwfolder.txt"; }
+    void Write(const std::string& content) { WriteFileBytes(File(), content); }
+    // The content as text: the line ends of a text-mode file read as "\n".
+    std::optional<std::string> Read() const {
+        if (!std::filesystem::exists(File())) return std::nullopt;
+        std::string bytes = ReadFileBytes(File());
+        std::string text;
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+            text += bytes[i];
+        }
+        return text;
+    }
+    // "{pid}" stands for this process's id.
+    std::string WithPid(std::string text) const {
+        for (std::size_t at; (at = text.find("{pid}")) != text.npos;) text.replace(at, 5, pid);
+        return text;
+    }
+    // The codes of the boxes shown, told apart by the texts ShowMessage gives
+    // for them (whatever the catalogue's wording).
+    std::vector<int32_t> ShownCodes(std::initializer_list<int32_t> candidates) const {
+        const std::vector<Box> seen = boxes;
+        std::vector<int32_t> codes;
+        for (const Box& box : seen) {
+            int32_t code = 0;
+            for (int32_t candidate : candidates) {
+                boxes.clear();
+                ShowMessage(candidate, ToAnsiString(box.caption).c_str());
+                if (boxes.size() == 1 && boxes[0].text == box.text) code = candidate;
+            }
+            codes.push_back(code);
+        }
+        boxes = seen;
+        return codes;
+    }
+
+    TempDir data;
+    std::string pid;
+    unsigned originalCodePage = CurrentAnsiCodePage();
+
+private:
+    RunningWatcherCheck previousCheck = nullptr;
+};
+
+constexpr std::initializer_list<int32_t> kRegistryCodes = {-2001, -2004, -2007};
+
+TEST_F(RegistryTest, StartUpClaimsAStaleCoveringEntryOrAppendsTheOwnLine) {
+    struct Case {
+        const char* what;
+        std::optional<std::string> before;
+        const char* watched;
+        std::set<uint32_t> running;
+        std::string after;  // "{pid}" = this process
+        int taken;
+        std::vector<int32_t> shown;
+        std::vector<uint32_t> ended;
+    };
+    const std::vector<Case> cases = {
+        {"no file", std::nullopt, "C:\\w", {}, "C:\\w={pid}\n", 0, {}, {}},
+        {"free entry", "C:\\w=0\n", "C:\\w", {}, "C:\\w={pid}\n", 1, {}, {}},
+        {"running watcher holds it",
+         "C:\\w=4711\n",
+         "C:\\w",
+         {4711},
+         "C:\\w=4711\n",
+         0,
+         {-2001},
+         {0}},
+        {"stale or foreign id", "C:\\w=4711\n", "C:\\w", {}, "C:\\w={pid}\n", 1, {}, {}},
+        {"ancestor taken over", "C:\\w=0\n", "C:\\w\\sub", {}, "C:\\w={pid}\n", 1, {}, {}},
+        {"subfolder entry",
+         "C:\\w\\sub=0\n",
+         "C:\\w",
+         {},
+         "C:\\w\\sub=0\nC:\\w={pid}\n",
+         0,
+         {},
+         {}},
+        {"other case", "c:\\W=0\n", "C:\\w", {}, "c:\\W=0\nC:\\w={pid}\n", 0, {}, {}},
+        {"longer name", "C:\\w=0\n", "C:\\ww", {}, "C:\\w=0\nC:\\ww={pid}\n", 0, {}, {}},
+        {"stale then running",
+         "C:\\a=0\nC:\\a\\b=4711\n",
+         "C:\\a\\b",
+         {4711},
+         "C:\\a={pid}\nC:\\a\\b=4711\n",
+         1,
+         {-2001},
+         {}},
+        {"running then stale",
+         "C:\\a=4711\nC:\\a\\b=0\n",
+         "C:\\a\\b",
+         {4711},
+         "C:\\a=4711\nC:\\a\\b=0\n",
+         0,
+         {-2001},
+         {0}},
+        {"non-entries dropped",
+         "\nnot an entry\nC:\\w=0\n\n",
+         "C:\\w",
+         {},
+         "C:\\w={pid}\n",
+         1,
+         {},
+         {}},
+        {"key with =", "C:\\a=b=0\n", "C:\\a=b", {}, "C:\\a=b={pid}\n", 1, {}, {}},
+        {"trailing backslash, exact", "C:\\w\\=0\n", "C:\\w\\", {}, "C:\\w\\={pid}\n", 1, {}, {}},
+        {"trailing backslash, below",
+         "C:\\w\\=0\n",
+         "C:\\w\\x",
+         {},
+         "C:\\w\\=0\nC:\\w\\x={pid}\n",
+         0,
+         {},
+         {}},
+        {"owner not a number", "C:\\w=abc\n", "C:\\w", {}, "C:\\w={pid}\n", 1, {}, {}},
+        {"last line without feed", "C:\\v=0", "C:\\w", {}, "C:\\v=0\nC:\\w={pid}\n", 0, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(File());
+        if (c.before) Write(*c.before);
+        State().registryEntryTaken = 0;
+        State().watchedPath.Assign(c.watched);
+        runningWatchers = c.running;
+        boxes.clear();
+        endCodes.clear();
+
+        RegisterWatcher();
+
+        EXPECT_EQ(Read(), WithPid(c.after));
+        EXPECT_EQ(State().registryEntryTaken, c.taken);
+        EXPECT_EQ(ShownCodes(kRegistryCodes), c.shown);
+        EXPECT_EQ(endCodes, c.ended);
+        for (const Box& box : boxes) EXPECT_EQ(ToAnsiString(box.caption), c.watched);
+    }
+}
+
+TEST_F(RegistryTest, OnlyNumericNonZeroOwnersAreChecked) {
+    Write("C:\\w=0\nC:\\w=abc\nC:\\w=12\n");
+    State().watchedPath.Assign("C:\\w");
+    EXPECT_TRUE(ClaimRegistryEntries((data.Ansi() + "/cnwfolder.txt").c_str()));
+    EXPECT_EQ(watcherChecks, 1);
+    EXPECT_EQ(State().registryEntryTaken, 1);
+}
+
+TEST_F(RegistryTest, AnUnwritableRegistryEndsTheStartWithCode1) {
+    State().dataDir.Assign(data.Ansi() + "/missing-folder");
+    State().watchedPath.Assign("C:\\w");
+    RegisterWatcher();
+    EXPECT_EQ(ShownCodes(kRegistryCodes), std::vector<int32_t>{-2004});
+    EXPECT_EQ(endCodes, std::vector<uint32_t>{1});
+}
+
+TEST_F(RegistryTest, OwnerUpdatesChangeTheFirstCoveringEntryOnly) {
+    State().watchedPath.Assign("C:\\w");
+    // Release at close.
+    Write(WithPid("C:\\v=7\nC:\\w={pid}\n"));
+    SetRegistryOwner("C:\\w", false);
+    EXPECT_EQ(Read(), "C:\\v=7\nC:\\w=0\n");
+
+    // The first entry that covers the folder, whichever it is; quotes around a
+    // folder with a space are not part of it.
+    Write("C:\\a b=0\nC:\\a b\\c=0\nC:\\a b=0\n");
+    SetRegistryOwner("\"C:\\a b\\c\"", true);
+    EXPECT_EQ(Read(), WithPid("C:\\a b={pid}\nC:\\a b\\c=0\nC:\\a b=0\n"));
+
+    // No covering entry: only the lines that are not entries go.
+    Write("junk\nC:\\v=7\n\n");
+    SetRegistryOwner("C:\\w", true);
+    EXPECT_EQ(Read(), "C:\\v=7\n");
+    Write("\n\n");
+    SetRegistryOwner("C:\\w", true);
+    EXPECT_EQ(Read(), "");
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(RegistryTest, OwnerUpdateFailuresLeaveTheFileAsItWas) {
+    State().watchedPath.Assign("C:\\w");
+    SetRegistryOwner("C:\\w", false);
+    EXPECT_EQ(Read(), std::nullopt);
+    EXPECT_EQ(ShownCodes(kRegistryCodes), std::vector<int32_t>{-2007});
+    EXPECT_EQ(ToAnsiString(boxes.at(0).caption), "C:\\w");
+
+    // The temporary file cannot be made: the rewrite fails before the old file
+    // is touched.
+    boxes.clear();
+    Write("C:\\w=5\n");
+    std::filesystem::create_directory(data / ("cnwfolder.txt." + pid + ".tmp"));
+    SetRegistryOwner("C:\\w", false);
+    EXPECT_EQ(Read(), "C:\\w=5\n");
+    EXPECT_EQ(ShownCodes(kRegistryCodes), std::vector<int32_t>{-2004});
+}
+
+TEST_F(RegistryTest, ARewriteKeepsEveryEntryOfALargeRegistry) {
+    std::string before;
+    for (int i = 0; i < 150; ++i) before += "C:\\f" + std::to_string(i) + "=0\n";
+    Write(before);
+    State().watchedPath.Assign("C:\\f120");
+    RegisterWatcher();
+    std::string expected = before;
+    expected.replace(expected.find("C:\\f120=0"), 9, "C:\\f120=" + pid);
+    EXPECT_EQ(Read(), expected);
+    EXPECT_EQ(State().registryEntryTaken, 1);
+}
+
+TEST_F(RegistryTest, RelativeDirectoryIsTheItemDirectoryBelowItsRoot) {
+    struct Case {
+        const char* registry;  // null: no file
+        const char* itemDir;
+        int smb;
+        int network;
+        const char* relative;
+    };
+    const Case cases[] = {
+        {"C:\\w=0\n", "C:\\w\\", 0, 0, "/"},
+        {"C:\\w=0\n", "C:\\W\\sub\\deep\\", 0, 0, "/sub/deep/"},
+        {"C:\\w=0\n", "D:\\other\\x\\", 0, 0, "D:/other/x/"},
+        {"C:\\w=0\n", "D:\\other\\x\\", 0, 1, "/D:/other/x/"},
+        {"C:\\w=0\n", "C:\\W\\sub\\deep\\", 1, 0, "\\sub\\deep\\"},
+        {"C:\\w=0\n", "C:\\W\\sub\\deep\\", 0, 1, "/sub/deep/"},
+        {"c:\\W=0\n", "C:\\w\\x\\", 0, 0, "/x/"},
+        {"C:\\w\\=0\n", "C:\\w\\x\\", 0, 0, "C:/w/x/"},
+        {"C:\\ww=0\nC:\\w=0\n", "C:\\w\\x\\", 0, 0, "/x/"},
+        {"no entry\nC:\\w\n", "C:\\w\\x\\", 0, 0, "C:/w/x/"},
+        {nullptr, "C:\\w\\x\\", 0, 0, "C:/w/x/"},
+        {"C:\\w=0\n", "", 0, 0, "/"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(File());
+        if (c.registry) Write(c.registry);
+        State().itemDir.Assign(c.itemDir);
+        State().smbMode = c.smb;
+        State().networkFolder = c.network;
+        RelativeDirectory();
+        EXPECT_EQ(std::string(State().relativeDir.Str()), c.relative)
+            << c.itemDir << " smb " << c.smb << " network " << c.network;
+    }
+}
+
+TEST_F(RegistryTest, LinesAreReadInPiecesOf511BytesSplitAtTheirLastEquals) {
+    const std::string longLine = std::string(600, 'k') + "=1\n";
+    const std::string content = "a=1\n\n" + longLine + "tail";
+    const std::vector<std::string_view> lines = SplitRegistryLines(content);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[1], "\n");
+    EXPECT_EQ(lines[2].size(), 511u);
+    EXPECT_EQ(lines[3], std::string(89, 'k') + "=1\n");
+    EXPECT_EQ(lines[4], "tail");
+
+    struct Case {
+        const char* line;
+        bool entry;
+        const char* key;
+        const char* value;
+    };
+    const Case cases[] = {
+        {"C:\\w=12\n", true, "C:\\w", "12\n"},
+        {"C:\\a=b=0\n", true, "C:\\a=b", "0\n"},
+        {"=5\n", true, "", "5\n"},
+        {"\n", false, "", ""},
+        {"", false, "", ""},
+        {"C:\\w\n", false, "", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsRegistryEntry(c.line), c.entry) << c.line;
+        if (!c.entry) continue;
+        EXPECT_EQ(RegistryKey(c.line), c.key);
+        EXPECT_EQ(RegistryValue(c.line), c.value);
+    }
+    // An empty key names no folder, not even one that starts with a backslash.
+    EXPECT_FALSE(KeyCoversFolder("", "\\\\srv\\share", RegistryMatch::CaseSensitive));
+    EXPECT_FALSE(KeyIsAncestorOf("", "\\x\\", RegistryMatch::IgnoreCase));
+}
+
+// In code page 932 a key is compared as characters: a line cut by the 511-byte
+// limit in the middle of 表 (95 5C) ends with a bare lead byte, and a byte-wise
+// test would take the trail byte 5C of the folder's 表 for the backslash after
+// the key.
+TEST_F(RegistryTest, CodePage932KeysAndDirectoriesKeepTheirCharactersWhole) {
+    if (!SelectAnsiCodePage(932)) GTEST_SKIP() << "needs code page 932";
+    const std::string hyo = "\x95\x5C";  // 表
+    EXPECT_FALSE(KeyCoversFolder("C:\\w\\\x95", "C:\\w\\" + hyo, RegistryMatch::CaseSensitive));
+    EXPECT_FALSE(KeyIsAncestorOf("C:\\w\\\x95", "C:\\w\\" + hyo + "\\", RegistryMatch::IgnoreCase));
+    EXPECT_TRUE(KeyCoversFolder("C:\\" + hyo, "C:\\" + hyo + "\\x", RegistryMatch::CaseSensitive));
+
+    Write("C:\\" + hyo + "=0\n");
+    State().watchedPath.Assign("C:\\" + hyo + "\\" + hyo);
+    RegisterWatcher();
+    EXPECT_EQ(Read(), "C:\\" + hyo + "=" + pid + "\n");
+
+    State().itemDir.Assign("C:\\" + hyo + "\\" + hyo + "\\" + hyo + "\\");
+    RelativeDirectory();
+    EXPECT_EQ(std::string(State().relativeDir.Str()), "/" + hyo + "/" + hyo + "/");
+    State().smbMode = 1;
+    RelativeDirectory();
+    EXPECT_EQ(std::string(State().relativeDir.Str()), "\\" + hyo + "\\" + hyo + "\\");
+}
+
+}  // namespace
