@@ -1,0 +1,127 @@
+// The registry against real processes: a running fake watcher that holds an
+// entry, and two registry_churn doubles that register and release their
+// folders at the same moment, round after round.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/seams.h"
+#include "app/watcher_state.h"
+#include "config/folder_registry.h"
+#include "notify/message_catalogue.h"
+#include "notify/process_coordination.h"
+#include "support/child_process_win.h"
+#include "support/state_fixture.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::wstring> boxTexts;
+std::vector<uint32_t> ended;
+
+int RecordBox(const std::wstring&, const std::wstring& text, uint32_t) {
+    boxTexts.push_back(text);
+    return -1;
+}
+void RecordEnd(uint32_t code) { ended.push_back(code); }
+
+// Line ends of the text-mode file read as "\n".
+std::string ReadText(const fs::path& file) {
+    std::string text;
+    for (char ch : ReadFileBytes(file)) {
+        if (ch != '\r') text += ch;
+    }
+    return text;
+}
+
+class RegistryProcessTest : public StateTest {
+protected:
+    void SetUp() override {
+        StateTest::SetUp();
+        boxTexts.clear();
+        ended.clear();
+        CurrentSeams().showTimedBox = RecordBox;
+        CurrentSeams().endProcess = RecordEnd;
+        State().dataDir.Assign(data.Ansi());
+        State().processId = CurrentProcessId();
+    }
+    fs::path File() const { return data / "cnwfolder.txt"; }
+
+    TempDir data;
+};
+
+TEST_F(RegistryProcessTest, AnEntryHeldByARunningWatcherEndsTheNewOneAndStaysAsItWas) {
+    ChildProcess watcher(TestBinaryDir() / "doubles" / "fake_watcher" / "PellaroCNW.exe", L"60");
+    ASSERT_TRUE(watcher.Started());
+    ASSERT_TRUE(WaitForTopLevelWindow(watcher.Id(), 20000));
+    const std::string held = "C:\\w=" + std::to_string(watcher.Id()) + "\n";
+    WriteFileBytes(File(), held);
+    State().watchedPath.Assign("C:\\w");
+
+    RegisterWatcher();
+    EXPECT_EQ(ReadText(File()), held);
+    EXPECT_EQ(ended, std::vector<uint32_t>{0});
+    ASSERT_EQ(boxTexts.size(), 1u);
+    const std::wstring shown = boxTexts[0];
+    boxTexts.clear();
+    ShowMessage(-2001, "C:\\w");
+    EXPECT_EQ(std::vector<std::wstring>{shown}, boxTexts);
+
+    // Once that watcher has gone, its id is stale and the entry is claimed.
+    watcher.Kill();
+    boxTexts.clear();
+    ended.clear();
+    RegisterWatcher();
+    EXPECT_EQ(ReadText(File()), "C:\\w=" + std::to_string(CurrentProcessId()) + "\n");
+    EXPECT_TRUE(boxTexts.empty());
+    EXPECT_TRUE(ended.empty());
+}
+
+TEST_F(RegistryProcessTest, TwoWatchersRegisteringTogetherNeverLoseAnEntry) {
+    constexpr int kRounds = 150;
+    const fs::path churn = TestBinaryDir() / "doubles" / "registry_churn" / "registry_churn.exe";
+    ASSERT_TRUE(fs::exists(churn)) << "build the registry_churn double first";
+    // Entries of other folders around them must survive too.
+    WriteFileBytes(File(), "C:\\before=0\n");
+
+    const std::wstring eventName =
+        L"Local\\PellaroChurnStart." + std::to_wstring(GetCurrentProcessId());
+    const HANDLE start = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+    ASSERT_NE(start, nullptr);
+    const std::wstring dataDir = L"\"" + data.Path().wstring() + L"\"";
+    const std::wstring rounds = std::to_wstring(kRounds);
+    ChildProcess first(churn, dataDir + L" C:\\churn\\a " + rounds + L" " + eventName);
+    ChildProcess second(churn, dataDir + L" C:\\churn\\b " + rounds + L" " + eventName);
+    ASSERT_TRUE(first.Started() && second.Started());
+    Sleep(200);
+    const auto began = std::chrono::steady_clock::now();
+    SetEvent(start);
+
+    EXPECT_EQ(first.WaitExit(240000), std::optional<DWORD>(0))
+        << "wrong steps of the first watcher";
+    EXPECT_EQ(second.WaitExit(240000), std::optional<DWORD>(0))
+        << "wrong steps of the second watcher";
+    const auto took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    CloseHandle(start);
+    std::printf("%d rounds of two concurrent watchers: %.2f s (%.1f ms per register and release)\n",
+                kRounds, took, took * 1000.0 / kRounds);
+
+    const std::string after = ReadText(File());
+    EXPECT_TRUE(after == "C:\\before=0\nC:\\churn\\a=0\nC:\\churn\\b=0\n" ||
+                after == "C:\\before=0\nC:\\churn\\b=0\nC:\\churn\\a=0\n")
+        << after;
+    // No temporary file is left beside the registry.
+    for (const auto& entry : fs::directory_iterator(data.Path()))
+        EXPECT_EQ(entry.path().filename(), "cnwfolder.txt");
+}
+
+}  // namespace

@@ -1,0 +1,42 @@
+#pragma once
+// Programs that Windows tests start: test doubles found beside the test
+// executable, started with a command line, waited for, and terminated when the
+// owner goes if they are still running. Windows build only.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    // Starts `program` with `arguments` (appended to the quoted program path).
+    ChildProcess(const std::filesystem::path& program, const std::wstring& arguments);
+    ChildProcess(ChildProcess&& other) noexcept;
+    ChildProcess& operator=(ChildProcess&& other) noexcept;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ~ChildProcess();
+
+    bool Started() const { return process != nullptr; }
+    DWORD Id() const { return id; }
+    HANDLE Handle() const { return process; }
+    // The exit code once the program has ended, waiting up to timeoutMs.
+    std::optional<DWORD> WaitExit(uint32_t timeoutMs) const;
+    // Terminates a running program and waits for its end.
+    void Kill();
+
+private:
+    HANDLE process = nullptr;
+    DWORD id = 0;
+};
+
+// The folder of the running test executable (<build>/bin).
+std::filesystem::path TestBinaryDir();
+
+// Whether process `processId` owns a top-level window, waiting up to timeoutMs
+// for one to appear.
+bool WaitForTopLevelWindow(DWORD processId, uint32_t timeoutMs);
