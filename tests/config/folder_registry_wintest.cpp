@@ -16,7 +16,7 @@
 #include "config/folder_registry.h"
 #include "notify/message_catalogue.h"
 #include "notify/process_coordination.h"
-#include "support/child_process_win.h"
+#include "support/double_process_win.h"
 #include "support/state_fixture.h"
 #include "support/temp_dir.h"
 
@@ -59,7 +59,7 @@ protected:
 };
 
 TEST_F(RegistryProcessTest, AnEntryHeldByARunningWatcherEndsTheNewOneAndStaysAsItWas) {
-    ChildProcess watcher(TestBinaryDir() / "doubles" / "fake_watcher" / "PellaroCNW.exe", L"60");
+    DoubleProcess watcher(TestBinaryDir() / "doubles" / "fake_watcher" / "PellaroCNW.exe", L"60");
     ASSERT_TRUE(watcher.Started());
     ASSERT_TRUE(WaitForTopLevelWindow(watcher.Id(), 20000));
     const std::string held = "C:\\w=" + std::to_string(watcher.Id()) + "\n";
@@ -98,8 +98,8 @@ TEST_F(RegistryProcessTest, TwoWatchersRegisteringTogetherNeverLoseAnEntry) {
     ASSERT_NE(start, nullptr);
     const std::wstring dataDir = L"\"" + data.Path().wstring() + L"\"";
     const std::wstring rounds = std::to_wstring(kRounds);
-    ChildProcess first(churn, dataDir + L" C:\\churn\\a " + rounds + L" " + eventName);
-    ChildProcess second(churn, dataDir + L" C:\\churn\\b " + rounds + L" " + eventName);
+    DoubleProcess first(churn, dataDir + L" C:\\churn\\a " + rounds + L" " + eventName);
+    DoubleProcess second(churn, dataDir + L" C:\\churn\\b " + rounds + L" " + eventName);
     ASSERT_TRUE(first.Started() && second.Started());
     Sleep(200);
     const auto began = std::chrono::steady_clock::now();

@@ -15,7 +15,7 @@
 #include "notify/message_catalogue.h"
 #include "notify/process_coordination.h"
 #include "notify/process_coordination_win.h"
-#include "support/child_process_win.h"
+#include "support/double_process_win.h"
 #include "support/state_fixture.h"
 #include "support/temp_dir.h"
 
@@ -62,8 +62,8 @@ protected:
         fs::copy_file(FakeWatcher(), copy, fs::copy_options::overwrite_existing);
         return copy;
     }
-    static ChildProcess StartWithWindow(const fs::path& program) {
-        ChildProcess child(program, L"60");
+    static DoubleProcess StartWithWindow(const fs::path& program) {
+        DoubleProcess child(program, L"60");
         EXPECT_TRUE(child.Started()) << program.string();
         EXPECT_TRUE(WaitForTopLevelWindow(child.Id(), kStartMs)) << program.string();
         return child;
@@ -81,8 +81,8 @@ protected:
 };
 
 TEST_F(ProcessCoordinationTest, ARunningWatcherIdIsToldApartFromOtherIds) {
-    ChildProcess watcher = StartWithWindow(FakeWatcher());
-    ChildProcess editor = StartWithWindow(CopyOfFakeWatcher("editor/Editor.exe"));
+    DoubleProcess watcher = StartWithWindow(FakeWatcher());
+    DoubleProcess editor = StartWithWindow(CopyOfFakeWatcher("editor/Editor.exe"));
 
     EXPECT_TRUE(IsRunningWatcher((std::to_string(watcher.Id()) + "\n").c_str()));
     ASSERT_EQ(boxes.size(), 1u);
@@ -104,11 +104,12 @@ TEST_F(ProcessCoordinationTest, ARunningWatcherIdIsToldApartFromOtherIds) {
 TEST_F(ProcessCoordinationTest, TheTrayAppIsFoundFromAnyFolderByItsExactName) {
     ASSERT_FALSE(IsTrayAppRunning()) << "a tray application is already running";
     {
-        ChildProcess otherCase = StartWithWindow(CopyOfFakeWatcher("lower/plksystrayapp.exe"));
+        DoubleProcess otherCase = StartWithWindow(CopyOfFakeWatcher("lower/plksystrayapp.exe"));
         EXPECT_FALSE(IsTrayAppRunning());
     }
     {
-        ChildProcess tray = StartWithWindow(CopyOfFakeWatcher("any/deep/folder/plkSysTrayApp.exe"));
+        DoubleProcess tray =
+            StartWithWindow(CopyOfFakeWatcher("any/deep/folder/plkSysTrayApp.exe"));
         EXPECT_TRUE(IsTrayAppRunning());
         tray.Kill();
         EXPECT_FALSE(IsTrayAppRunning());
@@ -116,7 +117,7 @@ TEST_F(ProcessCoordinationTest, TheTrayAppIsFoundFromAnyFolderByItsExactName) {
 }
 
 TEST_F(ProcessCoordinationTest, CloseAndTerminateEndsARunningProcessWithCode0) {
-    ChildProcess target = StartWithWindow(FakeWatcher());
+    DoubleProcess target = StartWithWindow(FakeWatcher());
     EXPECT_EQ(CloseAndTerminate(target.Id()), kCloseTerminated);
     EXPECT_EQ(target.WaitExit(10000), std::optional<DWORD>(0));
 
@@ -125,7 +126,7 @@ TEST_F(ProcessCoordinationTest, CloseAndTerminateEndsARunningProcessWithCode0) {
 
     // An id that no longer names a process, once the last handle has gone.
     const DWORD gone = target.Id();
-    target = ChildProcess();
+    target = DoubleProcess();
     int32_t result = CloseAndTerminate(gone);
     for (int i = 0; i < 100 && result != kCloseFailed; ++i) {
         Sleep(50);
@@ -136,8 +137,8 @@ TEST_F(ProcessCoordinationTest, CloseAndTerminateEndsARunningProcessWithCode0) {
 }
 
 TEST_F(ProcessCoordinationTest, TheWindowCallbackPostsCloseToTheProcessWindowsOnly) {
-    ChildProcess target = StartWithWindow(FakeWatcher());
-    ChildProcess bystander = StartWithWindow(FakeWatcher());
+    DoubleProcess target = StartWithWindow(FakeWatcher());
+    DoubleProcess bystander = StartWithWindow(FakeWatcher());
     EnumWindows(PostCloseToProcessWindows, static_cast<LPARAM>(target.Id()));
     EXPECT_EQ(target.WaitExit(10000), std::optional<DWORD>(kClosedByMessage));
     EXPECT_EQ(bystander.WaitExit(500), std::nullopt);

@@ -1,9 +1,9 @@
-#include "support/child_process_win.h"
+#include "support/double_process_win.h"
 
 #include <iterator>
 #include <utility>
 
-ChildProcess::ChildProcess(const std::filesystem::path& program, const std::wstring& arguments) {
+DoubleProcess::DoubleProcess(const std::filesystem::path& program, const std::wstring& arguments) {
     std::wstring commandLine = L"\"" + program.wstring() + L"\"";
     if (!arguments.empty()) commandLine += L" " + arguments;
     STARTUPINFOW startup = {};
@@ -17,10 +17,10 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const std::wstr
     id = info.dwProcessId;
 }
 
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+DoubleProcess::DoubleProcess(DoubleProcess&& other) noexcept
     : process(std::exchange(other.process, nullptr)), id(std::exchange(other.id, 0)) {}
 
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+DoubleProcess& DoubleProcess::operator=(DoubleProcess&& other) noexcept {
     if (this != &other) {
         Kill();
         if (process) CloseHandle(process);
@@ -30,19 +30,19 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     return *this;
 }
 
-ChildProcess::~ChildProcess() {
+DoubleProcess::~DoubleProcess() {
     Kill();
     if (process) CloseHandle(process);
 }
 
-std::optional<DWORD> ChildProcess::WaitExit(uint32_t timeoutMs) const {
+std::optional<DWORD> DoubleProcess::WaitExit(uint32_t timeoutMs) const {
     if (!process || WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) return std::nullopt;
     DWORD code = 0;
     if (!GetExitCodeProcess(process, &code)) return std::nullopt;
     return code;
 }
 
-void ChildProcess::Kill() {
+void DoubleProcess::Kill() {
     if (!process || WaitForSingleObject(process, 0) == WAIT_OBJECT_0) return;
     TerminateProcess(process, 99);
     WaitForSingleObject(process, 10000);

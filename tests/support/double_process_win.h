@@ -10,16 +10,16 @@
 #include <optional>
 #include <string>
 
-class ChildProcess {
+class DoubleProcess {
 public:
-    ChildProcess() = default;
+    DoubleProcess() = default;
     // Starts `program` with `arguments` (appended to the quoted program path).
-    ChildProcess(const std::filesystem::path& program, const std::wstring& arguments);
-    ChildProcess(ChildProcess&& other) noexcept;
-    ChildProcess& operator=(ChildProcess&& other) noexcept;
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-    ~ChildProcess();
+    DoubleProcess(const std::filesystem::path& program, const std::wstring& arguments);
+    DoubleProcess(DoubleProcess&& other) noexcept;
+    DoubleProcess& operator=(DoubleProcess&& other) noexcept;
+    DoubleProcess(const DoubleProcess&) = delete;
+    DoubleProcess& operator=(const DoubleProcess&) = delete;
+    ~DoubleProcess();
 
     bool Started() const { return process != nullptr; }
     DWORD Id() const { return id; }
