@@ -2,89 +2,39 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/text_conversion.h"
+#include "support/box_recorder.h"
 #include "support/state_fixture.h"
 
 namespace {
 
 constexpr uint32_t kEnglishLcid = 1033;
 
-// What a box would have shown.
-struct BoxCall {
-    std::wstring caption;
-    std::wstring text;
-    uint32_t timeoutMs;
-};
-
-// Boxes recorded by the fake seam; the fake may be held at a gate so a test
-// can look at the caller while "its box" has not appeared yet.
-struct BoxRecorder {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<BoxCall> calls;
-    bool gateOpen = true;
-    int waiting = 0;
-
-    static BoxRecorder& Get() {
-        static BoxRecorder recorder;
-        return recorder;
-    }
-    static int Show(const std::wstring& caption, const std::wstring& text, uint32_t timeoutMs) {
-        BoxRecorder& r = Get();
-        std::unique_lock lock(r.mutex);
-        ++r.waiting;
-        r.changed.notify_all();
-        r.changed.wait(lock, [&] { return r.gateOpen; });
-        --r.waiting;
-        r.calls.push_back({caption, text, timeoutMs});
-        r.changed.notify_all();
-        return -1;
-    }
-    void Reset() {
-        std::lock_guard lock(mutex);
-        calls.clear();
-        gateOpen = true;
-        waiting = 0;
-    }
-    bool WaitFor(std::size_t count) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(10),
-                                [&] { return calls.size() >= count; });
-    }
-};
-
 class MessageCatalogueTest : public StateTest {
 protected:
-    void SetUp() override {
-        StateTest::SetUp();
-        BoxRecorder::Get().Reset();
-        CurrentSeams().showTimedBox = BoxRecorder::Show;
-    }
     void TearDown() override {
         SelectAnsiCodePage(originalCodePage);
         StateTest::TearDown();
     }
 
     // Shows one message and returns the box it asked for.
-    BoxCall ShowOne(int32_t code, uint32_t lcid, const char* caption = "C:\\w",
-                    const char* composed = nullptr) {
-        BoxRecorder::Get().Reset();
+    RecordedBox ShowOne(int32_t code, uint32_t lcid, const char* caption = "C:\\w",
+                        const char* composed = nullptr) {
+        recorder.Clear();
         State().userLcid = lcid;
         ShowMessage(code, caption, composed);
-        auto& calls = BoxRecorder::Get().calls;
-        EXPECT_EQ(calls.size(), 1u) << "code " << code;
-        return calls.empty() ? BoxCall{} : calls.front();
+        const auto boxes = recorder.Boxes();
+        EXPECT_EQ(boxes.size(), 1u) << "code " << code;
+        return boxes.empty() ? RecordedBox{} : boxes.front();
     }
 
+    BoxRecorder recorder;
     unsigned originalCodePage = CurrentAnsiCodePage();
 };
 
@@ -264,6 +214,7 @@ TEST_F(MessageCatalogueTest, ComposedCodesShowTheCallersTextUnchanged) {
         }
     }
     EXPECT_EQ(ShowOne(100, kEnglishLcid, "C:\\w", nullptr).text, L"");
+    EXPECT_EQ(ShowOne(103, kEnglishLcid, "C:\\w", "any").code, 100);
     // Catalogue codes ignore a composed text.
     EXPECT_EQ(ShowOne(220, kEnglishLcid, "C:\\w", "ignored").text, L"Syncing finished.");
 }
@@ -283,14 +234,14 @@ TEST_F(MessageCatalogueTest, CodesOutsideTheCatalogueShowTheirNumber) {
 
 TEST_F(MessageCatalogueTest, CaptionAndComposedTextComeFromTheAnsiCodePage) {
     if (SelectAnsiCodePage(1252)) {
-        const BoxCall call = ShowOne(100, kEnglishLcid, "C:\\caf\xE9", "na\xEFve");
+        const RecordedBox call = ShowOne(100, kEnglishLcid, "C:\\caf\xE9", "na\xEFve");
         EXPECT_EQ(call.caption, L"C:\\caf\u00E9");
         EXPECT_EQ(call.text, L"na\u00EFve");
     }
     if (SelectAnsiCodePage(932)) {
         // 表 is 95 5C: its second byte must not end up as a backslash.
         const std::string caption = ToAnsiString(L"C:\\表\\同期");
-        const BoxCall call = ShowOne(220, 1041, caption.c_str());
+        const RecordedBox call = ShowOne(220, 1041, caption.c_str());
         EXPECT_EQ(call.caption, L"C:\\表\\同期");
         EXPECT_EQ(call.text, L"同期が終了しました。");
     }
@@ -298,11 +249,7 @@ TEST_F(MessageCatalogueTest, CaptionAndComposedTextComeFromTheAnsiCodePage) {
 }
 
 TEST_F(MessageCatalogueTest, AsyncReturnsBeforeTheBoxAndKeepsItsOwnCopyOfTheCaption) {
-    BoxRecorder& recorder = BoxRecorder::Get();
-    {
-        std::lock_guard lock(recorder.mutex);
-        recorder.gateOpen = false;  // no box can appear until the gate opens
-    }
+    recorder.Hold();  // no box can appear until released
     State().userLcid = kEnglishLcid;
     auto caption = std::make_unique<char[]>(32);
     std::strcpy(caption.get(), "C:\\async\\folder");
@@ -310,21 +257,17 @@ TEST_F(MessageCatalogueTest, AsyncReturnsBeforeTheBoxAndKeepsItsOwnCopyOfTheCapt
     // Returned while the box is held back; the caller's copy goes at once.
     std::memset(caption.get(), 'X', 31);
     caption.reset();
-    {
-        std::unique_lock lock(recorder.mutex);
-        ASSERT_TRUE(recorder.changed.wait_for(lock, std::chrono::seconds(10),
-                                              [&] { return recorder.waiting == 1; }));
-        EXPECT_TRUE(recorder.calls.empty());
-        recorder.gateOpen = true;
-    }
-    recorder.changed.notify_all();
-    ASSERT_TRUE(recorder.WaitFor(1));
-    std::lock_guard lock(recorder.mutex);
-    EXPECT_EQ(recorder.calls[0].caption, L"C:\\async\\folder");
-    EXPECT_EQ(recorder.calls[0].text,
+    ASSERT_TRUE(recorder.WaitForHeld(1));
+    EXPECT_TRUE(recorder.Boxes().empty());
+    recorder.Release();
+    ASSERT_TRUE(recorder.WaitForBoxes(1));
+    const RecordedBox box = recorder.Boxes().front();
+    EXPECT_EQ(box.code, 206);
+    EXPECT_EQ(box.caption, L"C:\\async\\folder");
+    EXPECT_EQ(box.text,
               L"!!! WARNING !!!  Start  Local <= Remote Syncing\n\nUpdate under the folder will "
               L"NOT be reflected to remote !");
-    EXPECT_EQ(recorder.calls[0].timeoutMs, 5000u);
+    EXPECT_EQ(box.timeoutMs, 5000u);
 }
 
 TEST_F(MessageCatalogueTest, ConcurrentCallsEachShowTheirOwnTextAndCaption) {
@@ -338,11 +281,11 @@ TEST_F(MessageCatalogueTest, ConcurrentCallsEachShowTheirOwnTextAndCaption) {
         });
     }
     for (auto& t : threads) t.join();
-    auto& calls = BoxRecorder::Get().calls;
-    ASSERT_EQ(calls.size(), 8u * 20u);
-    for (const BoxCall& call : calls) {
-        const int32_t code = std::stoi(call.caption.substr(std::wstring(L"C:\\folder").size()));
-        EXPECT_EQ(call.text, std::wstring(CatalogueText(code, 1041))) << code;
+    const auto boxes = recorder.Boxes();
+    ASSERT_EQ(boxes.size(), 8u * 20u);
+    for (const RecordedBox& box : boxes) {
+        EXPECT_EQ(box.caption, L"C:\\folder" + std::to_wstring(box.code));
+        EXPECT_EQ(box.text, std::wstring(CatalogueText(box.code, 1041)));
     }
 }
 

@@ -1,0 +1,110 @@
+#include "support/box_recorder.h"
+
+#include <cwctype>
+
+#include "app/seams.h"
+#include "notify/message_catalogue.h"
+
+namespace {
+
+// The one recorder installed; box calls of any thread find it here.
+std::mutex activeMutex;
+BoxRecorder* active = nullptr;
+
+constexpr int32_t kLowestCode = -2100;
+constexpr int32_t kHighestCode = 300;
+constexpr uint32_t kComposedTimeoutMs = 20000;
+
+}  // namespace
+
+int32_t MessageCodeOf(const std::wstring& text, uint32_t timeoutMs) {
+    for (int32_t code = kLowestCode; code <= kHighestCode; ++code) {
+        for (uint32_t lcid : {1033u, 1041u}) {
+            const wchar_t* known = CatalogueText(code, lcid);
+            if (known && text == known) return code;
+        }
+    }
+    if (timeoutMs == kComposedTimeoutMs) return 100;
+    std::size_t digits = 0;
+    for (wchar_t c : text) digits += std::iswdigit(c) ? 1 : 0;
+    const bool number = !text.empty() && digits + (text[0] == L'-' ? 1 : 0) == text.size();
+    return number && digits > 0 && digits < 10 ? std::stoi(text) : 0;
+}
+
+BoxRecorder::BoxRecorder() : previous(CurrentSeams().showTimedBox) {
+    std::lock_guard lock(activeMutex);
+    active = this;
+    CurrentSeams().showTimedBox = Show;
+}
+
+BoxRecorder::~BoxRecorder() {
+    Release();
+    std::lock_guard lock(activeMutex);
+    CurrentSeams().showTimedBox = previous;
+    active = nullptr;
+}
+
+void BoxRecorder::PassTo(ShowFunction show) {
+    std::lock_guard lock(mutex);
+    passTo = show;
+}
+
+void BoxRecorder::Hold() {
+    std::lock_guard lock(mutex);
+    held = true;
+}
+
+void BoxRecorder::Release() {
+    {
+        std::lock_guard lock(mutex);
+        held = false;
+    }
+    changed.notify_all();
+}
+
+bool BoxRecorder::WaitForHeld(int count, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, timeout, [&] { return waiting >= count; });
+}
+
+bool BoxRecorder::WaitForBoxes(std::size_t count, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, timeout, [&] { return boxes.size() >= count; });
+}
+
+std::vector<RecordedBox> BoxRecorder::Boxes() {
+    std::lock_guard lock(mutex);
+    return boxes;
+}
+
+std::vector<int32_t> BoxRecorder::Codes() {
+    std::vector<int32_t> codes;
+    for (const RecordedBox& box : Boxes()) codes.push_back(box.code);
+    return codes;
+}
+
+void BoxRecorder::Clear() {
+    std::lock_guard lock(mutex);
+    boxes.clear();
+}
+
+int BoxRecorder::Show(const std::wstring& caption, const std::wstring& text, uint32_t timeoutMs) {
+    BoxRecorder* self;
+    {
+        std::lock_guard lock(activeMutex);
+        self = active;
+    }
+    if (!self) return -1;
+    ShowFunction show;
+    {
+        std::unique_lock lock(self->mutex);
+        ++self->waiting;
+        self->changed.notify_all();
+        self->changed.wait(lock, [&] { return !self->held; });
+        --self->waiting;
+        self->boxes.push_back({MessageCodeOf(text, timeoutMs), caption, text, timeoutMs});
+        show = self->passTo;
+    }
+    self->changed.notify_all();
+    return show ? show(caption, text, timeoutMs) : -1;
+}
