@@ -16,7 +16,9 @@ constexpr std::size_t kLinePieceBytes = 511;
 
 RunningWatcherCheck runningWatcherCheck = IsRunningWatcher;
 
-wchar_t FoldAscii(wchar_t ch) { return (ch >= L'A' && ch <= L'Z') ? ch - L'A' + L'a' : ch; }
+wchar_t FoldAscii(wchar_t ch) {
+    return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch - L'A' + L'a') : ch;
+}
 
 bool SameText(std::wstring_view a, std::wstring_view b, RegistryMatch match) {
     if (match == RegistryMatch::CaseSensitive) return a == b;
@@ -88,7 +90,7 @@ bool KeyCoversFolder(std::string_view key, std::string_view folder, RegistryMatc
 }
 
 std::string RewriteRegistryOwner(std::string_view content, std::string_view folder,
-                                 std::string_view owner, bool* changed) {
+                                 std::string_view owner) {
     folder = Unquoted(folder);
     std::string rewritten;
     rewritten.reserve(content.size() + owner.size() + 1);
@@ -103,7 +105,6 @@ std::string RewriteRegistryOwner(std::string_view content, std::string_view fold
             rewritten.append(line);
         }
     }
-    if (changed) *changed = done;
     return rewritten;
 }
 

@@ -47,9 +47,10 @@ bool KeyIsAncestorOf(std::string_view key, std::string_view folder, RegistryMatc
 // The new content of the file when the owner of the first entry covering
 // `folder` (case-sensitive) becomes `owner` ("0" to release): the entries in
 // their order, that one replaced by "<key>=<owner>\n", every line that is not
-// an entry dropped. `changed` tells whether an entry covered the folder.
+// an entry dropped. A folder in double quotes (with a space, say) is matched
+// without them.
 std::string RewriteRegistryOwner(std::string_view content, std::string_view folder,
-                                 std::string_view owner, bool* changed = nullptr);
+                                 std::string_view owner);
 
 // The content with `line` appended as a line of its own (a last line without
 // its line feed gets one first, so the two never run together).

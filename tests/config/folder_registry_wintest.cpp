@@ -105,6 +105,23 @@ TEST_F(RegistryProcessTest, TwoWatchersRegisteringTogetherNeverLoseAnEntry) {
     const auto began = std::chrono::steady_clock::now();
     SetEvent(start);
 
+    // Meanwhile this process reads the registry as a watcher's relative-
+    // directory lookup does, without the lock: every read must give a whole
+    // file, the old one or the new one, never a cut or empty one.
+    const std::string registryPath = data.Ansi() + "\\cnwfolder.txt";
+    int reads = 0;
+    int wholeReads = 0;
+    while (!first.WaitExit(0) || !second.WaitExit(0)) {
+        std::string content;
+        if (ReadRegistryFile(registryPath.c_str(), content) != RegistryRead::Ok) continue;
+        ++reads;
+        const bool whole = content.rfind("C:\\before=0\n", 0) == 0 && content.back() == '\n';
+        wholeReads += whole ? 1 : 0;
+        if (!whole) ADD_FAILURE() << "read a torn registry: \"" << content << "\"";
+        if (reads - wholeReads > 5) break;
+    }
+    EXPECT_GT(reads, 0);
+
     EXPECT_EQ(first.WaitExit(240000), std::optional<DWORD>(0))
         << "wrong steps of the first watcher";
     EXPECT_EQ(second.WaitExit(240000), std::optional<DWORD>(0))
@@ -112,8 +129,10 @@ TEST_F(RegistryProcessTest, TwoWatchersRegisteringTogetherNeverLoseAnEntry) {
     const auto took =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     CloseHandle(start);
-    std::printf("%d rounds of two concurrent watchers: %.2f s (%.1f ms per register and release)\n",
-                kRounds, took, took * 1000.0 / kRounds);
+    std::printf(
+        "%d rounds of two concurrent watchers: %.2f s (%.1f ms per register and release), "
+        "%d whole reads meanwhile\n",
+        kRounds, took, took * 1000.0 / kRounds, wholeReads);
 
     const std::string after = ReadText(File());
     EXPECT_TRUE(after == "C:\\before=0\nC:\\churn\\a=0\nC:\\churn\\b=0\n" ||
