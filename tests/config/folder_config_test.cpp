@@ -208,6 +208,11 @@ TEST_F(FolderConfigTest, TextKeysStoreTheWholeValueAndTheLastLineWins) {
             State().Reset();
             Read(file);
             EXPECT_EQ(k.field(State()), c.value) << k.key << " in " << file;
+            // No other key takes the line ("ignore=" is not "ignore_dir=").
+            for (const auto& other : keys) {
+                if (&other == &k) continue;
+                EXPECT_EQ(other.field(State()), "") << other.key << " from " << file;
+            }
         }
     }
 }
@@ -367,37 +372,6 @@ TEST_F(FolderConfigTest, ValuesCutToTheirFieldNeverSplitADoubleByteCharacter) {
     Read("port=" + five + "\nencoding=a" + ToAnsiString(std::wstring(60, L'表')) + "\n");
     EXPECT_EQ(Str(State().serverPort), ToAnsiString(L"表表表表"));
     EXPECT_EQ(Str(State().encoding), "a" + ToAnsiString(std::wstring(49, L'表')));
-}
-
-TEST_F(FolderConfigTest, AFullFileFillsEveryField) {
-    State().verbose = 0;
-    Read(
-        "sync_threshold=10\r\nsync_timestamp=300\r\ndir=/remote/base\r\nip=10.0.0.1\r\n"
-        "port=2121\r\nverbose=1\r\nsub=1\r\ncmd=mirror\r\nprotocol=smb\r\nencoding=SJIS\r\n"
-        "password=cGFzcw==\r\nusername=guest01\r\nsizelimit=100M\r\nignore=*.tmp;~*\r\n"
-        "ignore_dir=.git;node_modules\r\nqueue=3\r\n");
-    const WatcherState& s = State();
-    EXPECT_EQ(s.syncThreshold, 10);
-    EXPECT_EQ(s.thresholdSync, 1);
-    EXPECT_EQ(s.syncInterval, 300);
-    EXPECT_EQ(s.intervalSync, 1);
-    EXPECT_EQ(Str(s.remoteDir), "/remote/base");
-    EXPECT_EQ(s.remoteDirSet, 1);
-    EXPECT_EQ(Str(s.serverAddress), "10.0.0.1");
-    EXPECT_EQ(Str(s.serverPort), "2121");
-    EXPECT_EQ(s.verbose, 1);
-    EXPECT_EQ(s.subFolders, 1);
-    EXPECT_EQ(Str(s.configCmd), "mirror");
-    EXPECT_EQ(Str(s.protocol), "smb");
-    EXPECT_EQ(s.smbMode, 1);
-    EXPECT_EQ(s.googleDriveMode, 0);
-    EXPECT_EQ(Str(s.encoding), "SJIS");
-    EXPECT_EQ(Str(s.password), "pass");
-    EXPECT_EQ(Str(s.userName), "guest01");
-    EXPECT_EQ(Str(s.sizeLimit), "100M");
-    EXPECT_EQ(Str(s.ignorePatterns), "*.tmp;~*");
-    EXPECT_EQ(Str(s.ignoreDirPatterns), ".git;node_modules");
-    EXPECT_EQ(s.pipeRetries, 3);
 }
 
 }  // namespace
