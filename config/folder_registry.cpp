@@ -11,9 +11,6 @@
 
 namespace {
 
-// Lines are read in pieces of at most this many bytes (a 512-byte buffer).
-constexpr std::size_t kLinePieceBytes = 511;
-
 RunningWatcherCheck runningWatcherCheck = IsRunningWatcher;
 
 wchar_t FoldAscii(wchar_t ch) {
@@ -57,9 +54,8 @@ std::vector<std::string_view> SplitRegistryLines(std::string_view content) {
     while (at < content.size()) {
         const std::size_t feed = content.find('\n', at);
         const std::size_t end = feed == content.npos ? content.size() : feed + 1;
-        const std::size_t length = std::min(end - at, kLinePieceBytes);
-        lines.push_back(content.substr(at, length));
-        at += length;
+        lines.push_back(content.substr(at, end - at));
+        at = end;
     }
     return lines;
 }

@@ -23,8 +23,9 @@ constexpr char kRegistryPathSuffix[] = "\\cnwfolder.txt";
 
 // ---- The file format (pure text rules) ----
 
-// The lines as the watcher reads them: pieces of at most 511 bytes, each
-// ending at its line feed (kept) or where the limit cuts it.
+// The lines of the file, each with its line feed (the last one may lack it).
+// A line is taken whole however long it is: cut into pieces, a long entry of
+// another watcher would become fragments that the next rewrite drops.
 std::vector<std::string_view> SplitRegistryLines(std::string_view content);
 
 // A line is an entry when it is not empty, not a bare "\n" and contains "=".
