@@ -1,0 +1,64 @@
+#include "app/initialize_watcher_win.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/folder_key.h"
+#include "app/seams.h"
+#include "app/text_conversion.h"
+#include "app/watcher_start.h"
+#include "app/watcher_state.h"
+#include "app/win_handles.h"
+
+namespace {
+constexpr wchar_t kRefusalCaption[] = L"PellaroCNW";
+}
+
+void RefuseToStart(const wchar_t* text) {
+    CurrentSeams().showTimedBox(kRefusalCaption, text, 20000);
+    CurrentSeams().endProcess(1);
+}
+
+HRESULT InitializeWatcher(REFIID riid, void** item) {
+    *item = nullptr;
+    WatcherState& state = State();
+    CreateCommandBuffer(state.commands);
+
+    int argc = 0;
+    UniqueArgv argv(CommandLineToArgvW(GetCommandLineW(), &argc));
+    if (!argv || argc < 2) return E_FAIL;
+
+    std::vector<std::wstring> arguments(argv.Get() + 1, argv.Get() + argc);
+    if (!ApplyArguments(arguments, state)) {
+        // Truncating would watch another folder.
+        RefuseToStart(L"The watched folder path is longer than 511 characters.\n"
+                      L"The watcher does not start.");
+        return E_FAIL;
+    }
+    ToAnsi(state.watchedPathW.CStr(), state.watchedPath);
+    state.processId = GetCurrentProcessId();
+    DeriveFolderKey(state.watchedPathW.CStr(), state.folderKey);
+    const char* appData = std::getenv("APPDATA");
+    if (!BuildFileNames(appData ? appData : "", state)) {
+        RefuseToStart(L"The names of this folder's files in the data folder are longer than "
+                      L"511 characters.\nThe watcher does not start.");
+        return E_FAIL;
+    }
+
+    StartWatcher();
+
+    if (state.watchedPathW.Empty()) return E_FAIL;
+    HRESULT hr = SHCreateItemFromParsingName(state.watchedPathW.CStr(), nullptr, riid, item);
+    if (SUCCEEDED(hr)) return hr;
+
+    wchar_t relative[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, relative);
+    if (!PathAppendW(relative, state.watchedPathW.CStr())) return E_FAIL;
+    return SHCreateItemFromParsingName(relative, nullptr, riid, item);
+}

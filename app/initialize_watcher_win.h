@@ -1,0 +1,10 @@
+#pragma once
+#include <windows.h>
+
+// Sets up everything that depends on the watched folder (command line, folder
+// key, per-folder file names, the watcher start) and creates the shell item of
+// the folder into *item. Called once, by the dialog while it initialises.
+HRESULT InitializeWatcher(REFIID riid, void** item);
+
+// Shows a start-up refusal and ends the process with exit status 1.
+void RefuseToStart(const wchar_t* text);

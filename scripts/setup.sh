@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, running and testing need,
+# skipping those already installed.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++                # native logic build and its tests
+    g++-mingw-w64-x86-64-posix           # the Windows build
+    googletest                           # GoogleTest sources, built with each toolchain
+    wine wine64 xvfb                     # running and testing the Windows programs
+    locales                              # localedef, for the Japanese desktop
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" != 0 ]; then
+    sudo="sudo"
+fi
+echo "setup: installing ${missing[*]}" >&2
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null

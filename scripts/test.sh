@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Builds and runs every test:
+#   1. the native logic build (Linux, address and undefined-behaviour sanitizers);
+#   2. the Windows build (MinGW-w64), all tests under Wine with an Xvfb display;
+#   3. the Windows unit tests again on a Japanese desktop (code page 932).
+# Ends with one line adding up every test case that ran.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root="$(pwd)"
+jobs="${PELLARO_JOBS:-2}"
+failed=0
+
+step() { printf '\n==== %s\n' "$*"; }
+
+step "setup"
+scripts/setup.sh || exit 1
+
+step "native build (sanitizers)"
+cmake --preset native >/dev/null || exit 1
+cmake --build --preset native -j "$jobs" || exit 1
+rm -f build/native/test-reports/*.xml
+(cd build/native && ctest --output-on-failure -j "$jobs") || failed=1
+
+step "Windows build"
+cmake --preset windows >/dev/null || exit 1
+cmake --build --preset windows -j "$jobs" || exit 1
+
+step "Windows tests under Wine"
+rm -f build/windows/test-reports/*.xml
+scripts/with-wine build/windows ctest --test-dir build/windows --output-on-failure -j "$jobs" || failed=1
+
+step "Windows unit tests on a Japanese desktop"
+ja_reports="$root/build/windows/test-reports-ja"
+rm -rf "$ja_reports"
+mkdir -p "$ja_reports"
+PELLARO_DESKTOP=ja scripts/with-wine build/windows bash -c '
+    status=0
+    for exe in "$1"/bin/*_test.exe "$1"/bin/*_wintest.exe; do
+        [ -e "$exe" ] || continue
+        name="$(basename "$exe" .exe)"
+        if ! timeout -k 5 600 wine "$exe" --gtest_brief=1 \
+                "--gtest_output=xml:Z:$2/$name.xml" > "$2/$name.log" 2>&1; then
+            echo "FAILED on the Japanese desktop: $name"
+            tail -n 40 "$2/$name.log"
+            status=1
+        fi
+    done
+    exit $status' _ "$root/build/windows" "$ja_reports" || failed=1
+
+# One line for all: every gtest report of the three passes.
+summary() {
+    cat "$@" 2>/dev/null | awk '
+        /<testsuites / {
+            match($0, / tests="[0-9]+"/);    t += substr($0, RSTART + 8, RLENGTH - 9)
+            match($0, / failures="[0-9]+"/); f += substr($0, RSTART + 11, RLENGTH - 12)
+            match($0, / errors="[0-9]+"/);   e += substr($0, RSTART + 9, RLENGTH - 10)
+            if (match($0, / disabled="[0-9]+"/)) d += substr($0, RSTART + 11, RLENGTH - 12)
+        }
+        /<testsuite / {
+            if (match($0, / skipped="[0-9]+"/)) s += substr($0, RSTART + 10, RLENGTH - 11)
+        }
+        END { printf "%d %d %d\n", t - s - d - f - e, f + e, s + d }'
+}
+read -r np nf ns < <(summary build/native/test-reports/*.xml)
+read -r wp wf ws < <(summary build/windows/test-reports/*.xml)
+read -r jp jf js < <(summary "$ja_reports"/*.xml)
+echo
+echo "native:   $np passed, $nf failed, $ns skipped"
+echo "wine:     $wp passed, $wf failed, $ws skipped"
+echo "japanese: $jp passed, $jf failed, $js skipped"
+total_failed=$((nf + wf + jf))
+if [ "$failed" -ne 0 ] && [ "$total_failed" -eq 0 ]; then
+    total_failed=1  # a test executable crashed or timed out without a report
+fi
+echo "tests: $((np + wp + jp)) passed, $total_failed failed"
+[ "$failed" -eq 0 ] && [ "$total_failed" -eq 0 ]

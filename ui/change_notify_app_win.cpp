@@ -1,0 +1,186 @@
+#include "ui/change_notify_app_win.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <iterator>
+
+#include "app/bounded_text.h"
+#include "app/initialize_watcher_win.h"
+#include "app/watcher_start.h"
+#include "ui/res/resource.h"
+
+namespace {
+
+constexpr AnchorEntry kAnchors[] = {
+    {IDC_PICK, 9},
+    {IDC_EVENT_LIST, 15},
+    {IDC_RECURSIVE, 10},
+    {IDC_SIZE_GRIP, 10},
+};
+static_assert(std::size(kAnchors) == 4);
+
+constexpr std::size_t kTitleChars = 128;
+
+AnchorRect ToAnchor(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
+
+// The control's rectangle in the dialog's client coordinates.
+RECT ControlRect(HWND dialog, HWND control) {
+    RECT r{};
+    GetWindowRect(control, &r);
+    MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+}  // namespace
+
+CChangeNotifyApp::CChangeNotifyApp() = default;
+
+CChangeNotifyApp::~CChangeNotifyApp() {
+    watchedItem.Reset();
+    EndWatch();
+}
+
+IFACEMETHODIMP CChangeNotifyApp::QueryInterface(REFIID riid, void** object) {
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+#endif
+    static const QITAB table[] = {
+        QITABENT(CChangeNotifyApp, IDropTarget),
+        {nullptr, 0},
+    };
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+    return QISearch(this, table, riid, object);
+}
+
+IFACEMETHODIMP_(ULONG) CChangeNotifyApp::AddRef() { return static_cast<ULONG>(++refCount); }
+
+IFACEMETHODIMP_(ULONG) CChangeNotifyApp::Release() {
+    const LONG count = --refCount;
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+}
+
+HRESULT CChangeNotifyApp::HandleDroppedItems(IShellItemArray*) { return S_OK; }
+
+void CChangeNotifyApp::OnShellChange(long, IShellItem2*, IShellItem2*) {
+    // The change event handler attaches here.
+}
+
+INT_PTR CALLBACK CChangeNotifyApp::DialogProcedure(HWND window, UINT message, WPARAM wParam,
+                                                   LPARAM lParam) noexcept {
+    auto* app = reinterpret_cast<CChangeNotifyApp*>(GetWindowLongPtrW(window, DWLP_USER));
+    if (message == WM_INITDIALOG) {
+        app = reinterpret_cast<CChangeNotifyApp*>(lParam);
+        app->dialog = window;
+        SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(app));
+    }
+    // The dialog manager shows a modal dialog once at its first idle, whatever
+    // the dialog procedure does; dropping SWP_SHOWWINDOW here keeps it hidden for good.
+    if (message == WM_WINDOWPOSCHANGING) {
+        reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
+    }
+    ShowWindow(window, SW_HIDE);
+    if (!app) return FALSE;
+    return app->HandleDialogMessage(message, wParam, lParam);
+}
+
+INT_PTR CChangeNotifyApp::HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            HandleInitDialog();
+            return TRUE;
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDOK:
+                case IDCANCEL:
+                    return EndDialog(dialog, LOWORD(wParam));
+                case IDC_PICK:
+                    // The item picker attaches here.
+                    return TRUE;
+                case IDC_RECURSIVE:
+                    if (watchedItem) WatchCurrentItem();
+                    return TRUE;
+                default:
+                    return TRUE;
+            }
+        case WM_NOTIFY:
+            // The event list view's notifications attach here.
+            return TRUE;
+        case kChangeNotifyMessage:
+            HandleChangeMessage(wParam, lParam);
+            return TRUE;
+        case WM_DESTROY:
+            HandleDestroy();
+            return TRUE;
+        case WM_SIZE:
+            ApplyAnchors();
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+void CChangeNotifyApp::HandleInitDialog() {
+    CaptureAnchors();
+    SetDialogIcons(dialog);
+    if (SUCCEEDED(InitializeWatcher(IID_PPV_ARGS(watchedItem.Put())))) WatchCurrentItem();
+}
+
+void CChangeNotifyApp::WatchCurrentItem() {
+    BeginWatch(watchedItem.Get(), dialog);
+    UniqueTaskString name;
+    if (FAILED(watchedItem->GetDisplayName(SIGDN_NORMALDISPLAY, name.Put())) || !name) return;
+    // A name too long for the title is cut.
+    BoundedWText<kTitleChars> title(L"Watching - ");
+    title.Append(name.Get());
+    SetWindowTextW(dialog, title.CStr());
+}
+
+void CChangeNotifyApp::HandleDestroy() {
+    StopWatcher();
+    UniqueIcon small(reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0)));
+    UniqueIcon big(reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0)));
+    EndWatch();
+}
+
+void CChangeNotifyApp::SetDialogIcons(HWND window) {
+    SHSTOCKICONINFO info{};
+    info.cbSize = sizeof info;
+    // Wine answers S_OK with a null icon: the handle is what counts.
+    if (SUCCEEDED(SHGetStockIconInfo(SIID_APPLICATION, SHGSI_ICON | SHGSI_SMALLICON, &info)) &&
+        info.hIcon) {
+        SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(info.hIcon));
+    }
+    info = SHSTOCKICONINFO{};
+    info.cbSize = sizeof info;
+    if (SUCCEEDED(SHGetStockIconInfo(SIID_APPLICATION, SHGSI_ICON, &info)) && info.hIcon) {
+        SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(info.hIcon));
+    }
+}
+
+void CChangeNotifyApp::CaptureAnchors() {
+    RECT client{};
+    GetClientRect(dialog, &client);
+    for (std::size_t i = 0; i < std::size(kAnchors); ++i) {
+        HWND control = GetDlgItem(dialog, kAnchors[i].controlId);
+        const RECT r = ControlRect(dialog, control);
+        anchorStore[i] = CaptureAnchor(kAnchors[i].flags, ToAnchor(client), ToAnchor(r));
+    }
+}
+
+void CChangeNotifyApp::ApplyAnchors() {
+    RECT client{};
+    GetClientRect(dialog, &client);
+    for (std::size_t i = 0; i < std::size(kAnchors); ++i) {
+        HWND control = GetDlgItem(dialog, kAnchors[i].controlId);
+        if (!control) continue;
+        const AnchorRect r = ApplyAnchor(kAnchors[i].flags, ToAnchor(client),
+                                         ToAnchor(ControlRect(dialog, control)), anchorStore[i]);
+        MoveWindow(control, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+    }
+}

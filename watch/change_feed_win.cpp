@@ -1,0 +1,203 @@
+#include "watch/change_feed_win.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <vector>
+
+#include "app/platform_win.h"
+
+namespace {
+
+constexpr DWORD kNotifyFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
+                                FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE |
+                                FILE_NOTIFY_CHANGE_ATTRIBUTES;
+constexpr DWORD kBufferBytes = 64 * 1024;
+
+std::wstring Lower(std::wstring text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
+    return text;
+}
+
+bool IsDirectory(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void Notify(LONG event, const std::wstring& first, const std::wstring* second = nullptr) {
+    SHChangeNotify(event, SHCNF_PATHW, first.c_str(), second ? second->c_str() : nullptr);
+}
+
+}  // namespace
+
+bool ChangeFeed::IsNeeded() { return IsRunningUnderWine(); }
+
+bool ChangeFeed::Start(const std::wstring& folder) {
+    Stop();
+    root = folder;
+    while (root.size() > 3 && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
+    directory.Reset(CreateFileW(root.c_str(), FILE_LIST_DIRECTORY,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
+                                nullptr));
+    if (!directory) return false;
+    stopEvent.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    finishedEvent.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ioEvent.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!stopEvent || !finishedEvent || !ioEvent) return false;
+    buffer.assign(kBufferBytes / sizeof(DWORD), 0);
+    folders.clear();
+    ScanFolders(root);
+    // The first read is issued before Start returns, so no change made after
+    // Start is missed.
+    if (!IssueRead()) return false;
+    thread = std::thread([this] {
+        Run();
+        SetEvent(finishedEvent.Get());
+    });
+    return true;
+}
+
+void ChangeFeed::Stop() {
+    if (thread.joinable()) {
+        SetEvent(stopEvent.Get());
+        HANDLE finished = finishedEvent.Get();
+        while (MsgWaitForMultipleObjects(1, &finished, FALSE, INFINITE, QS_SENDMESSAGE) ==
+               WAIT_OBJECT_0 + 1) {
+            MSG msg;
+            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+        thread.join();
+    } else if (directory && ioEvent) {
+        // A read issued by a Start whose thread never ran.
+        DWORD bytes = 0;
+        CancelIoEx(directory.Get(), &overlapped);
+        GetOverlappedResult(directory.Get(), &overlapped, &bytes, TRUE);
+    }
+    directory.Reset();
+    stopEvent.Reset();
+    finishedEvent.Reset();
+    ioEvent.Reset();
+}
+
+bool ChangeFeed::IssueRead() {
+    overlapped = OVERLAPPED{};
+    overlapped.hEvent = ioEvent.Get();
+    ResetEvent(ioEvent.Get());
+    return ReadDirectoryChangesW(directory.Get(), buffer.data(), kBufferBytes, TRUE, kNotifyFilter,
+                                 nullptr, &overlapped, nullptr) != FALSE;
+}
+
+void ChangeFeed::Run() {
+    for (bool first = true;; first = false) {
+        if (!first && !IssueRead()) return;
+        HANDLE waits[2] = {ioEvent.Get(), stopEvent.Get()};
+        const DWORD which = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        DWORD bytes = 0;
+        if (which != WAIT_OBJECT_0) {
+            CancelIoEx(directory.Get(), &overlapped);
+            GetOverlappedResult(directory.Get(), &overlapped, &bytes, TRUE);
+            return;
+        }
+        if (!GetOverlappedResult(directory.Get(), &overlapped, &bytes, FALSE)) {
+            if (GetLastError() == ERROR_NOTIFY_ENUM_DIR) {
+                Notify(SHCNE_UPDATEDIR, root);
+                continue;
+            }
+            return;
+        }
+        if (bytes == 0) {
+            // Too many changes for the buffer: the folder as a whole changed.
+            Notify(SHCNE_UPDATEDIR, root);
+            continue;
+        }
+        const BYTE* at = reinterpret_cast<const BYTE*>(buffer.data());
+        for (;;) {
+            const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(at);
+            const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+            Announce(info->Action, root + L"\\" + name);
+            if (info->NextEntryOffset == 0) break;
+            at += info->NextEntryOffset;
+        }
+    }
+}
+
+void ChangeFeed::Announce(DWORD action, const std::wstring& path) {
+    switch (action) {
+        case FILE_ACTION_ADDED:
+            if (IsDirectory(path)) {
+                ScanFolders(path);
+                Notify(SHCNE_MKDIR, path);
+            } else {
+                Notify(SHCNE_CREATE, path);
+            }
+            break;
+        case FILE_ACTION_REMOVED:
+            if (IsKnownFolder(path)) {
+                ForgetFolder(path);
+                Notify(SHCNE_RMDIR, path);
+            } else {
+                Notify(SHCNE_DELETE, path);
+            }
+            break;
+        case FILE_ACTION_MODIFIED:
+            Notify(IsDirectory(path) ? SHCNE_UPDATEDIR : SHCNE_UPDATEITEM, path);
+            break;
+        case FILE_ACTION_RENAMED_OLD_NAME:
+            pendingOldName = path;
+            break;
+        case FILE_ACTION_RENAMED_NEW_NAME: {
+            const std::wstring oldName = std::exchange(pendingOldName, std::wstring());
+            if (oldName.empty()) {
+                Announce(FILE_ACTION_ADDED, path);
+            } else if (IsKnownFolder(oldName) || IsDirectory(path)) {
+                RenameFolders(oldName, path);
+                Notify(SHCNE_RENAMEFOLDER, oldName, &path);
+            } else {
+                Notify(SHCNE_RENAMEITEM, oldName, &path);
+            }
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void ChangeFeed::ScanFolders(const std::wstring& folder) {
+    if (folder != root) folders.insert(Lower(folder));
+    WIN32_FIND_DATAW data;
+    UniqueFindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (!find) return;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+        ScanFolders(folder + L"\\" + name);
+    } while (FindNextFileW(find.Get(), &data));
+}
+
+bool ChangeFeed::IsKnownFolder(const std::wstring& path) const {
+    return folders.count(Lower(path)) != 0;
+}
+
+void ChangeFeed::ForgetFolder(const std::wstring& path) {
+    const std::wstring key = Lower(path);
+    const std::wstring below = key + L"\\";
+    for (auto it = folders.lower_bound(key); it != folders.end();) {
+        if (*it == key || it->compare(0, below.size(), below) == 0) {
+            it = folders.erase(it);
+        } else if (it->compare(0, key.size(), key) == 0) {
+            ++it;  // a sibling sharing the prefix, such as "a b" after "a"
+        } else {
+            break;
+        }
+    }
+}
+
+void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to) {
+    ForgetFolder(from);
+    if (IsDirectory(to)) ScanFolders(to);
+}

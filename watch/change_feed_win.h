@@ -1,0 +1,59 @@
+#pragma once
+// The change feed: where the shell does not deliver interrupt-level
+// notifications (Wine announces only what SHChangeNotify reports inside the same
+// process), a thread of ours watches the folder with ReadDirectoryChangesW and
+// announces every change with SHChangeNotify(event, SHCNF_PATHW, ...), so the
+// watcher's registration receives it exactly as the shell would post it.
+//
+// Threads: Start and Stop run on the owner's thread (the dialog thread); the
+// feed thread owns every other member until Stop has joined it. It never
+// blocks the owner and holds no lock of the watcher.
+
+#include <windows.h>
+
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/win_handles.h"
+
+class ChangeFeed {
+public:
+    ChangeFeed() = default;
+    ~ChangeFeed() { Stop(); }
+    ChangeFeed(const ChangeFeed&) = delete;
+    ChangeFeed& operator=(const ChangeFeed&) = delete;
+
+    // Only where the shell lacks interrupt-level delivery.
+    static bool IsNeeded();
+
+    // Starts watching `folder` recursively; false when it cannot be opened.
+    bool Start(const std::wstring& folder);
+    // Stops and joins the thread; harmless when not started. While it waits it
+    // lets messages sent to this thread's windows through: the shell delivers an
+    // announcement by sending a message to the registered window, and the feed
+    // thread may be inside such a send.
+    void Stop();
+
+private:
+    bool IssueRead();
+    void Run();
+    void Announce(DWORD action, const std::wstring& path);
+    void ScanFolders(const std::wstring& folder);
+    bool IsKnownFolder(const std::wstring& path) const;
+    void ForgetFolder(const std::wstring& path);
+    void RenameFolders(const std::wstring& from, const std::wstring& to);
+
+    std::wstring root;
+    UniqueFileHandle directory;
+    UniqueHandle stopEvent;
+    UniqueHandle finishedEvent;  // set by the feed thread as it ends
+    UniqueHandle ioEvent;
+    OVERLAPPED overlapped{};
+    std::vector<DWORD> buffer;   // DWORD-aligned, as ReadDirectoryChangesW requires
+    std::thread thread;
+    // Lower-case paths of the folders below root; feed thread only (after Start).
+    std::set<std::wstring> folders;
+    std::wstring pendingOldName;
+};
