@@ -181,7 +181,11 @@ bool ClaimRegistryEntries(const char* registryPath) {
         const std::string_view key = RegistryKey(line);
         if (!KeyCoversFolder(key, watched, RegistryMatch::CaseSensitive)) continue;
         const std::string value(RegistryValue(line));
-        if (ParseProcessId(value) != 0 && runningWatcherCheck(value.c_str())) return true;
+        // This process's own id can only be left over from an ended process
+        // whose id was reused for this one: that entry is stale too.
+        const uint32_t owner = ParseProcessId(value);
+        if (owner != 0 && owner != state.processId && runningWatcherCheck(value.c_str()))
+            return true;
         // Stale: no watcher serves it any more.
         state.registryEntryTaken = 1;
         claimed = true;

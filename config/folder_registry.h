@@ -73,8 +73,10 @@ void RegisterWatcher();
 
 // The start-up scan: claims every stale entry that covers watchedPath and stops
 // at the first one a running watcher holds (that watcher's check has shown
-// message -2001). True when a covering entry was found; registryEntryTaken is 1
-// when one was claimed.
+// message -2001). An owner of 0, one that is not a number and this process's
+// own id (left by an ended process whose id was reused) are stale without a
+// check. True when a covering entry was found; registryEntryTaken is 1 when
+// one was claimed.
 bool ClaimRegistryEntries(const char* registryPath);
 
 // Writes this process's id (claim) or 0 (release) into the first entry that

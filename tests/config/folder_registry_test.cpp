@@ -184,12 +184,20 @@ TEST_F(RegistryTest, StartUpClaimsAStaleCoveringEntryOrAppendsTheOwnLine) {
          {},
          {}},
         {"owner not a number", "C:\\w=abc\n", "C:\\w", {}, "C:\\w={pid}\n", 1, {}, {}},
+        {"own id left by an ended process",
+         "C:\\w={pid}\n",
+         "C:\\w",
+         {CurrentProcessId()},
+         "C:\\w={pid}\n",
+         1,
+         {},
+         {}},
         {"last line without feed", "C:\\v=0", "C:\\w", {}, "C:\\v=0\nC:\\w={pid}\n", 0, {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::filesystem::remove(File());
-        if (c.before) Write(*c.before);
+        if (c.before) Write(WithPid(*c.before));
         State().registryEntryTaken = 0;
         State().watchedPath.Assign(c.watched);
         runningWatchers = c.running;
