@@ -104,7 +104,9 @@ int BoxRecorder::Show(const std::wstring& caption, const std::wstring& text, uin
         --self->waiting;
         self->boxes.push_back({MessageCodeOf(text, timeoutMs), caption, text, timeoutMs});
         show = self->passTo;
+        // Still under the lock: once it is released the test may go on and
+        // destroy the recorder, so nothing of it is touched after that.
+        self->changed.notify_all();
     }
-    self->changed.notify_all();
     return show ? show(caption, text, timeoutMs) : -1;
 }
