@@ -89,12 +89,13 @@ protected:
     }
     // The codes of the boxes shown, told apart by the texts ShowMessage gives
     // for them (whatever the catalogue's wording).
-    std::vector<int32_t> ShownCodes(std::initializer_list<int32_t> candidates) const {
+    std::vector<int32_t> ShownCodes() const {
+        constexpr int32_t kCandidates[] = {-2001, -2004, -2007};
         const std::vector<Box> seen = boxes;
         std::vector<int32_t> codes;
         for (const Box& box : seen) {
             int32_t code = 0;
-            for (int32_t candidate : candidates) {
+            for (int32_t candidate : kCandidates) {
                 boxes.clear();
                 ShowMessage(candidate, ToAnsiString(box.caption).c_str());
                 if (boxes.size() == 1 && boxes[0].text == box.text) code = candidate;
@@ -112,8 +113,6 @@ protected:
 private:
     RunningWatcherCheck previousCheck = nullptr;
 };
-
-constexpr std::initializer_list<int32_t> kRegistryCodes = {-2001, -2004, -2007};
 
 TEST_F(RegistryTest, StartUpClaimsAStaleCoveringEntryOrAppendsTheOwnLine) {
     struct Case {
@@ -208,7 +207,7 @@ TEST_F(RegistryTest, StartUpClaimsAStaleCoveringEntryOrAppendsTheOwnLine) {
 
         EXPECT_EQ(Read(), WithPid(c.after));
         EXPECT_EQ(State().registryEntryTaken, c.taken);
-        EXPECT_EQ(ShownCodes(kRegistryCodes), c.shown);
+        EXPECT_EQ(ShownCodes(), c.shown);
         EXPECT_EQ(endCodes, c.ended);
         for (const Box& box : boxes) EXPECT_EQ(ToAnsiString(box.caption), c.watched);
     }
@@ -226,7 +225,7 @@ TEST_F(RegistryTest, AnUnwritableRegistryEndsTheStartWithCode1) {
     State().dataDir.Assign(data.Ansi() + "/missing-folder");
     State().watchedPath.Assign("C:\\w");
     RegisterWatcher();
-    EXPECT_EQ(ShownCodes(kRegistryCodes), std::vector<int32_t>{-2004});
+    EXPECT_EQ(ShownCodes(), std::vector<int32_t>{-2004});
     EXPECT_EQ(endCodes, std::vector<uint32_t>{1});
 }
 
@@ -257,7 +256,7 @@ TEST_F(RegistryTest, OwnerUpdateFailuresLeaveTheFileAsItWas) {
     State().watchedPath.Assign("C:\\w");
     SetRegistryOwner("C:\\w", false);
     EXPECT_EQ(Read(), std::nullopt);
-    EXPECT_EQ(ShownCodes(kRegistryCodes), std::vector<int32_t>{-2007});
+    EXPECT_EQ(ShownCodes(), std::vector<int32_t>{-2007});
     EXPECT_EQ(ToAnsiString(boxes.at(0).caption), "C:\\w");
 
     // The temporary file cannot be made: the rewrite fails before the old file
@@ -267,7 +266,7 @@ TEST_F(RegistryTest, OwnerUpdateFailuresLeaveTheFileAsItWas) {
     std::filesystem::create_directory(data / ("cnwfolder.txt." + pid + ".tmp"));
     SetRegistryOwner("C:\\w", false);
     EXPECT_EQ(Read(), "C:\\w=5\n");
-    EXPECT_EQ(ShownCodes(kRegistryCodes), std::vector<int32_t>{-2004});
+    EXPECT_EQ(ShownCodes(), std::vector<int32_t>{-2004});
 }
 
 TEST_F(RegistryTest, ARewriteKeepsEveryEntryOfALargeRegistry) {
