@@ -134,6 +134,7 @@ struct CommandIndex {
     int64_t fileBytes = 0;
     int32_t lastFileSlot = -1;
     std::vector<int32_t> changed;
+    EventListAppender appender;
 
     void Add(int32_t slot, uint32_t kind, uint64_t key) {
         SlotEntry& entry = entries[static_cast<std::size_t>(slot)];
@@ -318,7 +319,7 @@ void WriteSteps(CommandBuffer& buffer, CommandIndex& index, int32_t through) {
             lastLine = slot;
         }
         if (lines <= 1) {
-            const AppendResult result = AppendWhenSize(path, index.fileBytes, payload);
+            const AppendResult result = index.appender.Append(path, index.fileBytes, payload);
             if (result == AppendResult::kAppended) {
                 index.fileBytes += static_cast<int64_t>(payload.size());
                 index.lastFileSlot = lastLine;
@@ -336,6 +337,7 @@ void WriteSteps(CommandBuffer& buffer, CommandIndex& index, int32_t through) {
     int32_t lastSlot = -1;
     const std::string bytes = Lines(buffer, through, &lastSlot);
     changed.clear();
+    index.appender.Close();
     if (!ReplaceFileContent(path, bytes)) {
         index.fileKnown = false;
         ReportUnwritableEventList();
@@ -509,6 +511,7 @@ int32_t SaveAndClearBuffer() {
     BufferLock lock(state.bufferMutex);
     if (!lock) return 0;
     CommandBuffer& buffer = state.commands;
+    buffer.lookup.index.reset();  // closes the file if it is held open
     try {
         int32_t lastSlot = -1;
         const std::string bytes =

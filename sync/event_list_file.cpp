@@ -54,18 +54,6 @@ bool ReplaceFileContent(const std::string& path, std::string_view bytes) {
     return WriteWhole(path, bytes);
 }
 
-AppendResult AppendWhenSize(const std::string& path, int64_t expectedSize, std::string_view bytes) {
-    UniqueFile file = Open(path, "ab");
-    if (!file) return AppendResult::kFailed;
-    // Unbuffered: the line goes out in one write, so a kill leaves it whole or
-    // cut short, never interleaved with a later flush.
-    std::setvbuf(file.get(), nullptr, _IONBF, 0);
-    if (std::fseek(file.get(), 0, SEEK_END) != 0 || std::ftell(file.get()) != expectedSize) {
-        return AppendResult::kUnexpectedSize;
-    }
-    return WriteAndClose(std::move(file), bytes) ? AppendResult::kAppended : AppendResult::kFailed;
-}
-
 std::vector<std::string> ReadCommandLines(const std::string& path, bool* tornTail) {
     std::vector<std::string> lines;
     std::string bytes;

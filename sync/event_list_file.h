@@ -24,9 +24,30 @@ bool ReplaceFileContent(const std::string& path, std::string_view bytes);
 
 enum class AppendResult { kAppended, kUnexpectedSize, kFailed };
 
-// Appends `bytes` with one write, but only when the file (created if missing)
-// is exactly `expectedSize` bytes long; otherwise it is left as it is.
-AppendResult AppendWhenSize(const std::string& path, int64_t expectedSize, std::string_view bytes);
+// The event list file held open for appending between additions, so that a
+// burst of additions costs one write each instead of an open, a seek, a write
+// and a close. The firing renames the file while it may be open here: the file
+// is opened with delete sharing, and before each append the file found under
+// the path must still be as long as the open one, which is what the last
+// write left; otherwise it is reopened (and an empty file always is). Platform
+// glue; guarded by bufferMutex like the buffer that owns it.
+class EventListAppender {
+public:
+    EventListAppender() noexcept = default;
+    ~EventListAppender() { Close(); }
+    EventListAppender(const EventListAppender&) = delete;
+    EventListAppender& operator=(const EventListAppender&) = delete;
+
+    // Appends `bytes` with one write when the file at `path` (created if
+    // missing) is exactly `expectedSize` bytes long.
+    AppendResult Append(const std::string& path, int64_t expectedSize, std::string_view bytes);
+    void Close() noexcept;
+
+private:
+    intptr_t file = -1;  // a HANDLE on Windows, a descriptor elsewhere; -1 when closed
+    std::string openPath;
+    std::wstring widePath;  // openPath as the platform's calls take it
+};
 
 // Moves `source` over `target`, replacing it in one step. Platform glue.
 bool ReplaceExistingFile(const std::string& source, const std::string& target);

@@ -20,7 +20,8 @@ struct ReferenceBuffer {
     int32_t capacity = 0;
     int32_t count = 0;
     int32_t duplicate = 0;
-    std::string path;  // its event list file
+    std::string path;  // its event list file; empty: kept in `fileBytes` only
+    std::string fileBytes;
     int32_t smbMode = 0;
 };
 
@@ -33,16 +34,19 @@ inline void ReferenceCreate(ReferenceBuffer& buffer, std::string path, int32_t s
 }
 
 // Truncate and write every non-empty slot 0..through.
-inline void ReferenceWrite(const ReferenceBuffer& buffer, int32_t through) {
-    std::FILE* file = std::fopen(buffer.path.c_str(), "wb");
-    if (!file) return;
+inline void ReferenceWrite(ReferenceBuffer& buffer, int32_t through) {
+    buffer.fileBytes.clear();
     for (int32_t i = 0; i <= through && i < buffer.capacity; ++i) {
         const CommandSlot& slot = buffer.slots[static_cast<std::size_t>(i)];
         if (slot.Empty()) continue;
-        std::fwrite(slot.CStr(), 1, slot.Length(), file);
-        std::fwrite(kEventLineEnd.data(), 1, kEventLineEnd.size(), file);
+        buffer.fileBytes.append(slot.Str());
+        buffer.fileBytes.append(kEventLineEnd);
     }
-    std::fclose(file);
+    if (buffer.path.empty()) return;
+    if (std::FILE* file = std::fopen(buffer.path.c_str(), "wb")) {
+        std::fwrite(buffer.fileBytes.data(), 1, buffer.fileBytes.size(), file);
+        std::fclose(file);
+    }
 }
 
 inline void ReferenceCoalesce(ReferenceBuffer& buffer, int32_t newSlot, int32_t eventKind) {

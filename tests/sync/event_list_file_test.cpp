@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,16 +38,30 @@ TEST_F(EventListFileTest, ReadsCompleteLinesOnly) {
     EXPECT_TRUE(ReadCommandLines(eventList).empty());
 }
 
-TEST_F(EventListFileTest, ReplaceAndConditionalAppend) {
+TEST_F(EventListFileTest, ReplaceAndHeldOpenAppend) {
     ASSERT_TRUE(ReplaceFileContent(eventList, "one\n"));
     EXPECT_EQ(EventListBytes(), "one\n");
     EXPECT_FALSE(std::filesystem::exists(eventList + ".tmp"));
-    EXPECT_EQ(AppendWhenSize(eventList, 4, "two\n"), AppendResult::kAppended);
-    EXPECT_EQ(AppendWhenSize(eventList, 4, "three\n"), AppendResult::kUnexpectedSize);
-    EXPECT_EQ(EventListBytes(), "one\ntwo\n");
+
+    EventListAppender appender;
+    EXPECT_EQ(appender.Append(eventList, 4, "two\n"), AppendResult::kAppended);
+    EXPECT_EQ(appender.Append(eventList, 8, "three\n"), AppendResult::kAppended);
+    EXPECT_EQ(appender.Append(eventList, 8, "four\n"), AppendResult::kUnexpectedSize);
+    EXPECT_EQ(EventListBytes(), "one\ntwo\nthree\n");
+
+    // Renamed away while open (a firing), a fresh file under the name: the
+    // append goes to the fresh file, never to the renamed one.
+    EXPECT_EQ(appender.Append(eventList, 14, "four\n"), AppendResult::kAppended);
+    ASSERT_EQ(std::rename(eventList.c_str(), sendList.c_str()), 0);
+    WriteFileBytes(eventList, "");
+    EXPECT_EQ(appender.Append(eventList, 19, "five\n"), AppendResult::kUnexpectedSize);
+    EXPECT_EQ(appender.Append(eventList, 0, "five\n"), AppendResult::kAppended);
+    EXPECT_EQ(ReadFileBytes(sendList), "one\ntwo\nthree\nfour\n");
+    EXPECT_EQ(EventListBytes(), "five\n");
+    appender.Close();
+
     std::filesystem::create_directory(folder.Path() / "dir.txt");
-    const std::string dir = folder.Ansi() + "/dir.txt";
-    EXPECT_EQ(AppendWhenSize(dir, 0, "x\n"), AppendResult::kFailed);
+    EXPECT_EQ(appender.Append(folder.Ansi() + "/dir.txt", 0, "x\n"), AppendResult::kFailed);
 }
 
 TEST_F(EventListFileTest, MergeSendListAppendsLeftOverCommandsAndDeletesTheFile) {
