@@ -1,0 +1,37 @@
+// buffer_child <event list path> <seed> <steps>
+// Creates "<event list path>.started" once the buffer is ready, then adds the
+// commands of CommandGenerator(seed) one by one, counting each as the change
+// event handler does. Exits with 0 after the last step, 2 on bad arguments.
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "app/seams.h"
+#include "app/text_conversion.h"
+#include "app/watcher_state.h"
+#include "support/random_commands.h"
+#include "sync/command_buffer.h"
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 4) return 2;
+    // A write failure must not leave a box waiting for a user.
+    CurrentSeams().showTimedBox = [](const std::wstring&, const std::wstring&, uint32_t) {
+        return -1;
+    };
+    const std::string path = ToAnsiString(argv[1]);
+    const auto seed = static_cast<uint32_t>(std::wcstoul(argv[2], nullptr, 10));
+    const long steps = std::wcstol(argv[3], nullptr, 10);
+    State().eventListPath.Assign(path);
+    CreateCommandBuffer(State().commands);
+    if (std::FILE* started = std::fopen((path + ".started").c_str(), "wb")) std::fclose(started);
+
+    CommandGenerator generator(seed, 0);
+    CommandBuffer& buffer = State().commands;
+    for (long step = 0; step < steps; ++step) {
+        const GeneratedCommand command = generator.Next();
+        AddCommand(command.text.CStr(), command.eventKind);
+        if (buffer.duplicateCommand == 0) ++buffer.commandCount;
+        buffer.duplicateCommand = 0;
+    }
+    return 0;
+}
