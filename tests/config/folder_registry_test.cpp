@@ -14,26 +14,17 @@
 #include "app/watcher_state.h"
 #include "notify/message_catalogue.h"
 #include "notify/process_coordination.h"
+#include "support/box_recorder.h"
 #include "support/state_fixture.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-struct Box {
-    std::wstring caption;
-    std::wstring text;
-};
-
 // What the fakes saw; static because the seams are plain function pointers.
-std::vector<Box> boxes;
 std::vector<uint32_t> endCodes;
 std::set<uint32_t> runningWatchers;
 int watcherChecks = 0;
 
-int RecordBox(const std::wstring& caption, const std::wstring& text, uint32_t) {
-    boxes.push_back({caption, text});
-    return -1;
-}
 void RecordEnd(uint32_t code) { endCodes.push_back(code); }
 void NoSleep(uint32_t) {}
 
@@ -51,11 +42,9 @@ class RegistryTest : public StateTest {
 protected:
     void SetUp() override {
         StateTest::SetUp();
-        boxes.clear();
         endCodes.clear();
         runningWatchers.clear();
         watcherChecks = 0;
-        CurrentSeams().showTimedBox = RecordBox;
         CurrentSeams().endProcess = RecordEnd;
         CurrentSeams().sleepMs = NoSleep;
         previousCheck = ReplaceRunningWatcherCheck(FakeRunningWatcher);
@@ -87,25 +76,7 @@ protected:
         for (std::size_t at; (at = text.find("{pid}")) != text.npos;) text.replace(at, 5, pid);
         return text;
     }
-    // The codes of the boxes shown, told apart by the texts ShowMessage gives
-    // for them (whatever the catalogue's wording).
-    std::vector<int32_t> ShownCodes() const {
-        constexpr int32_t kCandidates[] = {-2001, -2004, -2007};
-        const std::vector<Box> seen = boxes;
-        std::vector<int32_t> codes;
-        for (const Box& box : seen) {
-            int32_t code = 0;
-            for (int32_t candidate : kCandidates) {
-                boxes.clear();
-                ShowMessage(candidate, ToAnsiString(box.caption).c_str());
-                if (boxes.size() == 1 && boxes[0].text == box.text) code = candidate;
-            }
-            codes.push_back(code);
-        }
-        boxes = seen;
-        return codes;
-    }
-
+    BoxRecorder boxes;
     TempDir data;
     std::string pid;
     unsigned originalCodePage = CurrentAnsiCodePage();
@@ -200,16 +171,17 @@ TEST_F(RegistryTest, StartUpClaimsAStaleCoveringEntryOrAppendsTheOwnLine) {
         State().registryEntryTaken = 0;
         State().watchedPath.Assign(c.watched);
         runningWatchers = c.running;
-        boxes.clear();
+        boxes.Clear();
         endCodes.clear();
 
         RegisterWatcher();
 
         EXPECT_EQ(Read(), WithPid(c.after));
         EXPECT_EQ(State().registryEntryTaken, c.taken);
-        EXPECT_EQ(ShownCodes(), c.shown);
+        EXPECT_EQ(boxes.Codes(), c.shown);
         EXPECT_EQ(endCodes, c.ended);
-        for (const Box& box : boxes) EXPECT_EQ(ToAnsiString(box.caption), c.watched);
+        for (const RecordedBox& box : boxes.Boxes())
+            EXPECT_EQ(ToAnsiString(box.caption), c.watched);
     }
 }
 
@@ -225,7 +197,7 @@ TEST_F(RegistryTest, AnUnwritableRegistryEndsTheStartWithCode1) {
     State().dataDir.Assign(data.Ansi() + "/missing-folder");
     State().watchedPath.Assign("C:\\w");
     RegisterWatcher();
-    EXPECT_EQ(ShownCodes(), std::vector<int32_t>{-2004});
+    EXPECT_EQ(boxes.Codes(), std::vector<int32_t>{-2004});
     EXPECT_EQ(endCodes, std::vector<uint32_t>{1});
 }
 
@@ -249,24 +221,24 @@ TEST_F(RegistryTest, OwnerUpdatesChangeTheFirstCoveringEntryOnly) {
     Write("\n\n");
     SetRegistryOwner("C:\\w", true);
     EXPECT_EQ(Read(), "");
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(boxes.Boxes().empty());
 }
 
 TEST_F(RegistryTest, OwnerUpdateFailuresLeaveTheFileAsItWas) {
     State().watchedPath.Assign("C:\\w");
     SetRegistryOwner("C:\\w", false);
     EXPECT_EQ(Read(), std::nullopt);
-    EXPECT_EQ(ShownCodes(), std::vector<int32_t>{-2007});
-    EXPECT_EQ(ToAnsiString(boxes.at(0).caption), "C:\\w");
+    EXPECT_EQ(boxes.Codes(), std::vector<int32_t>{-2007});
+    EXPECT_EQ(ToAnsiString(boxes.Boxes().at(0).caption), "C:\\w");
 
     // The temporary file cannot be made: the rewrite fails before the old file
     // is touched.
-    boxes.clear();
+    boxes.Clear();
     Write("C:\\w=5\n");
     std::filesystem::create_directory(data / ("cnwfolder.txt." + pid + ".tmp"));
     SetRegistryOwner("C:\\w", false);
     EXPECT_EQ(Read(), "C:\\w=5\n");
-    EXPECT_EQ(ShownCodes(), std::vector<int32_t>{-2004});
+    EXPECT_EQ(boxes.Codes(), std::vector<int32_t>{-2004});
 }
 
 TEST_F(RegistryTest, ARewriteKeepsEveryEntryOfALargeRegistry) {

@@ -14,8 +14,8 @@
 #include "app/seams.h"
 #include "app/watcher_state.h"
 #include "config/folder_registry.h"
-#include "notify/message_catalogue.h"
 #include "notify/process_coordination.h"
+#include "support/box_recorder.h"
 #include "support/double_process_win.h"
 #include "support/state_fixture.h"
 #include "support/temp_dir.h"
@@ -24,13 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::wstring> boxTexts;
 std::vector<uint32_t> ended;
-
-int RecordBox(const std::wstring&, const std::wstring& text, uint32_t) {
-    boxTexts.push_back(text);
-    return -1;
-}
 void RecordEnd(uint32_t code) { ended.push_back(code); }
 
 // Line ends of the text-mode file read as "\n".
@@ -46,22 +40,20 @@ class RegistryProcessTest : public StateTest {
 protected:
     void SetUp() override {
         StateTest::SetUp();
-        boxTexts.clear();
         ended.clear();
-        CurrentSeams().showTimedBox = RecordBox;
         CurrentSeams().endProcess = RecordEnd;
         State().dataDir.Assign(data.Ansi());
         State().processId = CurrentProcessId();
     }
     fs::path File() const { return data / "cnwfolder.txt"; }
 
+    BoxRecorder boxes;
     TempDir data;
 };
 
 TEST_F(RegistryProcessTest, AnEntryHeldByARunningWatcherEndsTheNewOneAndStaysAsItWas) {
-    DoubleProcess watcher(TestBinaryDir() / "doubles" / "fake_watcher" / "PellaroCNW.exe", L"60");
-    ASSERT_TRUE(watcher.Started());
-    ASSERT_TRUE(WaitForTopLevelWindow(watcher.Id(), 20000));
+    DoubleProcess watcher(DoublePath("fake_watcher", "PellaroCNW.exe"), L"60");
+    ASSERT_TRUE(watcher.WaitForWindow(20000));
     const std::string held = "C:\\w=" + std::to_string(watcher.Id()) + "\n";
     WriteFileBytes(File(), held);
     State().watchedPath.Assign("C:\\w");
@@ -69,25 +61,21 @@ TEST_F(RegistryProcessTest, AnEntryHeldByARunningWatcherEndsTheNewOneAndStaysAsI
     RegisterWatcher();
     EXPECT_EQ(ReadText(File()), held);
     EXPECT_EQ(ended, std::vector<uint32_t>{0});
-    ASSERT_EQ(boxTexts.size(), 1u);
-    const std::wstring shown = boxTexts[0];
-    boxTexts.clear();
-    ShowMessage(-2001, "C:\\w");
-    EXPECT_EQ(std::vector<std::wstring>{shown}, boxTexts);
+    EXPECT_EQ(boxes.Codes(), std::vector<int32_t>{-2001});
 
     // Once that watcher has gone, its id is stale and the entry is claimed.
     watcher.Kill();
-    boxTexts.clear();
+    boxes.Clear();
     ended.clear();
     RegisterWatcher();
     EXPECT_EQ(ReadText(File()), "C:\\w=" + std::to_string(CurrentProcessId()) + "\n");
-    EXPECT_TRUE(boxTexts.empty());
+    EXPECT_TRUE(boxes.Boxes().empty());
     EXPECT_TRUE(ended.empty());
 }
 
 TEST_F(RegistryProcessTest, TwoWatchersRegisteringTogetherNeverLoseAnEntry) {
     constexpr int kRounds = 150;
-    const fs::path churn = TestBinaryDir() / "doubles" / "registry_churn" / "registry_churn.exe";
+    const fs::path churn = DoublePath("registry_churn", "registry_churn.exe");
     ASSERT_TRUE(fs::exists(churn)) << "build the registry_churn double first";
     // Entries of other folders around them must survive too.
     WriteFileBytes(File(), "C:\\before=0\n");

@@ -1,42 +1,37 @@
 #pragma once
-// Programs that Windows tests start: test doubles found beside the test
-// executable, started with a command line, waited for, and terminated when the
-// owner goes if they are still running. Windows build only.
+// A test double started for one test: ended if it still runs when its owner
+// goes, so a failed test leaves no process behind. Built on the process helpers
+// of process_win.h. Windows build only.
 
 #include <windows.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 
+#include "support/process_win.h"
+
+// The built double <file> of tests/doubles/<name> (<build>/bin/doubles/<name>).
+std::filesystem::path DoublePath(const std::string& name, const std::string& file);
+
 class DoubleProcess {
 public:
-    DoubleProcess() = default;
-    // Starts `program` with `arguments` (appended to the quoted program path).
+    // Starts `program` with `arguments` after its quoted path.
     DoubleProcess(const std::filesystem::path& program, const std::wstring& arguments);
-    DoubleProcess(DoubleProcess&& other) noexcept;
-    DoubleProcess& operator=(DoubleProcess&& other) noexcept;
+    ~DoubleProcess();
     DoubleProcess(const DoubleProcess&) = delete;
     DoubleProcess& operator=(const DoubleProcess&) = delete;
-    ~DoubleProcess();
 
-    bool Started() const { return process != nullptr; }
-    DWORD Id() const { return id; }
-    HANDLE Handle() const { return process; }
-    // The exit code once the program has ended, waiting up to timeoutMs.
-    std::optional<DWORD> WaitExit(uint32_t timeoutMs) const;
-    // Terminates a running program and waits for its end.
-    void Kill();
+    bool Started() const { return static_cast<bool>(child); }
+    DWORD Id() const { return child.id; }
+    // Whether it shows a top-level window within timeoutMs.
+    bool WaitForWindow(DWORD timeoutMs) const;
+    // The exit code once it has ended within timeoutMs.
+    std::optional<DWORD> WaitExit(DWORD timeoutMs) const;
+    void Kill() const;
+    // Closes the handle to the process, so that its id can stop naming one.
+    void Forget();
 
 private:
-    HANDLE process = nullptr;
-    DWORD id = 0;
+    ChildProcess child;
 };
-
-// The folder of the running test executable (<build>/bin).
-std::filesystem::path TestBinaryDir();
-
-// Whether process `processId` owns a top-level window, waiting up to timeoutMs
-// for one to appear.
-bool WaitForTopLevelWindow(DWORD processId, uint32_t timeoutMs);
