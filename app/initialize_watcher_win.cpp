@@ -26,12 +26,16 @@ void RefuseToStart(const wchar_t* text) {
 }
 
 HRESULT InitializeWatcher(REFIID riid, void** item) {
+    return InitializeWatcherFrom(GetCommandLineW(), riid, item);
+}
+
+HRESULT InitializeWatcherFrom(const wchar_t* commandLine, REFIID riid, void** item) {
     *item = nullptr;
     WatcherState& state = State();
     CreateCommandBuffer(state.commands);
 
     int argc = 0;
-    UniqueArgv argv(CommandLineToArgvW(GetCommandLineW(), &argc));
+    UniqueArgv argv(CommandLineToArgvW(commandLine, &argc));
     if (!argv || argc < 2) return E_FAIL;
 
     std::vector<std::wstring> arguments(argv.Get() + 1, argv.Get() + argc);
