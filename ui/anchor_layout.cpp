@@ -1,62 +1,80 @@
 #include "ui/anchor_layout.h"
 
-// The captured rectangle holds, per axis:
-//   keep-far (2/8):     near = size, far = far-edge offset from the client's far edge
-//   stretch (3/12):     near = near-edge offset, far = far-edge offset
-//   otherwise:          the control's rectangle unchanged
+namespace {
+
+// One axis of a rectangle: near and far edge of the control and of the client.
+struct Axis {
+    long* near;
+    long* far;
+};
+
+enum class AxisMode { Leave, KeepFar, Stretch };
+
+AxisMode HorizontalMode(unsigned flags) {
+    switch (flags & kAnchorHorizontalMask) {
+        case kAnchorKeepRight: return AxisMode::KeepFar;
+        case kAnchorStretchRight: return AxisMode::Stretch;
+        default: return AxisMode::Leave;
+    }
+}
+
+AxisMode VerticalMode(unsigned flags) {
+    switch (flags & kAnchorVerticalMask) {
+        case kAnchorKeepBottom: return AxisMode::KeepFar;
+        case kAnchorStretchBottom: return AxisMode::Stretch;
+        default: return AxisMode::Leave;
+    }
+}
+
+// What is stored per axis:
+//   keep-far: near = size, far = far-edge offset from the client's far edge
+//   stretch:  near = near-edge offset, far = far-edge offset
+//   leave:    the control's edges unchanged
+void CaptureAxis(AxisMode mode, long clientNear, long clientFar, long controlNear, long controlFar,
+                 Axis out) {
+    switch (mode) {
+        case AxisMode::KeepFar:
+            *out.near = controlFar - controlNear;
+            *out.far = controlFar - clientFar;
+            break;
+        case AxisMode::Stretch:
+            *out.near = controlNear - clientNear;
+            *out.far = controlFar - clientFar;
+            break;
+        case AxisMode::Leave:
+            break;
+    }
+}
+
+void ApplyAxis(AxisMode mode, long clientFar, long storedNear, long storedFar, Axis out) {
+    switch (mode) {
+        case AxisMode::KeepFar:
+            *out.far = clientFar + storedFar;
+            *out.near = *out.far - storedNear;
+            break;
+        case AxisMode::Stretch:
+            *out.far = clientFar + storedFar;
+            break;
+        case AxisMode::Leave:
+            break;
+    }
+}
+
+}  // namespace
+
 AnchorRect CaptureAnchor(unsigned flags, const AnchorRect& client, const AnchorRect& control) {
     AnchorRect r = control;
-    switch (flags & kAnchorHorizontalMask) {
-        case kAnchorKeepRight:
-            r.left = control.right - control.left;
-            r.right = control.right - client.right;
-            break;
-        case kAnchorStretchRight:
-            r.left = control.left - client.left;
-            r.right = control.right - client.right;
-            break;
-        default:
-            break;
-    }
-    switch (flags & kAnchorVerticalMask) {
-        case kAnchorKeepBottom:
-            r.top = control.bottom - control.top;
-            r.bottom = control.bottom - client.bottom;
-            break;
-        case kAnchorStretchBottom:
-            r.top = control.top - client.top;
-            r.bottom = control.bottom - client.bottom;
-            break;
-        default:
-            break;
-    }
+    CaptureAxis(HorizontalMode(flags), client.left, client.right, control.left, control.right,
+                {&r.left, &r.right});
+    CaptureAxis(VerticalMode(flags), client.top, client.bottom, control.top, control.bottom,
+                {&r.top, &r.bottom});
     return r;
 }
 
 AnchorRect ApplyAnchor(unsigned flags, const AnchorRect& client, const AnchorRect& current,
                        const AnchorRect& captured) {
     AnchorRect r = current;
-    switch (flags & kAnchorHorizontalMask) {
-        case kAnchorKeepRight:
-            r.right = client.right + captured.right;
-            r.left = r.right - captured.left;
-            break;
-        case kAnchorStretchRight:
-            r.right = client.right + captured.right;
-            break;
-        default:
-            break;
-    }
-    switch (flags & kAnchorVerticalMask) {
-        case kAnchorKeepBottom:
-            r.bottom = client.bottom + captured.bottom;
-            r.top = r.bottom - captured.top;
-            break;
-        case kAnchorStretchBottom:
-            r.bottom = client.bottom + captured.bottom;
-            break;
-        default:
-            break;
-    }
+    ApplyAxis(HorizontalMode(flags), client.right, captured.left, captured.right, {&r.left, &r.right});
+    ApplyAxis(VerticalMode(flags), client.bottom, captured.top, captured.bottom, {&r.top, &r.bottom});
     return r;
 }
