@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <memory>
 #include <string>
 
 #include "app/seams.h"
 #include "app/text_conversion.h"
+#include "app/win_handles.h"
 #include "config/folder_registry.h"
 
 namespace {
@@ -17,15 +17,6 @@ constexpr DWORD kLockWaitMs = 30000;
 // Rename attempts over a target that another program holds open for a moment.
 constexpr int kReplaceAttempts = 50;
 constexpr uint32_t kReplaceRetryMs = 10;
-
-struct HandleCloser {
-    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
-};
-using UniqueFile = std::unique_ptr<void, HandleCloser>;
-
-UniqueFile Adopt(HANDLE handle) {
-    return UniqueFile(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
-}
 
 // The files are text files of the C runtime's text mode: "\r\n" on disk,
 // "\n" in memory.
@@ -86,10 +77,10 @@ RegistryRead ReadRegistryFile(const char* path, std::string& content) {
     content.clear();
     // Shared for delete too, so that a rewrite can rename over the file while
     // this reads it.
-    const UniqueFile file =
-        Adopt(CreateFileW(ToWideString(path ? path : "").c_str(), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueFileHandle file(CreateFileW(ToWideString(path ? path : "").c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                            nullptr));
     if (!file) {
         const DWORD error = GetLastError();
         return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
@@ -100,7 +91,7 @@ RegistryRead ReadRegistryFile(const char* path, std::string& content) {
     char buffer[4096];
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr))
+        if (!ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr))
             return RegistryRead::Failed;
         if (got == 0) break;
         bytes.append(buffer, got);
@@ -114,14 +105,16 @@ bool ReplaceRegistryFile(const char* path, std::string_view content) {
     // Per process, so that even a writer that gave up waiting for the lock
     // never shares a temporary file.
     const std::wstring temporary = target + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+    bool written = false;
     {
-        const UniqueFile file = Adopt(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const UniqueFileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
-        if (!WriteAll(file.get(), ToTextMode(content)) || !FlushFileBuffers(file.get())) {
-            DeleteFileW(temporary.c_str());
-            return false;
-        }
+        written = WriteAll(file.Get(), ToTextMode(content)) && FlushFileBuffers(file.Get());
+    }
+    if (!written) {
+        DeleteFileW(temporary.c_str());
+        return false;
     }
     for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
         if (MoveFileExW(temporary.c_str(), target.c_str(),
@@ -137,15 +130,12 @@ bool ReplaceRegistryFile(const char* path, std::string_view content) {
 // A named mutex: re-entrant on its owning thread, and given to the next waiter
 // (as abandoned) when its holder is terminated, as a watcher ending itself is.
 RegistryLock::RegistryLock(const char* path) {
-    const HANDLE mutex = CreateMutexW(nullptr, FALSE, LockName(path).c_str());
+    UniqueHandle mutex(CreateMutexW(nullptr, FALSE, LockName(path).c_str()));
     if (!mutex) return;
-    const DWORD waited = WaitForSingleObject(mutex, kLockWaitMs);
-    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
-        held = true;
-        native = reinterpret_cast<std::intptr_t>(mutex);
-    } else {
-        CloseHandle(mutex);
-    }
+    const DWORD waited = WaitForSingleObject(mutex.Get(), kLockWaitMs);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return;
+    held = true;
+    native = reinterpret_cast<std::intptr_t>(mutex.Release());
 }
 
 RegistryLock::~RegistryLock() {

@@ -1,13 +1,13 @@
 #include <windows.h>
 #include <psapi.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/seams.h"
 #include "app/text_conversion.h"
 #include "app/watcher_state.h"
+#include "app/win_handles.h"
 #include "notify/message_catalogue.h"
 #include "notify/process_coordination.h"
 #include "notify/process_coordination_win.h"
@@ -18,13 +18,8 @@ constexpr DWORD kReadModuleNames = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ; 
 constexpr DWORD kEndProcess = SYNCHRONIZE | PROCESS_TERMINATE;                   // 0x100001
 constexpr DWORD kModulePathChars = 2048;
 
-struct HandleCloser {
-    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
-};
-using ProcessHandle = std::unique_ptr<void, HandleCloser>;
-
-ProcessHandle OpenProcessFor(DWORD access, DWORD processId) {
-    return ProcessHandle(OpenProcess(access, FALSE, processId));
+UniqueHandle OpenProcessFor(DWORD access, DWORD processId) {
+    return UniqueHandle(OpenProcess(access, FALSE, processId));
 }
 
 // Every process id of the session; the array grows until it holds them all, so
@@ -60,25 +55,25 @@ int32_t CloseAndTerminate(uint32_t processId) {
         CurrentSeams().endProcess(0);
         return kCloseTerminated;
     }
-    const ProcessHandle process = OpenProcessFor(kEndProcess, processId);
+    const UniqueHandle process = OpenProcessFor(kEndProcess, processId);
     if (!process) return kCloseFailed;
     EnumWindows(PostCloseToProcessWindows, static_cast<LPARAM>(processId));
     // No wait for the windows: the target is normally still running and is
     // terminated at once.
-    if (WaitForSingleObjectEx(process.get(), 0, FALSE) == WAIT_OBJECT_0) return kCloseAlreadyEnded;
-    return TerminateProcess(process.get(), 0) ? kCloseTerminated : kCloseFailed;
+    if (WaitForSingleObjectEx(process.Get(), 0, FALSE) == WAIT_OBJECT_0) return kCloseAlreadyEnded;
+    return TerminateProcess(process.Get(), 0) ? kCloseTerminated : kCloseFailed;
 }
 
 bool IsTrayAppRunning() {
     for (DWORD id : ListProcessIds()) {
-        const ProcessHandle process = OpenProcessFor(kReadModuleNames, id);
+        const UniqueHandle process = OpenProcessFor(kReadModuleNames, id);
         if (!process) continue;
         HMODULE first = nullptr;
         DWORD needed = 0;
-        if (!EnumProcessModules(process.get(), &first, sizeof first, &needed) || !first) continue;
+        if (!EnumProcessModules(process.Get(), &first, sizeof first, &needed) || !first) continue;
         std::wstring path(kModulePathChars, L'\0');
         const DWORD length =
-            GetModuleFileNameExW(process.get(), first, path.data(), kModulePathChars);
+            GetModuleFileNameExW(process.Get(), first, path.data(), kModulePathChars);
         path.resize(length);
         if (IsTrayAppImagePath(path)) return true;
     }
@@ -90,10 +85,10 @@ bool IsRunningWatcher(const char* processIdText) {
     if (processId == 0) return false;
     std::wstring path(kModulePathChars, L'\0');
     {
-        const ProcessHandle process = OpenProcessFor(kReadModuleNames, processId);
+        const UniqueHandle process = OpenProcessFor(kReadModuleNames, processId);
         if (!process) return false;
         const DWORD length =
-            GetModuleFileNameExW(process.get(), nullptr, path.data(), kModulePathChars);
+            GetModuleFileNameExW(process.Get(), nullptr, path.data(), kModulePathChars);
         if (length == 0) return false;
         path.resize(length);
     }

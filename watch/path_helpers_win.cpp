@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/win_handles.h"
 #include "watch/path_helpers.h"
 
 bool IsFolderPath(const wchar_t* itemPath) {
@@ -12,8 +13,6 @@ bool IsFolderPath(const wchar_t* itemPath) {
     BoundedWText<kItemPathCapacity + 1> pattern(itemPath);
     pattern.Append(L"*");
     WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(pattern.CStr(), &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
-    FindClose(search);
-    return true;
+    const UniqueFindHandle search(FindFirstFileW(pattern.CStr(), &found));
+    return static_cast<bool>(search);
 }
