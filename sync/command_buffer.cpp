@@ -9,7 +9,6 @@
 #include <unordered_map>
 
 #include "app/seams.h"
-#include "app/text_conversion.h"
 #include "app/watcher_state.h"
 #include "notify/message_catalogue.h"
 #include "sync/event_list_file.h"
@@ -431,9 +430,12 @@ void Coalesce(CommandBuffer& buffer, CommandIndex& index, int32_t newSlot, int32
     WriteSteps(buffer, index, newSlot);
 }
 
-std::string_view CommandPrefix(const char* command) {
+// A line over 511 bytes is refused rather than cut: a cut line would name
+// another file or folder. The composition puts a stand-in in its place
+// (ComposeEnclosingPutTree), so none arrives here in practice.
+std::string_view StorableCommand(const char* command) {
     const std::string_view text = command ? std::string_view(command) : std::string_view();
-    return text.substr(0, AnsiPrefixLength(text, kMaxCommandBytes));
+    return text.size() > kMaxCommandBytes ? std::string_view() : text;
 }
 
 }  // namespace
@@ -462,7 +464,7 @@ void AddCommand(const char* command, int32_t eventKind) {
             if (buffer.commandSlots[static_cast<std::size_t>(buffer.commandCount)].Empty()) break;
             ++buffer.commandCount;
         }
-        const std::string_view text = CommandPrefix(command);
+        const std::string_view text = StorableCommand(command);
         buffer.duplicateCommand = IsPending(buffer, index, text) ? 1 : 0;
         if (buffer.duplicateCommand == 0 && !text.empty()) {
             SetSlot(buffer, index, buffer.commandCount, text);
@@ -520,10 +522,7 @@ int32_t SaveAndClearBuffer() {
     } catch (const std::bad_alloc&) {
         // Nothing written: the file keeps the last write, the same commands.
     }
-    for (CommandSlot& slot : buffer.commandSlots) slot.Clear();
-    buffer.commandCount = 0;
-    buffer.duplicateCommand = 0;
-    buffer.lookup.index.reset();
+    EmptyCommandBuffer();
     return 0;
 }
 

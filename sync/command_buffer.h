@@ -48,7 +48,8 @@ struct CommandBuffer {
 // A fresh buffer: 100 empty slots, none in use.
 void CreateCommandBuffer(CommandBuffer& buffer);
 
-// Stores `command` (at most 511 bytes are looked at) in the slot at
+// Stores `command` (a line over 511 bytes is refused like an empty one: it is
+// never cut; compose ComposeEnclosingPutTree's stand-in instead) in the slot at
 // commandCount unless an equal command is pending, merges it with the pending
 // commands (`eventKind` is the SHCNE_* code of its change) and writes the event
 // list file. Afterwards duplicateCommand says whether it was refused as a

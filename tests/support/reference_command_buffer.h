@@ -10,7 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/text_conversion.h"
 #include "sync/command_buffer.h"
 #include "sync/event_list_file.h"
 #include "watch/transfer_command.h"
@@ -79,7 +78,7 @@ inline void ReferenceAdd(ReferenceBuffer& buffer, const char* command, int32_t e
         ++buffer.count;
     }
     std::string_view text = command ? std::string_view(command) : std::string_view();
-    text = text.substr(0, AnsiPrefixLength(text, kMaxCommandBytes));
+    if (text.size() > kMaxCommandBytes) text = std::string_view();  // refused, never cut
     buffer.duplicate = 0;
     for (int32_t i = 0; i < buffer.count; ++i) {
         const CommandSlot& slot = buffer.slots[static_cast<std::size_t>(i)];

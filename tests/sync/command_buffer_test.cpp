@@ -49,13 +49,16 @@ TEST_F(CommandBufferTest, ACommandThatAMergeEmptiedIsStoredAgain) {
     EXPECT_EQ(EventListBytes(), FileOf({Put(1)}));
 }
 
-TEST_F(CommandBufferTest, AnEmptyCommandIsNotStoredAndWritesNothing) {
+TEST_F(CommandBufferTest, EmptyAndOverlongCommandsAreNotStoredAndWriteNothing) {
     Add(Put(1), kEventCreate);
     WriteFileBytes(eventList, "marker\n");
-    AddCommand("", kEventCreate);
-    EXPECT_EQ(State().commands.duplicateCommand, 0);
-    EXPECT_TRUE(State().commands.commandSlots[1].Empty());
-    EXPECT_EQ(EventListBytes(), "marker\n");
+    const std::string refused[] = {"", Put(2) + std::string(500, 'x')};
+    for (const std::string& command : refused) {
+        AddCommand(command.c_str(), kEventCreate);
+        EXPECT_EQ(State().commands.duplicateCommand, 0);
+        EXPECT_TRUE(State().commands.commandSlots[1].Empty());
+        EXPECT_EQ(EventListBytes(), "marker\n");
+    }
 }
 
 TEST_F(CommandBufferTest, GrowsTo201And403KeepingEarlierSlotsAndTheFileFollows) {
