@@ -1,0 +1,335 @@
+#include "sync/transfer_runs.h"
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+#include <system_error>
+#include <thread>
+
+#include "app/bounded_text.h"
+#include "app/seams.h"
+#include "app/text_conversion.h"
+#include "app/watcher_state.h"
+#include "notify/message_catalogue.h"
+#include "notify/tray_pipe.h"
+#include "sync/command_buffer.h"
+#include "sync/transfer_report.h"
+
+namespace {
+
+constexpr char kBatchCommandFormat[] = "\"%sbin\\plftp\" -f \"%s\" -filelist \"%s\" -path \"%s\"";
+constexpr char kSyncCommandFormat[] = "\"%sbin\\plftp\" -f \"%s\" -path \"%s\"";
+constexpr char kPipeBatchFormat[] = "%s|eventfilelist|PellaroCNW";
+constexpr char kPipeDownloadFormat[] = "%s|SyncDownload|PellaroCNW";
+constexpr char kPipeUploadFormat[] = "%s|SyncUpload|PellaroCNW";
+constexpr char kSwapFileFormat[] = "%s\\%s_.plftp.swap";
+
+constexpr auto kBatchLockWait = std::chrono::milliseconds(1000);
+constexpr uint32_t kAfterDownloadPauseMs = 5000;
+
+// Message codes shown here.
+constexpr int32_t kMsgNoConnection = -2005;
+constexpr int32_t kMsgErrorFileLeft = -2013;
+constexpr int32_t kMsgIntervalFiring = 201;
+constexpr int32_t kMsgThresholdFiring = 202;
+constexpr int32_t kMsgDownloadWarning = 206;
+constexpr int32_t kMsgUploadStarts = 204;
+constexpr int32_t kMsgUploadFallback = 207;
+constexpr int32_t kMsgDownloadSkipped = 209;
+constexpr int32_t kMsgEventListFiring = 210;
+constexpr int32_t kMsgSendByHand = 212;
+
+TransferRunners DefaultRunners() {
+    TransferRunners runners;
+    runners.runProcess = RunProcess;
+    runners.trayPipeRequest = TrayPipeRequest;
+    return runners;
+}
+
+const char* Caption() { return State().watchedPath.CStr(); }
+
+// -1 when the file cannot be opened.
+long FileSize(const char* path) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) return -1;
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+    std::fclose(file);
+    return size;
+}
+
+bool FileExists(const char* path) { return FileSize(path) >= 0; }
+
+// Creates the file empty, or empties it.
+void TruncateFile(const char* path) {
+    if (std::FILE* file = std::fopen(path, "w")) std::fclose(file);
+}
+
+// The tool's error file counts as a failure while it holds anything.
+bool ErrorFileHasContent() { return FileSize(State().errorFilePath.CStr()) > 0; }
+
+// The pipe subject and the text put in for "%s" of the pipe commands: the
+// watched folder converted from UTF-16 now.
+BoundedText<512> PipeSubject() {
+    BoundedText<512> subject;
+    ToAnsi(State().watchedPathW.CStr(), subject);
+    return subject;
+}
+
+int32_t PipeTransfer(const char* format) {
+    const BoundedText<512> subject = PipeSubject();
+    BoundedText<2048> command;
+    FormatText(command, format, subject.CStr());
+    return CurrentTransferRunners().trayPipeRequest(subject.CStr(), command.CStr());
+}
+
+// Keeps the line as the last run's (under the lock: several threads run the
+// tool) and runs it.
+int32_t ToolTransfer(const BoundedText<512>& commandLine) {
+    WatcherState& state = State();
+    {
+        std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+        state.toolCommandLine = commandLine.Str();
+    }
+    uint32_t childProcessId = 0;
+    uint32_t errorCode = 0;
+    return CurrentTransferRunners().runProcess(commandLine.CStr(), childProcessId, errorCode);
+}
+
+BoundedText<512> SyncCommandLine(const BoundedText<1024>& configPath) {
+    const WatcherState& state = State();
+    BoundedText<512> line;
+    FormatText(line, kSyncCommandFormat, state.toolDir ? state.toolDir : "", configPath.CStr(),
+               state.watchedPath.CStr());
+    return line;
+}
+
+void StoreSyncResult(int32_t status) {
+    WatcherState& state = State();
+    std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+    state.lastSyncResult = status;
+}
+
+void SetTimedDownloadActive(int32_t active) {
+    WatcherState& state = State();
+    std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+    state.timedDownloadActive = active;
+}
+
+// Under bufferMutex: moves the event list file to the send list file, leaves a
+// new empty event list file and empties the buffer. False, with nothing
+// touched, when the file cannot be moved (a send list file still there, the
+// file held open without delete sharing).
+bool TakeEventList() {
+    const WatcherState& state = State();
+    if (FileExists(state.sendListPath.CStr())) return false;
+    if (std::rename(state.eventListPath.CStr(), state.sendListPath.CStr()) != 0) return false;
+    TruncateFile(state.eventListPath.CStr());
+    EmptyCommandBuffer();
+    return true;
+}
+
+struct FiringReason {
+    int32_t interval = 0;
+    int32_t threshold = 0;
+};
+
+// The counters are the timer thread's, under bufferMutex; false when the lock
+// was not had within the batch wait.
+bool ReadFiringReason(FiringReason& reason) {
+    WatcherState& state = State();
+    std::unique_lock<std::recursive_timed_mutex> lock(state.bufferMutex, std::defer_lock);
+    if (!lock.try_lock_for(kBatchLockWait)) return false;
+    reason = {state.intervalReached, state.thresholdReached};
+    return true;
+}
+
+int32_t ProgressMessage(const FiringReason& reason) {
+    if (reason.interval == 1) return kMsgIntervalFiring;
+    if (reason.threshold == 1) return kMsgThresholdFiring;
+    return kMsgEventListFiring;
+}
+
+const char* FiringContext(const FiringReason& reason) {
+    if (reason.interval == 1) return kContextIntervalFiring;
+    if (reason.threshold == 1) return kContextThresholdFiring;
+    return kContextEventListFiring;
+}
+
+}  // namespace
+
+TransferRunners& CurrentTransferRunners() {
+    static TransferRunners runners = DefaultRunners();
+    return runners;
+}
+
+int32_t FireEventList() {
+    WatcherState& state = State();
+    int32_t result = kTransferNothingSent;
+    bool ran = false;
+
+    if (!CurrentSeams().isNetworkAlive()) {
+        if (state.verbose != 0) ShowMessage(kMsgNoConnection, Caption());
+        return kTransferNothingSent;
+    }
+    FiringReason reason;
+    if (!ReadFiringReason(reason)) return kTransferNothingSent;
+    const char* eventList = state.eventListPath.CStr();
+
+    if (FileExists(eventList)) {
+        while (FileSize(eventList) > 0) {
+            ran = true;
+            {
+                std::unique_lock<std::recursive_timed_mutex> lock(state.bufferMutex,
+                                                                  std::defer_lock);
+                if (!lock.try_lock_for(kBatchLockWait)) break;
+                // Nothing is lost when the file cannot be taken over: its
+                // commands stay in the file and the buffer for the next cycle.
+                if (!TakeEventList()) return kTransferNothingSent;
+            }
+            if (state.verbose != 0) ShowMessage(ProgressMessage(reason), Caption());
+
+            if (state.googleDriveMode != 0) {
+                result = PipeTransfer(kPipeBatchFormat);
+            } else {
+                BoundedText<512> line;
+                FormatText(line, kBatchCommandFormat, state.toolDir ? state.toolDir : "",
+                           state.putConfigPath.CStr(), state.sendListPath.CStr(),
+                           state.watchedPath.CStr());
+                result = ToolTransfer(line);
+            }
+            std::remove(state.sendListPath.CStr());
+
+            if (result != kTransferSuccess) ReportTransferResult(result, FiringContext(reason));
+            if (result != kTransferSuccess || ErrorFileHasContent()) {
+                if (state.verbose != 0) ShowMessage(kMsgUploadFallback, Caption());
+                {
+                    // Commands added during the run go too: the upload that
+                    // follows sends the folder as it is now.
+                    std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+                    EmptyCommandBuffer();
+                    TruncateFile(eventList);
+                }
+                if (state.verbose != 0 && ErrorFileHasContent()) {
+                    ShowMessage(kMsgErrorFileLeft, Caption());
+                }
+                SyncUpload();
+            }
+            if (!FileExists(eventList)) break;
+        }
+    }
+
+    if (state.noIntervalDownload == 1) return result;
+    if (reason.interval == 1 && !ran) {
+        SetTimedDownloadActive(1);
+        SyncDownload();
+        SetTimedDownloadActive(0);
+        return result;
+    }
+    if (state.verbose != 0) ShowMessage(kMsgDownloadSkipped, Caption());
+    return result;
+}
+
+int32_t SyncDownload() {
+    WatcherState& state = State();
+    if (state.googleDriveMode != 0) {
+        StoreSyncResult(PipeTransfer(kPipeDownloadFormat));
+    } else {
+        const BoundedText<512> line = SyncCommandLine(state.getConfigPath);
+        if (state.dependentMode != 1) ShowMessageAsync(kMsgDownloadWarning, Caption());
+        StoreSyncResult(ToolTransfer(line));
+    }
+    if (ErrorFileHasContent()) ShowMessage(kMsgErrorFileLeft, Caption());
+    // Keeps timedDownloadActive (when the idle download set it) up for a
+    // while: the tool's own writes must not come back as local changes.
+    CurrentSeams().sleepMs(kAfterDownloadPauseMs);
+    int32_t status = 0;
+    {
+        std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+        status = state.lastSyncResult;
+    }
+    if (state.verbose == 1 && status != kTransferSuccess) {
+        ReportTransferResult(status, kContextSyncDownload);
+    }
+    return 0;
+}
+
+int32_t SyncUpload() {
+    WatcherState& state = State();
+    int32_t status = 0;
+    if (state.googleDriveMode != 0) {
+        status = PipeTransfer(kPipeUploadFormat);
+    } else {
+        if (state.dependentMode != 1) ShowMessageAsync(kMsgUploadStarts, Caption());
+        status = ToolTransfer(SyncCommandLine(state.putConfigPath));
+    }
+    StoreSyncResult(status);
+    if (status != kTransferSuccess) {
+        ReportTransferResult(status, kContextSyncUpload);
+        ShowMessage(kMsgSendByHand, Caption());
+    }
+    if (ErrorFileHasContent()) ShowMessage(kMsgErrorFileLeft, Caption());
+    return 0;
+}
+
+int32_t SyncUploadThread() noexcept {
+    SyncUpload();
+    return 0;
+}
+
+bool StartSyncUploadThread() noexcept {
+    try {
+        std::thread([]() noexcept { SyncUploadThread(); }).detach();
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
+bool SwapLineSaysDownload(const char* line) {
+    if (!line) return false;
+    std::string_view rest(line);
+    const auto skipSpace = [&rest] {
+        while (!rest.empty() && std::isspace(static_cast<unsigned char>(rest.front()))) {
+            rest.remove_prefix(1);
+        }
+    };
+    const auto takeWord = [&rest] {
+        std::size_t n = 0;
+        while (n < rest.size() && !std::isspace(static_cast<unsigned char>(rest[n]))) ++n;
+        const std::string_view word = rest.substr(0, n);
+        rest.remove_prefix(n);
+        return word;
+    };
+    skipSpace();
+    if (takeWord().empty()) return false;
+    skipSpace();
+    // A decimal integer: an optional sign and at least one digit; the third
+    // item may follow the digits at once, as a scan with "%ld %s" reads it.
+    if (!rest.empty() && (rest.front() == '+' || rest.front() == '-')) rest.remove_prefix(1);
+    std::size_t digits = 0;
+    while (digits < rest.size() && std::isdigit(static_cast<unsigned char>(rest[digits]))) {
+        ++digits;
+    }
+    if (digits == 0) return false;
+    rest.remove_prefix(digits);
+    skipSpace();
+    return takeWord() == "get";
+}
+
+bool IsDownloadUnderway() {
+    const WatcherState& state = State();
+    BoundedText<1024> path;
+    FormatText(path, kSwapFileFormat, state.dataDir.CStr(), state.folderKey.CStr());
+    std::FILE* file = std::fopen(path.CStr(), "r");
+    if (!file) return false;
+    BoundedText<512> line;
+    const bool read = std::fgets(line.Data(), static_cast<int>(line.Capacity()), file) != nullptr;
+    std::fclose(file);
+    if (!read) return false;
+    line.Resync();
+    return SwapLineSaysDownload(line.CStr());
+}

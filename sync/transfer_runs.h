@@ -1,0 +1,58 @@
+#pragma once
+// The runs of the transfer tool (or, in Google Drive mode, the requests to the
+// tray application): the batch firing of the buffered commands and the two
+// whole-folder synchronisations, the process launcher, and the test of the
+// tool's swap file.
+//
+// Threads: the runs are synchronous on the calling thread (the sync timer
+// thread, the dialog thread at start-up and shutdown, a SyncUploadThread).
+// bufferMutex is taken only around the hand-over of the event list file, the
+// emptying of the buffer and the stores of the run state; never while the tool
+// or the pipe runs, so changes keep being buffered meanwhile.
+
+#include <cstdint>
+
+// The two ways a transfer is made, replaceable so that the firing's decisions
+// can be tested without processes or pipes. Start with RunProcess and
+// TrayPipeRequest.
+struct TransferRunners {
+    int32_t (*runProcess)(const char* commandLine, uint32_t& childProcessId,
+                          uint32_t& errorCode) = nullptr;
+    int32_t (*trayPipeRequest)(const char* subject, const char* command) = nullptr;
+};
+TransferRunners& CurrentTransferRunners();
+
+// Hands the buffered commands to the tool as a send list file, pass after pass
+// while the event list file has commands; a failed pass is reported and
+// replaced by a SyncUpload. Returns 1 when nothing was sent (network down, no
+// commands, the lock not had within 1000 ms, or the event list file could not
+// be taken over, in which case nothing was touched), else the status of the
+// last transfer run. After an interval with nothing to send it runs the idle
+// SyncDownload (timedDownloadActive set meanwhile).
+int32_t FireEventList();
+
+// Whole-folder synchronisations ("Local <= Remote", "Local => Remote"); the
+// status goes to lastSyncResult. Both return 0.
+int32_t SyncDownload();
+int32_t SyncUpload();
+
+// Thread body for the immediate mode's upload after each accepted change: runs
+// SyncUpload and returns 0. StartSyncUploadThread runs it on a detached thread
+// (it uses nothing but the process-wide state) and returns false when no
+// thread could be started.
+int32_t SyncUploadThread() noexcept;
+bool StartSyncUploadThread() noexcept;
+
+// Starts `commandLine` (ANSI), waits for it and returns its exit code: 99 when
+// it could not be started (errorCode gets the system error), 259 when a shown
+// program ("NOTEPAD.EXE", "BCompare.exe") still runs after one second.
+int32_t RunProcess(const char* commandLine, uint32_t& childProcessId, uint32_t& errorCode);
+
+// Whether the first line of the tool's swap file ("<dataDir>\<folderKey>_.plftp.swap")
+// reads "<word> <integer> get".
+bool IsDownloadUnderway();
+
+// The swap file line test on its own: a word, a decimal integer and a third
+// item that is exactly "get", separated by white space. Items of any length
+// are read whole.
+bool SwapLineSaysDownload(const char* line);
