@@ -22,7 +22,7 @@ UniqueHandle OpenProcessFor(DWORD access, DWORD processId) {
     return UniqueHandle(OpenProcess(access, FALSE, processId));
 }
 
-// Every process id of the session; the array grows until it holds them all, so
+// Every process id of the machine; the array grows until it holds them all, so
 // a busy machine with more than 1024 processes is searched whole.
 std::vector<DWORD> ListProcessIds() {
     std::vector<DWORD> ids(1024);
