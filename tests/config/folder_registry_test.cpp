@@ -193,12 +193,23 @@ TEST_F(RegistryTest, OnlyNumericNonZeroOwnersAreChecked) {
     EXPECT_EQ(State().registryEntryTaken, 1);
 }
 
-TEST_F(RegistryTest, AnUnwritableRegistryEndsTheStartWithCode1) {
-    State().dataDir.Assign(data.Ansi() + "/missing-folder");
+TEST_F(RegistryTest, AnUnwritableOrUnreadableRegistryEndsTheStartWithCode1) {
     State().watchedPath.Assign("C:\\w");
+    State().dataDir.Assign(data.Ansi() + "/missing-folder");
     RegisterWatcher();
     EXPECT_EQ(boxes.Codes(), std::vector<int32_t>{-2004});
     EXPECT_EQ(endCodes, std::vector<uint32_t>{1});
+
+    // A registry that exists but cannot be read is never replaced by a file
+    // holding only this watcher's line.
+    boxes.Clear();
+    endCodes.clear();
+    State().dataDir.Assign(data.Ansi());
+    std::filesystem::create_directory(File());
+    RegisterWatcher();
+    EXPECT_EQ(boxes.Codes(), std::vector<int32_t>{-2004});
+    EXPECT_EQ(endCodes, std::vector<uint32_t>{1});
+    EXPECT_TRUE(std::filesystem::is_directory(File()));
 }
 
 TEST_F(RegistryTest, OwnerUpdatesChangeTheFirstCoveringEntryOnly) {
