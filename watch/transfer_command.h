@@ -91,23 +91,31 @@ bool ComposeEnclosingPutTree(CommandText& out, std::string_view dir, std::string
 std::string_view LastComponent(std::string_view text);
 
 // The merge rules for one pending command P and the new command N.
+// clang-format off
 enum class CoalesceRule : uint8_t {
     kNone,
-    kD1,
-    kD2,
-    kD3,  // new deletion
-    kC1,
-    kC2,  // new creation
-    kR1,
-    kR2,  // new file rename
-    kM1,
-    kM2,  // new folder
-    kT1,
-    kT2,  // new recursive delete
-    kU1,  // new folder-wide send
-    kF1,
-    kF2,  // new folder rename
+    // A new deletion: D1 drops a pending put of the file and itself, D2 turns a
+    // pending rename to the file into a deletion by the old name, D3 yields to
+    // a pending recursive delete of the folder.
+    kD1, kD2, kD3,
+    // A new creation: C1 makes a move of a pending deletion of the name, C2
+    // yields to a pending send of the whole folder.
+    kC1, kC2,
+    // A new file rename: R1 renames a pending put, R2 yields to a folder send.
+    kR1, kR2,
+    // A new folder: M1 makes a move of a pending recursive delete of the name,
+    // M2 yields to a pending recursive send of an enclosing folder.
+    kM1, kM2,
+    // A new recursive delete: T1 cancels with a pending put in the folder, T2
+    // replaces a pending delete there.
+    kT1, kT2,
+    // A new folder-wide send replaces pending puts and renames in the folder.
+    kU1,
+    // A new folder rename: F1 moves a pending put to the new folder, F2 drops a
+    // pending command with the same old name.
+    kF1, kF2,
 };
+// clang-format on
 
 enum class NewCommandEffect : uint8_t { kKeep, kDrop, kBecome };
 
