@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/seams.h"
@@ -316,6 +318,48 @@ TEST_F(RegistryTest, LongEntriesAndEmptyKeysAreKeptWhole) {
     // An empty key names no folder, not even one that begins with a backslash.
     EXPECT_FALSE(KeyCoversFolder("", "\\\\srv\\share", RegistryMatch::CaseSensitive));
     EXPECT_FALSE(KeyIsAncestorOf("", "\\x\\", RegistryMatch::IgnoreCase));
+}
+
+// Threads stand in for watchers here (the lock is per thread on every
+// platform): each one counts its own entry up, one read and rewrite at a
+// time. An update lost between a read and a rewrite would leave a count short.
+TEST_F(RegistryTest, TheLockMakesEveryReadAndRewriteOneStep) {
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 50;
+    const std::string path = data.Ansi() + "/cnwfolder.txt";
+    std::string initial;
+    for (int t = 0; t < kThreads; ++t) initial += "C:\\t" + std::to_string(t) + "=0\n";
+    Write(initial);
+
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            const std::string folder = "C:\\t" + std::to_string(t);
+            for (int round = 1; round <= kRounds; ++round) {
+                const RegistryLock lock(path.c_str());
+                std::string content;
+                if (!lock.Held() || ReadRegistryFile(path.c_str(), content) != RegistryRead::Ok) {
+                    ++failures;
+                    continue;
+                }
+                uint32_t count = 0;
+                for (std::string_view line : SplitRegistryLines(content)) {
+                    if (IsRegistryEntry(line) && RegistryKey(line) == folder)
+                        count = ParseProcessId(RegistryValue(line));
+                }
+                const std::string next = std::to_string(count + 1);
+                if (!ReplaceRegistryFile(path.c_str(), RewriteRegistryOwner(content, folder, next)))
+                    ++failures;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(failures.load(), 0);
+    std::string expected;
+    for (int t = 0; t < kThreads; ++t)
+        expected += "C:\\t" + std::to_string(t) + "=" + std::to_string(kRounds) + "\n";
+    EXPECT_EQ(Read(), expected);
 }
 
 // In code page 932 a key is compared as characters: for a damaged key that
