@@ -36,12 +36,15 @@ protected:
 TEST_F(TrayPipeWinTest, NoServerFails) { EXPECT_EQ(Request(), -1); }
 
 TEST_F(TrayPipeWinTest, RequestBytesAndOwnReplyStatus) {
-    TrayAppDouble tray(temp.Path(), "ready\naccept\nreply "s + kFolder + "|False\ndisconnect\n" +
-                                        "accept\nreply " + kFolder + "|Done\ndisconnect\n" +
-                                        "accept\ndisconnect\n");
+    // One exchange per connection; the double signals when it takes the next.
+    TrayAppDouble tray(temp.Path(), "ready\naccept\nreply "s + kFolder +
+                                        "|False\ndisconnect\nready 2\naccept\nreply " + kFolder +
+                                        "|Done\ndisconnect\nready 3\naccept\ndisconnect\n");
     ASSERT_TRUE(tray.Ready());
     EXPECT_EQ(Request(), -1);
+    ASSERT_TRUE(tray.WaitReady("2"));
     EXPECT_EQ(Request(), 0);
+    ASSERT_TRUE(tray.WaitReady("3"));
     // Closed without a reply: delivered.
     EXPECT_EQ(Request(), 0);
     EXPECT_EQ(tray.WaitExit(5000), 0);
@@ -78,7 +81,7 @@ TEST_F(TrayPipeWinTest, BusyPipeWithoutRetriesGivesUpAfterOnePause) {
 }
 
 TEST_F(TrayPipeWinTest, PipeBusyForTwoSecondsIsReachedOnALaterRetry) {
-    TrayAppDouble tray(temp.Path(), "hold\nready\nsleep 2000\nrelease\naccept\nreply "s + kFolder +
+    TrayAppDouble tray(temp.Path(), "hold\nready\nsleep 1800\nrelease\naccept\nreply "s + kFolder +
                                         "|True\ndisconnect\n");
     ASSERT_TRUE(tray.Ready());
     State().pipeRetries = 3;

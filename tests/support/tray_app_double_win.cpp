@@ -9,11 +9,15 @@ std::filesystem::path TrayAppDouble::Program() {
 TrayAppDouble::TrayAppDouble(const std::filesystem::path& folder, const std::string& script)
     : scriptPath(folder / "tray-script.txt"), logPath(folder / "tray-requests.log") {
     WriteFileBytes(scriptPath, script);
-    std::filesystem::path readyPath = scriptPath;
-    readyPath += ".ready";
     child = StartProcess(L"\"" + Program().wstring() + L"\" \"" + scriptPath.wstring() + L"\" \"" +
                          logPath.wstring() + L"\"");
-    ready = child && WaitUntil([&] { return std::filesystem::exists(readyPath); }, 5000);
+    ready = WaitReady("");
+}
+
+bool TrayAppDouble::WaitReady(const std::string& name, uint32_t timeoutMs) const {
+    std::filesystem::path readyPath = scriptPath;
+    readyPath += ".ready" + name;
+    return child && WaitUntil([&] { return std::filesystem::exists(readyPath); }, timeoutMs);
 }
 
 TrayAppDouble::~TrayAppDouble() { KillIfRunning(child); }

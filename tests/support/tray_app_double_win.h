@@ -21,6 +21,8 @@ public:
     TrayAppDouble& operator=(const TrayAppDouble&) = delete;
 
     bool Ready() const { return ready; }
+    // Waits up to timeoutMs for the step "ready <name>".
+    bool WaitReady(const std::string& name, uint32_t timeoutMs = 5000) const;
     // The requests served so far, each as its exact bytes.
     std::vector<std::string> Requests() const;
     // The double's exit code once it ended within timeoutMs, else -1.

@@ -323,6 +323,31 @@ TEST_F(TransferRunsTest, BatchLockHeldElsewhereEndsThePass) {
     EXPECT_EQ(ReadCommandLines(EventList().string()), three);
 }
 
+// Whether another thread (the change handler) can take bufferMutex now.
+bool LockFreeForOthers() {
+    bool free = false;
+    std::thread other([&free] {
+        std::unique_lock<std::recursive_timed_mutex> lock(State().bufferMutex, std::defer_lock);
+        free = lock.try_lock();
+    });
+    other.join();
+    return free;
+}
+
+TEST_F(TransferRunsTest, NoLockIsHeldWhileTransfersRun) {
+    std::vector<bool> free;
+    run.during = [&free](std::size_t) { free.push_back(LockFreeForOthers()); };
+    run.statuses = {-1, 0};
+    State().dependentMode = 1;
+    Buffer(three);
+    FireEventList();  // the batch and the upload that replaces it
+    State().googleDriveMode = 1;
+    Buffer(three);
+    FireEventList();
+    SyncDownload();
+    EXPECT_EQ(free, std::vector<bool>(4, true));
+}
+
 TEST_F(TransferRunsTest, CommandsAddedDuringTheRunGoWithTheNextPass) {
     Buffer(three);
     run.during = [this](std::size_t index) {

@@ -5,13 +5,13 @@
 // It creates the one instance of "\\.\pipe\pellarolinkPipe" and then runs the
 // script, one step per line:
 //   hold            connect to its own pipe, so that clients find it busy
-//   release         drop that connection again
-//   ready           create "<script file>.ready" (the test waits for it)
+//   release         drop that connection again (the pipe is free from then on)
+//   ready [name]    create "<script file>.ready<name>" (the test waits for it)
 //   sleep <ms>      pause
 //   accept          wait for a client and read its request; the request's
 //                   exact bytes are appended to the log as "<length>\n<bytes>"
 //   reply <text>    write <text> (no terminator) as one message
-//   disconnect      flush and drop the client
+//   disconnect      flush and drop the client; the pipe takes the next one from then on
 // It ends with exit code 0 after the last step, 2 when a step fails, and 4 when
 // its lifetime (30 seconds unless given) runs out, so no test leaves it behind.
 #include <windows.h>
@@ -41,6 +41,21 @@ bool AppendRequest(const std::wstring& logPath, const std::string& bytes) {
     return static_cast<bool>(log);
 }
 
+// The one instance of the pipe. A new instance takes connections from the
+// moment it exists, so a "ready" step after it is true at once; an instance
+// that was disconnected would refuse them until the next accept.
+HANDLE NewInstance() {
+    return CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX,
+                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0,
+                            nullptr);
+}
+
+HANDLE Renew(HANDLE pipe) {
+    DisconnectNamedPipe(pipe);
+    CloseHandle(pipe);
+    return NewInstance();
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -59,9 +74,7 @@ int wmain(int argc, wchar_t** argv) {
         if (!line.empty()) steps.push_back(line);
     }
 
-    const HANDLE pipe = CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX,
-                                         PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
-                                         4096, 4096, 0, nullptr);
+    HANDLE pipe = NewInstance();
     if (pipe == INVALID_HANDLE_VALUE) return kStepFailed;
     HANDLE selfClient = INVALID_HANDLE_VALUE;
 
@@ -76,9 +89,12 @@ int wmain(int argc, wchar_t** argv) {
         } else if (verb == "release") {
             CloseHandle(selfClient);
             selfClient = INVALID_HANDLE_VALUE;
-            DisconnectNamedPipe(pipe);
+            pipe = Renew(pipe);
+            if (pipe == INVALID_HANDLE_VALUE) return kStepFailed;
         } else if (verb == "ready") {
-            std::ofstream(std::filesystem::path(scriptPath + L".ready")) << "ready\n";
+            std::ofstream(std::filesystem::path(scriptPath + L".ready" +
+                                                std::filesystem::path(argument).wstring()))
+                << "ready\n";
         } else if (verb == "sleep") {
             Sleep(static_cast<DWORD>(std::strtoul(argument.c_str(), nullptr, 10)));
         } else if (verb == "accept") {
@@ -103,7 +119,8 @@ int wmain(int argc, wchar_t** argv) {
             }
         } else if (verb == "disconnect") {
             FlushFileBuffers(pipe);
-            DisconnectNamedPipe(pipe);
+            pipe = Renew(pipe);
+            if (pipe == INVALID_HANDLE_VALUE) return kStepFailed;
         } else {
             std::fprintf(stderr, "unknown step: %s\n", step.c_str());
             return kStepFailed;
