@@ -252,12 +252,17 @@ namespace {
 // The tables for `buffer`, rebuilt when they cannot describe it: new, or the
 // buffer was reset, emptied or replaced behind their back.
 CommandIndex& TablesFor(CommandBuffer& buffer) {
+    // The capacity is what every loop trusts: the slots must match it.
+    if (buffer.commandCapacity < 0) buffer.commandCapacity = 0;
     std::unique_ptr<CommandIndex>& index = buffer.lookup.index;
+    if (buffer.commandSlots.size() != static_cast<std::size_t>(buffer.commandCapacity)) {
+        buffer.commandSlots.resize(static_cast<std::size_t>(buffer.commandCapacity));
+        index.reset();
+    }
     if (!index) {
         index = std::make_unique<CommandIndex>();
         index->Rebuild(buffer);
     } else if (index->seenCapacity != buffer.commandCapacity ||
-               buffer.commandSlots.size() != static_cast<std::size_t>(buffer.commandCapacity) ||
                buffer.commandCount < index->seenCount) {
         index->Rebuild(buffer);
     }
@@ -286,7 +291,9 @@ void SetSlot(CommandBuffer& buffer, CommandIndex& index, int32_t slot, std::stri
 std::string Lines(const CommandBuffer& buffer, int32_t through, int32_t* lastSlot) {
     std::string bytes;
     *lastSlot = -1;
-    for (int32_t i = 0; i <= through; ++i) {
+    const auto last =
+        std::min<int64_t>(through, static_cast<int64_t>(buffer.commandSlots.size()) - 1);
+    for (int32_t i = 0; i <= last; ++i) {
         const CommandSlot& slot = buffer.commandSlots[static_cast<std::size_t>(i)];
         if (slot.Empty()) continue;
         bytes.append(slot.Str());

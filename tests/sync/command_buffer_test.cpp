@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -191,6 +192,31 @@ TEST_F(CommandBufferTest, ALongBurstOfDistinctCreationsOnlyAppends) {
     for (int i = 0; i < 500; ++i) Add(Put(i), kEventCreate);
     EXPECT_EQ(EventListBytes(), FileOf(Commands()));
     EXPECT_EQ(State().commands.commandCapacity, 807);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CommandBufferTest, ABufferNeverCreatedOrOutOfShapeStillTakesCommands) {
+    const std::function<void(CommandBuffer&)> damage[] = {
+        [](CommandBuffer& b) { b = CommandBuffer{}; },        // never created
+        [](CommandBuffer& b) { b.commandSlots.resize(10); },  // fewer slots than capacity
+        [](CommandBuffer& b) { b.commandCount = -5; },        // a negative count
+        [](CommandBuffer& b) { b.commandCount = b.commandCapacity + 7; },  // counted past the end
+    };
+    for (const auto& hurt : damage) {
+        CreateCommandBuffer(State().commands);
+        Add(Put(1), kEventCreate);
+        hurt(State().commands);
+        Add(Put(2), kEventCreate);
+        const CommandBuffer& buffer = State().commands;
+        EXPECT_EQ(buffer.commandSlots.size(), static_cast<std::size_t>(buffer.commandCapacity));
+        EXPECT_LT(buffer.commandCount - 1, buffer.commandCapacity);
+        EXPECT_EQ(buffer.commandSlots[static_cast<std::size_t>(buffer.commandCount - 1)].Str(),
+                  Put(2));
+        EXPECT_EQ(EventListBytes(), FileOf(Commands()));
+    }
 }
 
 }  // namespace
