@@ -33,17 +33,13 @@ TEST(TransferReportText, ComposesContextLineAndTableText) {
         {1000, " Process invoked for commands under eventFileList",
          " Process invoked for commands under eventFileList\nProcess failed with returned as "
          "1000 : PL_SKIPFILE"},
-        {1001, "", "\nProcess failed with returned as 1001 : PL_EOF"},
         {-1, " Process invoked for Upload with Sync internally",
          " Process invoked for Upload with Sync internally\nProcess failed with returned as "
          "-1: PL_FAILURE"},
         {-1027, " Process invoked for Download with Sync internally",
          " Process invoked for Download with Sync internally\nProcess failed with returned as "
          "-1027: PLE_INVALID_OPERATION / Another operation is already active for CNW folder"},
-        {-1000, "", "\nProcess failed with returned as -1000: PLE_OUT_OF_MEMORY / Out of memory"},
         {1, "", "\nProcess failed with returned as 1: MAPI_USER_ABORT OR MAPI_E_USER_ABORT"},
-        {6, "", "\nProcess failed with returned as 6: MAPI_E_ACCESS_DENIED"},
-        {8, "", "\nProcess failed with returned as 8: MAPI_E_TOO_MANY_SESSIONS"},
         {26, "", "\nProcess failed with returned as 26: MAPI_E_NOT_SUPPORTED"},
     };
     for (const ReportCase& c : cases) {

@@ -148,24 +148,6 @@ protected:
                                             "-cmd=mkdir|-dir=/r|-ldir=C:\\w|-filename=c|"};
 };
 
-TEST_F(TransferRunsTest, SuccessfulBatchSendsExactlyTheBufferedLines) {
-    Buffer(three);
-    State().thresholdReached = 1;
-    EXPECT_EQ(FireEventList(), 0);
-    ASSERT_EQ(run.seen.size(), 1u);
-    EXPECT_EQ(run.seen[0].commandLine, BatchLine());
-    EXPECT_TRUE(run.seen[0].sendListPresent);
-    EXPECT_EQ(run.seen[0].sendList, three[0] + std::string(kEventLineEnd) + three[1] +
-                                        std::string(kEventLineEnd) + three[2] +
-                                        std::string(kEventLineEnd));
-    EXPECT_TRUE(fs::exists(EventList()));
-    EXPECT_EQ(fs::file_size(EventList()), 0u);
-    EXPECT_FALSE(fs::exists(SendList()));
-    EXPECT_EQ(State().commands.commandCount, 0);
-    EXPECT_EQ(State().toolCommandLine.Str(), BatchLine());
-    EXPECT_TRUE(Codes(0).empty());
-}
-
 TEST_F(TransferRunsTest, FailedBatchIsReportedAndReplacedByUpload) {
     Buffer(three);
     State().intervalReached = 1;
@@ -177,6 +159,7 @@ TEST_F(TransferRunsTest, FailedBatchIsReportedAndReplacedByUpload) {
     };
     EXPECT_EQ(FireEventList(), -1010);
     ASSERT_EQ(run.seen.size(), 2u);
+    EXPECT_EQ(run.seen[0].commandLine, BatchLine());
     EXPECT_EQ(run.seen[1].commandLine, kUploadLine);
     EXPECT_EQ(fs::file_size(EventList()), 0u);
     EXPECT_EQ(State().lastSyncResult, 0);
@@ -283,19 +266,6 @@ TEST_F(TransferRunsTest, GoogleDriveModeAsksTheTrayApplication) {
     EXPECT_EQ(run.seen[0].commandLine, "C:\\w|SyncDownload|PellaroCNW");
 }
 
-TEST_F(TransferRunsTest, NetworkDownSendsNothing) {
-    Buffer(three);
-    networkAlive = false;
-    State().verbose = 1;
-    State().intervalReached = 1;
-    State().noIntervalDownload = 0;
-    EXPECT_EQ(FireEventList(), 1);
-    EXPECT_TRUE(run.seen.empty());
-    EXPECT_EQ(State().commands.commandCount, 3);
-    EXPECT_EQ(ReadCommandLines(EventList().string()), three);
-    EXPECT_EQ(Codes(1), (std::vector<int32_t>{-2005}));
-}
-
 TEST_F(TransferRunsTest, EventListThatCannotBeTakenOverIsLeftAlone) {
     Buffer(three);
     WriteFileBytes(SendList(), "left from before\n");
@@ -346,18 +316,6 @@ TEST_F(TransferRunsTest, NoLockIsHeldWhileTransfersRun) {
     FireEventList();
     SyncDownload();
     EXPECT_EQ(free, std::vector<bool>(4, true));
-}
-
-TEST_F(TransferRunsTest, CommandsAddedDuringTheRunGoWithTheNextPass) {
-    Buffer(three);
-    run.during = [this](std::size_t index) {
-        if (index == 0) WriteFileBytes(EventList(), three[2] + std::string(kEventLineEnd));
-    };
-    EXPECT_EQ(FireEventList(), 0);
-    ASSERT_EQ(run.seen.size(), 2u);
-    EXPECT_EQ(run.seen[1].commandLine, BatchLine());
-    EXPECT_EQ(run.seen[1].sendList, three[2] + std::string(kEventLineEnd));
-    EXPECT_EQ(fs::file_size(EventList()), 0u);
 }
 
 TEST_F(TransferRunsTest, SynchronisationReportsAndWarnings) {

@@ -160,6 +160,8 @@ TEST_F(TransferRunsWinTest, ThreeCommandsGoToTheToolInOneSendList) {
     EXPECT_EQ(ReadFileBytes(EventList()), "");
     EXPECT_TRUE(fs::exists(EventList()));
     EXPECT_FALSE(fs::exists(SendList()));
+    EXPECT_EQ(State().commands.commandCount, 0);
+    EXPECT_EQ(State().toolCommandLine.Str(), BatchLine());
     EXPECT_TRUE(recorder.Boxes().empty());
 }
 
@@ -216,7 +218,9 @@ TEST_F(TransferRunsWinTest, NetworkDownLeavesEverythingInPlace) {
     Add(Put("a.txt"));
     Add(Put("b.txt"));
     networkAlive = false;
+    State().verbose = 1;
     EXPECT_EQ(FireEventList(), 1);
+    EXPECT_EQ(recorder.Codes(), std::vector<int32_t>{-2005});
     EXPECT_TRUE(Runs().empty());
     EXPECT_EQ(State().commands.commandCount, 2);
     EXPECT_EQ(ReadFileBytes(EventList()), Line(Put("a.txt")) + Line(Put("b.txt")));
