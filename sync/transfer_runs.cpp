@@ -86,25 +86,42 @@ int32_t PipeTransfer(const char* format) {
     return CurrentTransferRunners().trayPipeRequest(subject.CStr(), command.CStr());
 }
 
+// A tool command line, and whether it fitted its 511 bytes.
+struct ToolLine {
+    BoundedText<512> text;
+    bool complete = false;
+};
+
+ToolLine BatchCommandLine() {
+    const WatcherState& state = State();
+    ToolLine line;
+    line.complete =
+        FormatText(line.text, kBatchCommandFormat, state.toolDir ? state.toolDir : "",
+                   state.putConfigPath.CStr(), state.sendListPath.CStr(), state.watchedPath.CStr());
+    return line;
+}
+
+ToolLine SyncCommandLine(const BoundedText<1024>& configPath) {
+    const WatcherState& state = State();
+    ToolLine line;
+    line.complete = FormatText(line.text, kSyncCommandFormat, state.toolDir ? state.toolDir : "",
+                               configPath.CStr(), state.watchedPath.CStr());
+    return line;
+}
+
 // Keeps the line as the last run's (under the lock: several threads run the
-// tool) and runs it.
-int32_t ToolTransfer(const BoundedText<512>& commandLine) {
+// tool) and runs it. A line cut to fit is never run: its last argument, the
+// folder, would name another folder. It counts as a tool that did not start.
+int32_t ToolTransfer(const ToolLine& line) {
     WatcherState& state = State();
     {
         std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
-        state.toolCommandLine = commandLine.Str();
+        state.toolCommandLine = line.text.Str();
     }
+    if (!line.complete) return kTransferNotStarted;
     uint32_t childProcessId = 0;
     uint32_t errorCode = 0;
-    return CurrentTransferRunners().runProcess(commandLine.CStr(), childProcessId, errorCode);
-}
-
-BoundedText<512> SyncCommandLine(const BoundedText<1024>& configPath) {
-    const WatcherState& state = State();
-    BoundedText<512> line;
-    FormatText(line, kSyncCommandFormat, state.toolDir ? state.toolDir : "", configPath.CStr(),
-               state.watchedPath.CStr());
-    return line;
+    return CurrentTransferRunners().runProcess(line.text.CStr(), childProcessId, errorCode);
 }
 
 void StoreSyncResult(int32_t status) {
@@ -195,11 +212,7 @@ int32_t FireEventList() {
             if (state.googleDriveMode != 0) {
                 result = PipeTransfer(kPipeBatchFormat);
             } else {
-                BoundedText<512> line;
-                FormatText(line, kBatchCommandFormat, state.toolDir ? state.toolDir : "",
-                           state.putConfigPath.CStr(), state.sendListPath.CStr(),
-                           state.watchedPath.CStr());
-                result = ToolTransfer(line);
+                result = ToolTransfer(BatchCommandLine());
             }
             std::remove(state.sendListPath.CStr());
 
@@ -238,7 +251,7 @@ int32_t SyncDownload() {
     if (state.googleDriveMode != 0) {
         StoreSyncResult(PipeTransfer(kPipeDownloadFormat));
     } else {
-        const BoundedText<512> line = SyncCommandLine(state.getConfigPath);
+        const ToolLine line = SyncCommandLine(state.getConfigPath);
         if (state.dependentMode != 1) ShowMessageAsync(kMsgDownloadWarning, Caption());
         StoreSyncResult(ToolTransfer(line));
     }

@@ -346,13 +346,22 @@ TEST_F(TransferRunsTest, SynchronisationReportsAndWarnings) {
     }
 }
 
-TEST_F(TransferRunsTest, MissingToolFolderStillComposesTheLine) {
+TEST_F(TransferRunsTest, ToolLineThatDoesNotFitIsNeverRun) {
     State().toolDir = nullptr;
     State().dependentMode = 1;
     SyncUpload();
     ASSERT_EQ(run.seen.size(), 1u);
     EXPECT_EQ(run.seen[0].commandLine,
               "\"bin\\plftp\" -f \"C:\\data\\k_put.config\" -path \"C:\\w\"");
+
+    // A configuration path so long that the folder would be cut off.
+    run.seen.clear();
+    State().putConfigPath.Assign(std::string(600, 'c'));
+    SyncUpload();
+    EXPECT_TRUE(run.seen.empty());
+    EXPECT_EQ(State().lastSyncResult, 99);
+    EXPECT_EQ(State().toolCommandLine.Length(), 511u);
+    EXPECT_EQ(recorder.Codes(), (std::vector<int32_t>{100, 212}));
 }
 
 TEST(SwapFileLine, ThirdItemGetMeansDownload) {
