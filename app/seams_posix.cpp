@@ -1,6 +1,5 @@
 // Native builds have no windows: a box is written to standard error and times
 // out at once, a question is answered No.
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>

@@ -159,7 +159,7 @@ void RegisterWatcher() {
         }
     }
     if (!appended) {
-        ShowMessage(-2004, state.watchedPath.CStr());
+        ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
         CurrentSeams().endProcess(1);
         return;
     }
@@ -203,11 +203,11 @@ void SetRegistryOwner(const char* folder, bool claim) {
         const RegistryLock lock(path.CStr());
         std::string content;
         if (ReadRegistryFile(path.CStr(), content) != RegistryRead::Ok) {
-            failure = -2007;
+            failure = kMsgRegistryMissing;
         } else if (!ReplaceRegistryFile(path.CStr(),
                                         RewriteRegistryOwner(content, folderText,
                                                              claim ? OwnProcessIdText() : "0"))) {
-            failure = -2004;
+            failure = kMsgFileOpenFailed;
         }
     }
     // Shown after the lock is given back: the box stays up for seconds.

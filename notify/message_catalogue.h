@@ -10,6 +10,23 @@
 #include <cstdint>
 #include <string>
 
+// The codes the watcher raises itself, named once here (the catalogue holds
+// more, for the client's other programs).
+constexpr int32_t kMsgTransferReport = 100;
+constexpr int32_t kMsgIntervalFiring = 201;
+constexpr int32_t kMsgThresholdFiring = 202;
+constexpr int32_t kMsgUploadStarts = 204;
+constexpr int32_t kMsgDownloadWarning = 206;
+constexpr int32_t kMsgUploadFallback = 207;
+constexpr int32_t kMsgDownloadSkipped = 209;
+constexpr int32_t kMsgEventListFiring = 210;
+constexpr int32_t kMsgSendByHand = 212;
+constexpr int32_t kMsgErrorFileLeft = -2013;
+constexpr int32_t kMsgRegistryMissing = -2007;
+constexpr int32_t kMsgNoConnection = -2005;
+constexpr int32_t kMsgFileOpenFailed = -2004;
+constexpr int32_t kMsgAlreadyWatched = -2001;
+
 // Shows the message for `code` with `caption` (a watched folder path) as the
 // title and returns when the box has closed. For codes 100 to 104 the text is
 // `composedText`, shown unchanged; other codes take the catalogue's text.

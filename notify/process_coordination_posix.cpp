@@ -30,7 +30,7 @@ bool IsRunningWatcher(const char* processIdText) {
     if (!IsWatcherImagePath(
             ToWideString(std::string_view(target, static_cast<std::size_t>(length)))))
         return false;
-    ShowMessage(-2001, State().watchedPath.CStr());
+    ShowMessage(kMsgAlreadyWatched, State().watchedPath.CStr());
     return true;
 }
 

@@ -93,7 +93,7 @@ bool IsRunningWatcher(const char* processIdText) {
         path.resize(length);
     }
     if (!IsWatcherImagePath(path)) return false;
-    ShowMessage(-2001, State().watchedPath.CStr());
+    ShowMessage(kMsgAlreadyWatched, State().watchedPath.CStr());
     return true;
 }
 

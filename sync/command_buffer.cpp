@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int32_t kFileOpenFailed = -2004;
 
 // What a slot is looked up by. Each kind holds the fields that one or more
 // merge rules compare for equality, so a new command finds the pending
@@ -108,7 +107,7 @@ private:
 };
 
 void ReportUnwritableEventList() {
-    ShowMessage(kFileOpenFailed, State().watchedPath.CStr());
+    ShowMessage(kMsgFileOpenFailed, State().watchedPath.CStr());
     if (CurrentSeams().endProcess) CurrentSeams().endProcess(1);
 }
 

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr int32_t kFileOpenFailed = -2004;
 
 struct FileCloser {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
@@ -82,7 +81,7 @@ bool MergeSendList() {
     if (!ReadWhole(sendPath, sendBytes)) {
         // Missing: nothing to merge. Present but unreadable: keep it.
         if (errno == ENOENT) return true;
-        ShowMessage(kFileOpenFailed, state.watchedPath.CStr());
+        ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
         return false;
     }
     if (!sendBytes.empty()) {
@@ -96,7 +95,7 @@ bool MergeSendList() {
         merged.resize(lastEnd == std::string::npos ? 0 : lastEnd + 1);
         merged += sendBytes;
         if ((!eventRead && !eventMissing) || !ReplaceFileContent(eventPath, merged)) {
-            ShowMessage(kFileOpenFailed, state.watchedPath.CStr());
+            ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
             return false;
         }
     }

@@ -118,5 +118,5 @@ std::string ComposeTransferReport(int32_t status, std::string_view context, uint
 void ReportTransferResult(int32_t status, const char* context) {
     const std::string text = ComposeTransferReport(
         status, context ? std::string_view(context) : std::string_view(), State().userLcid);
-    ShowMessage(100, State().watchedPath.CStr(), text.c_str());
+    ShowMessage(kMsgTransferReport, State().watchedPath.CStr(), text.c_str());
 }

@@ -30,18 +30,6 @@ constexpr char kSwapFileFormat[] = "%s\\%s_.plftp.swap";
 constexpr auto kBatchLockWait = std::chrono::milliseconds(1000);
 constexpr uint32_t kAfterDownloadPauseMs = 5000;
 
-// Message codes shown here.
-constexpr int32_t kMsgNoConnection = -2005;
-constexpr int32_t kMsgErrorFileLeft = -2013;
-constexpr int32_t kMsgIntervalFiring = 201;
-constexpr int32_t kMsgThresholdFiring = 202;
-constexpr int32_t kMsgDownloadWarning = 206;
-constexpr int32_t kMsgUploadStarts = 204;
-constexpr int32_t kMsgUploadFallback = 207;
-constexpr int32_t kMsgDownloadSkipped = 209;
-constexpr int32_t kMsgEventListFiring = 210;
-constexpr int32_t kMsgSendByHand = 212;
-
 TransferRunners DefaultRunners() {
     TransferRunners runners;
     runners.runProcess = RunProcess;
