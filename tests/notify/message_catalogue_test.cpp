@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,16 +12,12 @@
 
 namespace {
 
-constexpr uint32_t kEnglishLcid = 1033;
-
 class MessageCatalogueTest : public StateTest {
 protected:
     void TearDown() override {
         SelectAnsiCodePage(originalCodePage);
         StateTest::TearDown();
     }
-
-    // Shows one message and returns the box it asked for.
     RecordedBox ShowOne(int32_t code, uint32_t lcid, const char* caption = "C:\\w",
                         const char* composed = nullptr) {
         recorder.Clear();
@@ -33,24 +27,17 @@ protected:
         EXPECT_EQ(boxes.size(), 1u) << "code " << code;
         return boxes.empty() ? RecordedBox{} : boxes.front();
     }
-
     BoxRecorder recorder;
     unsigned originalCodePage = CurrentAnsiCodePage();
 };
 
-// UTF-8 (the expectations below) to the platform's wide text; the texts hold
-// only characters of the basic plane.
-std::wstring FromUtf8(const char* text) {
+std::wstring FromUtf8(const char* text) {  // basic-plane characters only
     std::wstring out;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p;) {
+    for (auto p = reinterpret_cast<const unsigned char*>(text); *p;) {
         unsigned c = *p++;
-        if (c >= 0xE0) {
-            c = ((c & 0x0F) << 12) | ((p[0] & 0x3Fu) << 6) | (p[1] & 0x3Fu);
-            p += 2;
-        } else if (c >= 0xC0) {
-            c = ((c & 0x1F) << 6) | (p[0] & 0x3Fu);
-            p += 1;
-        }
+        int more = c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        c &= more == 2 ? 0x0Fu : more == 1 ? 0x1Fu : 0xFFu;
+        while (more-- > 0) c = (c << 6) | (*p++ & 0x3Fu);
         out.push_back(static_cast<wchar_t>(c));
     }
     return out;
@@ -64,8 +51,7 @@ struct Expected {
 
 #define LINK "https://www.scootersoftware.com/download"
 
-// Typed from the message list the product must show, independently of the
-// catalogue's source.
+// Typed independently of the catalogue's source.
 const Expected kExpected[] = {
     {200, "Firing  Local => Remote Syncing.", nullptr},
     {201, "Firing buffered events since timer event reached.", nullptr},
@@ -169,112 +155,60 @@ const Expected kExpected[] = {
      "非対象ﾊﾟﾀｰﾝのファイルをロックすることはできません。"},
 };
 
-TEST_F(MessageCatalogueTest, EveryCodeShowsItsEnglishTextOffAJapaneseDesktop) {
+TEST_F(MessageCatalogueTest, EveryCodeShowsItsTextAndTimeOutByLocale) {
     for (const Expected& e : kExpected) {
-        for (uint32_t lcid : {kEnglishLcid, 0u, 2052u}) {
-            EXPECT_EQ(ShowOne(e.code, lcid).text, FromUtf8(e.english))
-                << "code " << e.code << ", locale " << lcid;
+        for (uint32_t lcid : {1033u, 0u, 2052u, 1041u}) {
+            const char* want = lcid == 1041 && e.japanese ? e.japanese : e.english;
+            const RecordedBox box = ShowOne(e.code, lcid);
+            EXPECT_EQ(box.text, FromUtf8(want)) << "code " << e.code << ", locale " << lcid;
+            EXPECT_EQ(box.timeoutMs, e.code == 211 ? 2000u : e.code == -2018 ? 60000u : 5000u)
+                << "code " << e.code;
         }
-    }
-}
-
-TEST_F(MessageCatalogueTest, EveryCodeShowsItsJapaneseTextOrElseItsEnglishOnAJapaneseDesktop) {
-    for (const Expected& e : kExpected) {
-        EXPECT_EQ(ShowOne(e.code, 1041).text, FromUtf8(e.japanese ? e.japanese : e.english))
-            << "code " << e.code;
-    }
-}
-
-TEST_F(MessageCatalogueTest, TimeOutsFollowTheCode) {
-    struct {
-        int32_t code;
-        uint32_t timeoutMs;
-    } const cases[] = {{100, 20000}, {102, 20000},  {104, 20000},  {211, 2000},   {-2018, 60000},
-                       {220, 5000},  {210, 5000},   {-2001, 5000}, {-1035, 5000}, {99, 5000},
-                       {105, 5000},  {-2012, 5000}, {0, 5000}};
-    for (const auto& c : cases) {
-        for (uint32_t lcid : {kEnglishLcid, 1041u}) {
-            EXPECT_EQ(ShowOne(c.code, lcid, "C:\\w", "composed").timeoutMs, c.timeoutMs)
-                << "code " << c.code << ", locale " << lcid;
-        }
-    }
-    for (const Expected& e : kExpected) {
-        const uint32_t want = e.code == 211 ? 2000 : e.code == -2018 ? 60000 : 5000;
-        EXPECT_EQ(MessageTimeoutMs(e.code), want) << "code " << e.code;
     }
 }
 
 TEST_F(MessageCatalogueTest, ComposedCodesShowTheCallersTextUnchanged) {
     const char* composed = "Transfer failed: -1010\n\nServer 10.0.0.1:21 refused.\n";
     for (int32_t code : {100, 101, 102, 103, 104}) {
-        for (uint32_t lcid : {kEnglishLcid, 1041u}) {
-            EXPECT_EQ(ShowOne(code, lcid, "C:\\w", composed).text,
-                      L"Transfer failed: -1010\n\nServer 10.0.0.1:21 refused.\n")
-                << "code " << code;
+        for (uint32_t lcid : {1033u, 1041u}) {
+            const RecordedBox box = ShowOne(code, lcid, "C:\\w", composed);
+            EXPECT_EQ(box.text, L"Transfer failed: -1010\n\nServer 10.0.0.1:21 refused.\n");
+            EXPECT_EQ(box.timeoutMs, 20000u) << "code " << code;
         }
     }
-    EXPECT_EQ(ShowOne(100, kEnglishLcid, "C:\\w", nullptr).text, L"");
-    EXPECT_EQ(ShowOne(103, kEnglishLcid, "C:\\w", "any").code, 100);
-    // Catalogue codes ignore a composed text.
-    EXPECT_EQ(ShowOne(220, kEnglishLcid, "C:\\w", "ignored").text, L"Syncing finished.");
+    EXPECT_EQ(ShowOne(100, 1033, "C:\\w", nullptr).text, L"");
+    EXPECT_EQ(ShowOne(220, 1033, "C:\\w", "ignored").text, L"Syncing finished.");
 }
 
 TEST_F(MessageCatalogueTest, CodesOutsideTheCatalogueShowTheirNumber) {
-    struct {
-        int32_t code;
-        const wchar_t* text;
-    } const cases[] = {{-2012, L"-2012"}, {199, L"199"}, {226, L"226"}, {105, L"105"},
-                       {-2027, L"-2027"}, {0, L"0"},     {99, L"99"}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(ShowOne(c.code, kEnglishLcid).text, c.text);
-        EXPECT_EQ(ShowOne(c.code, 1041).text, c.text);
-        EXPECT_EQ(CatalogueText(c.code, kEnglishLcid), nullptr);
+    for (int32_t code : {-2012, 199, 226, 105, -2027, 0, 99}) {
+        for (uint32_t lcid : {1033u, 1041u}) {
+            const RecordedBox box = ShowOne(code, lcid, "C:\\w", "composed");
+            EXPECT_EQ(box.text, std::to_wstring(code));
+            EXPECT_EQ(box.timeoutMs, 5000u);
+        }
+        EXPECT_EQ(CatalogueText(code, 1033), nullptr);
     }
 }
 
 TEST_F(MessageCatalogueTest, CaptionAndComposedTextComeFromTheAnsiCodePage) {
     if (SelectAnsiCodePage(1252)) {
-        const RecordedBox call = ShowOne(100, kEnglishLcid, "C:\\caf\xE9", "na\xEFve");
-        EXPECT_EQ(call.caption, L"C:\\caf\u00E9");
-        EXPECT_EQ(call.text, L"na\u00EFve");
+        const RecordedBox box = ShowOne(100, 1033, "C:\\caf\xE9", "na\xEFve");
+        EXPECT_EQ(box.caption, L"C:\\caf\u00E9");
+        EXPECT_EQ(box.text, L"na\u00EFve");
     }
-    if (SelectAnsiCodePage(932)) {
-        // 表 is 95 5C: its second byte must not end up as a backslash.
-        const std::string caption = ToAnsiString(L"C:\\表\\同期");
-        const RecordedBox call = ShowOne(220, 1041, caption.c_str());
-        EXPECT_EQ(call.caption, L"C:\\表\\同期");
-        EXPECT_EQ(call.text, L"同期が終了しました。");
+    if (SelectAnsiCodePage(932)) {  // 表 is 95 5C: its trail byte is no backslash
+        const RecordedBox box = ShowOne(220, 1041, ToAnsiString(L"C:\\表\\同期").c_str());
+        EXPECT_EQ(box.caption, L"C:\\表\\同期");
+        EXPECT_EQ(box.text, L"同期が終了しました。");
     }
-    EXPECT_EQ(ShowOne(220, kEnglishLcid, nullptr).caption, L"");
-}
-
-TEST_F(MessageCatalogueTest, AsyncReturnsBeforeTheBoxAndKeepsItsOwnCopyOfTheCaption) {
-    recorder.Hold();  // no box can appear until released
-    State().userLcid = kEnglishLcid;
-    auto caption = std::make_unique<char[]>(32);
-    std::strcpy(caption.get(), "C:\\async\\folder");
-    ShowMessageAsync(206, caption.get());
-    // Returned while the box is held back; the caller's copy goes at once.
-    std::memset(caption.get(), 'X', 31);
-    caption.reset();
-    ASSERT_TRUE(recorder.WaitForHeld(1));
-    EXPECT_TRUE(recorder.Boxes().empty());
-    recorder.Release();
-    ASSERT_TRUE(recorder.WaitForBoxes(1));
-    const RecordedBox box = recorder.Boxes().front();
-    EXPECT_EQ(box.code, 206);
-    EXPECT_EQ(box.caption, L"C:\\async\\folder");
-    EXPECT_EQ(box.text,
-              L"!!! WARNING !!!  Start  Local <= Remote Syncing\n\nUpdate under the folder will "
-              L"NOT be reflected to remote !");
-    EXPECT_EQ(box.timeoutMs, 5000u);
+    EXPECT_EQ(ShowOne(220, 1033, nullptr).caption, L"");
 }
 
 TEST_F(MessageCatalogueTest, ConcurrentCallsEachShowTheirOwnTextAndCaption) {
     State().userLcid = 1041;
-    const int32_t codes[] = {215, 216, 217, 218, 219, 220, 221, 222};
     std::vector<std::thread> threads;
-    for (int32_t code : codes) {
+    for (int32_t code = 215; code <= 222; ++code) {
         threads.emplace_back([code] {
             const std::string caption = "C:\\folder" + std::to_string(code);
             for (int i = 0; i < 20; ++i) ShowMessage(code, caption.c_str());

@@ -1,13 +1,10 @@
-// Real boxes under the window system: each box is shown on a worker thread
-// and driven from the test thread through its window, as a user would.
+// Real boxes, each shown on a worker thread and driven through its window.
 #include "notify/timed_message_box.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <future>
-#include <mutex>
 #include <thread>
 
 #include "support/box_driver.h"
@@ -16,43 +13,31 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t kFindMs = 5000;
-
 int64_t MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// Whether the calling thread's queue holds a WM_QUIT (the queue is emptied).
-bool QuitLeftInQueue() {
-    MSG msg;
-    bool quit = false;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) quit = quit || msg.message == WM_QUIT;
-    return quit;
 }
 
 struct BoxOutcome {
     int32_t result = 0;
     int64_t elapsedMs = 0;
-    bool quitLeft = false;
+    bool quitLeft = false;  // a WM_QUIT was left in the thread's queue
 };
 
-// Shows a box on a thread of its own and reports how it ended.
 std::future<BoxOutcome> ShowOnWorker(std::wstring text, std::wstring caption, uint32_t timeoutMs) {
     return std::async(std::launch::async, [=] {
         const auto start = Clock::now();
-        BoxOutcome outcome;
-        outcome.result = TimedMessageBox(text.c_str(), caption.c_str(), timeoutMs);
-        outcome.elapsedMs = MsSince(start);
-        outcome.quitLeft = QuitLeftInQueue();
-        return outcome;
+        BoxOutcome out;
+        out.result = TimedMessageBox(text.c_str(), caption.c_str(), timeoutMs);
+        out.elapsedMs = MsSince(start);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) out.quitLeft |= msg.message == WM_QUIT;
+        return out;
     });
 }
 
 TEST(TimedMessageBoxTest, PressingOkReturnsOneAtOnceAndLeavesNoQuit) {
-    const std::wstring caption = L"C:\\box\\ok";
-    // A long time-out: the box must close because of the press, not the timer.
-    auto outcome = ShowOnWorker(L"Press me.", caption, 60000);
-    HWND box = FindBox(caption, kFindMs);
+    auto outcome = ShowOnWorker(L"Press me.", L"C:\\box\\ok", 60000);
+    HWND box = FindBox(L"C:\\box\\ok", 5000);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(BoxText(box), L"Press me.");
     ASSERT_TRUE(PressButton(box, IDOK));
@@ -64,126 +49,78 @@ TEST(TimedMessageBoxTest, PressingOkReturnsOneAtOnceAndLeavesNoQuit) {
 }
 
 TEST(TimedMessageBoxTest, BoxesOnTwoThreadsTimeOutEachAfterItsOwnTimeOut) {
-    const std::wstring slowCaption = L"C:\\box\\slow";
-    const std::wstring fastCaption = L"C:\\box\\fast";
-    auto slow = ShowOnWorker(L"Two seconds.", slowCaption, 2000);
-    auto fast = ShowOnWorker(L"One second.", fastCaption, 1000);
-    HWND slowBox = FindBox(slowCaption, kFindMs);
-    HWND fastBox = FindBox(fastCaption, kFindMs);
+    auto slow = ShowOnWorker(L"Two seconds.", L"C:\\box\\slow", 2000);
+    auto fast = ShowOnWorker(L"One second.", L"C:\\box\\fast", 1000);
+    HWND slowBox = FindBox(L"C:\\box\\slow", 5000);
+    HWND fastBox = FindBox(L"C:\\box\\fast", 5000);
     ASSERT_NE(slowBox, nullptr);
     ASSERT_NE(fastBox, nullptr);
-    EXPECT_EQ(BoxText(fastBox), L"One second.");
-
     ASSERT_EQ(fast.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    const BoxOutcome fastGot = fast.get();
-    // The quit message that closed the fast box went to its own thread only.
     EXPECT_TRUE(IsWindow(slowBox)) << "the other thread's box closed too";
     EXPECT_EQ(BoxText(slowBox), L"Two seconds.");
-
     ASSERT_EQ(slow.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    const BoxOutcome slowGot = slow.get();
-    EXPECT_EQ(fastGot.result, -1);
-    EXPECT_EQ(slowGot.result, -1);
-    EXPECT_FALSE(fastGot.quitLeft);
-    EXPECT_FALSE(slowGot.quitLeft);
-    EXPECT_GE(fastGot.elapsedMs, 900);
-    EXPECT_LT(fastGot.elapsedMs, 1800);
-    EXPECT_GE(slowGot.elapsedMs, 1900);
-    EXPECT_LT(slowGot.elapsedMs, 3500);
+    const struct {
+        BoxOutcome got;
+        int64_t minMs, maxMs;
+    } checks[] = {{fast.get(), 900, 1800}, {slow.get(), 1900, 3500}};
+    for (const auto& c : checks) {
+        EXPECT_EQ(c.got.result, -1);
+        EXPECT_FALSE(c.got.quitLeft);
+        EXPECT_GE(c.got.elapsedMs, c.minMs);
+        EXPECT_LT(c.got.elapsedMs, c.maxMs);
+    }
     EXPECT_TRUE(WaitClosed(slowBox, 1000));
     EXPECT_TRUE(WaitClosed(fastBox, 1000));
 }
 
-// A thread that runs its own message loop, as the watcher dialog's thread does,
-// and shows a timed box from inside that loop.
-class LoopThread {
-public:
-    static constexpr UINT kShowBox = WM_APP + 1;
-    static constexpr UINT kPing = WM_APP + 2;
-    static constexpr UINT kStop = WM_APP + 3;
-
-    LoopThread() : thread([this] { Run(); }) {
-        std::unique_lock lock(mutex);
-        ready.wait(lock, [this] { return threadId != 0; });
-    }
-    ~LoopThread() {
-        if (thread.joinable()) {
-            PostThreadMessageW(threadId, kStop, 0, 0);
-            thread.join();
-        }
-    }
-
-    void Post(UINT message, WPARAM w = 0) { PostThreadMessageW(threadId, message, w, 0); }
-    void Join() { thread.join(); }
-
-    std::mutex mutex;
-    std::condition_variable ready;
-    DWORD threadId = 0;  // under the mutex until the constructor returns
-    // Written by the loop thread, read after Join.
-    int32_t boxResult = 0;
+// A box that timed out inside a thread's own message loop must not end that loop.
+TEST(TimedMessageBoxTest, TimedOutBoxClosesAfterItsTimeOutAndTheThreadLoopKeepsRunning) {
+    constexpr UINT kShowBox = WM_APP + 1, kPing = WM_APP + 2, kStop = WM_APP + 3;
+    std::promise<DWORD> threadId;
+    int32_t result = 0;
     int64_t boxMs = 0;
-    int pingsAfterBox = 0;
-    bool endedByStop = false;
-
-private:
-    void Run() {
+    int pings = 0;
+    bool stopped = false;
+    std::thread loop([&] {
         MSG msg;
-        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue exists from here
-        {
-            std::lock_guard lock(mutex);
-            threadId = GetCurrentThreadId();
-        }
-        ready.notify_all();
-        bool boxShown = false;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists from here
+        threadId.set_value(GetCurrentThreadId());
         while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
             if (msg.message == kShowBox) {
                 const auto start = Clock::now();
-                boxResult = TimedMessageBox(L"Timed.\n\nAfter an empty line.", L"C:\\box\\loop",
-                                            static_cast<uint32_t>(msg.wParam));
+                result = TimedMessageBox(L"Timed.\n\nAfter an empty line.", L"C:\\box\\loop", 2000);
                 boxMs = MsSince(start);
-                boxShown = true;
-            } else if (msg.message == kPing && boxShown) {
-                ++pingsAfterBox;
-            } else if (msg.message == kStop) {
-                endedByStop = true;
+            }
+            pings += msg.message == kPing;
+            if (msg.message == kStop) {
+                stopped = true;
                 break;
             }
             DispatchMessageW(&msg);
         }
-    }
-
-    std::thread thread;
-};
-
-TEST(TimedMessageBoxTest, TimedOutBoxClosesAfterItsTimeOutAndTheThreadLoopKeepsRunning) {
-    LoopThread loop;
-    loop.Post(LoopThread::kShowBox, 2000);
-    HWND box = FindBox(L"C:\\box\\loop", kFindMs);
-    ASSERT_NE(box, nullptr);
-    // The text comes back from the box's static control, empty line included.
+    });
+    const DWORD id = threadId.get_future().get();
+    PostThreadMessageW(id, kShowBox, 0, 0);
+    HWND box = FindBox(L"C:\\box\\loop", 5000);
+    EXPECT_NE(box, nullptr);
     EXPECT_EQ(BoxText(box), L"Timed.\n\nAfter an empty line.");
     EXPECT_EQ(BoxCaption(box), L"C:\\box\\loop");
-    ASSERT_TRUE(WaitClosed(box, 5000));
-
-    // Had the re-posted WM_QUIT survived, GetMessageW would return 0 now and
-    // the loop would end before seeing these.
+    EXPECT_TRUE(WaitClosed(box, 5000));
     Sleep(100);
-    loop.Post(LoopThread::kPing);
-    loop.Post(LoopThread::kPing);
-    loop.Post(LoopThread::kStop);
-    loop.Join();
-    EXPECT_EQ(loop.boxResult, -1);
-    EXPECT_GE(loop.boxMs, 1900);
-    EXPECT_LT(loop.boxMs, 3500);
-    EXPECT_EQ(loop.pingsAfterBox, 2);
-    EXPECT_TRUE(loop.endedByStop);
+    for (UINT message : {kPing, kPing, kStop}) PostThreadMessageW(id, message, 0, 0);
+    loop.join();
+    EXPECT_EQ(result, -1);
+    EXPECT_GE(boxMs, 1900);
+    EXPECT_LT(boxMs, 3500);
+    EXPECT_EQ(pings, 2);
+    EXPECT_TRUE(stopped);
 }
 
 LRESULT CALLBACK GivenProc(HWND window, UINT message, WPARAM w, LPARAM l) {
     return DefWindowProcW(window, message, w, l);
 }
 
-TEST(TimedMessageBoxTest, ScratchWindowIsAnInvisibleOwnerlessScratchWindowWithTheGivenProcedure) {
+TEST(TimedMessageBoxTest, ScratchWindowIsAnInvisibleOwnerlessWindowWithTheGivenProcedure) {
     HWND first = CreateScratchWindow(GivenProc);
     HWND second = CreateScratchWindow(DefWindowProcW);  // the class exists by now
     ASSERT_NE(first, nullptr);
@@ -196,9 +133,7 @@ TEST(TimedMessageBoxTest, ScratchWindowIsAnInvisibleOwnerlessScratchWindowWithTh
     EXPECT_EQ(GetWindowLongPtrW(first, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(GivenProc));
     EXPECT_EQ(GetClassLongPtrW(first, GCLP_HBRBACKGROUND), COLOR_BTNFACE + 1);
     EXPECT_EQ(GetClassLongPtrW(first, GCL_STYLE), 0);
-    // The arrow cursor; Wine hands out a new handle for it now and then, so
-    // only its presence is checked.
-    EXPECT_NE(GetClassLongPtrW(first, GCLP_HCURSOR), 0);
+    EXPECT_NE(GetClassLongPtrW(first, GCLP_HCURSOR), 0);  // the arrow; Wine may swap its handle
     DestroyWindow(first);
     DestroyWindow(second);
 }

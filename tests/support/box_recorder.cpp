@@ -7,7 +7,6 @@
 
 namespace {
 
-// The one recorder installed; box calls of any thread find it here.
 std::mutex activeMutex;
 BoxRecorder* active = nullptr;
 
@@ -104,8 +103,7 @@ int BoxRecorder::Show(const std::wstring& caption, const std::wstring& text, uin
         --self->waiting;
         self->boxes.push_back({MessageCodeOf(text, timeoutMs), caption, text, timeoutMs});
         show = self->passTo;
-        // Still under the lock: once it is released the test may go on and
-        // destroy the recorder, so nothing of it is touched after that.
+        // Under the lock: once released, the recorder may be gone.
         self->changed.notify_all();
     }
     return show ? show(caption, text, timeoutMs) : -1;

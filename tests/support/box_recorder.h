@@ -1,13 +1,7 @@
 #pragma once
-// Records the message boxes that the code under test asks for through the
-// seam, with the message code each one stands for, instead of showing them.
-// One recorder at a time; it installs itself on construction and puts the
-// previous box function back when it goes.
-//
-// Boxes may be asked for from any thread (ShowMessageAsync): recording is
-// locked, and Hold() keeps such threads waiting before their box "appears", so
-// a test can look at the caller in between. A test lets every call it
-// started be recorded (WaitForBoxes) before the recorder goes.
+// Records the boxes asked for through the seam instead of showing them (one
+// recorder at a time, from any thread). Hold() keeps callers waiting before
+// their box "appears"; tests WaitForBoxes before the recorder goes.
 
 #include <chrono>
 #include <condition_variable>
@@ -23,10 +17,8 @@ struct RecordedBox {
     uint32_t timeoutMs;
 };
 
-// The message code a box's text and time-out stand for: the catalogue code
-// whose English or Japanese text it is, 100 for another text with the
-// composed texts' time-out, the number a code outside the catalogue shows,
-// else 0.
+// The catalogue code of the text, 100 for a composed text, the number a code
+// outside the catalogue shows, else 0.
 int32_t MessageCodeOf(const std::wstring& text, uint32_t timeoutMs);
 
 class BoxRecorder {
@@ -39,16 +31,12 @@ public:
     BoxRecorder(const BoxRecorder&) = delete;
     BoxRecorder& operator=(const BoxRecorder&) = delete;
 
-    // After recording, hand the box on to `show` (the real box, say); without
-    // it a box "times out" at once (-1).
+    // After recording, hand the box on to `show`; without it a box returns -1.
     void PassTo(ShowFunction show);
 
-    // While held, box calls wait before they are recorded.
     void Hold();
     void Release();
-    // Waits until `count` box calls are waiting at the hold.
     bool WaitForHeld(int count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    // Waits until `count` boxes have been recorded.
     bool WaitForBoxes(std::size_t count,
                       std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
@@ -61,9 +49,9 @@ private:
 
     std::mutex mutex;
     std::condition_variable changed;
-    std::vector<RecordedBox> boxes;  // under the mutex
-    bool held = false;               // under the mutex
-    int waiting = 0;                 // under the mutex
+    std::vector<RecordedBox> boxes;  // these three under the mutex
+    bool held = false;
+    int waiting = 0;
     ShowFunction passTo = nullptr;
     ShowFunction previous;
 };

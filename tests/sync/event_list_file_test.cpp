@@ -15,7 +15,7 @@ class EventListFileTest : public BufferTest {};
 
 TEST_F(EventListFileTest, ReadsCompleteLinesOnly) {
     const std::string eleven(511, 'x');
-    struct Case {
+    const struct {
         std::string bytes;
         std::vector<std::string> lines;
         bool torn;
@@ -28,7 +28,7 @@ TEST_F(EventListFileTest, ReadsCompleteLinesOnly) {
         {eleven + "\n" + eleven + "y\n", {eleven}, false},
         {"", {}, false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         WriteFileBytes(eventList, c.bytes);
         bool torn = false;
         EXPECT_EQ(ReadCommandLines(eventList, &torn), c.lines) << c.bytes.size();
@@ -49,8 +49,7 @@ TEST_F(EventListFileTest, ReplaceAndHeldOpenAppend) {
     EXPECT_EQ(appender.Append(eventList, 8, "four\n"), AppendResult::kUnexpectedSize);
     EXPECT_EQ(EventListBytes(), "one\ntwo\nthree\n");
 
-    // Renamed away while open (a firing), a fresh file under the name: the
-    // append goes to the fresh file, never to the renamed one.
+    // Renamed away while open (a firing): appends go to the fresh file only.
     EXPECT_EQ(appender.Append(eventList, 14, "four\n"), AppendResult::kAppended);
     ASSERT_EQ(std::rename(eventList.c_str(), sendList.c_str()), 0);
     WriteFileBytes(eventList, "");
@@ -65,26 +64,20 @@ TEST_F(EventListFileTest, ReplaceAndHeldOpenAppend) {
 }
 
 TEST_F(EventListFileTest, MergeSendListAppendsLeftOverCommandsAndDeletesTheFile) {
-    struct Case {
-        const char* what;
-        bool sendExists;
-        std::string send;
-        bool eventExists;
-        std::string event;
-        std::string merged;
-    } cases[] = {
-        {"behind the event list's own lines", true, "s1\ns2\n", true, "e1\n", "e1\ns1\ns2\n"},
-        {"into a missing event list", true, "s1\n", false, "", "s1\n"},
-        {"an empty send list is only deleted", true, "", true, "e1\n", "e1\n"},
-        {"no send list: nothing changes", false, "", true, "e1\n", "e1\n"},
-        {"a line cut short in the event list is dropped first", true, "s1\n", true, "e1\ne2",
-         "e1\ns1\n"},
+    struct {
+        const char *what, *send, *event, *merged;  // null: no such file
+    } const cases[] = {
+        {"behind the event list's own lines", "s1\ns2\n", "e1\n", "e1\ns1\ns2\n"},
+        {"into a missing event list", "s1\n", nullptr, "s1\n"},
+        {"an empty send list is only deleted", "", "e1\n", "e1\n"},
+        {"no send list: nothing changes", nullptr, "e1\n", "e1\n"},
+        {"a line cut short in the event list is dropped first", "s1\n", "e1\ne2", "e1\ns1\n"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         std::filesystem::remove(eventList);
         std::filesystem::remove(sendList);
-        if (c.sendExists) WriteFileBytes(sendList, c.send);
-        if (c.eventExists) WriteFileBytes(eventList, c.event);
+        if (c.send) WriteFileBytes(sendList, c.send);
+        if (c.event) WriteFileBytes(eventList, c.event);
         EXPECT_TRUE(MergeSendList()) << c.what;
         EXPECT_FALSE(std::filesystem::exists(sendList)) << c.what;
         EXPECT_EQ(EventListBytes(), c.merged) << c.what;
@@ -93,19 +86,16 @@ TEST_F(EventListFileTest, MergeSendListAppendsLeftOverCommandsAndDeletesTheFile)
 }
 
 TEST_F(EventListFileTest, ASendListThatCannotBeMergedIsKept) {
-    // The send list cannot be read.
-    std::filesystem::create_directory(sendList);
+    std::filesystem::create_directory(sendList);  // unreadable
     WriteFileBytes(eventList, "e1\n");
     EXPECT_FALSE(MergeSendList());
     EXPECT_TRUE(std::filesystem::exists(sendList));
     EXPECT_EQ(EventListBytes(), "e1\n");
     EXPECT_EQ(boxTexts.size(), 1u);
-
-    // The event list cannot be written.
     std::filesystem::remove(sendList);
     std::filesystem::remove(eventList);
     WriteFileBytes(sendList, "s1\n");
-    std::filesystem::create_directory(eventList);
+    std::filesystem::create_directory(eventList);  // unwritable
     EXPECT_FALSE(MergeSendList());
     EXPECT_EQ(ReadFileBytes(sendList), "s1\n");
     EXPECT_EQ(boxTexts.size(), 2u);

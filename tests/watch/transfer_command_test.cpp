@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "app/text_conversion.h"
@@ -17,10 +18,8 @@ std::string Fields(const TransferCommand& c) {
 }
 
 TEST(ParseCommand, FieldsByName) {
-    struct Case {
-        const char* line;
-        const char* fields;  // cmd,dir,ldir,filename,from,to,sync,sub
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
+        // line, "cmd,dir,ldir,filename,from,to,sync,sub"
         {"-cmd=put|-dir=/a/|-ldir=C:\\W\\a\\|-filename=my-cmd.txt|",
          "put,/a/,C:\\W\\a\\,my-cmd.txt,,,,"},
         {"-cmd=rn|-dir=|-from=/a/x|-to=/b/x|", "rn,,,,/a/x,/b/x,,"},
@@ -36,9 +35,7 @@ TEST(ParseCommand, FieldsByName) {
         {"", ",,,,,,,"},
         {"cmd=put|dir=/a/|", ",,,,,,,"},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Fields(ParseCommand(c.line)), c.fields) << c.line;
-    }
+    for (const auto& [line, fields] : cases) EXPECT_EQ(Fields(ParseCommand(line)), fields) << line;
 }
 
 TEST(ParseCommand, LooksAtTheFirst511BytesOnly) {
@@ -63,43 +60,31 @@ TEST(ParseCommand, SplitsOnCharactersNotBytesInCodePage932) {
     SelectAnsiCodePage(1252);
 }
 
-struct Composed {
-    bool fits = false;
-    CommandText text;
-};
-
-template <class Compose>
-Composed Composing(Compose compose) {
-    Composed out;
-    out.fits = compose(out.text);
-    return out;
-}
-
 TEST(Forms, WriteFieldsInTheirOrder) {
     using T = CommandText;
-    const std::pair<Composed, const char*> cases[] = {
-        {Composing([](T& t) { return ComposePutFile(t, "/a/", "C:\\W\\a\\", "x.txt"); }),
+    const std::pair<std::function<bool(T&)>, const char*> cases[] = {
+        {[](T& t) { return ComposePutFile(t, "/a/", "C:\\W\\a\\", "x.txt"); },
          "-cmd=put|-dir=/a/|-ldir=C:\\W\\a\\|-filename=x.txt|"},
-        {Composing([](T& t) { return ComposeDelFile(t, "/a/", "C:\\W\\a\\", "x.txt"); }),
+        {[](T& t) { return ComposeDelFile(t, "/a/", "C:\\W\\a\\", "x.txt"); },
          "-cmd=del|-dir=/a/|-ldir=C:\\W\\a\\|-filename=x.txt|"},
-        {Composing([](T& t) { return ComposeRenameItem(t, "/", "C:\\W\\", "o", "n"); }),
+        {[](T& t) { return ComposeRenameItem(t, "/", "C:\\W\\", "o", "n"); },
          "-cmd=rn|-dir=/|-ldir=C:\\W\\|-from=o|-to=n|"},
-        {Composing([](T& t) { return ComposePutTree(t, "/a/", "C:\\W\\a\\"); }),
+        {[](T& t) { return ComposePutTree(t, "/a/", "C:\\W\\a\\"); },
          "-cmd=put|-dir=/a/|-ldir=C:\\W\\a\\|-sync=1|-sub=1|"},
-        {Composing([](T& t) { return ComposeDelTree(t, "/a/", "C:\\W\\a\\"); }),
+        {[](T& t) { return ComposeDelTree(t, "/a/", "C:\\W\\a\\"); },
          "-cmd=del|-dir=/a/|-ldir=C:\\W\\a\\|-sub=1|"},
-        {Composing([](T& t) { return ComposePutFolder(t, "/a/", "C:\\W\\a\\"); }),
+        {[](T& t) { return ComposePutFolder(t, "/a/", "C:\\W\\a\\"); },
          "-cmd=put|-dir=/a/|-ldir=C:\\W\\a\\|"},
-        {Composing([](T& t) { return ComposePutFolderSub(t, "/a/", "C:\\W\\a\\"); }),
+        {[](T& t) { return ComposePutFolderSub(t, "/a/", "C:\\W\\a\\"); },
          "-cmd=put|-dir=/a/|-ldir=C:\\W\\a\\|-sub=1|"},
-        {Composing([](T& t) { return ComposeDelName(t, "/a/", "x.txt"); }),
+        {[](T& t) { return ComposeDelName(t, "/a/", "x.txt"); },
          "-cmd=del|-dir=/a/|-filename=x.txt|"},
-        {Composing([](T& t) { return ComposeMove(t, "/a/x", "/b/x"); }),
-         "-cmd=rn|-dir=|-from=/a/x|-to=/b/x|"},
+        {[](T& t) { return ComposeMove(t, "/a/x", "/b/x"); }, "-cmd=rn|-dir=|-from=/a/x|-to=/b/x|"},
     };
-    for (const auto& [composed, expected] : cases) {
-        EXPECT_TRUE(composed.fits) << expected;
-        EXPECT_EQ(composed.text.Str(), expected);
+    for (const auto& [compose, expected] : cases) {
+        T t;
+        EXPECT_TRUE(compose(t)) << expected;
+        EXPECT_EQ(t.Str(), expected);
     }
 }
 
@@ -118,31 +103,26 @@ TEST(Forms, ALineOver511BytesIsRefusedNotCut) {
 class RenameFolderTest : public StateTest {};
 
 TEST_F(RenameFolderTest, ChoosesTheTextByPlaceAndMode) {
-    struct Case {
-        const char* remoteDir;
+    struct {
+        const char *remoteDir, *parent, *expected;
         int32_t smbMode;
-        const char* oldPath;
-        const char* newPath;
-        const char* expected;
-    } cases[] = {
-        {"/", 0, "C:\\W\\old\\", "C:\\W\\new\\", "-cmd=rn|-dir=/|-ldir=L\\|-from=old|-to=new|"},
-        {"/r", 0, "C:\\W\\old\\", "C:\\W\\new\\", "-cmd=rn|-dir=/r/|-ldir=L\\|-from=old|-to=new|"},
-        {"", 0, "C:\\W\\old\\", "C:\\W\\new\\", "-cmd=rn|-dir=/|-ldir=L\\|-from=old|-to=new|"},
-        {"share", 1, "C:\\W\\old\\", "C:\\W\\new\\",
-         "-cmd=rn|-dir=share\\|-ldir=L\\|-from=\\old\\|-to=\\new\\|"},
-        {"/", 0, "C:\\W\\s\\t\\old\\", "C:\\W\\s\\t\\new\\",
-         "-cmd=rn|-dir=/s/t/|-ldir=L\\|-from=old|-to=new|"},
-        {"/r", 0, "C:\\W\\s\\t\\old\\", "C:\\W\\s\\t\\new\\",
-         "-cmd=rn|-dir=/r/s/t/|-ldir=L\\|-from=old|-to=new|"},
-        {"share", 1, "C:\\W\\s\\t\\old\\", "C:\\W\\s\\t\\new\\",
-         "-cmd=rn|-dir=share\\s\\t\\|-ldir=L\\|-from=\\old\\|-to=\\new\\|"},
+    } const cases[] = {
+        {"/", "", "-cmd=rn|-dir=/|-ldir=L\\|-from=old|-to=new|", 0},
+        {"/r", "", "-cmd=rn|-dir=/r/|-ldir=L\\|-from=old|-to=new|", 0},
+        {"", "", "-cmd=rn|-dir=/|-ldir=L\\|-from=old|-to=new|", 0},
+        {"share", "", "-cmd=rn|-dir=share\\|-ldir=L\\|-from=\\old\\|-to=\\new\\|", 1},
+        {"/", "s\\t\\", "-cmd=rn|-dir=/s/t/|-ldir=L\\|-from=old|-to=new|", 0},
+        {"/r", "s\\t\\", "-cmd=rn|-dir=/r/s/t/|-ldir=L\\|-from=old|-to=new|", 0},
+        {"share", "s\\t\\", "-cmd=rn|-dir=share\\s\\t\\|-ldir=L\\|-from=\\old\\|-to=\\new\\|", 1},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         State().watchedPath.Assign("C:\\W");
         State().remoteDir.Assign(c.remoteDir);
         State().smbMode = c.smbMode;
-        EXPECT_TRUE(ComposeRenameFolder(c.oldPath, c.newPath, "L\\"));
-        EXPECT_EQ(State().newCommand.Str(), c.expected) << c.remoteDir << " " << c.oldPath;
+        const std::string parent = std::string("C:\\W\\") + c.parent;
+        EXPECT_TRUE(
+            ComposeRenameFolder((parent + "old\\").c_str(), (parent + "new\\").c_str(), "L\\"));
+        EXPECT_EQ(State().newCommand.Str(), c.expected) << c.remoteDir << " " << c.parent;
     }
 }
 
