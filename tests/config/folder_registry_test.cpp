@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <thread>
 #include <vector>
 
@@ -38,8 +38,6 @@ bool FakeRunningWatcher(const char* processIdText) {
     return true;
 }
 
-// A registry in a fresh data directory, with this process as the watcher and
-// every box, end and running-watcher check recorded.
 class RegistryTest : public StateTest {
 protected:
     void SetUp() override {
@@ -61,18 +59,16 @@ protected:
     }
 
     std::filesystem::path File() const { return data / "cnwfolder.txt"; }
-    void Write(const std::string& content) { WriteFileBytes(File(), content); }
-    // The content as text: the line ends of a text-mode file read as "\n".
+    void Write(const std::string& content) { WriteFileBytes(File(), WithPid(content)); }
+    // The content with "\r" dropped (a text-mode file), or nullopt without a file.
     std::optional<std::string> Read() const {
         if (!std::filesystem::exists(File())) return std::nullopt;
-        std::string bytes = ReadFileBytes(File());
         std::string text;
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-            text += bytes[i];
-        }
+        for (char ch : ReadFileBytes(File()))
+            if (ch != '\r') text += ch;
         return text;
     }
+    std::string Relative() const { return std::string(State().relativeDir.Str()); }
     // "{pid}" stands for this process's id.
     std::string WithPid(std::string text) const {
         for (std::size_t at; (at = text.find("{pid}")) != text.npos;) text.replace(at, 5, pid);
@@ -88,102 +84,53 @@ private:
 };
 
 TEST_F(RegistryTest, StartUpClaimsAStaleCoveringEntryOrAppendsTheOwnLine) {
-    struct Case {
-        const char* what;
-        std::optional<std::string> before;
-        const char* watched;
-        std::set<uint32_t> running;
-        std::string after;  // "{pid}" = this process
-        int taken;
-        std::vector<int32_t> shown;
-        std::vector<uint32_t> ended;
+    enum Outcome { kQuiet, kShown, kShownAndEnded };  // -2001 shown; process ended with 0
+    // registry before (nullopt: no file), watched folder, running watcher ids, registry after,
+    // registryEntryTaken, outcome
+    const uint32_t self = CurrentProcessId();
+    const std::vector<std::tuple<std::optional<std::string>, const char*, std::set<uint32_t>,
+                                 std::string, int, Outcome>>
+        cases = {
+        {std::nullopt, "C:\\w", {}, "C:\\w={pid}\n", 0, kQuiet},
+        {"C:\\w=0\n", "C:\\w", {}, "C:\\w={pid}\n", 1, kQuiet},
+        {"C:\\w=4711\n", "C:\\w", {4711}, "C:\\w=4711\n", 0, kShownAndEnded},
+        {"C:\\w=4711\n", "C:\\w", {}, "C:\\w={pid}\n", 1, kQuiet},  // stale or foreign id
+        {"C:\\w=0\n", "C:\\w\\sub", {}, "C:\\w={pid}\n", 1, kQuiet},  // ancestor taken over
+        {"C:\\w\\sub=0\n", "C:\\w", {}, "C:\\w\\sub=0\nC:\\w={pid}\n", 0, kQuiet},
+        {"c:\\W=0\n", "C:\\w", {}, "c:\\W=0\nC:\\w={pid}\n", 0, kQuiet},
+        {"C:\\w=0\n", "C:\\ww", {}, "C:\\w=0\nC:\\ww={pid}\n", 0, kQuiet},
+        {"C:\\a=0\nC:\\a\\b=4711\n", "C:\\a\\b", {4711}, "C:\\a={pid}\nC:\\a\\b=4711\n", 1,
+         kShown},
+        {"C:\\a=4711\nC:\\a\\b=0\n", "C:\\a\\b", {4711}, "C:\\a=4711\nC:\\a\\b=0\n", 0,
+         kShownAndEnded},
+        {"\nnot an entry\nC:\\w=0\n\n", "C:\\w", {}, "C:\\w={pid}\n", 1, kQuiet},
+        {"C:\\a=b=0\n", "C:\\a=b", {}, "C:\\a=b={pid}\n", 1, kQuiet},
+        {"C:\\w\\=0\n", "C:\\w\\", {}, "C:\\w\\={pid}\n", 1, kQuiet},
+        {"C:\\w\\=0\n", "C:\\w\\x", {}, "C:\\w\\=0\nC:\\w\\x={pid}\n", 0, kQuiet},
+        {"C:\\w=abc\n", "C:\\w", {}, "C:\\w={pid}\n", 1, kQuiet},
+        {"C:\\w={pid}\n", "C:\\w", {self}, "C:\\w={pid}\n", 1, kQuiet},  // own id
+        {"C:\\v=0", "C:\\w", {}, "C:\\v=0\nC:\\w={pid}\n", 0, kQuiet},
     };
-    const std::vector<Case> cases = {
-        {"no file", std::nullopt, "C:\\w", {}, "C:\\w={pid}\n", 0, {}, {}},
-        {"free entry", "C:\\w=0\n", "C:\\w", {}, "C:\\w={pid}\n", 1, {}, {}},
-        {"running watcher holds it",
-         "C:\\w=4711\n",
-         "C:\\w",
-         {4711},
-         "C:\\w=4711\n",
-         0,
-         {-2001},
-         {0}},
-        {"stale or foreign id", "C:\\w=4711\n", "C:\\w", {}, "C:\\w={pid}\n", 1, {}, {}},
-        {"ancestor taken over", "C:\\w=0\n", "C:\\w\\sub", {}, "C:\\w={pid}\n", 1, {}, {}},
-        {"subfolder entry",
-         "C:\\w\\sub=0\n",
-         "C:\\w",
-         {},
-         "C:\\w\\sub=0\nC:\\w={pid}\n",
-         0,
-         {},
-         {}},
-        {"other case", "c:\\W=0\n", "C:\\w", {}, "c:\\W=0\nC:\\w={pid}\n", 0, {}, {}},
-        {"longer name", "C:\\w=0\n", "C:\\ww", {}, "C:\\w=0\nC:\\ww={pid}\n", 0, {}, {}},
-        {"stale then running",
-         "C:\\a=0\nC:\\a\\b=4711\n",
-         "C:\\a\\b",
-         {4711},
-         "C:\\a={pid}\nC:\\a\\b=4711\n",
-         1,
-         {-2001},
-         {}},
-        {"running then stale",
-         "C:\\a=4711\nC:\\a\\b=0\n",
-         "C:\\a\\b",
-         {4711},
-         "C:\\a=4711\nC:\\a\\b=0\n",
-         0,
-         {-2001},
-         {0}},
-        {"non-entries dropped",
-         "\nnot an entry\nC:\\w=0\n\n",
-         "C:\\w",
-         {},
-         "C:\\w={pid}\n",
-         1,
-         {},
-         {}},
-        {"key with =", "C:\\a=b=0\n", "C:\\a=b", {}, "C:\\a=b={pid}\n", 1, {}, {}},
-        {"trailing backslash, exact", "C:\\w\\=0\n", "C:\\w\\", {}, "C:\\w\\={pid}\n", 1, {}, {}},
-        {"trailing backslash, below",
-         "C:\\w\\=0\n",
-         "C:\\w\\x",
-         {},
-         "C:\\w\\=0\nC:\\w\\x={pid}\n",
-         0,
-         {},
-         {}},
-        {"owner not a number", "C:\\w=abc\n", "C:\\w", {}, "C:\\w={pid}\n", 1, {}, {}},
-        {"own id left by an ended process",
-         "C:\\w={pid}\n",
-         "C:\\w",
-         {CurrentProcessId()},
-         "C:\\w={pid}\n",
-         1,
-         {},
-         {}},
-        {"last line without feed", "C:\\v=0", "C:\\w", {}, "C:\\v=0\nC:\\w={pid}\n", 0, {}, {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [before, watched, running, after, taken, outcome] : cases) {
+        SCOPED_TRACE(before.value_or("no file") + " watching " + watched);
         std::filesystem::remove(File());
-        if (c.before) Write(WithPid(*c.before));
+        if (before) Write(*before);
         State().registryEntryTaken = 0;
-        State().watchedPath.Assign(c.watched);
-        runningWatchers = c.running;
+        State().watchedPath.Assign(watched);
+        runningWatchers = running;
         boxes.Clear();
         endCodes.clear();
 
         RegisterWatcher();
 
-        EXPECT_EQ(Read(), WithPid(c.after));
-        EXPECT_EQ(State().registryEntryTaken, c.taken);
-        EXPECT_EQ(boxes.Codes(), c.shown);
-        EXPECT_EQ(endCodes, c.ended);
+        EXPECT_EQ(Read(), WithPid(after));
+        EXPECT_EQ(State().registryEntryTaken, taken);
+        EXPECT_EQ(boxes.Codes(), outcome == kQuiet ? std::vector<int32_t>{}
+                                                   : std::vector<int32_t>{-2001});
+        EXPECT_EQ(endCodes, outcome == kShownAndEnded ? std::vector<uint32_t>{0}
+                                                      : std::vector<uint32_t>{});
         for (const RecordedBox& box : boxes.Boxes())
-            EXPECT_EQ(ToAnsiString(box.caption), c.watched);
+            EXPECT_EQ(ToAnsiString(box.caption), watched);
     }
 }
 
@@ -195,57 +142,29 @@ TEST_F(RegistryTest, OnlyNumericNonZeroOwnersAreChecked) {
     EXPECT_EQ(State().registryEntryTaken, 1);
 }
 
-TEST_F(RegistryTest, AnUnwritableOrUnreadableRegistryEndsTheStartWithCode1) {
+TEST_F(RegistryTest, FailuresShowTheirCodeAndLeaveTheFileAsItWas) {
     State().watchedPath.Assign("C:\\w");
-    State().dataDir.Assign(data.Ansi() + "/missing-folder");
-    RegisterWatcher();
-    EXPECT_EQ(boxes.Codes(), std::vector<int32_t>{-2004});
-    EXPECT_EQ(endCodes, std::vector<uint32_t>{1});
-
-    // A registry that exists but cannot be read is never replaced by a file
-    // holding only this watcher's line.
-    boxes.Clear();
-    endCodes.clear();
-    State().dataDir.Assign(data.Ansi());
-    std::filesystem::create_directory(File());
-    RegisterWatcher();
-    EXPECT_EQ(boxes.Codes(), std::vector<int32_t>{-2004});
-    EXPECT_EQ(endCodes, std::vector<uint32_t>{1});
+    // Start-up: no data folder, or a registry that cannot be read (never
+    // replaced by a file holding only this watcher's line).
+    for (bool unreadable : {false, true}) {
+        boxes.Clear();
+        endCodes.clear();
+        State().dataDir.Assign(data.Ansi() + (unreadable ? "" : "/missing-folder"));
+        if (unreadable) std::filesystem::create_directory(File());
+        RegisterWatcher();
+        EXPECT_EQ(boxes.Codes(), std::vector<int32_t>{-2004});
+        EXPECT_EQ(endCodes, std::vector<uint32_t>{1});
+    }
     EXPECT_TRUE(std::filesystem::is_directory(File()));
-}
+    std::filesystem::remove(File());
 
-TEST_F(RegistryTest, OwnerUpdatesChangeTheFirstCoveringEntryOnly) {
-    State().watchedPath.Assign("C:\\w");
-    // Release at close.
-    Write(WithPid("C:\\v=7\nC:\\w={pid}\n"));
-    SetRegistryOwner("C:\\w", false);
-    EXPECT_EQ(Read(), "C:\\v=7\nC:\\w=0\n");
-
-    // The first entry that covers the folder, whichever it is; quotes around a
-    // folder with a space are not part of it.
-    Write("C:\\a b=0\nC:\\a b\\c=0\nC:\\a b=0\n");
-    SetRegistryOwner("\"C:\\a b\\c\"", true);
-    EXPECT_EQ(Read(), WithPid("C:\\a b={pid}\nC:\\a b\\c=0\nC:\\a b=0\n"));
-
-    // No covering entry: only the lines that are not entries go.
-    Write("junk\nC:\\v=7\n\n");
-    SetRegistryOwner("C:\\w", true);
-    EXPECT_EQ(Read(), "C:\\v=7\n");
-    Write("\n\n");
-    SetRegistryOwner("C:\\w", true);
-    EXPECT_EQ(Read(), "");
-    EXPECT_TRUE(boxes.Boxes().empty());
-}
-
-TEST_F(RegistryTest, OwnerUpdateFailuresLeaveTheFileAsItWas) {
-    State().watchedPath.Assign("C:\\w");
+    boxes.Clear();
     SetRegistryOwner("C:\\w", false);
     EXPECT_EQ(Read(), std::nullopt);
     EXPECT_EQ(boxes.Codes(), std::vector<int32_t>{-2007});
     EXPECT_EQ(ToAnsiString(boxes.Boxes().at(0).caption), "C:\\w");
 
-    // The temporary file cannot be made: the rewrite fails before the old file
-    // is touched.
+    // The temporary file cannot be made: the old file is not touched.
     boxes.Clear();
     Write("C:\\w=5\n");
     std::filesystem::create_directory(data / ("cnwfolder.txt." + pid + ".tmp"));
@@ -254,7 +173,25 @@ TEST_F(RegistryTest, OwnerUpdateFailuresLeaveTheFileAsItWas) {
     EXPECT_EQ(boxes.Codes(), std::vector<int32_t>{-2004});
 }
 
-TEST_F(RegistryTest, ARewriteKeepsEveryEntryOfALargeRegistry) {
+TEST_F(RegistryTest, OwnerUpdatesChangeTheFirstCoveringEntryOnly) {
+    const std::tuple<const char*, const char*, bool, const char*> cases[] = {
+        {"C:\\v=7\nC:\\w={pid}\n", "C:\\w", false, "C:\\v=7\nC:\\w=0\n"},  // release at close
+        // Quotes around a folder with a space are not part of it.
+        {"C:\\a b=0\nC:\\a b\\c=0\nC:\\a b=0\n", "\"C:\\a b\\c\"", true,
+         "C:\\a b={pid}\nC:\\a b\\c=0\nC:\\a b=0\n"},
+        {"junk\nC:\\v=7\n\n", "C:\\w", true, "C:\\v=7\n"},  // no covering entry
+        {"\n\n", "C:\\w", true, ""},
+    };
+    State().watchedPath.Assign("C:\\w");
+    for (const auto& [before, folder, own, after] : cases) {
+        Write(before);
+        SetRegistryOwner(folder, own);
+        EXPECT_EQ(Read(), WithPid(after)) << before;
+    }
+    EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+TEST_F(RegistryTest, ARewriteKeepsEveryEntryOfALargeRegistryAndLongLines) {
     std::string before;
     for (int i = 0; i < 150; ++i) before += "C:\\f" + std::to_string(i) + "=0\n";
     Write(before);
@@ -264,17 +201,29 @@ TEST_F(RegistryTest, ARewriteKeepsEveryEntryOfALargeRegistry) {
     expected.replace(expected.find("C:\\f120=0"), 9, "C:\\f120=" + pid);
     EXPECT_EQ(Read(), expected);
     EXPECT_EQ(State().registryEntryTaken, 1);
+
+    // Entries longer than a 512-byte line buffer, of another watcher and of
+    // this one, and an empty key survive every rewrite unchanged.
+    const std::string kept = "C:\\" + std::string(600, 'o') + "=7\n=5\n";
+    const std::string own = "C:\\" + std::string(505, 'w');
+    Write(kept);
+    State().watchedPath.Assign(own);
+    RegisterWatcher();
+    EXPECT_EQ(Read(), kept + own + "=" + pid + "\n");
+    SetRegistryOwner(own.c_str(), false);
+    EXPECT_EQ(Read(), kept + own + "=0\n");
+    RegisterWatcher();
+    EXPECT_EQ(Read(), kept + own + "=" + pid + "\n");
+    EXPECT_EQ(State().registryEntryTaken, 1);
+
+    // An empty key names no folder, not even one that begins with a backslash.
+    EXPECT_FALSE(KeyCoversFolder("", "\\\\srv\\share", RegistryMatch::CaseSensitive));
+    EXPECT_FALSE(KeyIsAncestorOf("", "\\x\\", RegistryMatch::IgnoreCase));
 }
 
 TEST_F(RegistryTest, RelativeDirectoryIsTheItemDirectoryBelowItsRoot) {
-    struct Case {
-        const char* registry;  // null: no file
-        const char* itemDir;
-        int smb;
-        int network;
-        const char* relative;
-    };
-    const Case cases[] = {
+    // registry (null: no file), item directory, smbMode, networkFolder, relative directory
+    const std::tuple<const char*, const char*, int, int, const char*> cases[] = {
         {"C:\\w=0\n", "C:\\w\\", 0, 0, "/"},
         {"C:\\w=0\n", "C:\\W\\sub\\deep\\", 0, 0, "/sub/deep/"},
         {"C:\\w=0\n", "D:\\other\\x\\", 0, 0, "D:/other/x/"},
@@ -288,49 +237,29 @@ TEST_F(RegistryTest, RelativeDirectoryIsTheItemDirectoryBelowItsRoot) {
         {nullptr, "C:\\w\\x\\", 0, 0, "C:/w/x/"},
         {"C:\\w=0\n", "", 0, 0, "/"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [registry, itemDir, smb, network, relative] : cases) {
         std::filesystem::remove(File());
-        if (c.registry) Write(c.registry);
-        State().itemDir.Assign(c.itemDir);
-        State().smbMode = c.smb;
-        State().networkFolder = c.network;
+        if (registry) Write(registry);
+        State().itemDir.Assign(itemDir);
+        State().smbMode = smb;
+        State().networkFolder = network;
         RelativeDirectory();
-        EXPECT_EQ(std::string(State().relativeDir.Str()), c.relative)
-            << c.itemDir << " smb " << c.smb << " network " << c.network;
+        EXPECT_EQ(Relative(), relative) << itemDir << " smb " << smb << " net " << network;
     }
 }
 
-TEST_F(RegistryTest, LongEntriesAndEmptyKeysAreKeptWhole) {
-    // An entry longer than a 512-byte line buffer, of another watcher and of
-    // this one: both survive every rewrite unchanged.
-    const std::string other = "C:\\" + std::string(600, 'o');
-    const std::string own = "C:\\" + std::string(505, 'w');
-    Write(other + "=7\n=5\n");
-    State().watchedPath.Assign(own);
-    RegisterWatcher();
-    EXPECT_EQ(Read(), other + "=7\n=5\n" + own + "=" + pid + "\n");
-    SetRegistryOwner(own.c_str(), false);
-    EXPECT_EQ(Read(), other + "=7\n=5\n" + own + "=0\n");
-    RegisterWatcher();
-    EXPECT_EQ(Read(), other + "=7\n=5\n" + own + "=" + pid + "\n");
-    EXPECT_EQ(State().registryEntryTaken, 1);
-
-    // An empty key names no folder, not even one that begins with a backslash.
-    EXPECT_FALSE(KeyCoversFolder("", "\\\\srv\\share", RegistryMatch::CaseSensitive));
-    EXPECT_FALSE(KeyIsAncestorOf("", "\\x\\", RegistryMatch::IgnoreCase));
-}
-
-// Threads stand in for watchers here (the lock is per thread on every
-// platform): each one counts its own entry up, one read and rewrite at a
-// time. An update lost between a read and a rewrite would leave a count short.
+// Threads stand in for watchers (the lock is per thread on every platform):
+// each counts its own entry up; an update lost between a read and a rewrite
+// would leave a count short.
 TEST_F(RegistryTest, TheLockMakesEveryReadAndRewriteOneStep) {
-    constexpr int kThreads = 4;
-    constexpr int kRounds = 50;
+    constexpr int kThreads = 4, kRounds = 50;
     const std::string path = data.Ansi() + "/cnwfolder.txt";
-    std::string initial;
-    for (int t = 0; t < kThreads; ++t) initial += "C:\\t" + std::to_string(t) + "=0\n";
+    std::string initial, expected;
+    for (int t = 0; t < kThreads; ++t) {
+        initial += "C:\\t" + std::to_string(t) + "=0\n";
+        expected += "C:\\t" + std::to_string(t) + "=" + std::to_string(kRounds) + "\n";
+    }
     Write(initial);
-
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
@@ -344,10 +273,9 @@ TEST_F(RegistryTest, TheLockMakesEveryReadAndRewriteOneStep) {
                     continue;
                 }
                 uint32_t count = 0;
-                for (std::string_view line : SplitRegistryLines(content)) {
+                for (std::string_view line : SplitRegistryLines(content))
                     if (IsRegistryEntry(line) && RegistryKey(line) == folder)
                         count = ParseProcessId(RegistryValue(line));
-                }
                 const std::string next = std::to_string(count + 1);
                 if (!ReplaceRegistryFile(path.c_str(), RewriteRegistryOwner(content, folder, next)))
                     ++failures;
@@ -356,9 +284,6 @@ TEST_F(RegistryTest, TheLockMakesEveryReadAndRewriteOneStep) {
     }
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(failures.load(), 0);
-    std::string expected;
-    for (int t = 0; t < kThreads; ++t)
-        expected += "C:\\t" + std::to_string(t) + "=" + std::to_string(kRounds) + "\n";
     EXPECT_EQ(Read(), expected);
 }
 
@@ -379,10 +304,10 @@ TEST_F(RegistryTest, CodePage932KeysAndDirectoriesKeepTheirCharactersWhole) {
 
     State().itemDir.Assign("C:\\" + hyo + "\\" + hyo + "\\" + hyo + "\\");
     RelativeDirectory();
-    EXPECT_EQ(std::string(State().relativeDir.Str()), "/" + hyo + "/" + hyo + "/");
+    EXPECT_EQ(Relative(), "/" + hyo + "/" + hyo + "/");
     State().smbMode = 1;
     RelativeDirectory();
-    EXPECT_EQ(std::string(State().relativeDir.Str()), "\\" + hyo + "\\" + hyo + "\\");
+    EXPECT_EQ(Relative(), "\\" + hyo + "\\" + hyo + "\\");
 }
 
 }  // namespace

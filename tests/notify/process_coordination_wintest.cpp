@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/seams.h"
-#include "app/text_conversion.h"
 #include "app/watcher_state.h"
 #include "notify/process_coordination.h"
 #include "notify/process_coordination_win.h"
@@ -24,7 +24,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr DWORD kStartMs = 20000;
-constexpr DWORD kClosedByMessage = 3;   // the double's exit code after WM_CLOSE
 constexpr wchar_t kLifetime[] = L"60";  // seconds before a forgotten double ends itself
 
 std::vector<uint32_t> ended;
@@ -39,17 +38,16 @@ protected:
         State().watchedPath.Assign("C:\\watched");
         ASSERT_TRUE(fs::exists(FakeWatcher())) << "build the fake_watcher double first";
     }
-
     static fs::path FakeWatcher() { return DoublePath("fake_watcher", "PellaroCNW.exe"); }
-    // The fake watcher copied to `relative` below the temporary folder, so that
-    // it runs under another name or from another folder.
-    fs::path CopyOfFakeWatcher(const std::string& relative) const {
+    // The fake watcher started as `relative` below the temporary folder.
+    std::unique_ptr<DoubleProcess> StartCopy(const std::string& relative) const {
         const fs::path copy = scratch / relative;
         fs::create_directories(copy.parent_path());
         fs::copy_file(FakeWatcher(), copy, fs::copy_options::overwrite_existing);
-        return copy;
+        auto started = std::make_unique<DoubleProcess>(copy, kLifetime);
+        EXPECT_TRUE(started->WaitForWindow(kStartMs)) << relative;
+        return started;
     }
-
     BoxRecorder boxes;
     TempDir scratch;
 };
@@ -57,18 +55,16 @@ protected:
 TEST_F(ProcessCoordinationTest, ARunningWatcherIdIsToldApartFromOtherIds) {
     DoubleProcess watcher(FakeWatcher(), kLifetime);
     ASSERT_TRUE(watcher.WaitForWindow(kStartMs));
-    DoubleProcess editor(CopyOfFakeWatcher("editor/Editor.exe"), kLifetime);
-    ASSERT_TRUE(editor.WaitForWindow(kStartMs));
+    const auto editor = StartCopy("editor/Editor.exe");
 
     EXPECT_TRUE(IsRunningWatcher((std::to_string(watcher.Id()) + "\n").c_str()));
-    EXPECT_EQ(boxes.Codes(), std::vector<int32_t>{-2001});
-    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    ASSERT_EQ(boxes.Codes(), std::vector<int32_t>{-2001});
     EXPECT_EQ(boxes.Boxes()[0].caption, L"C:\\watched");
 
     boxes.Clear();
-    EXPECT_FALSE(IsRunningWatcher(std::to_string(editor.Id()).c_str()));
-    for (const char* text : {"0", "abc", "", "4294967295"})
-        EXPECT_FALSE(IsRunningWatcher(text)) << text;
+    for (const std::string& text : {std::to_string(editor->Id()), std::string("0"),
+                                    std::string("abc"), std::string(), std::string("4294967295")})
+        EXPECT_FALSE(IsRunningWatcher(text.c_str())) << text;
     EXPECT_FALSE(IsRunningWatcher(nullptr));
     EXPECT_TRUE(boxes.Boxes().empty());
 
@@ -80,17 +76,13 @@ TEST_F(ProcessCoordinationTest, ARunningWatcherIdIsToldApartFromOtherIds) {
 TEST_F(ProcessCoordinationTest, TheTrayAppIsFoundFromAnyFolderByItsExactName) {
     ASSERT_FALSE(IsTrayAppRunning()) << "a tray application is already running";
     {
-        DoubleProcess otherCase(CopyOfFakeWatcher("lower/plksystrayapp.exe"), kLifetime);
-        ASSERT_TRUE(otherCase.WaitForWindow(kStartMs));
+        const auto otherCase = StartCopy("lower/plksystrayapp.exe");
         EXPECT_FALSE(IsTrayAppRunning());
     }
-    {
-        DoubleProcess tray(CopyOfFakeWatcher("any/deep/folder/plkSysTrayApp.exe"), kLifetime);
-        ASSERT_TRUE(tray.WaitForWindow(kStartMs));
-        EXPECT_TRUE(IsTrayAppRunning());
-        tray.Kill();
-        EXPECT_FALSE(IsTrayAppRunning());
-    }
+    const auto tray = StartCopy("any/deep/folder/plkSysTrayApp.exe");
+    EXPECT_TRUE(IsTrayAppRunning());
+    tray->Kill();
+    EXPECT_FALSE(IsTrayAppRunning());
 }
 
 TEST_F(ProcessCoordinationTest, CloseAndTerminateEndsARunningProcessWithCode0) {
@@ -98,11 +90,10 @@ TEST_F(ProcessCoordinationTest, CloseAndTerminateEndsARunningProcessWithCode0) {
     ASSERT_TRUE(target.WaitForWindow(kStartMs));
     EXPECT_EQ(CloseAndTerminate(target.Id()), kCloseTerminated);
     EXPECT_EQ(target.WaitExit(10000), std::optional<DWORD>(0));
-
     // Ended, but its process object still held open here: already ended.
     EXPECT_EQ(CloseAndTerminate(target.Id()), kCloseAlreadyEnded);
 
-    // An id that no longer names a process, once the last handle has gone
+    // An id that no longer names a process once the last handle has gone
     // (Wine lets go of the process a moment later).
     const DWORD gone = target.Id();
     target.Forget();
@@ -113,12 +104,10 @@ TEST_F(ProcessCoordinationTest, CloseAndTerminateEndsARunningProcessWithCode0) {
 }
 
 TEST_F(ProcessCoordinationTest, TheWindowCallbackPostsCloseToTheProcessWindowsOnly) {
-    DoubleProcess target(FakeWatcher(), kLifetime);
-    ASSERT_TRUE(target.WaitForWindow(kStartMs));
-    DoubleProcess bystander(FakeWatcher(), kLifetime);
-    ASSERT_TRUE(bystander.WaitForWindow(kStartMs));
+    DoubleProcess target(FakeWatcher(), kLifetime), bystander(FakeWatcher(), kLifetime);
+    ASSERT_TRUE(target.WaitForWindow(kStartMs) && bystander.WaitForWindow(kStartMs));
     EnumWindows(PostCloseToProcessWindows, static_cast<LPARAM>(target.Id()));
-    EXPECT_EQ(target.WaitExit(10000), std::optional<DWORD>(kClosedByMessage));
+    EXPECT_EQ(target.WaitExit(10000), std::optional<DWORD>(3));  // 3: closed by WM_CLOSE
     EXPECT_EQ(bystander.WaitExit(500), std::nullopt);
 }
 

@@ -8,8 +8,6 @@ DoubleProcess::DoubleProcess(const std::filesystem::path& program, const std::ws
     : child(StartProcess(L"\"" + program.wstring() + L"\"" +
                          (arguments.empty() ? L"" : L" " + arguments))) {}
 
-DoubleProcess::~DoubleProcess() { KillIfRunning(child); }
-
 bool DoubleProcess::WaitForWindow(DWORD timeoutMs) const {
     return child && WaitUntil([this] { return !TopLevelWindowsOf(child.id).empty(); }, timeoutMs);
 }
@@ -18,11 +16,4 @@ std::optional<DWORD> DoubleProcess::WaitExit(DWORD timeoutMs) const {
     DWORD code = 0;
     if (!WaitForExit(child, timeoutMs, &code)) return std::nullopt;
     return code;
-}
-
-void DoubleProcess::Kill() const { KillIfRunning(child); }
-
-void DoubleProcess::Forget() {
-    KillIfRunning(child);
-    child = ChildProcess();
 }

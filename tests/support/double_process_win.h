@@ -1,7 +1,6 @@
 #pragma once
-// A test double started for one test: ended if it still runs when its owner
-// goes, so a failed test leaves no process behind. Built on the process helpers
-// of process_win.h. Windows build only.
+// A test double started for one test and ended, if still running, with its
+// owner, so a failed test leaves no process behind. Windows build only.
 
 #include <windows.h>
 
@@ -18,19 +17,20 @@ class DoubleProcess {
 public:
     // Starts `program` with `arguments` after its quoted path.
     DoubleProcess(const std::filesystem::path& program, const std::wstring& arguments);
-    ~DoubleProcess();
+    ~DoubleProcess() { Kill(); }
     DoubleProcess(const DoubleProcess&) = delete;
     DoubleProcess& operator=(const DoubleProcess&) = delete;
 
     bool Started() const { return static_cast<bool>(child); }
     DWORD Id() const { return child.id; }
-    // Whether it shows a top-level window within timeoutMs.
-    bool WaitForWindow(DWORD timeoutMs) const;
-    // The exit code once it has ended within timeoutMs.
-    std::optional<DWORD> WaitExit(DWORD timeoutMs) const;
-    void Kill() const;
+    bool WaitForWindow(DWORD timeoutMs) const;  // a top-level window shown in time
+    std::optional<DWORD> WaitExit(DWORD timeoutMs) const;  // the exit code, once ended
+    void Kill() const { KillIfRunning(child); }
     // Closes the handle to the process, so that its id can stop naming one.
-    void Forget();
+    void Forget() {
+        Kill();
+        child = ChildProcess();
+    }
 
 private:
     ChildProcess child;
