@@ -12,58 +12,23 @@ namespace {
 
 using namespace std::string_literals;
 
-TEST(TrayPipeFraming, RequestEndsWithLineFeedAndOneZeroByte) {
-    const std::string bytes = FramePipeRequest("C:\\w", "C:\\w|eventfilelist|PellaroCNW");
-    EXPECT_EQ(bytes, "C:\\w|PLDriveAPI|C:\\w|eventfilelist|PellaroCNW\n\0"s);
-
-    // An oversized request is cut to 2047 characters; the zero byte follows.
+TEST(TrayPipeFraming, OversizedRequestIsCutBeforeTheZeroByte) {
     const std::string huge = FramePipeRequest(std::string(3000, 'a'), "x");
     ASSERT_EQ(huge.size(), kPipeRequestMaxLength + 1);
     EXPECT_EQ(huge.back(), '\0');
 }
 
-TEST(TrayPipeFraming, ReplyFieldsSplitAtRunsOfSeparators) {
-    struct Case {
-        std::string bytes;
-        const char* subject;
-        const char* status;  // null: none
-    };
-    const Case cases[] = {
-        {"C:\\w|True", "C:\\w", "True"},
-        {"||C:\\w|||False|extra", "C:\\w", "False"},
-        {"C:\\w", "C:\\w", nullptr},
-        {"C:\\w|", "C:\\w", nullptr},
-        {"", "", nullptr},
-        {"|||", "", nullptr},
-        // The reply ends at its first zero byte, as a cleared buffer leaves it.
-        {"C:\\w|ok\0|False"s, "C:\\w", "ok"},
-        {"\0C:\\w|False"s, "", nullptr},
-    };
-    for (const Case& c : cases) {
-        const PipeReply reply = ParsePipeReply(c.bytes);
-        EXPECT_EQ(reply.subject, c.subject) << c.bytes;
-        EXPECT_EQ(reply.status.has_value(), c.status != nullptr) << c.bytes;
-        if (c.status && reply.status) {
-            EXPECT_EQ(*reply.status, c.status) << c.bytes;
-        }
-    }
-}
-
-// A channel that plays a script: the open results in order (the last one
-// repeats), the write result, and the replies (then a failed read).
+// Plays a script: open results in order (the last repeats), then the replies.
 class ScriptedChannel final : public TrayPipeChannel {
 public:
     std::vector<uint32_t> opens{0};
     uint32_t writeError = 0;
     std::deque<std::string> replies;
-
-    int openCalls = 0;
-    int closeCalls = 0;
+    int openCalls = 0, closeCalls = 0;
     std::vector<std::string> written;
 
     uint32_t Open() override {
-        const std::size_t i = static_cast<std::size_t>(openCalls++);
-        return opens[std::min(i, opens.size() - 1)];
+        return opens[std::min(static_cast<std::size_t>(openCalls++), opens.size() - 1)];
     }
     uint32_t Write(std::string_view bytes) override {
         written.emplace_back(bytes);
@@ -103,15 +68,11 @@ TEST_F(TrayExchangeTest, BusyPipeIsRetriedThenGivenUp) {
         std::size_t pauses;
     };
     const Case cases[] = {
-        // One immediate retry, then -1027 after one pause.
-        {0, {231}, -1027, 2, 1},
-        // Busy for two retries, then free: the request goes through.
+        {0, {231}, -1027, 2, 1},  // one immediate retry, then -1027 after one pause
         {3, {231, 231, 231, 0}, 0, 4, 2},
         {3, {231}, -1027, 5, 4},
-        // Free at the immediate retry: no pause at all.
-        {0, {231, 0}, 0, 2, 0},
-        // A retry that fails otherwise ends the exchange with -1.
-        {5, {231, 231, 2}, -1, 3, 1},
+        {0, {231, 0}, 0, 2, 0},         // free at the immediate retry: no pause
+        {5, {231, 231, 2}, -1, 3, 1},  // a retry failing otherwise ends with -1
         {0, {2}, -1, 1, 0},
     };
     for (const Case& c : cases) {
@@ -136,15 +97,16 @@ TEST_F(TrayExchangeTest, ReplyForOwnSubjectDecides) {
     const Case cases[] = {
         {{"C:\\other|False", "C:\\w|True", "C:\\w|False"}, 0, 1},
         {{"C:\\other|True", "C:\\w|NotFalse"}, -1, 0},
-        {{"C:\\w|False"}, -1, 0},
-        {{"C:\\w|Done"}, 0, 0},
-        {{}, 0, 0},
         // A prefix of the subject is another subject.
         {{"C:\\w2|True", "C:\\|True", "C:\\w|False"}, -1, 0},
         // The pipe closed before our reply: the last reply read decides.
         {{"C:\\other|False"}, -1, 0},
         {{"C:\\other|False", "C:\\other"}, 0, 0},
         {{"", "|||", "C:\\w|ok"}, 0, 0},
+        // Fields split at runs of separators; a reply ends at its first zero byte.
+        {{"||C:\\w|||False|extra"}, -1, 0},
+        {{"C:\\w|False\0\0"s}, -1, 0},
+        {{"C:\\w\0|False"s}, 0, 0},
     };
     for (const Case& c : cases) {
         channel = ScriptedChannel{};
@@ -160,8 +122,7 @@ TEST_F(TrayExchangeTest, FailedWriteClosesAndFails) {
     channel.replies = {"C:\\w|True"};
     EXPECT_EQ(Run(), -1);
     EXPECT_EQ(channel.closeCalls, 1);
-    ASSERT_EQ(channel.written.size(), 1u);
-    EXPECT_EQ(channel.written[0], "C:\\w|PLDriveAPI|C:\\w|SyncUpload|PellaroCNW\n\0"s);
+    EXPECT_EQ(channel.written.size(), 1u);
 }
 
 TEST_F(TrayExchangeTest, VerboseFailurePrintsDiagnosticLine) {

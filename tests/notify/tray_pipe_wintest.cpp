@@ -36,7 +36,6 @@ protected:
 TEST_F(TrayPipeWinTest, NoServerFails) { EXPECT_EQ(Request(), -1); }
 
 TEST_F(TrayPipeWinTest, RequestBytesAndOwnReplyStatus) {
-    // One exchange per connection; the double signals when it takes the next.
     TrayAppDouble tray(temp.Path(), "ready\naccept\nreply "s + kFolder +
                                         "|False\ndisconnect\nready 2\naccept\nreply " + kFolder +
                                         "|Done\ndisconnect\nready 3\naccept\ndisconnect\n");
@@ -56,8 +55,7 @@ TEST_F(TrayPipeWinTest, RequestBytesAndOwnReplyStatus) {
 }
 
 TEST_F(TrayPipeWinTest, ReplyForAnotherFolderIsSkipped) {
-    // The double keeps the pipe open for 4 s after our reply: an exchange that
-    // ends well before that stopped at the reply for its own folder.
+    // The pipe stays open 4 s after our reply: ending well before, we stopped at it.
     TrayAppDouble tray(temp.Path(),
                        "ready\naccept\nreply C:\\Users\\me\\Other|False\nsleep 300\n"
                        "reply "s +

@@ -2,14 +2,12 @@
 
 #include "support/temp_dir.h"
 
-std::filesystem::path TrayAppDouble::Program() {
-    return std::filesystem::path(ProgramFolder()) / "doubles" / "tray_app" / "plkSysTrayApp.exe";
-}
-
 TrayAppDouble::TrayAppDouble(const std::filesystem::path& folder, const std::string& script)
     : scriptPath(folder / "tray-script.txt"), logPath(folder / "tray-requests.log") {
     WriteFileBytes(scriptPath, script);
-    child = StartProcess(L"\"" + Program().wstring() + L"\" \"" + scriptPath.wstring() + L"\" \"" +
+    const auto program =
+        std::filesystem::path(ProgramFolder()) / "doubles" / "tray_app" / "plkSysTrayApp.exe";
+    child = StartProcess(L"\"" + program.wstring() + L"\" \"" + scriptPath.wstring() + L"\" \"" +
                          logPath.wstring() + L"\"");
     ready = WaitReady("");
 }

@@ -1,8 +1,6 @@
 #pragma once
-// The tray application double (bin/doubles/tray_app/plkSysTrayApp.exe) run by
-// a test: it is given a script of pipe steps (see its source), started, and
-// waited for until its pipe is ready. Killed when the owner goes if it still
-// runs. Windows build only.
+// The tray application double (doubles/tray_app/plkSysTrayApp.exe) run on a
+// script of pipe steps (see its source); killed with its owner. Windows only.
 
 #include <cstdint>
 #include <filesystem>
@@ -13,8 +11,7 @@
 
 class TrayAppDouble {
 public:
-    // Writes `script` into `folder` and starts the double on it; Ready() tells
-    // whether its "ready" step was reached within a few seconds.
+    // Writes `script` into `folder`, starts the double and waits for "ready".
     TrayAppDouble(const std::filesystem::path& folder, const std::string& script);
     ~TrayAppDouble();
     TrayAppDouble(const TrayAppDouble&) = delete;
@@ -27,8 +24,6 @@ public:
     std::vector<std::string> Requests() const;
     // The double's exit code once it ended within timeoutMs, else -1.
     int64_t WaitExit(uint32_t timeoutMs) const;
-
-    static std::filesystem::path Program();
 
 private:
     std::filesystem::path scriptPath;
