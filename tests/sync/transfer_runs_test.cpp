@@ -274,12 +274,17 @@ TEST_F(TransferRunsTest, ToolLineThatDoesNotFitIsNeverRun) {
     EXPECT_EQ(recorder.Codes(), (std::vector<int32_t>{100, 212}));
 }
 
-TEST(SwapFileLine, ThirdItemGetMeansDownload) {
+TEST_F(TransferRunsTest, SwapFileFirstLineWithThirdItemGetMeansDownload) {
+    const std::string swapPath = std::string(State().dataDir.CStr()) + "\\k_.plftp.swap";
+    EXPECT_FALSE(IsDownloadUnderway());
     const std::pair<std::string, bool> cases[] = {
-        {"word 12 get\n", true},
+        {"", false},
+        {"word 12 get\nother 1 put\n", true},
+        {"word 12 put\nother 1 get\n", false},
         {"  word\t-3   get  trailing", true},
         {"word 12get", true},  // the number ends where the digits do
         {std::string(300, 'w') + " 1 get", true},
+        {std::string(509, 'w') + " 1 get\n", false},  // only 511 bytes of the line count
         {"word 12 gets", false},
         {"word 12 GET", false},
         {"word x get", false},
@@ -287,25 +292,12 @@ TEST(SwapFileLine, ThirdItemGetMeansDownload) {
         {"get", false},
         {"word 12 " + std::string(300, 'g'), false},
     };
-    for (const auto& [line, download] : cases) {
-        EXPECT_EQ(SwapLineSaysDownload(line.c_str()), download) << line;
-    }
-    EXPECT_FALSE(SwapLineSaysDownload(nullptr));
-}
-
-TEST_F(TransferRunsTest, SwapFileFirstLineDecides) {
-    const std::string swapPath = std::string(State().dataDir.CStr()) + "\\k_.plftp.swap";
-    EXPECT_FALSE(IsDownloadUnderway());
-    for (const auto& [bytes, underway] : std::vector<std::pair<std::string, bool>>{
-             {"", false},
-             {"word 12 get\nother 1 put\n", true},
-             {"word 12 put\nother 1 get\n", false},
-             {std::string(509, 'w') + " 1 get\n", false},  // only 511 bytes of the line count
-         }) {
+    for (const auto& [bytes, underway] : cases) {
         WriteFileBytes(swapPath, bytes);
         EXPECT_EQ(IsDownloadUnderway(), underway) << bytes.substr(0, 20);
     }
     fs::remove(swapPath);
+    EXPECT_FALSE(SwapLineSaysDownload(nullptr));
 }
 
 }  // namespace
