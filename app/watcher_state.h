@@ -18,7 +18,9 @@
 #include "sync/command_buffer.h"
 
 constexpr uint32_t kJapaneseLcid = 1041;
-constexpr int kRecentEventEntries = 100;
+// The change handler reads only the last two first paths of recent events, so
+// only those are kept: entry 0 the older, entry 1 the newer.
+constexpr int kRecentEventEntries = 2;
 
 // Plain data: everything that a reset returns to its start value by assignment.
 struct WatcherFields {
@@ -86,8 +88,7 @@ struct WatcherFields {
     // Command buffer (guarded by bufferMutex).
     CommandBuffer commands;
 
-    // Firing state (guarded by bufferMutex).
-    int32_t pendingEvents = 0;
+    // Firing state (guarded by bufferMutex; pendingEvents is in WatcherState).
     int32_t elapsedSeconds = 0;
     int32_t thresholdReached = 0;
     int32_t intervalReached = 0;
@@ -103,15 +104,24 @@ struct WatcherState : WatcherFields {
     // counters and the event list and send list files.
     std::recursive_timed_mutex bufferMutex;
 
+    // Changes counted toward the threshold: raised by the dialog thread, read
+    // by the timer thread without the lock, so one whole atomic value.
+    std::atomic<int32_t> pendingEvents{0};
+
     // The sync timer thread and its stop flag: set by the shutdown, tested by
     // the thread between cycles; the shutdown joins before the buffer goes.
+    // timerThreadRecorded is set once the dialog thread has stored the thread
+    // (the thread reads the flag, never the std::thread object).
     std::thread timerThread;
+    std::atomic<bool> timerThreadRecorded{false};
     std::atomic<bool> timerStop{false};
 
     // Back to the start values (tests call this between cases). The caller
     // makes sure no other thread uses the state.
     void Reset() {
         static_cast<WatcherFields&>(*this) = WatcherFields{};
+        pendingEvents = 0;
+        timerThreadRecorded = false;
         timerStop = false;
     }
 };

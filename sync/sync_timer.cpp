@@ -1,0 +1,117 @@
+#include "sync/sync_timer.h"
+
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "app/seams.h"
+#include "app/watcher_state.h"
+#include "notify/process_coordination.h"
+#include "sync/command_buffer.h"
+#include "sync/transfer_report.h"
+#include "sync/transfer_runs.h"
+
+namespace {
+
+constexpr uint32_t kCycleSleepMs = 1000;
+
+int32_t SecondsSince(int64_t start, int64_t now) { return static_cast<int32_t>(now - start); }
+
+void DependentModeCheck() {
+    const WatcherState& state = State();
+    if (state.dependentMode != 1 || IsTrayAppRunning()) return;
+    CloseAndTerminate(CurrentProcessId());
+}
+
+}  // namespace
+
+CycleDecision DecideCycle(int64_t now) {
+    WatcherState& state = State();
+    std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+    bool due = false;
+    // 1. The count test; when it is not met, measure the interval.
+    if (state.thresholdSync == 1 && state.pendingEvents.load() >= state.syncThreshold) {
+        state.thresholdReached = 1;
+        due = true;
+    } else if (state.intervalSync == 1) {
+        state.elapsedSeconds = SecondsSince(state.intervalStart, now);
+    }
+    // 2. The time test.
+    if (!due && state.intervalSync == 1) {
+        if (state.elapsedSeconds >= state.syncInterval) {
+            due = true;
+        } else {
+            state.elapsedSeconds = SecondsSince(state.intervalStart, now);
+        }
+    }
+    if (!due) return CycleDecision::Idle;
+
+    // 4. Which fire: a due interval wins over the count.
+    if (!state.timerThreadRecorded.load()) return CycleDecision::NotReady;
+    if (state.intervalSync == 1 &&
+        (state.elapsedSeconds >= state.syncInterval || state.intervalReached == 1)) {
+        state.intervalReached = 1;
+        return CycleDecision::TimedFire;
+    }
+    if (state.thresholdSync == 1 && state.thresholdReached == 1) return CycleDecision::CountFire;
+    return CycleDecision::Idle;
+}
+
+void RunTimerCycle() {
+    WatcherState& state = State();
+    Seams& seams = CurrentSeams();
+    const CycleDecision decision = DecideCycle(seams.now());
+    if (decision == CycleDecision::NotReady) return;
+    if (decision == CycleDecision::Idle) {
+        seams.sleepMs(kCycleSleepMs);
+        DependentModeCheck();
+        return;
+    }
+    const int32_t status = FireEventList();
+    if (status != kTransferNothingSent) ResetAfterFire();
+    if (decision == CycleDecision::TimedFire) {
+        std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+        state.intervalStart = seams.now();
+        state.elapsedSeconds = 0;
+    }
+    if (status == kTransferNothingSent) seams.sleepMs(kCycleSleepMs);
+}
+
+void SyncTimerThread() {
+    WatcherState& state = State();
+    while (!state.timerStop.load()) RunTimerCycle();
+}
+
+void ResetAfterFire() {
+    WatcherState& state = State();
+    std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+    EmptyCommandBuffer();
+    state.thresholdReached = 0;
+    state.intervalReached = 0;
+    state.pendingEvents = 0;
+    state.elapsedSeconds = 0;
+    state.toolCommandLine.Clear();
+    state.lastEventParent.Clear();
+    for (auto& path : state.recentEventPaths) path.Clear();
+    state.recentEventCount = 0;
+    state.eventAccepted = 0;
+}
+
+bool StartSyncTimer() {
+    WatcherState& state = State();
+    state.timerStop = false;
+    try {
+        state.timerThread = std::thread(SyncTimerThread);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    state.timerThreadRecorded = true;
+    return true;
+}
+
+void StopSyncTimer() {
+    WatcherState& state = State();
+    state.timerStop = true;
+    if (state.timerThread.joinable()) state.timerThread.join();
+    state.timerThreadRecorded = false;
+}

@@ -1,0 +1,45 @@
+#pragma once
+// The sync timer thread: once a second it decides whether the buffered
+// commands are due (count mode: enough counted changes; interval mode: the
+// interval has passed), fires them with FireEventList and resets the firing
+// state. In dependent mode it also ends the watcher once the tray application
+// has gone.
+//
+// The decision of one cycle is DecideCycle, a function of the state and the
+// time it is given, so that tests step it with a clock of their own; the
+// thread is a loop of RunTimerCycle until StopSyncTimer sets the stop flag.
+
+#include <cstdint>
+
+enum class CycleDecision {
+    Idle,       // nothing due: sleep a second, then the dependent-mode check
+    NotReady,   // due, but the thread is not recorded yet: next cycle at once
+    TimedFire,  // fire, then restart the interval
+    CountFire,  // fire; the interval keeps running
+};
+
+// Steps 1, 2 and 4 of a cycle at calendar time `now` (seconds): the count
+// test, the time test, and which fire wins. Sets thresholdReached,
+// intervalReached and elapsedSeconds as the cycle does, under bufferMutex.
+CycleDecision DecideCycle(int64_t now);
+
+// One whole cycle: the decision, then the firing and the reset (or the
+// one-second sleep and the dependent-mode check). A firing that sent nothing
+// (FireEventList returned 1) resets nothing and is followed by a one-second
+// sleep, so a network that stays down does not make the thread spin.
+void RunTimerCycle();
+
+// The thread body: cycles until the stop flag is set.
+void SyncTimerThread();
+
+// Empties the buffer and clears the firing state and the change handler's
+// memory of the batch, all under bufferMutex.
+void ResetAfterFire();
+
+// Starts the thread and records it (timerThread, timerThreadRecorded); false
+// when it could not be started.
+bool StartSyncTimer();
+
+// Sets the stop flag and waits for the thread (a firing under way is let to
+// finish: it is what sends the user's changes). Does nothing when no thread runs.
+void StopSyncTimer();
