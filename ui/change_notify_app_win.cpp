@@ -10,6 +10,7 @@
 #include "app/initialize_watcher_win.h"
 #include "app/watcher_start.h"
 #include "ui/res/resource.h"
+#include "watch/change_event_handler_win.h"
 
 namespace {
 
@@ -67,8 +68,8 @@ IFACEMETHODIMP_(ULONG) CChangeNotifyApp::Release() {
 
 HRESULT CChangeNotifyApp::HandleDroppedItems(IShellItemArray*) { return S_OK; }
 
-void CChangeNotifyApp::OnShellChange(long, IShellItem2*, IShellItem2*) {
-    // The change event handler attaches here.
+void CChangeNotifyApp::OnShellChange(long event, IShellItem2* first, IShellItem2* second) {
+    HandleShellChange(event, first, second);
 }
 
 INT_PTR CALLBACK CChangeNotifyApp::DialogProcedure(HWND window, UINT message, WPARAM wParam,
