@@ -11,22 +11,15 @@ namespace {
 
 constexpr std::wstring_view kNetworkFolderNames[] = {L"Network", L"ネットワーク"};
 
-// The position just after the first whole component named like the shell's
-// Network folder, or npos. Empty components (doubled backslashes) are passed
-// over like any other non-matching component.
+// The position just after the Network folder's component, or npos. The shell
+// names a path under its Network folder with that folder's display name as the
+// first component, so only a path that begins with it is rewritten: a real
+// folder named Network inside a watched path (C:\W\Network\a.txt\, or a UNC
+// path whose server is named so) stays as it is.
 std::size_t EndOfNetworkComponent(std::wstring_view path) {
-    bool mentioned = false;
-    for (std::wstring_view name : kNetworkFolderNames) mentioned |= path.find(name) != path.npos;
-    if (!mentioned) return path.npos;
-    std::size_t start = 0;
-    while (start < path.size()) {
-        std::size_t end = path.find(L'\\', start);
-        if (end == path.npos) end = path.size();
-        const std::wstring_view component = path.substr(start, end - start);
-        for (std::wstring_view name : kNetworkFolderNames) {
-            if (component == name) return end;
-        }
-        start = end + 1;
+    for (std::wstring_view name : kNetworkFolderNames) {
+        if (path.substr(0, name.size()) != name) continue;
+        if (path.size() == name.size() || path[name.size()] == L'\\') return name.size();
     }
     return path.npos;
 }

@@ -19,10 +19,11 @@
 // included); longer paths are cut there.
 constexpr std::size_t kItemPathCapacity = 512;
 
-// Rewrites a path under the shell's Network folder ("Network" or
-// "ネットワーク" as a whole component, case-sensitive) into UNC form:
-// "ネットワーク\srv\share\a.txt\" becomes "\\srv\share\a.txt\". Anything else is
-// left unchanged. The result is never longer than the input.
+// Rewrites a path under the shell's Network folder (a first component named
+// exactly "Network" or "ネットワーク") into UNC form:
+// "ネットワーク\srv\share\a.txt\" becomes "\\srv\share\a.txt\". Anything else,
+// a folder named Network further down included, is left unchanged. The result
+// is never longer than the input.
 void RewriteNetworkPath(BoundedWText<kItemPathCapacity>& path);
 // The same on a NUL-terminated text, in place (null is left alone).
 void RewriteNetworkPath(wchar_t* path);

@@ -37,13 +37,15 @@ TEST_F(PathHelpersTest, NetworkPathsBecomeUncAndOthersStayAsTheyAre) {
     const std::tuple<const wchar_t*, const wchar_t*> cases[] = {
         {L"ネットワーク\\srv\\share\\a.txt\\", L"\\\\srv\\share\\a.txt\\"},
         {L"Network\\srv\\share\\W\\a.txt\\", L"\\\\srv\\share\\W\\a.txt\\"},
-        // Only a whole component named exactly Network is the Network folder.
+        // Only a first component named exactly Network is the Network folder:
+        // a real folder of that name further down stays.
         {L"C:\\MyNetworkFiles\\a.txt\\", L"C:\\MyNetworkFiles\\a.txt\\"},
         {L"network\\srv\\", L"network\\srv\\"},
-        {L"C:\\Networks\\x\\", L"C:\\Networks\\x\\"},
-        {L"C:\\Network\\a.txt\\", L"\\\\a.txt\\"},
-        {L"C:\\Networks\\Network\\x\\", L"\\\\x\\"},
-        {L"C:\\\\Network\\x\\", L"\\\\x\\"},
+        {L"Networks\\x\\", L"Networks\\x\\"},
+        {L"C:\\Network\\a.txt\\", L"C:\\Network\\a.txt\\"},
+        {L"\\\\srv\\share\\W\\Network\\a.txt\\", L"\\\\srv\\share\\W\\Network\\a.txt\\"},
+        {L"\\\\Network\\share\\a.txt\\", L"\\\\Network\\share\\a.txt\\"},
+        {L"W:\\ネットワーク\\a.txt\\", L"W:\\ネットワーク\\a.txt\\"},
         {L"Network", L"\\"},
         {L"", L""},
     };
@@ -130,6 +132,9 @@ TEST_F(PathHelpersTest, FolderTestListsTheFolderAndFailsForFilesAndDeletedFolder
     EXPECT_FALSE(IsFolderPath((base + L"\\missing\\").c_str()));
     std::filesystem::remove(data / "sub");
     EXPECT_FALSE(IsFolderPath((base + L"\\sub\\").c_str()));
+    // Any text the shell gives, names outside ASCII included.
+    std::filesystem::create_directory(data / std::filesystem::path(u8"日本 é"));
+    EXPECT_TRUE(IsFolderPath((base + L"\\日本 é\\").c_str()));
     EXPECT_FALSE(IsFolderPath(nullptr));
 }
 
