@@ -1,7 +1,20 @@
 #pragma once
 // The watcher start (configuration, registry claim, left-over commands,
 // start-up synchronisation, sync timer thread) and shutdown (registry release,
-// save, last firing, timer stop). Both run on the dialog thread.
+// timer stop, save, last firing, buffer release). All run on the dialog thread.
+
+#include <cstdint>
+
+// The created-file list's times at a folder's first start: 1980-12-31 18:30:00 UTC.
+constexpr int64_t kFirstStartMarkerTime = 347135400;
 
 void StartWatcher();
 void StopWatcher();
+
+// The session ends (log-off, shutdown): releases the registry entry and saves
+// the pending commands to the event list file; no tool runs.
+void EndWatcherSession();
+
+// Platform glue: sets the access and modification times of `path` (ANSI) to
+// `seconds` since 1970; false when they could not be set.
+bool SetFileTimes(const char* path, int64_t seconds);

@@ -97,6 +97,7 @@ struct WatcherFields {
     BoundedText<512> toolCommandLine;
     int32_t lastSyncResult = -1;
     int32_t timedDownloadActive = 0;
+    int32_t sendListReported = 0;  // a send list in the way was reported this run
 };
 
 struct WatcherState : WatcherFields {

@@ -78,7 +78,9 @@ void EmptyCommandBuffer();
 
 // Start-up: reads the event list file's commands into the next slots (growing
 // the buffer as needed). A last line cut short by a kill is not read. Returns
-// the number of commands read.
+// the number of commands read. Slots are filled only through these operations:
+// one written directly would be missing from the lookup tables, so later merges
+// and the duplicate test would not see it.
 int32_t ReadBackEventList();
 
 // Shutdown: releases the slots.

@@ -72,7 +72,7 @@ std::vector<std::string> ReadCommandLines(const std::string& path, bool* tornTai
     return lines;
 }
 
-bool MergeSendList() {
+bool MergeSendList(bool reportFailure) {
     WatcherState& state = State();
     const std::string sendPath(state.sendListPath.Str());
     const std::string eventPath(state.eventListPath.Str());
@@ -81,7 +81,7 @@ bool MergeSendList() {
     if (!ReadWhole(sendPath, sendBytes)) {
         // Missing: nothing to merge. Present but unreadable: keep it.
         if (errno == ENOENT) return true;
-        ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
+        if (reportFailure) ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
         return false;
     }
     if (!sendBytes.empty()) {
@@ -95,7 +95,7 @@ bool MergeSendList() {
         merged.resize(lastEnd == std::string::npos ? 0 : lastEnd + 1);
         merged += sendBytes;
         if ((!eventRead && !eventMissing) || !ReplaceFileContent(eventPath, merged)) {
-            ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
+            if (reportFailure) ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
             return false;
         }
     }

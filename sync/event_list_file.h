@@ -60,5 +60,5 @@ std::vector<std::string> ReadCommandLines(const std::string& path, bool* tornTai
 // Start-up: returns a send list left by an earlier process to the end of the
 // event list file (State()'s paths) and deletes it. A send list that cannot be
 // read, or an event list that cannot be written, keeps the send list and shows
-// -2004; returns false then.
-bool MergeSendList();
+// -2004 (unless `reportFailure` is false); returns false then.
+bool MergeSendList(bool reportFailure = true);

@@ -25,6 +25,11 @@ void DependentModeCheck() {
 
 }  // namespace
 
+TimerFiring& CurrentTimerFiring() {
+    static TimerFiring firing = FireEventList;
+    return firing;
+}
+
 CycleDecision DecideCycle(int64_t now) {
     WatcherState& state = State();
     std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
@@ -67,7 +72,7 @@ void RunTimerCycle() {
         DependentModeCheck();
         return;
     }
-    const int32_t status = FireEventList();
+    const int32_t status = CurrentTimerFiring()();
     if (status != kTransferNothingSent) ResetAfterFire();
     if (decision == CycleDecision::TimedFire) {
         std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);

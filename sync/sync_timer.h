@@ -29,6 +29,10 @@ CycleDecision DecideCycle(int64_t now);
 // sleep, so a network that stays down does not make the thread spin.
 void RunTimerCycle();
 
+// What a cycle calls to fire: FireEventList unless a test replaced it.
+using TimerFiring = int32_t (*)();
+TimerFiring& CurrentTimerFiring();
+
 // The thread body: cycles until the stop flag is set.
 void SyncTimerThread();
 

@@ -2,9 +2,11 @@
 
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -16,12 +18,11 @@
 #include "notify/message_catalogue.h"
 #include "notify/tray_pipe.h"
 #include "sync/command_buffer.h"
+#include "sync/event_list_file.h"
 #include "sync/transfer_report.h"
 
 namespace {
 
-constexpr char kBatchCommandFormat[] = "\"%sbin\\plftp\" -f \"%s\" -filelist \"%s\" -path \"%s\"";
-constexpr char kSyncCommandFormat[] = "\"%sbin\\plftp\" -f \"%s\" -path \"%s\"";
 constexpr char kPipeBatchFormat[] = "%s|eventfilelist|PellaroCNW";
 constexpr char kPipeDownloadFormat[] = "%s|SyncDownload|PellaroCNW";
 constexpr char kPipeUploadFormat[] = "%s|SyncUpload|PellaroCNW";
@@ -74,42 +75,51 @@ int32_t PipeTransfer(const char* format) {
     return CurrentTransferRunners().trayPipeRequest(subject.CStr(), command.CStr());
 }
 
-// A tool command line, and whether it fitted its 511 bytes.
-struct ToolLine {
-    BoundedText<512> text;
-    bool complete = false;
-};
+// The longest command line a process can be started with, terminator included.
+constexpr std::size_t kMaxProcessCommandLine = 32768;
 
-ToolLine BatchCommandLine() {
-    const WatcherState& state = State();
-    ToolLine line;
-    line.complete =
-        FormatText(line.text, kBatchCommandFormat, state.toolDir ? state.toolDir : "",
-                   state.putConfigPath.CStr(), state.sendListPath.CStr(), state.watchedPath.CStr());
-    return line;
+std::string Quoted(std::string_view text) {
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '"';
+    quoted += text;
+    quoted += '"';
+    return quoted;
 }
 
-ToolLine SyncCommandLine(const BoundedText<1024>& configPath) {
+std::string ToolPath() {
     const WatcherState& state = State();
-    ToolLine line;
-    line.complete = FormatText(line.text, kSyncCommandFormat, state.toolDir ? state.toolDir : "",
-                               configPath.CStr(), state.watchedPath.CStr());
-    return line;
+    return Quoted(std::string(state.toolDir ? state.toolDir : "") + "bin\\plftp");
 }
 
-// Keeps the line as the last run's (under the lock: several threads run the
-// tool) and runs it. A line cut to fit is never run: its last argument, the
-// folder, would name another folder. It counts as a tool that did not start.
-int32_t ToolTransfer(const ToolLine& line) {
+// "\"<PLDIR>bin\\plftp\" -f \"<config>\" -filelist \"<send list>\" -path \"<folder>\"",
+// whole, however long the folder path is.
+std::string BatchCommandLine() {
+    const WatcherState& state = State();
+    return ToolPath() + " -f " + Quoted(state.putConfigPath.Str()) + " -filelist " +
+           Quoted(state.sendListPath.Str()) + " -path " + Quoted(state.watchedPath.Str());
+}
+
+// "\"<PLDIR>bin\\plftp\" -f \"<config>\" -path \"<folder>\"".
+std::string SyncCommandLine(const BoundedText<1024>& configPath) {
+    const WatcherState& state = State();
+    return ToolPath() + " -f " + Quoted(configPath.Str()) + " -path " +
+           Quoted(state.watchedPath.Str());
+}
+
+// Keeps the line's first 511 bytes as the last run's (under the lock: several
+// threads run the tool) and runs the whole line. A line longer than a process
+// can be started with counts as a tool that did not start.
+int32_t ToolTransfer(const std::string& line) {
     WatcherState& state = State();
     {
         std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
-        state.toolCommandLine = line.text.Str();
+        state.toolCommandLine.Assign(line);
     }
-    if (!line.complete) return kTransferNotStarted;
+    if (line.size() >= kMaxProcessCommandLine) return kTransferNotStarted;
     uint32_t childProcessId = 0;
     uint32_t errorCode = 0;
-    return CurrentTransferRunners().runProcess(line.text.CStr(), childProcessId, errorCode);
+    return CurrentTransferRunners().runProcess(line.c_str(), childProcessId, errorCode);
 }
 
 void StoreSyncResult(int32_t status) {
@@ -124,17 +134,36 @@ void SetTimedDownloadActive(int32_t active) {
     state.timedDownloadActive = active;
 }
 
+enum class Takeover { kTaken, kSendListLeft, kFailed };
+
 // Under bufferMutex: moves the event list file to the send list file, leaves a
-// new empty event list file and empties the buffer. False, with nothing
-// touched, when the file cannot be moved (a send list file still there, the
-// file held open without delete sharing).
-bool TakeEventList() {
+// new empty event list file and empties the buffer. A send list an earlier run
+// left is first merged back into the event list (its commands go with this
+// batch). Nothing is touched when the file cannot be moved (a send list that
+// cannot be merged back, the file held open without delete sharing).
+Takeover TakeEventList() {
     const WatcherState& state = State();
-    if (FileExists(state.sendListPath.CStr())) return false;
-    if (std::rename(state.eventListPath.CStr(), state.sendListPath.CStr()) != 0) return false;
+    if (!MergeSendList(false)) {
+        return Takeover::kSendListLeft;
+    }
+    if (std::rename(state.eventListPath.CStr(), state.sendListPath.CStr()) != 0) {
+        return Takeover::kFailed;
+    }
     TruncateFile(state.eventListPath.CStr());
     EmptyCommandBuffer();
-    return true;
+    return Takeover::kTaken;
+}
+
+// A send list that stays in the way blocks every batch: the user hears of it
+// once per run, and the firing keeps trying quietly.
+void ReportSendListLeft() {
+    WatcherState& state = State();
+    {
+        std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+        if (state.sendListReported != 0) return;
+        state.sendListReported = 1;
+    }
+    ShowMessage(kMsgFileOpenFailed, Caption());
 }
 
 struct FiringReason {
@@ -164,6 +193,19 @@ const char* FiringContext(const FiringReason& reason) {
     return kContextEventListFiring;
 }
 
+// The immediate mode's upload threads still running.
+struct UploadThreads {
+    std::mutex mutex;
+    std::condition_variable ended;
+    int running = 0;
+};
+
+UploadThreads& RunningUploads() {
+    // Never destroyed: a thread may still end while the process exits.
+    static UploadThreads* const threads = new UploadThreads;
+    return *threads;
+}
+
 }  // namespace
 
 TransferRunners& CurrentTransferRunners() {
@@ -187,14 +229,17 @@ int32_t FireEventList() {
     if (FileExists(eventList)) {
         while (FileSize(eventList) > 0) {
             ran = true;
+            Takeover takeover = Takeover::kFailed;
             {
                 std::unique_lock<std::recursive_timed_mutex> lock(state.bufferMutex,
                                                                   std::defer_lock);
                 if (!lock.try_lock_for(kBatchLockWait)) break;
                 // Nothing is lost when the file cannot be taken over: its
                 // commands stay in the file and the buffer for the next cycle.
-                if (!TakeEventList()) return kTransferNothingSent;
+                takeover = TakeEventList();
             }
+            if (takeover == Takeover::kSendListLeft) ReportSendListLeft();
+            if (takeover != Takeover::kTaken) return kTransferNothingSent;
             if (state.verbose != 0) ShowMessage(ProgressMessage(reason), Caption());
 
             if (state.googleDriveMode != 0) {
@@ -239,7 +284,7 @@ int32_t SyncDownload() {
     if (state.googleDriveMode != 0) {
         StoreSyncResult(PipeTransfer(kPipeDownloadFormat));
     } else {
-        const ToolLine line = SyncCommandLine(state.getConfigPath);
+        const std::string line = SyncCommandLine(state.getConfigPath);
         if (state.dependentMode != 1) ShowMessageAsync(kMsgDownloadWarning, Caption());
         StoreSyncResult(ToolTransfer(line));
     }
@@ -282,12 +327,32 @@ int32_t SyncUploadThread() noexcept {
 }
 
 bool StartSyncUploadThread() noexcept {
+    UploadThreads& threads = RunningUploads();
+    {
+        std::lock_guard<std::mutex> lock(threads.mutex);
+        ++threads.running;
+    }
     try {
-        std::thread([]() noexcept { SyncUploadThread(); }).detach();
+        std::thread([]() noexcept {
+            SyncUploadThread();
+            UploadThreads& done = RunningUploads();
+            std::lock_guard<std::mutex> lock(done.mutex);
+            --done.running;
+            done.ended.notify_all();
+        }).detach();
         return true;
     } catch (const std::system_error&) {
+        std::lock_guard<std::mutex> lock(threads.mutex);
+        --threads.running;
         return false;
     }
+}
+
+bool WaitForUploadThreads(uint32_t timeoutMs) {
+    UploadThreads& threads = RunningUploads();
+    std::unique_lock<std::mutex> lock(threads.mutex);
+    return threads.ended.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                  [&threads] { return threads.running == 0; });
 }
 
 bool SwapLineSaysDownload(const char* line) {

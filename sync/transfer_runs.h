@@ -38,10 +38,12 @@ int32_t SyncUpload();
 
 // Thread body for the immediate mode's upload after each accepted change: runs
 // SyncUpload and returns 0. StartSyncUploadThread runs it on a detached thread
-// (it uses nothing but the process-wide state) and returns false when no
-// thread could be started.
+// (it uses nothing but the process-wide state, which is never destroyed) and
+// returns false when no thread could be started. WaitForUploadThreads waits
+// until none of them runs any more, at most `timeoutMs`; false on time-out.
 int32_t SyncUploadThread() noexcept;
 bool StartSyncUploadThread() noexcept;
+bool WaitForUploadThreads(uint32_t timeoutMs);
 
 // Starts `commandLine` (ANSI), waits for it and returns its exit code: 99 when
 // it could not be started (errorCode gets the system error), 259 when a shown

@@ -27,6 +27,7 @@ struct Transfer {
     std::string subject;      // the pipe subject; empty for a tool run
     bool sendListPresent = false;
     int32_t timedDownloadActive = 0;
+    std::vector<std::string> sendList;  // its commands while the tool runs
 };
 
 struct Script {
@@ -36,7 +37,8 @@ struct Script {
 
     int32_t Next(std::string commandLine, std::string subject) {
         seen.push_back({std::move(commandLine), std::move(subject),
-                        fs::exists(State().sendListPath.CStr()), State().timedDownloadActive});
+                        fs::exists(State().sendListPath.CStr()), State().timedDownloadActive,
+                        ReadCommandLines(State().sendListPath.CStr())});
         if (during) during();
         return statuses.empty() ? 0 : statuses[std::min(seen.size(), statuses.size()) - 1];
     }
@@ -184,13 +186,23 @@ TEST_F(TransferRunsTest, GoogleDriveModeFallsBackThroughThePipe) {
 }
 
 TEST_F(TransferRunsTest, PassThatCannotTakeTheListLeavesItAlone) {
+    // A send list an earlier run left goes with the batch.
     Buffer(three);
-    WriteFileBytes(SendList(), "left from before\n");  // the rename fails
+    WriteFileBytes(SendList(), "left from before\n");
+    EXPECT_EQ(FireEventList(), 0);
+    ASSERT_EQ(run.seen.size(), 1u);
+    EXPECT_EQ(run.seen[0].sendList.size(), 4u);
+
+    // One that cannot be merged back blocks every pass: reported once a run.
+    run.seen.clear();
+    Buffer(three);
+    fs::create_directory(SendList());
+    EXPECT_EQ(FireEventList(), 1);
     EXPECT_EQ(FireEventList(), 1);
     EXPECT_EQ(State().commands.commandCount, 3);
-    EXPECT_EQ(ReadFileBytes(SendList()), "left from before\n");
-
+    EXPECT_EQ(recorder.Codes(), (std::vector<int32_t>{-2004}));
     fs::remove(SendList());
+
     std::timed_mutex started;  // bufferMutex held longer than the pass waits
     started.lock();
     std::thread holder([&] {
@@ -256,22 +268,15 @@ TEST_F(TransferRunsTest, FailedSynchronisationReports) {
     }
 }
 
-TEST_F(TransferRunsTest, ToolLineThatDoesNotFitIsNeverRun) {
+TEST_F(TransferRunsTest, LongToolLineRunsWholeAndIsKeptCut) {
     State().toolDir = nullptr;
     State().dependentMode = 1;
-    SyncUpload();
-    ASSERT_EQ(run.seen.size(), 1u);
-    EXPECT_EQ(run.seen[0].commandLine,
-              "\"bin\\plftp\" -f \"C:\\data\\k_put.config\" -path \"C:\\w\"");
-
-    // A configuration path so long that the folder would be cut off.
-    run.seen.clear();
     State().putConfigPath.Assign(std::string(600, 'c'));
     SyncUpload();
-    EXPECT_TRUE(run.seen.empty());
-    EXPECT_EQ(State().lastSyncResult, 99);
-    EXPECT_EQ(State().toolCommandLine.Length(), 511u);
-    EXPECT_EQ(recorder.Codes(), (std::vector<int32_t>{100, 212}));
+    ASSERT_EQ(run.seen.size(), 1u);
+    EXPECT_EQ(run.seen[0].commandLine, "\"bin\\plftp\" -f \"" + std::string(600, 'c') +
+                                           "\" -path \"C:\\w\"");
+    EXPECT_EQ(State().toolCommandLine.Str(), run.seen[0].commandLine.substr(0, 511));
 }
 
 TEST_F(TransferRunsTest, SwapFileFirstLineWithThirdItemGetMeansDownload) {

@@ -1,0 +1,107 @@
+// Catches timer decisions that fire too early, too late, twice, or with the
+// wrong reason, and resets after a firing that sent nothing.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/state_fixture.h"
+#include "sync/sync_timer.h"
+
+namespace {
+
+int64_t clock = 0;
+std::vector<std::string> fired;  // "<time> interval|count"
+std::vector<int32_t> statuses;   // per firing; the last repeats, 0 without
+
+int64_t Now() { return clock; }
+void Sleep(uint32_t ms) { clock += ms / 1000; }
+int32_t Fire() {
+    const WatcherState& state = State();
+    fired.push_back(std::to_string(clock) + (state.intervalReached ? " interval" : " count"));
+    if (statuses.empty()) return 0;
+    return statuses[std::min(fired.size(), statuses.size()) - 1];
+}
+
+struct Case {
+    const char* name;
+    int32_t threshold;  // 0: count mode off
+    int32_t interval;   // 0: interval mode off
+    std::vector<int64_t> changes;  // a counted change at each of these seconds
+    std::vector<int32_t> statuses;
+    int64_t until;
+    std::vector<std::string> expected;
+};
+
+class SyncTimerTest : public StateTest {};
+
+TEST_F(SyncTimerTest, CyclesFireOnCountAndIntervalWithTheirTieBreaks) {
+    const Case cases[] = {
+        {"fifth change fires", 5, 0, {1, 2, 3, 4, 6}, {}, 10, {"6 count"}},
+        {"interval from start and from each timed fire", 0, 60, {}, {}, 130,
+         {"60 interval", "120 interval"}},
+        {"count fire leaves the interval running", 1, 60, {40}, {}, 65,
+         {"40 count", "60 interval"}},
+        {"nothing sent: no reset, again a second later", 2, 0, {1, 1}, {1, 1, 0}, 8,
+         {"1 count", "2 count", "3 count"}},
+        {"interval fire that sent nothing: next one an interval later", 0, 10, {}, {1, 1}, 25,
+         {"10 interval", "20 interval"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        State().Reset();
+        WatcherState& state = State();
+        state.thresholdSync = c.threshold > 0 ? 1 : 0;
+        state.syncThreshold = c.threshold;
+        state.intervalSync = c.interval > 0 ? 1 : 0;
+        state.syncInterval = c.interval;
+        state.timerThreadRecorded = true;
+        clock = 0;
+        fired.clear();
+        statuses = c.statuses;
+        CurrentSeams().now = Now;
+        CurrentSeams().sleepMs = Sleep;
+        const TimerFiring saved = CurrentTimerFiring();
+        CurrentTimerFiring() = Fire;
+        std::size_t next = 0;
+        for (int cycles = 0; clock < c.until && cycles < 1000; ++cycles) {
+            while (next < c.changes.size() && c.changes[next] <= clock) {
+                ++state.pendingEvents;
+                ++next;
+            }
+            RunTimerCycle();
+        }
+        CurrentTimerFiring() = saved;
+        EXPECT_EQ(fired, c.expected);
+    }
+}
+
+TEST_F(SyncTimerTest, TieBreakWaitForTheRecordAndReset) {
+    WatcherState& state = State();
+    state.thresholdSync = 1;
+    state.syncThreshold = 1;
+    state.pendingEvents = 1;
+    EXPECT_EQ(DecideCycle(0), CycleDecision::NotReady);
+    state.timerThreadRecorded = true;
+    EXPECT_EQ(DecideCycle(0), CycleDecision::CountFire);
+    // Both due in one cycle (the interval measured as passed): the timed fire wins.
+    state.intervalSync = 1;
+    state.syncInterval = 5;
+    state.elapsedSeconds = 5;
+    EXPECT_EQ(DecideCycle(5), CycleDecision::TimedFire);
+    EXPECT_EQ(state.intervalReached, 1);
+
+    state.recentEventPaths[0].Assign(L"C:\\w\\a.txt\\");
+    state.recentEventCount = 1;
+    state.lastEventParent.Assign(L"C:\\w\\");
+    state.eventAccepted = 1;
+    state.toolCommandLine.Assign("plftp");
+    ResetAfterFire();
+    EXPECT_EQ(state.pendingEvents.load() + state.thresholdReached + state.recentEventCount +
+                  state.eventAccepted,
+              0);
+    EXPECT_TRUE(state.recentEventPaths[0].Empty() && state.lastEventParent.Empty() &&
+                state.toolCommandLine.Empty());
+}
+
+}  // namespace
