@@ -1,0 +1,227 @@
+// The change handler's rules over path texts: each scenario is a run of
+// notifications from a fresh state, with what ends up buffered and counted.
+#include "watch/change_event_handler.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/buffer_fixture.h"
+#include "sync/command_buffer.h"
+#include "watch/transfer_command.h"
+
+namespace {
+
+constexpr int32_t kAttributes = 0x800;
+const std::wstring kLong(200, L'd');
+const std::string kLongA(200, 'd');
+
+const std::set<std::wstring> kFolders = {LR"(C:\W\)", LR"(C:\W\sub\)", LR"(C:\W\sub\new\)",
+                                         LR"(C:\W\build\)"};
+
+int uploads = 0;
+bool networkUp = true;
+bool downloading = false;
+bool lockHeldInFolderTest = false;
+bool lockFreeAtBox = false;
+
+bool HeldElsewhere() {
+    bool held = false;
+    std::thread([&] {
+        held = !State().bufferMutex.try_lock();
+        if (!held) State().bufferMutex.unlock();
+    }).join();
+    return held;
+}
+
+bool FakeFolderTest(const wchar_t* path) {
+    lockHeldInFolderTest = HeldElsewhere();
+    return kFolders.contains(path);
+}
+
+struct Step {
+    int32_t event;
+    std::wstring first;
+    std::wstring second = L"";
+};
+
+struct Scenario {
+    const char* name;
+    std::function<void(WatcherState&)> setup;
+    std::vector<Step> steps;
+    std::vector<std::string> commands;
+    int32_t counted;  // pendingEvents and commandCount
+    int32_t recentAfter = -1;
+};
+
+class ChangeEventHandlerTest : public BufferTest {
+protected:
+    void SetUp() override {
+        BufferTest::SetUp();
+        saved = CurrentChangeHandlerCalls();
+        CurrentChangeHandlerCalls() = {FakeFolderTest, [] { return networkUp; },
+                                       [] { return downloading; }, [] { return ++uploads > 0; }};
+        CurrentSeams().showTimedBox = [](const std::wstring&, const std::wstring& text, uint32_t) {
+            lockFreeAtBox = !HeldElsewhere();
+            boxTexts.push_back(text);
+            return -1;
+        };
+        State().dataDir.Assign(folder.Ansi());
+        WriteFileBytes(folder / "cnwfolder.txt", "C:\\W=0\n\\\\srv\\share\\W=0\n");
+    }
+    void TearDown() override {
+        CurrentChangeHandlerCalls() = saved;
+        BufferTest::TearDown();
+    }
+    // A fresh state with remote base /home/u, subfolders and count mode.
+    void Fresh(const std::function<void(WatcherState&)>& setup) {
+        uploads = 0;
+        networkUp = true;
+        downloading = false;
+        WatcherState& s = State();
+        s.Reset();
+        s.dataDir.Assign(folder.Ansi());
+        s.eventListPath.Assign(eventList);
+        s.watchedPath.Assign("C:\\W");
+        s.remoteDir.Assign("/home/u");
+        s.remoteDirSet = s.subFolders = s.thresholdSync = 1;
+        s.syncThreshold = 1000;
+        CreateCommandBuffer(s.commands);
+        if (setup) setup(s);
+    }
+    static void Run(const std::vector<Step>& steps) {
+        for (const Step& step : steps) {
+            HandleChangeEvent(step.event, step.first.empty() ? nullptr : step.first.c_str(),
+                              step.second.empty() ? nullptr : step.second.c_str());
+        }
+    }
+    ChangeHandlerCalls saved;
+};
+
+TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) {
+    const auto smb = [](WatcherState& s) {
+        s.smbMode = 1;
+        s.remoteDir.Assign("\\\\nas\\u");
+    };
+    // clang-format off
+    const Scenario scenarios[] = {
+        // The six examples, and the other forms.
+        {"create in sub", {}, {{kEventCreate, LR"(C:\W\sub\a.txt\)"}},
+         {R"(-cmd=put|-dir=/home/u/sub/|-ldir=C:\W\sub\|-filename=a.txt|)"}, 1},
+        {"delete", {}, {{kEventDelete, LR"(C:\W\a.txt\)"}},
+         {R"(-cmd=del|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)"}, 1},
+        {"rename", {}, {{kEventRenameItem, LR"(C:\W\a.txt\)", LR"(C:\W\b.txt\)"}},
+         {R"(-cmd=rn|-dir=/home/u/|-ldir=C:\W\|-from=a.txt|-to=b.txt|)"}, 1},
+        {"new folder", {}, {{kEventMkDir, LR"(C:\W\sub\new\)"}},
+         {R"(-cmd=put|-dir=/home/u/sub/new/|-ldir=C:\W\sub\new\|-sync=1|-sub=1|)"}, 1},
+        {"removed folder", {}, {{kEventRmDir, LR"(C:\W\old\)"}},
+         {R"(-cmd=del|-dir=/home/u/old/|-ldir=C:\W\old\|-sub=1|)"}, 1},
+        {"changed file", {}, {{kEventUpdateItem, LR"(C:\W\sub\a.txt\)"}},
+         {R"(-cmd=put|-dir=/home/u/sub/|-ldir=C:\W\sub\|)"}, 1},
+        {"folder rename", {}, {{kEventRenameFolder, LR"(C:\W\sub\old\)", LR"(C:\W\sub\new\)"}},
+         {R"(-cmd=rn|-dir=/home/u/sub/|-ldir=C:\W\sub\new\|-from=old|-to=new|)"}, 1},
+        {"smb cuts", smb,
+         {{kEventRmDir, LR"(C:\W\sub\old\)"},
+          {kEventRenameFolder, LR"(C:\W\sub\a\)", LR"(C:\W\sub\new\)"}},
+         {R"(-cmd=del|-dir=\\nas\u\sub|-ldir=C:\W\sub|-sub=1|)",
+          R"(-cmd=rn|-dir=\\nas\u\sub\|-ldir=C:\W\sub|-from=\a\|-to=\new\|)"}, 2},
+        // Path texts: the Network folder only as the first component; a
+        // doubled backslash made single unless the path is a UNC path.
+        {"paths", {},
+         {{kEventCreate, LR"(Network\srv\share\W\a.txt\)"},
+          {kEventCreate, LR"(\\srv\share\W\Network\a.txt\)"}, {kEventCreate, LR"(C:\W\\b.txt\)"}},
+         {R"(-cmd=put|-dir=/home/u/|-ldir=\\srv\share\W\|-filename=a.txt|)",
+          R"(-cmd=put|-dir=/home/u/Network/|-ldir=\\srv\share\W\Network\|-filename=a.txt|)",
+          R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=b.txt|)"}, 3},
+        // Filters.
+        {"top level only", [](WatcherState& s) { s.subFolders = 0; },
+         {{kEventUpdateDir, LR"(C:\W\)"}, {kEventCreate, LR"(C:\W\sub\a.txt\)"},
+          {kEventMkDir, LR"(C:\W\sub\)"}, {kEventDelete, LR"(C:\W\a.txt\)"}},
+         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|)",
+          R"(-cmd=del|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)"}, 2},
+        {"no dot", {}, {{kEventCreate, LR"(C:\W\Makefile\)"}, {kEventMkDir, LR"(C:\W\build\)"}},
+         {R"(-cmd=put|-dir=/home/u/build/|-ldir=C:\W\build\|-sync=1|-sub=1|)"}, 1},
+        {"repeat dropped", {}, {{kEventCreate, LR"(C:\W\a.txt\)"}, {kEventCreate, LR"(C:\W\a.txt\)"}},
+         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)"}, 1, 0},
+        {"third accepted, a duplicate counts nothing", {},
+         {{kEventCreate, LR"(C:\W\a.txt\)"}, {kEventCreate, LR"(C:\W\a.txt\)"},
+          {kEventCreate, LR"(C:\W\a.txt\)"}},
+         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)"}, 1, 1},
+        {"parent update, local", {},
+         {{kEventCreate, LR"(C:\W\sub\a.txt\)"}, {kEventUpdateDir, LR"(C:\W\sub\)"}},
+         {R"(-cmd=put|-dir=/home/u/sub/|-ldir=C:\W\sub\|-filename=a.txt|)"}, 1, 0},
+        {"parent update, network", [](WatcherState& s) { s.networkFolder = 1; },
+         {{kEventCreate, LR"(C:\W\sub\a.txt\)"}, {kEventUpdateDir, LR"(C:\W\sub\)"}},
+         {R"(-cmd=put|-dir=/home/u/sub/|-ldir=C:\W\sub\|-sub=1|)"}, 2},
+        {"attributes", {}, {{kAttributes, LR"(C:\W\a.txt\)"}}, {}, 1},
+        {"deletions while downloading", [](WatcherState&) { downloading = true; },
+         {{kEventUpdateItem, LR"(C:\W\a.txt\)"}, {kEventDelete, LR"(C:\W\b.txt\)"},
+          {kEventCreate, LR"(C:\W\sub\c.txt\)"}, {kEventDelete, LR"(C:\W\b.txt\)"}},
+         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|)",
+          R"(-cmd=put|-dir=/home/u/sub/|-ldir=C:\W\sub\|-filename=c.txt|)",
+          R"(-cmd=del|-dir=/home/u/|-ldir=C:\W\|-filename=b.txt|)"}, 3},
+        {"client folder", {}, {{kEventCreate, LR"(C:\W\(!plkSep!)pellaro(!plkSep!)\a.txt\)"}}, {}, 0},
+        {"suppressed", [](WatcherState& s) { s.timedDownloadActive = 1; },
+         {{kEventCreate, LR"(C:\W\a.txt\)"}}, {}, 0, 0},
+        {"no item", {}, {{kEventCreate, L""}, {kEventRenameItem, LR"(C:\W\a.txt\)"}}, {}, 0, 0},
+        // Over 511 bytes: the enclosing folder's recursive put stands in.
+        {"over-long", {},
+         {{kEventCreate, LR"(C:\W\)" + kLong + L"\\" + std::wstring(60, L'n') + L".txt\\"}},
+         {"-cmd=put|-dir=/home/u/" + kLongA + "/|-ldir=C:\\W\\" + kLongA + "\\|-sync=1|-sub=1|"}, 1},
+        {"over-long removed folder", {},
+         {{kEventRmDir, LR"(C:\W\)" + std::wstring(250, L'd') + L"\\"}},
+         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-sync=1|-sub=1|)"}, 1},
+    };
+    // clang-format on
+    for (const Scenario& s : scenarios) {
+        SCOPED_TRACE(s.name);
+        Fresh(s.setup);
+        Run(s.steps);
+        EXPECT_EQ(Commands(), s.commands);
+        EXPECT_EQ(State().pendingEvents.load(), s.counted);
+        EXPECT_EQ(State().commands.commandCount, s.counted);
+        if (s.recentAfter >= 0) {
+            EXPECT_EQ(State().recentEventCount, s.recentAfter);
+        }
+    }
+    EXPECT_TRUE(lockHeldInFolderTest) << "the folder test runs under bufferMutex";
+}
+
+TEST_F(ChangeEventHandlerTest, ImmediateModeUploadsOncePerChangeAndBuffersNothing) {
+    Fresh([](WatcherState& s) {
+        s.thresholdSync = 0;
+        s.verbose = 1;
+    });
+    Run({{kEventCreate, LR"(C:\W\a.txt\)"},
+         {kEventMkDir, LR"(C:\W\sub\new\)"},
+         {kEventCreate, LR"(C:\W\Makefile\)"},
+         {kEventCreate, LR"(C:\W\(!plkSep!)pellaro(!plkSep!)\b.txt\)"}});
+    EXPECT_EQ(uploads, 3);
+    EXPECT_TRUE(Commands().empty());
+    EXPECT_EQ(EventListBytes(), "");
+    EXPECT_EQ(State().recentEventCount, 0);
+
+    networkUp = false;
+    Run({{kEventCreate, LR"(C:\W\c.txt\)"}});
+    EXPECT_EQ(uploads, 3);
+    ASSERT_EQ(boxTexts.size(), 1u);
+    EXPECT_NE(boxTexts[0].find(L"Could not connect"), std::wstring::npos);
+    EXPECT_TRUE(lockFreeAtBox) << "-2005 is shown after bufferMutex is released";
+}
+
+TEST_F(ChangeEventHandlerTest, UnsupportedCharactersSkipTheEventWithOneMessagePerPath) {
+    Fresh([](WatcherState& s) { s.verbose = 1; });
+    Run({{kEventRenameItem, L"C:\\W\\한.txt\\", L"C:\\W\\글.txt\\"},
+         {kEventCreate, L"C:\\W\\한글.txt\\"}});
+    EXPECT_EQ(boxTexts.size(), 3u);
+    EXPECT_TRUE(lockFreeAtBox);
+    EXPECT_TRUE(Commands().empty());
+    EXPECT_EQ(State().recentEventCount, 0);
+    EXPECT_EQ(State().pendingEvents.load(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,38 @@
+#pragma once
+// The change event handler: for every change notification of the watched
+// folder it decides whether the remote side must learn of the change and, if
+// so, adds one transfer command to the buffer, or, with neither count nor
+// interval mode configured, starts a whole-folder upload at once.
+//
+// It takes the item paths as texts (UTF-16, each with its final backslash, as
+// GetItemPathName gives them), so every decision runs without the shell; what
+// it asks of the system goes through ChangeHandlerCalls.
+//
+// Dialog thread only, one event at a time. bufferMutex is held from the
+// recording of an event to its counting, so a firing on the timer thread and
+// its ResetAfterFire see all of an event or none of it; no message box is
+// shown while it is held.
+
+#include <cstdint>
+
+// What the handler asks of the system. Starts with IsFolderPath, the
+// isNetworkAlive seam, IsDownloadUnderway and StartSyncUploadThread; tests
+// replace them.
+struct ChangeHandlerCalls {
+    bool (*isFolderPath)(const wchar_t* itemPath) = nullptr;
+    bool (*isNetworkAlive)() = nullptr;
+    bool (*isDownloadUnderway)() = nullptr;
+    bool (*startSyncUpload)() = nullptr;
+};
+ChangeHandlerCalls& CurrentChangeHandlerCalls();
+
+// The marker of the client's own working folders: changes inside them are
+// never sent.
+constexpr char kClientFolderMarker[] = "(!plkSep!)pellaro(!plkSep!)";
+
+// Handles one change. `event` is the SHCNE_* code; `firstPath` and
+// `secondPath` are the item path texts, null when the notification has no such
+// item. An event without a first path, a rename without a second one, and a
+// path longer than a working copy holds (511 UTF-16 code units, or 511 bytes
+// in the ANSI code page) are skipped: nothing the rules do could name the item.
+void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* secondPath);
