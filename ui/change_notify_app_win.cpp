@@ -7,8 +7,6 @@
 #include <iterator>
 
 #include "app/bounded_text.h"
-#include "app/initialize_watcher_win.h"
-#include "app/watcher_start.h"
 #include "ui/res/resource.h"
 #include "watch/change_event_handler_win.h"
 
@@ -23,6 +21,8 @@ constexpr AnchorEntry kAnchors[] = {
 static_assert(std::size(kAnchors) == 4);
 
 constexpr std::size_t kTitleChars = 128;
+constexpr wchar_t kDropMessage[] = L"Listen for Changes on %1";
+constexpr wchar_t kPickerTitle[] = L"Item Picker";
 
 AnchorRect ToAnchor(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
 
@@ -36,7 +36,7 @@ RECT ControlRect(HWND dialog, HWND control) {
 
 }  // namespace
 
-CChangeNotifyApp::CChangeNotifyApp() = default;
+CChangeNotifyApp::CChangeNotifyApp(WatcherLifecycle lifecycle) : lifecycle(lifecycle) {}
 
 CChangeNotifyApp::~CChangeNotifyApp() {
     watchedItem.Reset();
@@ -66,10 +66,44 @@ IFACEMETHODIMP_(ULONG) CChangeNotifyApp::Release() {
     return static_cast<ULONG>(count);
 }
 
-HRESULT CChangeNotifyApp::HandleDroppedItems(IShellItemArray*) { return S_OK; }
+HRESULT CChangeNotifyApp::HandleDroppedItems(IShellItemArray* items, DWORD) {
+    watchedItem.Reset();
+    ComPtr<IShellItem> first;
+    if (items && SUCCEEDED(items->GetItemAt(0, first.Put())) &&
+        SUCCEEDED(first->QueryInterface(IID_PPV_ARGS(watchedItem.Put())))) {
+        WatchCurrentItem();
+    } else {
+        // Nothing is watched anew; the old registration stays until the next one.
+        watchedItem.Reset();
+    }
+    return S_OK;
+}
+
+void CChangeNotifyApp::PickItem() {
+    ComPtr<IFileDialog> picker;
+    if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_PPV_ARGS(picker.Put())))) {
+        return;
+    }
+    FILEOPENDIALOGOPTIONS options = 0;
+    if (SUCCEEDED(picker->GetOptions(&options))) {
+        picker->SetOptions(options | FOS_PICKFOLDERS | FOS_ALLNONSTORAGEITEMS);
+    }
+    picker->SetTitle(kPickerTitle);
+    ComPtr<IShellItem> result;
+    // Show fails when the user cancels: then nothing changes.
+    if (FAILED(picker->Show(dialog)) || FAILED(picker->GetResult(result.Put())) || !result) return;
+    watchedItem.Reset();
+    if (SUCCEEDED(result->QueryInterface(IID_PPV_ARGS(watchedItem.Put())))) {
+        WatchCurrentItem();
+    } else {
+        watchedItem.Reset();
+    }
+}
 
 void CChangeNotifyApp::OnShellChange(long event, IShellItem2* first, IShellItem2* second) {
     HandleShellChange(event, first, second);
+    eventList.SizeColumns();
 }
 
 INT_PTR CALLBACK CChangeNotifyApp::DialogProcedure(HWND window, UINT message, WPARAM wParam,
@@ -101,7 +135,7 @@ INT_PTR CChangeNotifyApp::HandleDialogMessage(UINT message, WPARAM wParam, LPARA
                 case IDCANCEL:
                     return EndDialog(dialog, LOWORD(wParam));
                 case IDC_PICK:
-                    // The item picker attaches here.
+                    PickItem();
                     return TRUE;
                 case IDC_RECURSIVE:
                     if (watchedItem) WatchCurrentItem();
@@ -109,9 +143,11 @@ INT_PTR CChangeNotifyApp::HandleDialogMessage(UINT message, WPARAM wParam, LPARA
                 default:
                     return TRUE;
             }
-        case WM_NOTIFY:
-            // The event list view's notifications attach here.
+        case WM_NOTIFY: {
+            const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+            if (header && header->idFrom == IDC_EVENT_LIST) eventList.HandleNotify(header);
             return TRUE;
+        }
         case kChangeNotifyMessage:
             HandleChangeMessage(wParam, lParam);
             return TRUE;
@@ -129,23 +165,33 @@ INT_PTR CChangeNotifyApp::HandleDialogMessage(UINT message, WPARAM wParam, LPARA
 void CChangeNotifyApp::HandleInitDialog() {
     CaptureAnchors();
     SetDialogIcons(dialog);
-    if (SUCCEEDED(InitializeWatcher(IID_PPV_ARGS(watchedItem.Put())))) WatchCurrentItem();
+    SetDropMessage(kDropMessage);
+    SetDropImageType(DROPIMAGE_LABEL);
+    RegisterDropTarget(dialog);
+    eventList.InitListView(GetDlgItem(dialog, IDC_EVENT_LIST));
+    if (SUCCEEDED(lifecycle.initialize(IID_PPV_ARGS(watchedItem.Put())))) WatchCurrentItem();
 }
 
 void CChangeNotifyApp::WatchCurrentItem() {
+    eventList.DeleteAllRows();
     BeginWatch(watchedItem.Get(), dialog);
     UniqueTaskString name;
     if (FAILED(watchedItem->GetDisplayName(SIGDN_NORMALDISPLAY, name.Put())) || !name) return;
     // A name too long for the title is cut.
     BoundedWText<kTitleChars> title(L"Watching - ");
     title.Append(name.Get());
+    // The registration is recursive whatever the "Recursive" box says.
+    eventList.AddRow(EventListLog::kEventGroup, L"Watching", L"%ls %ls", name.Get(),
+                     L"(Recursive)");
+    eventList.SizeColumns();
     SetWindowTextW(dialog, title.CStr());
 }
 
 void CChangeNotifyApp::HandleDestroy() {
-    StopWatcher();
+    lifecycle.stop();
     UniqueIcon small(reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0)));
     UniqueIcon big(reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0)));
+    RevokeDropTarget();
     EndWatch();
 }
 

@@ -1,22 +1,35 @@
 #pragma once
 // CChangeNotifyApp: the watcher's hidden modal dialog. It owns the watched
-// shell item and its change registration, the drop target and the dialog's
-// icons; its initialisation starts the watcher and its destruction shuts the
-// watcher down. Reference counted; all of it runs on the dialog thread.
+// shell item and its change registration, the event list view, the drop target
+// and the dialog's icons; its initialisation starts the watcher and its
+// destruction shuts the watcher down. A drop or the item picker changes only
+// the watched item, its registration, the title and the list: the watched
+// folder of the command line and everything derived from it stay.
+// Reference counted; all of it runs on the dialog thread.
 
 #include <windows.h>
 #include <shobjidl.h>
 
 #include <atomic>
 
+#include "app/initialize_watcher_win.h"
+#include "app/watcher_start.h"
 #include "app/win_handles.h"
 #include "ui/anchor_layout.h"
 #include "ui/drag_drop_helper_win.h"
+#include "ui/event_list_log_win.h"
 #include "watch/shell_item_change_watcher_win.h"
+
+// How the dialog starts the watcher (creating the watched item) and stops it.
+// Tests run the dialog without the watcher behind it.
+struct WatcherLifecycle {
+    HRESULT (*initialize)(REFIID riid, void** item) = InitializeWatcher;
+    void (*stop)() = StopWatcher;
+};
 
 class CChangeNotifyApp final : public CDragDropHelper, public CShellItemChangeWatcher {
 public:
-    CChangeNotifyApp();
+    explicit CChangeNotifyApp(WatcherLifecycle lifecycle = {});
     CChangeNotifyApp(const CChangeNotifyApp&) = delete;
     CChangeNotifyApp& operator=(const CChangeNotifyApp&) = delete;
 
@@ -25,7 +38,8 @@ public:
     IFACEMETHODIMP_(ULONG) AddRef() override;
     IFACEMETHODIMP_(ULONG) Release() override;
 
-    HRESULT HandleDroppedItems(IShellItemArray* items) override;
+    // Watches the first dropped item.
+    HRESULT HandleDroppedItems(IShellItemArray* items, DWORD keyState) override;
 
     void OnShellChange(long event, IShellItem2* first, IShellItem2* second) override;
 
@@ -33,10 +47,15 @@ public:
                                             LPARAM lParam) noexcept;
     INT_PTR HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
-    // Registers watchedItem for change notifications and names it in the title.
+    // Registers watchedItem for change notifications and shows it in the title
+    // and as the list's one "Watching" row.
     void WatchCurrentItem();
+    // "Pick...": the shell's folder picker, owned by the dialog; a confirmed
+    // item is watched, a cancelled pick changes nothing.
+    void PickItem();
 
     HWND Window() const { return dialog; }
+    EventListLog& EventList() { return eventList; }
 
 private:
     ~CChangeNotifyApp();
@@ -50,5 +69,7 @@ private:
     std::atomic<LONG> refCount{1};
     HWND dialog = nullptr;
     ComPtr<IShellItem2> watchedItem;
+    EventListLog eventList;
     AnchorRect anchorStore[4];
+    WatcherLifecycle lifecycle;
 };
