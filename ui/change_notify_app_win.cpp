@@ -67,14 +67,13 @@ IFACEMETHODIMP_(ULONG) CChangeNotifyApp::Release() {
 }
 
 HRESULT CChangeNotifyApp::HandleDroppedItems(IShellItemArray* items, DWORD) {
+    // An item without IShellItem2 leaves nothing watched; the old registration
+    // stays in force until the next one.
     watchedItem.Reset();
     ComPtr<IShellItem> first;
     if (items && SUCCEEDED(items->GetItemAt(0, first.Put())) &&
         SUCCEEDED(first->QueryInterface(IID_PPV_ARGS(watchedItem.Put())))) {
         WatchCurrentItem();
-    } else {
-        // Nothing is watched anew; the old registration stays until the next one.
-        watchedItem.Reset();
     }
     return S_OK;
 }
@@ -86,19 +85,16 @@ void CChangeNotifyApp::PickItem() {
         return;
     }
     FILEOPENDIALOGOPTIONS options = 0;
-    if (SUCCEEDED(picker->GetOptions(&options))) {
-        picker->SetOptions(options | FOS_PICKFOLDERS | FOS_ALLNONSTORAGEITEMS);
+    if (SUCCEEDED(picker->GetOptions(&options)) &&
+        FAILED(picker->SetOptions(options | FOS_PICKFOLDERS | FOS_ALLNONSTORAGEITEMS))) {
+        return;
     }
-    picker->SetTitle(kPickerTitle);
+    if (FAILED(picker->SetTitle(kPickerTitle))) return;
     ComPtr<IShellItem> result;
     // Show fails when the user cancels: then nothing changes.
     if (FAILED(picker->Show(dialog)) || FAILED(picker->GetResult(result.Put())) || !result) return;
     watchedItem.Reset();
-    if (SUCCEEDED(result->QueryInterface(IID_PPV_ARGS(watchedItem.Put())))) {
-        WatchCurrentItem();
-    } else {
-        watchedItem.Reset();
-    }
+    if (SUCCEEDED(result->QueryInterface(IID_PPV_ARGS(watchedItem.Put())))) WatchCurrentItem();
 }
 
 void CChangeNotifyApp::OnShellChange(long event, IShellItem2* first, IShellItem2* second) {

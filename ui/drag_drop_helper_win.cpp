@@ -35,6 +35,7 @@ DWORD CDragDropHelper::ChooseEffect(DWORD allowed) {
     return DROPEFFECT_NONE;
 }
 
+// The drop-image helper only draws the drag image: what it answers changes nothing.
 IFACEMETHODIMP CDragDropHelper::DragEnter(IDataObject* data, DWORD, POINTL point, DWORD* effect) {
     if (effect) *effect = ChooseEffect(*effect);
     POINT at{point.x, point.y};
