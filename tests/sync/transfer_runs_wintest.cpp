@@ -17,6 +17,7 @@
 #include "support/state_fixture.h"
 #include "support/temp_dir.h"
 #include "support/tray_app_double_win.h"
+#include "support/watcher_bench_win.h"
 #include "sync/command_buffer.h"
 #include "sync/event_list_file.h"
 #include "sync/transfer_runs.h"
@@ -27,41 +28,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 using Clock = std::chrono::steady_clock;
-
-struct ToolRun {
-    int show = -1;
-    std::string commandLine;
-    bool hasFileList = false;
-    std::string fileList;
-};
-
-// The double's log: "run N", "show S", "cmdline L" + bytes, "filelist L" + bytes.
-std::vector<ToolRun> ParseToolLog(const std::string& log) {
-    std::vector<ToolRun> runs;
-    std::size_t pos = 0;
-    const auto line = [&] {
-        const std::size_t end = log.find('\n', pos);
-        std::string text = end == std::string::npos ? "" : log.substr(pos, end - pos);
-        pos = end == std::string::npos ? log.size() : end + 1;
-        return text;
-    };
-    const auto sized = [&](bool& present) {
-        const std::string header = line();
-        const long length = std::stol(header.substr(header.find(' ') + 1));
-        present = length >= 0;
-        std::string bytes = present ? log.substr(pos, static_cast<std::size_t>(length)) : "";
-        pos += bytes.size() + 1;
-        return bytes;
-    };
-    while (pos < log.size() && line().rfind("run ", 0) == 0) {
-        ToolRun run;
-        run.show = std::stoi(line().substr(5));
-        run.commandLine = sized(run.hasFileList);
-        run.fileList = sized(run.hasFileList);
-        runs.push_back(run);
-    }
-    return runs;
-}
 
 int32_t timedDownloadDuringPause = -1;
 void RecordPause(uint32_t ms) {
