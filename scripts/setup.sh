@@ -9,6 +9,7 @@ packages=(
     googletest                           # GoogleTest sources, built with each toolchain
     wine wine64 xvfb                     # running and testing the Windows programs
     locales                              # localedef, for the Japanese desktop
+    python3-pyftpdlib                    # the FTP server of the transfer tool's tests
 )
 
 missing=()

@@ -1,0 +1,83 @@
+#include <windows.h>
+
+#include "support/ftp_server_win.h"
+
+#include <fstream>
+
+#include "support/process_win.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kServerScript[] = R"(import logging, os, sys, time
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+from pyftpdlib.servers import FTPServer
+home, user, password, port, rate, control = sys.argv[1:7]
+logging.basicConfig(level=logging.WARNING)
+authorizer = DummyAuthorizer()
+authorizer.add_user(user, password, home, perm="elradfmwMT")
+class Throttled(ThrottledDTPHandler):
+    read_limit = write_limit = int(rate)
+class Handler(FTPHandler):
+    pass
+Handler.authorizer = authorizer
+if int(rate):
+    Handler.dtp_handler = Throttled
+server = FTPServer(("127.0.0.1", int(port)), Handler)
+with open(control + ".part", "w") as f:
+    f.write(str(server.address[1]))
+os.replace(control + ".part", control + ".port")
+end = time.time() + 900
+while not os.path.exists(control + ".stop") and time.time() < end:
+    server.serve_forever(timeout=0.2, blocking=False)
+server.close_all()
+open(control + ".ended", "w").close()
+)";
+
+// The Linux path of a Windows path (Wine's kernel32 export).
+std::string UnixPath(const fs::path& path) {
+    using Convert = char*(CDECL*)(LPCWSTR);
+    const auto convert = reinterpret_cast<Convert>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (!convert) return {};
+    char* unix = convert(path.wstring().c_str());
+    if (!unix) return {};
+    std::string result(unix);
+    HeapFree(GetProcessHeap(), 0, unix);
+    return result;
+}
+
+std::wstring Quoted(const std::string& text) { return L"\"" + fs::path(text).wstring() + L"\""; }
+
+}  // namespace
+
+FtpServer::FtpServer(fs::path home, std::string user, std::string password,
+                     unsigned bytesPerSecond, unsigned wantedPort) {
+    static int serial = 0;
+    control = home.parent_path() / ("ftp-server-" + std::to_string(++serial));
+    const fs::path script = control.string() + ".py";
+    WriteFileBytes(script, kServerScript);
+    const std::string unixScript = UnixPath(script);
+    const std::string unixHome = UnixPath(home);
+    const std::string unixControl = UnixPath(control);
+    if (unixScript.empty() || unixHome.empty()) return;
+    // Started from under Wine, a Linux program runs on its own: no handle
+    // comes back, so the control files are all there is between the two.
+    const ChildProcess python = StartProcess(
+        L"Z:\\usr\\bin\\python3 " + Quoted(unixScript) + L" " + Quoted(unixHome) + L" " +
+        Quoted(user) + L" " + Quoted(password) + L" " + std::to_wstring(wantedPort) + L" " +
+        std::to_wstring(bytesPerSecond) + L" " + Quoted(unixControl));
+    const fs::path portFile = control.string() + ".port";
+    if (!WaitUntil([&] { return fs::exists(portFile); }, 15000)) return;
+    port = static_cast<unsigned>(std::stoul(ReadFileBytes(portFile)));
+}
+
+void FtpServer::Stop() {
+    if (port == 0 || stopped) return;
+    stopped = true;
+    WriteFileBytes(control.string() + ".stop", "");
+    WaitUntil([&] { return fs::exists(control.string() + ".ended"); }, 10000);
+}

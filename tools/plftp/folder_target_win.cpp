@@ -1,0 +1,177 @@
+#include <windows.h>
+
+#include "tools/plftp/folder_target_win.h"
+
+#include "app/text_conversion.h"
+#include "app/win_handles.h"
+#include "tools/plftp/path_text.h"
+
+namespace {
+
+int64_t Ticks(const FILETIME& time) {
+    return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) |
+                                time.dwLowDateTime);
+}
+
+FILETIME FromTicks(int64_t ticks) {
+    const auto value = static_cast<uint64_t>(ticks);
+    return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFFu), static_cast<DWORD>(value >> 32)};
+}
+
+bool IsMissing(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+           error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH;
+}
+
+bool IsFolder(const std::wstring& native) {
+    const DWORD attributes = GetFileAttributesW(native.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+std::string SystemReason(const char* what, const std::wstring& path, unsigned long error) {
+    return std::string("cannot ") + what + " " + ToAnsiString(path) + " (error " +
+           std::to_string(error) + ")";
+}
+
+std::wstring CFolderTarget::NativePath(const std::wstring& path) const {
+    std::wstring native = root;
+    if (root.empty() || path != L"/") native += path;
+    for (wchar_t& c : native) {
+        if (c == L'/') c = L'\\';
+    }
+    // "C:" alone names the current folder of drive C, not its root.
+    if (native.size() == 2 && native[1] == L':') native.push_back(L'\\');
+    return native;
+}
+
+std::wstring CFolderTarget::PartPath(const std::wstring& path) const {
+    return NativePath(JoinPath(ParentPath(path), PartName(LeafName(path))));
+}
+
+Outcome CFolderTarget::List(const std::wstring& folder, std::vector<TreeEntry>& entries) {
+    entries.clear();
+    const std::wstring native = NativePath(folder);
+    const std::wstring pattern = native + (native.ends_with(L'\\') ? L"*" : L"\\*");
+    WIN32_FIND_DATAW data;
+    UniqueFindHandle find(
+        FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
+    if (!find) {
+        const DWORD error = GetLastError();
+        if (IsFolder(native)) return Outcome::Ok();  // a drive root without entries
+        if (IsMissing(error)) {
+            return Outcome::Fail(kToolInvalidRemoteDir, SystemReason("find the folder", native, error));
+        }
+        return Outcome::Fail(kToolReadError, SystemReason("list", native, error));
+    }
+    do {
+        const std::wstring_view name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        TreeEntry entry;
+        entry.name = data.cFileName;
+        entry.folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        entry.modified = Ticks(data.ftLastWriteTime);
+        entry.exactTime = true;
+        entries.push_back(std::move(entry));
+    } while (FindNextFileW(find.Get(), &data));
+    return Outcome::Ok();
+}
+
+Outcome CFolderTarget::Stat(const std::wstring& path, TreeEntry& entry) {
+    const std::wstring native = NativePath(path);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(native.c_str(), GetFileExInfoStandard, &data)) {
+        const DWORD error = GetLastError();
+        return Outcome::Fail(IsMissing(error) ? kToolRemoteNotFound : kToolReadError,
+                             SystemReason("find", native, error));
+    }
+    entry.name = LeafName(path);
+    entry.folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    entry.modified = Ticks(data.ftLastWriteTime);
+    entry.exactTime = true;
+    return Outcome::Ok();
+}
+
+Outcome CFolderTarget::ExactTime(const std::wstring& path, int64_t& modified) {
+    TreeEntry entry;
+    Outcome outcome = Stat(path, entry);
+    if (outcome) modified = entry.modified;
+    return outcome;
+}
+
+Outcome CFolderTarget::MakeFolder(const std::wstring& folder) {
+    const std::wstring native = NativePath(folder);
+    if (CreateDirectoryW(native.c_str(), nullptr)) return Outcome::Ok();
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS && IsFolder(native)) return Outcome::Ok();
+    return Outcome::Fail(kToolWriteError, SystemReason("make the folder", native, error));
+}
+
+Outcome CFolderTarget::Store(const std::wstring& localFile, const std::wstring& path,
+                             int64_t /*modified*/) {
+    // CopyFileW keeps the file's time.
+    const std::wstring part = PartPath(path);
+    if (!CopyFileW(localFile.c_str(), part.c_str(), FALSE)) {
+        const DWORD error = GetLastError();
+        if (GetFileAttributesW(localFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            return Outcome::Fail(kToolFileNotFound, SystemReason("read", localFile, error));
+        }
+        DeleteFileW(part.c_str());
+        return Outcome::Fail(kToolWriteError, SystemReason("write", part, error));
+    }
+    return Commit(part, path, 0);
+}
+
+Outcome CFolderTarget::Fetch(const std::wstring& path, const std::wstring& localFile) {
+    const std::wstring native = NativePath(path);
+    if (CopyFileW(native.c_str(), localFile.c_str(), FALSE)) return Outcome::Ok();
+    const DWORD error = GetLastError();
+    DeleteFileW(localFile.c_str());
+    if (IsMissing(error)) return Outcome::Fail(kToolRemoteNotFound, SystemReason("read", native, error));
+    return Outcome::Fail(kToolWriteError, SystemReason("write", localFile, error));
+}
+
+Outcome CFolderTarget::Commit(const std::wstring& partFile, const std::wstring& path,
+                              int64_t modified) {
+    const std::wstring native = NativePath(path);
+    if (!MoveFileExW(partFile.c_str(), native.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        const DWORD error = GetLastError();
+        DeleteFileW(partFile.c_str());
+        return Outcome::Fail(kToolRenameError, SystemReason("rename into", native, error));
+    }
+    if (modified != 0) {
+        UniqueFileHandle file(CreateFileW(native.c_str(), FILE_WRITE_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+        const FILETIME time = FromTicks(modified);
+        if (file) SetFileTime(file.Get(), nullptr, nullptr, &time);
+    }
+    return Outcome::Ok();
+}
+
+Outcome CFolderTarget::RemoveFile(const std::wstring& path) {
+    const std::wstring native = NativePath(path);
+    if (DeleteFileW(native.c_str())) return Outcome::Ok();
+    DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED && SetFileAttributesW(native.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+        if (DeleteFileW(native.c_str())) return Outcome::Ok();
+        error = GetLastError();
+    }
+    return Outcome::Fail(kToolRemoveError, SystemReason("delete", native, error));
+}
+
+Outcome CFolderTarget::RemoveFolder(const std::wstring& folder) {
+    const std::wstring native = NativePath(folder);
+    if (RemoveDirectoryW(native.c_str())) return Outcome::Ok();
+    return Outcome::Fail(kToolRemoveError, SystemReason("remove the folder", native, GetLastError()));
+}
+
+Outcome CFolderTarget::Rename(const std::wstring& from, const std::wstring& to) {
+    const std::wstring nativeFrom = NativePath(from);
+    const std::wstring nativeTo = NativePath(to);
+    if (MoveFileExW(nativeFrom.c_str(), nativeTo.c_str(), 0)) return Outcome::Ok();
+    return Outcome::Fail(kToolRenameError, SystemReason("rename", nativeFrom, GetLastError()));
+}

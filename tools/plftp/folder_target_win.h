@@ -1,0 +1,38 @@
+#pragma once
+// A folder on a Windows file system as a transfer target: the watched folder
+// itself, a local or UNC folder (protocol=file, its root= folder standing for
+// "/"), or an SMB share whose remote paths are Windows paths already (an
+// empty root).
+
+#include <string>
+
+#include "tools/plftp/transfer_target.h"
+
+class CFolderTarget final : public CLocalFolderTarget {
+public:
+    explicit CFolderTarget(std::wstring root) : root(std::move(root)) {}
+
+    Outcome List(const std::wstring& folder, std::vector<TreeEntry>& entries) override;
+    Outcome Stat(const std::wstring& path, TreeEntry& entry) override;
+    Outcome ExactTime(const std::wstring& path, int64_t& modified) override;
+    Outcome MakeFolder(const std::wstring& folder) override;
+    Outcome Store(const std::wstring& localFile, const std::wstring& path,
+                  int64_t modified) override;
+    Outcome Fetch(const std::wstring& path, const std::wstring& localFile) override;
+    Outcome RemoveFile(const std::wstring& path) override;
+    Outcome RemoveFolder(const std::wstring& folder) override;
+    Outcome Rename(const std::wstring& from, const std::wstring& to) override;
+    std::wstring Describe(const std::wstring& path) const override { return NativePath(path); }
+
+    std::wstring NativePath(const std::wstring& path) const override;
+    std::wstring PartPath(const std::wstring& path) const override;
+    Outcome Commit(const std::wstring& partFile, const std::wstring& path,
+                   int64_t modified) override;
+
+private:
+    std::wstring root;
+};
+
+// "cannot <what> <path> (error <code>)" in the ANSI code page, for the
+// error file and the log.
+std::string SystemReason(const char* what, const std::wstring& path, unsigned long error);

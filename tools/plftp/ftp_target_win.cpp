@@ -1,0 +1,309 @@
+#include "tools/plftp/ftp_target_win.h"
+
+#include <cstdio>
+
+#include "app/text_conversion.h"
+#include "app/win_handles.h"
+#include "tools/plftp/folder_target_win.h"
+#include "tools/plftp/path_text.h"
+
+namespace {
+
+constexpr DWORD kTimeoutMs = 15000;
+constexpr DWORD kTransferFlags = FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD;
+
+bool ServerGone(DWORD error) {
+    switch (error) {
+        case ERROR_INTERNET_CANNOT_CONNECT:
+        case ERROR_INTERNET_CONNECTION_ABORTED:
+        case ERROR_INTERNET_CONNECTION_RESET:
+        case ERROR_INTERNET_TIMEOUT:
+        case ERROR_INTERNET_NAME_NOT_RESOLVED:
+        case ERROR_INTERNET_FORCE_RETRY:
+        case ERROR_INTERNET_OPERATION_CANCELLED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string LastReply() {
+    char text[1024];
+    DWORD length = sizeof text;
+    DWORD code = 0;
+    if (!InternetGetLastResponseInfoA(&code, text, &length)) return {};
+    std::string reply(text, length);
+    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+    return reply;
+}
+
+// "YYYYMMDDHHMMSS" (UTC, fractions ignored) as FILETIME ticks.
+bool ParseFtpTime(const std::string& text, int64_t& ticks) {
+    SYSTEMTIME time = {};
+    unsigned year, month, day, hour, minute, second;
+    if (std::sscanf(text.c_str(), "%4u%2u%2u%2u%2u%2u", &year, &month, &day, &hour, &minute,
+                    &second) != 6) {
+        return false;
+    }
+    time.wYear = static_cast<WORD>(year);
+    time.wMonth = static_cast<WORD>(month);
+    time.wDay = static_cast<WORD>(day);
+    time.wHour = static_cast<WORD>(hour);
+    time.wMinute = static_cast<WORD>(minute);
+    time.wSecond = static_cast<WORD>(second);
+    FILETIME file;
+    if (!SystemTimeToFileTime(&time, &file)) return false;
+    ticks = static_cast<int64_t>((static_cast<uint64_t>(file.dwHighDateTime) << 32) |
+                                 file.dwLowDateTime);
+    return true;
+}
+
+std::string FtpTime(int64_t ticks) {
+    const auto value = static_cast<uint64_t>(ticks);
+    const FILETIME file{static_cast<DWORD>(value & 0xFFFFFFFFu), static_cast<DWORD>(value >> 32)};
+    SYSTEMTIME time;
+    if (!FileTimeToSystemTime(&file, &time)) return {};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u%02u%02u%02u%02u%02u", time.wYear, time.wMonth,
+                  time.wDay, time.wHour, time.wMinute, time.wSecond);
+    return text;
+}
+
+}  // namespace
+
+CFtpTarget::CFtpTarget(const ToolConfig& config) : config(config) {}
+
+Outcome CFtpTarget::Failure(int32_t status, const char* what, const std::wstring& path) const {
+    const DWORD error = GetLastError();
+    if (error == ERROR_INTERNET_LOGIN_FAILURE) status = kToolLoginRefused;
+    if (ServerGone(error)) status = kToolNoServer;
+    std::string reason = SystemReason(what, Describe(path), error);
+    if (error == ERROR_INTERNET_EXTENDED_ERROR) reason += ": " + LastReply();
+    return Outcome::Fail(status, reason);
+}
+
+std::string CFtpTarget::Encode(const std::wstring& path) const {
+    std::wstring absolute = path;
+    if (!absolute.starts_with(L'/')) {
+        absolute = JoinPath(ToWideString(home), path);
+    }
+    if (!config.utf8Names) return ToAnsiString(absolute);
+    const int length = static_cast<int>(absolute.size());
+    const int needed = WideCharToMultiByte(CP_UTF8, 0, absolute.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(needed > 0 ? needed : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, absolute.data(), length, bytes.data(), needed, nullptr, nullptr);
+    return bytes;
+}
+
+std::wstring CFtpTarget::Decode(const char* bytes) const {
+    if (!config.utf8Names) return ToWideString(bytes);
+    const int needed = MultiByteToWideChar(CP_UTF8, 0, bytes, -1, nullptr, 0);
+    if (needed <= 1) return {};
+    std::wstring text(static_cast<std::size_t>(needed - 1), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes, -1, text.data(), needed);
+    return text;
+}
+
+std::wstring CFtpTarget::Describe(const std::wstring& path) const {
+    return L"ftp://" + config.host + L":" + std::to_wstring(config.port) + path;
+}
+
+Outcome CFtpTarget::Connect() {
+    session.Reset(InternetOpenW(L"plftp", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    if (!session) return Failure(kToolNoServer, "open WinINet for", L"/");
+    DWORD timeout = kTimeoutMs;
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT,
+                         INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT,
+                         INTERNET_OPTION_DATA_SEND_TIMEOUT}) {
+        InternetSetOptionW(session.Get(), option, &timeout, sizeof timeout);
+    }
+    connection.Reset(InternetConnectW(
+        session.Get(), config.host.c_str(), config.port,
+        config.userName.empty() ? nullptr : config.userName.c_str(),
+        config.userName.empty() ? nullptr : config.password.c_str(), INTERNET_SERVICE_FTP,
+        INTERNET_FLAG_PASSIVE, 0));
+    if (!connection) {
+        Outcome outcome = Failure(kToolNoServer, "connect to", L"/");
+        if (outcome.status == kToolLoginRefused) {
+            outcome.reason = "the server refused the login of user " + ToAnsiString(config.userName);
+        }
+        return outcome;
+    }
+    char folder[MAX_PATH * 2] = {};
+    DWORD length = sizeof folder;
+    home = FtpGetCurrentDirectoryA(connection.Get(), folder, &length) ? folder : "/";
+    return Outcome::Ok();
+}
+
+bool CFtpTarget::Command(const std::string& command, std::string& reply) {
+    const BOOL ok = FtpCommandA(connection.Get(), FALSE, FTP_TRANSFER_TYPE_BINARY,
+                                command.c_str(), 0, nullptr);
+    reply = LastReply();
+    return ok != FALSE;
+}
+
+Outcome CFtpTarget::List(const std::wstring& folder, std::vector<TreeEntry>& entries) {
+    entries.clear();
+    // A search path does not list a folder on every server (nor under every
+    // WinINet): change into it and list the current folder.
+    if (!FtpSetCurrentDirectoryA(connection.Get(), Encode(folder).c_str())) {
+        const bool missing = GetLastError() == ERROR_INTERNET_EXTENDED_ERROR;
+        return Failure(missing ? kToolInvalidRemoteDir : kToolReadError, "change to", folder);
+    }
+    WIN32_FIND_DATAA data;
+    UniqueInternet find(FtpFindFirstFileA(connection.Get(), nullptr, &data,
+                                          INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+    if (!find) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_NO_MORE_FILES || error == ERROR_SUCCESS) return Outcome::Ok();
+        return Failure(kToolReadError, "list", folder);
+    }
+    do {
+        const std::string_view name = data.cFileName;
+        if (name == "." || name == "..") continue;
+        TreeEntry entry;
+        entry.name = Decode(data.cFileName);
+        entry.folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        // Listings give minutes at best; ExactTime asks for seconds.
+        entry.modified = static_cast<int64_t>(
+            (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+            data.ftLastWriteTime.dwLowDateTime);
+        entries.push_back(std::move(entry));
+    } while (InternetFindNextFileA(find.Get(), &data));
+    const DWORD error = GetLastError();
+    if (error != ERROR_NO_MORE_FILES && error != ERROR_SUCCESS) {
+        return Failure(kToolReadError, "list", folder);
+    }
+    return Outcome::Ok();
+}
+
+Outcome CFtpTarget::Stat(const std::wstring& path, TreeEntry& entry) {
+    if (path == L"/") {
+        entry = TreeEntry{L"/", true};
+        return Outcome::Ok();
+    }
+    std::vector<TreeEntry> entries;
+    Outcome outcome = List(ParentPath(path), entries);
+    if (outcome.status == kToolInvalidRemoteDir) outcome.status = kToolRemoteNotFound;
+    if (!outcome) return outcome;
+    const std::wstring name = LeafName(path);
+    for (TreeEntry& candidate : entries) {
+        if (candidate.name == name) {
+            entry = std::move(candidate);
+            return Outcome::Ok();
+        }
+    }
+    return Outcome::Fail(kToolRemoteNotFound, "no " + ToAnsiString(Describe(path)));
+}
+
+Outcome CFtpTarget::ExactTime(const std::wstring& path, int64_t& modified) {
+    std::string reply;
+    if (!Command("MDTM " + Encode(path), reply)) return Failure(kToolRemoteNotFound, "ask the time of", path);
+    if (reply.size() < 4 || !ParseFtpTime(reply.substr(4), modified)) {
+        return Outcome::Fail(kToolReadError, "no time in the reply \"" + reply + "\"");
+    }
+    return Outcome::Ok();
+}
+
+Outcome CFtpTarget::MakeFolder(const std::wstring& folder) {
+    if (FtpCreateDirectoryA(connection.Get(), Encode(folder).c_str())) return Outcome::Ok();
+    const Outcome outcome = Failure(kToolWriteError, "make the folder", folder);
+    TreeEntry entry;
+    if (outcome.status == kToolWriteError && Stat(folder, entry) && entry.folder) return Outcome::Ok();
+    return outcome;
+}
+
+Outcome CFtpTarget::Store(const std::wstring& localFile, const std::wstring& path,
+                          int64_t modified) {
+    UniqueFileHandle source(CreateFileW(localFile.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source) {
+        const DWORD error = GetLastError();
+        return Outcome::Fail(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                                 ? kToolFileNotFound
+                                 : kToolReadError,
+                             SystemReason("read", localFile, error));
+    }
+    const std::wstring part = JoinPath(ParentPath(path), PartName(LeafName(path)));
+    {
+        UniqueInternet upload(FtpOpenFileA(connection.Get(), Encode(part).c_str(), GENERIC_WRITE,
+                                           kTransferFlags, 0));
+        if (!upload) return Failure(kToolWriteError, "write", part);
+        char buffer[64 * 1024];
+        for (;;) {
+            DWORD read = 0;
+            if (!ReadFile(source.Get(), buffer, sizeof buffer, &read, nullptr)) {
+                const Outcome outcome = Outcome::Fail(kToolReadError, SystemReason("read", localFile, GetLastError()));
+                upload.Reset();
+                FtpDeleteFileA(connection.Get(), Encode(part).c_str());
+                return outcome;
+            }
+            if (read == 0) break;
+            DWORD written = 0;
+            if (!InternetWriteFile(upload.Get(), buffer, read, &written) || written != read) {
+                return Failure(kToolWriteError, "write", part);
+            }
+        }
+    }
+    if (!FtpRenameFileA(connection.Get(), Encode(part).c_str(), Encode(path).c_str())) {
+        // Servers that do not rename over a file: remove the old one first.
+        FtpDeleteFileA(connection.Get(), Encode(path).c_str());
+        if (!FtpRenameFileA(connection.Get(), Encode(part).c_str(), Encode(path).c_str())) {
+            const Outcome outcome = Failure(kToolRenameError, "rename into", path);
+            FtpDeleteFileA(connection.Get(), Encode(part).c_str());
+            return outcome;
+        }
+    }
+    // Keeping the time is a courtesy of servers that know MFMT.
+    std::string reply;
+    if (modified != 0) Command("MFMT " + FtpTime(modified) + " " + Encode(path), reply);
+    return Outcome::Ok();
+}
+
+Outcome CFtpTarget::Fetch(const std::wstring& path, const std::wstring& localFile) {
+    UniqueInternet download(FtpOpenFileA(connection.Get(), Encode(path).c_str(), GENERIC_READ,
+                                         kTransferFlags, 0));
+    if (!download) return Failure(kToolRemoteNotFound, "read", path);
+    UniqueFileHandle target(CreateFileW(localFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!target) return Outcome::Fail(kToolWriteError, SystemReason("write", localFile, GetLastError()));
+    char buffer[64 * 1024];
+    Outcome outcome;
+    for (;;) {
+        DWORD read = 0;
+        if (!InternetReadFile(download.Get(), buffer, sizeof buffer, &read)) {
+            outcome = Failure(kToolReadError, "read", path);
+            break;
+        }
+        if (read == 0) break;
+        DWORD written = 0;
+        if (!WriteFile(target.Get(), buffer, read, &written, nullptr) || written != read) {
+            outcome = Outcome::Fail(kToolWriteError, SystemReason("write", localFile, GetLastError()));
+            break;
+        }
+    }
+    target.Reset();
+    if (!outcome) DeleteFileW(localFile.c_str());
+    return outcome;
+}
+
+Outcome CFtpTarget::RemoveFile(const std::wstring& path) {
+    if (FtpDeleteFileA(connection.Get(), Encode(path).c_str())) return Outcome::Ok();
+    return Failure(kToolRemoveError, "delete", path);
+}
+
+Outcome CFtpTarget::RemoveFolder(const std::wstring& folder) {
+    // A folder cannot be removed while it is the current one on some servers.
+    FtpSetCurrentDirectoryA(connection.Get(), home.c_str());
+    if (FtpRemoveDirectoryA(connection.Get(), Encode(folder).c_str())) return Outcome::Ok();
+    return Failure(kToolRemoveError, "remove the folder", folder);
+}
+
+Outcome CFtpTarget::Rename(const std::wstring& from, const std::wstring& to) {
+    if (FtpRenameFileA(connection.Get(), Encode(from).c_str(), Encode(to).c_str())) {
+        return Outcome::Ok();
+    }
+    return Failure(kToolRenameError, "rename", from);
+}

@@ -1,0 +1,101 @@
+#include "tools/plftp/path_text.h"
+
+#include <cwctype>
+
+std::wstring CanonicalPath(std::wstring_view text) {
+    std::wstring path(text);
+    for (wchar_t& c : path) {
+        if (c == L'\\') c = L'/';
+    }
+    while (path.size() > 1 && path.back() == L'/') path.pop_back();
+    return path;
+}
+
+std::wstring BareName(std::wstring_view text) {
+    std::wstring name = CanonicalPath(text);
+    const std::size_t start = name.find_first_not_of(L'/');
+    return start == std::wstring::npos ? std::wstring() : name.substr(start);
+}
+
+std::wstring JoinPath(std::wstring_view folder, std::wstring_view name) {
+    std::wstring path(folder);
+    if (!path.empty() && path.back() != L'/') path.push_back(L'/');
+    path.append(name);
+    return path;
+}
+
+std::wstring ParentPath(std::wstring_view path) {
+    const std::size_t slash = path.find_last_of(L'/');
+    if (slash == std::wstring_view::npos) return {};
+    if (slash == 0) return L"/";
+    return std::wstring(path.substr(0, slash));
+}
+
+std::wstring LeafName(std::wstring_view path) {
+    const std::size_t slash = path.find_last_of(L'/');
+    return std::wstring(slash == std::wstring_view::npos ? path : path.substr(slash + 1));
+}
+
+bool RelativeTo(std::wstring_view path, std::wstring_view base, std::wstring& relative) {
+    if (base.empty() || base == L"/") {
+        relative = path.starts_with(L'/') ? std::wstring(path) : L"/" + std::wstring(path);
+        return true;
+    }
+    if (!path.starts_with(base)) return false;
+    const std::wstring_view rest = path.substr(base.size());
+    if (!rest.empty() && rest.front() != L'/') return false;
+    relative = rest.empty() ? L"/" : std::wstring(rest);
+    return true;
+}
+
+std::wstring PartName(std::wstring_view name) {
+    return L"~" + std::wstring(name) + L".plftp-part";
+}
+
+namespace {
+
+bool SameLetter(wchar_t a, wchar_t b) {
+    return a == b || std::towlower(static_cast<wint_t>(a)) == std::towlower(static_cast<wint_t>(b));
+}
+
+// Iterative match with one backtracking point for the last "*".
+bool MatchesWildcard(std::wstring_view pattern, std::wstring_view name) {
+    std::size_t p = 0, n = 0;
+    std::size_t starAt = std::wstring_view::npos, resumeAt = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == L'?' || SameLetter(pattern[p], name[n]))) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == L'*') {
+            starAt = p++;
+            resumeAt = n;
+        } else if (starAt != std::wstring_view::npos) {
+            p = starAt + 1;
+            n = ++resumeAt;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == L'*') ++p;
+    return p == pattern.size();
+}
+
+}  // namespace
+
+bool MatchesAnyPattern(std::wstring_view patterns, std::wstring_view name) {
+    std::size_t start = 0;
+    while (start <= patterns.size()) {
+        std::size_t end = patterns.find_first_of(L";,", start);
+        if (end == std::wstring_view::npos) end = patterns.size();
+        std::wstring_view pattern = patterns.substr(start, end - start);
+        while (!pattern.empty() && (pattern.front() == L' ' || pattern.front() == L'\t')) {
+            pattern.remove_prefix(1);
+        }
+        while (!pattern.empty() && (pattern.back() == L' ' || pattern.back() == L'\t')) {
+            pattern.remove_suffix(1);
+        }
+        if (!pattern.empty() && MatchesWildcard(pattern, name)) return true;
+        start = end + 1;
+    }
+    return false;
+}

@@ -1,0 +1,91 @@
+#include "tools/plftp/run_files_win.h"
+
+#include <cstdio>
+
+#include "app/text_conversion.h"
+
+namespace {
+
+constexpr uint64_t kLogLimitBytes = 1024 * 1024;
+
+std::string Now() {
+    SYSTEMTIME time;
+    GetLocalTime(&time);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth,
+                  time.wDay, time.wHour, time.wMinute, time.wSecond);
+    return text;
+}
+
+// Appends whole lines; readers (a tail of the log) may have the file open.
+void AppendLine(const std::wstring& path, const std::string& line) {
+    UniqueFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
+    const std::string text = line + "\r\n";
+    DWORD written = 0;
+    WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+uint64_t FileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+}  // namespace
+
+RunFileNames MakeRunFileNames(const std::wstring& dataDir, const std::string& key) {
+    const std::wstring wideKey = ToWideString(key);
+    RunFileNames names;
+    names.log = dataDir + L"\\" + wideKey + L"_plftp.log";
+    names.errors = dataDir + L"\\" + wideKey + L"_plerror.txt";
+    names.swap = dataDir + L"\\" + wideKey + L"_.plftp.swap";
+    // Object names hold no backslash and at most MAX_PATH characters; a long
+    // key keeps its start and a hash of the whole.
+    std::wstring lockKey = wideKey;
+    if (lockKey.size() > 200) {
+        uint64_t hash = 14695981039346656037ull;
+        for (wchar_t c : wideKey) hash = (hash ^ static_cast<uint16_t>(c)) * 1099511628211ull;
+        lockKey = lockKey.substr(0, 180) + L"#" + std::to_wstring(hash);
+    }
+    names.mutex = L"Local\\PellaroTransfer." + lockKey;
+    return names;
+}
+
+void CFileJournal::Action(std::string_view action, const std::wstring& localPath,
+                          const std::wstring& remotePath, std::string_view result) {
+    const std::string line = Now() + "\t" + std::string(action) + "\t" + ToAnsiString(localPath) +
+                             "\t" + ToAnsiString(remotePath) + "\t" + std::string(result);
+    if (FileSize(names.log) + line.size() + 2 > kLogLimitBytes) {
+        MoveFileExW(names.log.c_str(), (names.log + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+    AppendLine(names.log, line);
+}
+
+void CFileJournal::Failure(std::string_view item, std::string_view reason) {
+    AppendLine(names.errors, Now() + "\t" + std::string(item) + "\t" + std::string(reason));
+}
+
+CFolderLock::CFolderLock(const std::wstring& name)
+    : mutex(CreateMutexW(nullptr, FALSE, name.c_str())) {
+    if (!mutex) return;
+    // An abandoned mutex (a run that was killed) is ours as well.
+    const DWORD wait = WaitForSingleObject(mutex.Get(), 0);
+    held = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+}
+
+CFolderLock::~CFolderLock() {
+    if (held) ReleaseMutex(mutex.Get());
+}
+
+CSwapFile::CSwapFile(std::wstring path, bool download) : path(std::move(path)) {
+    UniqueFileHandle file(CreateFileW(this->path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
+    const std::string line = "plftp " + std::to_string(GetCurrentProcessId()) +
+                             (download ? " get" : " put") + "\r\n";
+    DWORD written = 0;
+    WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}

@@ -1,0 +1,112 @@
+#include "tools/plftp/tool_config.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "app/text_conversion.h"
+#include "app/watcher_state.h"
+#include "config/folder_config.h"
+#include "tools/plftp/path_text.h"
+
+namespace {
+
+// The last value of a key the watcher's reader does not know, read by the
+// same rules: the key from the first column, the rest of the line (without
+// CR LF) as the value, the last line winning.
+std::string ToolOnlyValue(const std::string& path, std::string_view key) {
+    std::ifstream in(path, std::ios::binary);
+    std::string value;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() > key.size() && line.starts_with(key)) value = line.substr(key.size());
+    }
+    return value;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() &&
+           EqualsIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
+}
+
+uint64_t LeadingDigits(std::string_view text) {
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') break;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value;
+}
+
+}  // namespace
+
+Outcome LoadToolConfig(const std::string& path, ToolConfig& config) {
+    if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
+        std::fclose(probe);
+    } else {
+        return Outcome::Fail(kToolOpenFileError, "cannot open the configuration " + path);
+    }
+    WatcherState& state = State();
+    state.putConfigPath.Assign(path);
+    ReadFolderConfig();
+
+    const std::string_view cmd = state.configCmd.Str();
+    if (cmd == "put" || (cmd.empty() && EndsWithIgnoringCase(path, "_put.config"))) {
+        config.direction = TransferDirection::kPut;
+    } else if (cmd == "get" || (cmd.empty() && EndsWithIgnoringCase(path, "_get.config"))) {
+        config.direction = TransferDirection::kGet;
+    } else {
+        return Outcome::Fail(kToolInvalidRequest, "no direction: cmd=put or cmd=get");
+    }
+
+    const std::string_view protocol = state.protocol.Str();
+    if (protocol == "file") {
+        config.protocol = TargetProtocol::kFile;
+        config.root = ToWideString(ToolOnlyValue(path, "root="));
+        while (config.root.size() > 1 && (config.root.back() == L'\\' || config.root.back() == L'/')) {
+            config.root.pop_back();
+        }
+        if (config.root.empty()) return Outcome::Fail(kToolInvalidTarget, "protocol=file needs root=");
+    } else if (protocol == "smb") {
+        config.protocol = TargetProtocol::kSmb;
+    } else if (protocol == "ftp") {
+        config.protocol = TargetProtocol::kFtp;
+        config.host = ToWideString(state.serverAddress.Str());
+        if (config.host.empty()) return Outcome::Fail(kToolInvalidTarget, "protocol=ftp needs ip=");
+        if (!state.serverPort.Empty()) {
+            const int32_t port = ParseInt(state.serverPort.Str());
+            if (port < 1 || port > 65535) {
+                return Outcome::Fail(kToolInvalidTarget,
+                                     "port=" + std::string(state.serverPort.Str()) + " is no port");
+            }
+            config.port = static_cast<uint16_t>(port);
+        }
+        config.userName = ToWideString(state.userName.Str());
+        config.password = ToWideString(state.password.Str());
+        config.utf8Names = EqualsIgnoringCase(state.encoding.Str(), "utf8") ||
+                           EqualsIgnoringCase(state.encoding.Str(), "utf-8");
+    } else {
+        return Outcome::Fail(kToolInvalidTarget,
+                             "protocol=" + std::string(protocol) + " is not one plftp serves");
+    }
+
+    config.remoteDir = CanonicalPath(ToWideString(state.remoteDir.Str()));
+    if (config.remoteDir.empty()) {
+        if (config.protocol == TargetProtocol::kSmb) {
+            return Outcome::Fail(kToolInvalidRemoteDir, "protocol=smb needs dir=");
+        }
+        config.remoteDir = L"/";
+    }
+    config.ignore = ToWideString(state.ignorePatterns.Str());
+    config.ignoreDir = ToWideString(state.ignoreDirPatterns.Str());
+    config.sizeLimit = LeadingDigits(state.sizeLimit.Str());
+    return Outcome::Ok();
+}

@@ -1,0 +1,34 @@
+#pragma once
+// plftp's settings: the folder's key=value configuration file, read with the
+// watcher's own reader (config/folder_config.h) so both read every shared key
+// alike, plus the key only the tool knows, "root=" (the folder of a file
+// target).
+
+#include <cstdint>
+#include <string>
+
+#include "tools/plftp/tool_status.h"
+
+enum class TransferDirection : uint8_t { kPut, kGet };
+enum class TargetProtocol : uint8_t { kFile, kSmb, kFtp };
+
+struct ToolConfig {
+    TransferDirection direction = TransferDirection::kPut;
+    TargetProtocol protocol = TargetProtocol::kFile;
+    std::wstring root;        // kFile: the Windows folder that "/" names
+    std::wstring remoteDir;   // "dir=" in the path form of transfer_target.h; "/" when empty
+    std::wstring host;        // kFtp
+    uint16_t port = 21;
+    std::wstring userName;
+    std::wstring password;    // decoded
+    bool utf8Names = false;   // "encoding=utf8"; otherwise the ANSI code page
+    std::wstring ignore;      // wildcard lists for folder walks
+    std::wstring ignoreDir;
+    uint64_t sizeLimit = 0;   // bytes; 0 for none
+};
+
+// Reads the file at `path` (ANSI). A file that cannot be opened fails with
+// kToolOpenFileError, an unknown protocol or a bad port with
+// kToolInvalidTarget, a direction that neither "cmd=" nor the file name
+// (_put.config, _get.config) gives with kToolInvalidRequest.
+Outcome LoadToolConfig(const std::string& path, ToolConfig& config);

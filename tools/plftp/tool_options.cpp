@@ -1,0 +1,24 @@
+#include "tools/plftp/tool_options.h"
+
+namespace {
+
+// A quoted folder ending with a backslash ("C:\") reaches argv with the quote
+// escaped ("C:\"" gives C:"): the quote belongs to the quoting.
+std::wstring Value(const std::wstring& argument) {
+    std::wstring value = argument;
+    if (!value.empty() && value.back() == L'"') value.pop_back();
+    return value;
+}
+
+}  // namespace
+
+bool ParseToolArguments(const std::vector<std::wstring>& arguments, ToolOptions& options) {
+    const std::size_t n = arguments.size();
+    if ((n != 4 && n != 6) || arguments[0] != L"-f" || arguments[n - 2] != L"-path") return false;
+    if (n == 6 && arguments[2] != L"-filelist") return false;
+    options.configPath = Value(arguments[1]);
+    options.fileList = n == 6 ? Value(arguments[3]) : std::wstring();
+    options.folder = Value(arguments[n - 1]);
+    return !options.configPath.empty() && !options.folder.empty() &&
+           (n == 4 || !options.fileList.empty());
+}
