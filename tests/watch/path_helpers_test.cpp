@@ -133,7 +133,7 @@ TEST_F(PathHelpersTest, FolderTestListsTheFolderAndFailsForFilesAndDeletedFolder
     std::filesystem::remove(data / "sub");
     EXPECT_FALSE(IsFolderPath((base + L"\\sub\\").c_str()));
     // Any text the shell gives, names outside ASCII included.
-    std::filesystem::create_directory(data / std::filesystem::path(u8"日本 é"));
+    std::filesystem::create_directory(data.Path() / std::filesystem::path(u8"日本 é"));
     EXPECT_TRUE(IsFolderPath((base + L"\\日本 é\\").c_str()));
     EXPECT_FALSE(IsFolderPath(nullptr));
 }
