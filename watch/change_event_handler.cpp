@@ -100,8 +100,7 @@ std::string LeafOf(const wchar_t* path) {
     return std::string(State().eventLeafName.Str());
 }
 
-// What the composition works from: the event, its paths and the folders step
-// 10 derived.
+// What the composition works from: the event, its paths and its folders.
 struct EventPaths {
     int32_t event;
     const wchar_t* first;   // P1
@@ -128,7 +127,7 @@ bool ComposeStandIn(CommandText& out, const EventPaths& paths) {
 
 enum class Composed { kNoCommand, kOwnForm, kStandIn, kNothingFits };
 
-// Step 11's table, with the stand-in for a line over 511 bytes.
+// The command of each kind of change, or the stand-in for a line over 511 bytes.
 Composed ComposeForEvent(CommandText& out, const EventPaths& paths) {
     const WatcherState& state = State();
     const std::string itemDir(state.itemDir.Str());
@@ -175,18 +174,18 @@ Composed ComposeForEvent(CommandText& out, const EventPaths& paths) {
 
 enum class Outcome { kDone, kNoConnection };
 
-// Steps 5 to 12, under bufferMutex.
+// From the recording of the event to its counting, under bufferMutex.
 Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
     WatcherState& state = State();
     const ChangeHandlerCalls& calls = CurrentChangeHandlerCalls();
     const int32_t event = paths.event;
 
-    // 5. Recording.
+    // Recording.
     RecordRecentPath(state, first.Str());
     if (SetsLastEventParent(event)) SetLastEventParent(paths.first);
     if (paths.second && event == kEventRenameFolder) SetLastEventParent(paths.second);
 
-    // 6. Folder test. A deleted item no longer exists: its event says what it was.
+    // Folder test. A deleted item no longer exists: its event says what it was.
     if (event == kEventDelete) {
         state.eventIsFolder = 0;
     } else if (event == kEventRmDir) {
@@ -198,7 +197,7 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
                 : 0;
     }
 
-    // 7. Top-level filter: only the watched folder itself and what lies directly in it.
+    // Top-level filter: only the watched folder itself and what lies directly in it.
     if (state.subFolders == 0) {
         const std::string top = std::string(state.watchedPath.Str()) + "\\";
         for (const wchar_t* path : {paths.first, paths.second}) {
@@ -211,7 +210,7 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
         }
     }
 
-    // 8. Repeat and parent filter; deletions while the tool downloads keep the
+    // Repeat and parent filter; deletions while the tool downloads keep the
     // previous decision, so the tool's own deletions are not sent back.
     if (event == kEventDelete || event == kEventRmDir) {
         if (!calls.isDownloadUnderway()) state.eventAccepted = 1;
@@ -225,7 +224,7 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
         return Outcome::kDone;
     }
 
-    // 9. Name filter: files without a dot in their names are never sent.
+    // Name filter: files without a dot in their names are never sent.
     if (state.eventIsFolder == 0) {
         SetLeafName(event == kEventRenameItem ? paths.second : paths.first);
         if (state.eventLeafName.Str().find('.') == std::string_view::npos) {
@@ -234,7 +233,8 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
         }
     }
 
-    // 10. Directories.
+    // Directories: the local folder the command names (kept as it is for the
+    // forms that send it) and the remote directory below the configured base.
     if (state.eventAccepted == 0) return Outcome::kDone;
     if (event == kEventRmDir) {
         state.itemDir.Assign(paths.firstAnsi);
@@ -255,10 +255,12 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
         return Outcome::kDone;
     }
 
-    // 11. Composition.
+    // Composition.
     if (state.itemDir.Str().find(kClientFolderMarker) != std::string_view::npos) {
         return Outcome::kDone;
     }
+    // On an SMB share a folder is renamed or removed from its parent: the
+    // local folder, and for a removal the remote directory, lose the folder.
     EventPaths composed = paths;
     if (state.smbMode == 1 && (event == kEventRenameFolder || event == kEventRmDir)) {
         state.itemDir.Assign(CutTwiceAtLastBackslash(state.itemDir.Str()));
@@ -280,7 +282,7 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
     }
     if (event == kEventUpdateDir || event == kEventUpdateItem) state.eventAccepted = 0;
 
-    // 12. Counting; a command the buffer already held counts once only.
+    // Counting; a command the buffer already held counts once only.
     CommandBuffer& buffer = state.commands;
     if (buffer.duplicateCommand != 1) {
         if (state.thresholdSync == 1) ++state.pendingEvents;
@@ -300,7 +302,7 @@ ChangeHandlerCalls& CurrentChangeHandlerCalls() {
 void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* secondPath) {
     WatcherState& state = State();
 
-    // 1. Suppression: the tool is writing into the folder, or nothing is watched.
+    // Suppression: the tool is writing into the folder, or nothing is watched.
     {
         std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
         if (state.timedDownloadActive == 1) return;
@@ -310,7 +312,7 @@ void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* s
     if (secondPath && !*secondPath) secondPath = nullptr;
     if (!firstPath || !*firstPath || (IsRename(event) && !secondPath)) return;
 
-    // 2, 3. The paths; a doubled backslash inside a first path that is not a
+    // The paths; a doubled backslash inside a first path that is not a
     // UNC path is made single.
     ItemPath first;
     ItemPath second;
@@ -322,7 +324,7 @@ void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* s
     const std::string secondAnsi = secondPath ? ToAnsiString(second.Str()) : std::string();
     if (firstAnsi.size() > kMaxCommandBytes || secondAnsi.size() > kMaxCommandBytes) return;
 
-    // 4. Unsupported characters: "?" stands for what the code page cannot
+    // Unsupported characters: "?" stands for what the code page cannot
     // hold, and no file name contains one of its own.
     const bool firstUnsupported = firstAnsi.find('?') != std::string::npos;
     const bool secondUnsupported = secondAnsi.find('?') != std::string::npos;
