@@ -47,6 +47,24 @@ PELLARO_DESKTOP=ja scripts/with-wine build/windows bash -c '
     done
     exit $status' _ "$root/build/windows" "$ja_reports" || failed=1
 
+step "Windows package: unpacked, its programs run under Wine"
+check="$root/build/windows/package-check"
+rm -rf "$check" && mkdir -p "$check"
+if cmake --build --preset windows --target package >/dev/null &&
+    (cd "$check" && cmake -E tar xf "$root"/build/windows/package/PellaroCNW-*-win64.zip); then
+    scripts/with-wine build/windows bash -c '
+        cd "$1"/PellaroCNW-*-win64 && mkdir -p watched remote && echo hello > watched/a.txt
+        w="$(winepath -w watched)"
+        printf "cmd=put\r\nprotocol=file\r\nroot=%s\r\n" "$(winepath -w remote)" > check_put.config
+        wine bin/plftp.exe -f check_put.config -path "$w" && cmp watched/a.txt remote/a.txt || exit 1
+        PLDIR="$(winepath -w .)\\" wine bin/PellaroCNW.exe "$w" &
+        for _ in $(seq 60); do wine bin/pellaro-close.exe "$w" >/dev/null && break; sleep 1; done
+        wait $! && echo "package: plftp sent a file, the watcher started and closed in order"' \
+        _ "$check" || failed=1
+else
+    failed=1
+fi
+
 # One line for all: every gtest report of the three passes.
 summary() {
     cat "$@" 2>/dev/null | awk '
