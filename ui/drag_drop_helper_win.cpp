@@ -43,10 +43,7 @@ IFACEMETHODIMP CDragDropHelper::DragEnter(IDataObject* data, DWORD, POINTL point
         dropImageHelper->DragEnter(registeredWindow, data, &at, effect ? *effect : DROPEFFECT_NONE);
     }
     heldData.Reset();
-    if (!data || FAILED(data->QueryInterface(IID_PPV_ARGS(heldData.Put())))) {
-        heldData.Reset();
-        return S_OK;
-    }
+    if (!data || FAILED(data->QueryInterface(IID_PPV_ARGS(heldData.Put())))) return S_OK;
     ComPtr<IShellItem> item;
     UniqueTaskString name;
     if (SUCCEEDED(ItemFromDataObject(heldData.Get(), item.Put())) &&
