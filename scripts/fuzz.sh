@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (fuzz/, their own native configuration in
+# build/fuzz: clang, address and undefined-behaviour sanitizers) and runs them:
+#   scripts/fuzz.sh [--runs N | --seconds S] [--fresh] [--replay-only] [target...]
+# Each target first replays its seed corpus (fuzz/corpus/<target>), then fuzzes
+# for N executions (10 million unless told) or S seconds. The corpus grows in
+# build/fuzz/corpus/<target> (--fresh: a scratch copy of the seeds instead);
+# an input that fails is kept in build/fuzz/findings/<target>/. One line per
+# target gives executions, seconds and findings; the status is 1 after any
+# finding. Several targets run one after the other.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root="$(pwd)"
+build="${PELLARO_FUZZ_BUILD:-build/fuzz}"
+runs=10000000
+seconds=""
+fresh=""
+replay_only=""
+targets=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --runs) runs="$2"; shift 2 ;;
+        --seconds) seconds="$2"; shift 2 ;;
+        --fresh) fresh=1; shift ;;
+        --replay-only) replay_only=1; shift ;;
+        -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
+        *) targets+=("$1"); shift ;;
+    esac
+done
+if [ ${#targets[@]} -eq 0 ]; then
+    for f in fuzz/*_fuzz.cpp; do
+        name="$(basename "$f" .cpp)"
+        targets+=("${name%_fuzz}")
+    done
+fi
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DPELLARO_LOGIC_ONLY=ON -DPELLARO_FUZZ=ON -DPELLARO_TESTS=OFF >/dev/null || exit 1
+exes=()
+for t in "${targets[@]}"; do exes+=("${t}_fuzz"); done
+nice cmake --build "$build" -j "${PELLARO_JOBS:-2}" --target "${exes[@]}" >/dev/null || {
+    echo "fuzz: build failed" >&2
+    exit 1
+}
+
+# Targets that write files do so in a folder of their own under TMPDIR: a
+# memory file system keeps them from waiting on the disk.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
+    export TMPDIR=/dev/shm
+fi
+# A smaller quarantine than the address sanitizer's default lets freed memory
+# be reused sooner: fresh pages for every allocation cost more than the run.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=16}"
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+
+# Inputs longer than this add steps, not new behaviour (the buffer's steps
+# each write a file).
+max_len_of() {
+    case "$1" in
+        command_buffer) echo 128 ;;
+        *) echo 4096 ;;
+    esac
+}
+
+status=0
+printf '%-18s %12s %9s %9s\n' target executions seconds findings
+for t in "${targets[@]}"; do
+    exe="$root/$build/bin/${t}_fuzz"
+    seeds="$root/fuzz/corpus/$t"
+    findings="$root/$build/findings/$t"
+    mkdir -p "$findings"
+    if [ -n "$fresh" ]; then
+        corpus="$scratch/$t"
+    else
+        corpus="$root/$build/corpus/$t"
+    fi
+    mkdir -p "$corpus"
+    options=(-max_len="$(max_len_of "$t")" -print_final_stats=1 -timeout=20
+             -artifact_prefix="$findings/")
+    if [ -f "fuzz/$t.dict" ]; then options+=(-dict="$root/fuzz/$t.dict"); fi
+    log="$scratch/$t.log"
+
+    # Every seed once: a seed that fails is a finding of its own.
+    if ! "$exe" "${options[@]}" -runs=0 "$seeds" >"$log" 2>&1; then
+        echo "fuzz: $t fails on its seed corpus:" >&2
+        tail -n 30 "$log" >&2
+        printf '%-18s %12s %9s %9s\n' "$t" 0 0 1
+        status=1
+        continue
+    fi
+    [ -n "$replay_only" ] && { printf '%-18s %12s %9s %9s\n' "$t" replayed - 0; continue; }
+
+    limit=(-runs="$runs")
+    [ -n "$seconds" ] && limit=(-max_total_time="$seconds")
+    start=$SECONDS
+    found=0
+    if ! nice "$exe" "${options[@]}" "${limit[@]}" "$corpus" "$seeds" >"$log" 2>&1; then
+        found=1
+        status=1
+        echo "fuzz: $t found a failing input (in $findings):" >&2
+        grep -E 'ERROR|check failed|runtime error|SUMMARY|Test unit written' "$log" | head -n 20 >&2
+    fi
+    executions="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)"
+    printf '%-18s %12s %9s %9s\n' "$t" "${executions:-?}" $((SECONDS - start)) "$found"
+done
+exit $status
