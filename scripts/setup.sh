@@ -10,6 +10,7 @@ packages=(
     wine wine64 xvfb                     # running and testing the Windows programs
     locales                              # localedef, for the Japanese desktop
     python3-pyftpdlib                    # the FTP server of the transfer tool's tests
+    clang libclang-rt-14-dev             # fuzz targets (libFuzzer) and the thread-sanitizer build
 )
 
 missing=()
