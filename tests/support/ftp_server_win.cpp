@@ -2,7 +2,7 @@
 
 #include "support/ftp_server_win.h"
 
-#include <fstream>
+#include <set>
 
 #include "support/process_win.h"
 #include "support/temp_dir.h"
@@ -53,6 +53,17 @@ std::string UnixPath(const fs::path& path) {
 std::wstring Quoted(const std::string& text) { return L"\"" + fs::path(text).wstring() + L"\""; }
 
 }  // namespace
+
+std::string FolderTree(const fs::path& root) {
+    std::set<std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string name = fs::relative(entry.path(), root).generic_string();
+        entries.insert(entry.is_directory() ? name + "/" : name + "=" + ReadFileBytes(entry.path()));
+    }
+    std::string tree;
+    for (const std::string& entry : entries) tree += (tree.empty() ? "" : " ") + entry;
+    return tree;
+}
 
 FtpServer::FtpServer(fs::path home, std::string user, std::string password,
                      unsigned bytesPerSecond, unsigned wantedPort) {

@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <string>
 
+// What a folder holds, to compare a served folder with a watched one:
+// "a/b.txt=<content>" files and "a/" folders, sorted, blank-separated.
+std::string FolderTree(const std::filesystem::path& root);
+
 class FtpServer {
 public:
     // Serves `home` at a free port (or at `port`), at most `bytesPerSecond`

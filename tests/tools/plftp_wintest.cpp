@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <memory>
 #include <regex>
-#include <set>
 #include <sstream>
 #include <string>
 
@@ -22,18 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 
 enum class Target { kFolder, kFtp };
-
-// "a/b.txt=text" files and "a/" folders, sorted, blank-separated.
-std::string Tree(const fs::path& root) {
-    std::set<std::string> entries;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string name = fs::relative(entry.path(), root).generic_string();
-        entries.insert(entry.is_directory() ? name + "/" : name + "=" + ReadFileBytes(entry.path()));
-    }
-    std::string tree;
-    for (const std::string& entry : entries) tree += (tree.empty() ? "" : " ") + entry;
-    return tree;
-}
 
 // Changes to the watched folder, ";"-separated: "+a/b=text" writes a file,
 // "-a" removes, "a>b" renames.
@@ -163,7 +150,7 @@ TEST_P(PlftpTest, EveryCommandFormLeavesTheRemoteTreeItDescribes) {
         std::string line = Replaced(row.line, "{L}", watched.string() + "\\");
         line = Replaced(line, "{R}", remote.string() + "\\");
         EXPECT_EQ(Run("cmd=put\n" + TargetSettings(row.smb), line + "\n"), row.status);
-        EXPECT_EQ(Tree(remote), row.tree);
+        EXPECT_EQ(FolderTree(remote), row.tree);
     }
     // Each action is in the log; only the line that is no command failed.
     EXPECT_NE(FileOf("_plftp.log").find("\trename\t"), std::string::npos);
@@ -183,15 +170,15 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
     // Files over the limit are left out (status 1000) and, like ignored ones,
     // never removed.
     EXPECT_EQ(Run("cmd=put\n" + settings), 1000);
-    EXPECT_EQ(Tree(remote), "a.txt=1 d/ d/b.txt=2 huge.bin=987654321 keep.tmp=k");
+    EXPECT_EQ(FolderTree(remote), "a.txt=1 d/ d/b.txt=2 huge.bin=987654321 keep.tmp=k");
     EXPECT_TRUE(fs::exists(data / (key + "_plftp.log.1")));
     EXPECT_LT(fs::file_size(data / (key + "_plftp.log")), 4096u);
 
     Change(remote, "+a.txt=11;+n/new.txt=4;-d/b.txt");
-    const std::string remoteBefore = Tree(remote);
+    const std::string remoteBefore = FolderTree(remote);
     EXPECT_EQ(Run(settings, "", "get"), 1000);  // the direction from the file name
-    EXPECT_EQ(Tree(watched), "a.txt=11 big.bin=123456789 cache/ cache/c.txt=3 d/ n/ n/new.txt=4 skip.tmp=x");
-    EXPECT_EQ(Tree(remote), remoteBefore);
+    EXPECT_EQ(FolderTree(watched), "a.txt=11 big.bin=123456789 cache/ cache/c.txt=3 d/ n/ n/new.txt=4 skip.tmp=x");
+    EXPECT_EQ(FolderTree(remote), remoteBefore);
 
     // Times came with the files both ways: a new send has nothing to send.
     const std::string log = FileOf("_plftp.log");
