@@ -145,6 +145,7 @@ void StopWatcher() {
 
 void EndWatcherSession() {
     if (!started) return;
+    started = false;  // nothing is sent while the session goes
     WatcherState& state = State();
     SetRegistryOwner(state.watchedPath.CStr(), false);
     state.timerStop = true;

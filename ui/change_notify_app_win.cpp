@@ -147,6 +147,11 @@ INT_PTR CChangeNotifyApp::HandleDialogMessage(UINT message, WPARAM wParam, LPARA
         case kChangeNotifyMessage:
             HandleChangeMessage(wParam, lParam);
             return TRUE;
+        case WM_ENDSESSION:
+            // The session ends: the entry and the pending commands are kept
+            // in order, but no tool is started while it goes.
+            if (wParam) lifecycle.endSession();
+            return TRUE;
         case WM_DESTROY:
             HandleDestroy();
             return TRUE;

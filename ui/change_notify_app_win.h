@@ -25,6 +25,7 @@
 struct WatcherLifecycle {
     HRESULT (*initialize)(REFIID riid, void** item) = InitializeWatcher;
     void (*stop)() = StopWatcher;
+    void (*endSession)() = EndWatcherSession;
 };
 
 class CChangeNotifyApp final : public CDragDropHelper, public CShellItemChangeWatcher {

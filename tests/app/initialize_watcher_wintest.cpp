@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "app/text_conversion.h"
+#include "app/watcher_start.h"
 #include "app/win_handles.h"
 #include "support/state_fixture.h"
 #include "support/temp_dir.h"
@@ -22,6 +23,7 @@ protected:
         const std::string appData = home.Ansi();
         ASSERT_EQ(_putenv_s("APPDATA", appData.c_str()), 0);
         State().dataDir.Assign(appData + "\\xq\\pellaro");
+        std::filesystem::create_directories(home / "xq" / "pellaro");
         CurrentSeams().showTimedBox = [](const std::wstring&, const std::wstring& text, uint32_t) {
             refusals.push_back(text);
             return -1;
@@ -31,6 +33,7 @@ protected:
         endCodes.clear();
     }
     void TearDown() override {
+        StopWatcher();
         CoUninitialize();
         StateTest::TearDown();
     }

@@ -135,6 +135,26 @@ TEST(WatcherStartE2ETest, GuestUploadsWithoutAskingAndDependentEndsWithoutTheTra
     EXPECT_LT(GetTickCount64() - since, 3000u);
 }
 
+TEST(WatcherStartE2ETest, SessionEndReleasesAndSavesWithoutRunningTheTool) {
+    WatcherBench bench;
+    bench.Config("sync_threshold=100\n");
+    ChildProcess watcher = bench.Start();
+    HWND dialog = bench.Dialog(watcher);
+    ASSERT_NE(dialog, nullptr);
+    ChildProcess change = StartProcess(L"cmd.exe /c type nul > a.txt", {}, bench.folder.wstring());
+    ASSERT_TRUE(WaitForExit(change, 30000, nullptr));
+    const fs::path eventList = bench.DataFile(".txt");
+    ASSERT_TRUE(WaitUntil(
+        [&] { return ReadFileBytes(eventList).find("-filename=a.txt|") != std::string::npos; },
+        10000));
+    SendMessageW(dialog, WM_ENDSESSION, TRUE, 0);
+    EXPECT_NE(ReadFileBytes(bench.dataDir / "cnwfolder.txt").find(bench.folderAnsi + "=0\r\n"),
+              std::string::npos);
+    EXPECT_NE(ReadFileBytes(eventList).find("-filename=a.txt|"), std::string::npos);
+    EXPECT_EQ(bench.Close(watcher), 0);
+    EXPECT_TRUE(bench.Runs().empty());
+}
+
 TEST(WatcherStartE2ETest, UnsupportedFolderNamesAreRefusedBeforeAnyFile) {
     WatcherBench bench;
     const fs::path outside = bench.home.Path() / L"W\u0100";
