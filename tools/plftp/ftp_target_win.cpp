@@ -39,18 +39,17 @@ std::string LastReply() {
 
 // "YYYYMMDDHHMMSS" (UTC, fractions ignored) as FILETIME ticks.
 bool ParseFtpTime(const std::string& text, int64_t& ticks) {
-    SYSTEMTIME time = {};
-    unsigned year, month, day, hour, minute, second;
-    if (std::sscanf(text.c_str(), "%4u%2u%2u%2u%2u%2u", &year, &month, &day, &hour, &minute,
-                    &second) != 6) {
-        return false;
-    }
-    time.wYear = static_cast<WORD>(year);
-    time.wMonth = static_cast<WORD>(month);
-    time.wDay = static_cast<WORD>(day);
-    time.wHour = static_cast<WORD>(hour);
-    time.wMinute = static_cast<WORD>(minute);
-    time.wSecond = static_cast<WORD>(second);
+    if (text.size() < 14) return false;
+    auto number = [&](std::size_t at, std::size_t digits) {
+        WORD value = 0;
+        for (std::size_t i = at; i < at + digits; ++i) {
+            if (text[i] < '0' || text[i] > '9') return WORD{0xFFFF};
+            value = static_cast<WORD>(value * 10 + (text[i] - '0'));
+        }
+        return value;
+    };
+    const SYSTEMTIME time = {number(0, 4), number(4, 2), 0, number(6, 2),
+                             number(8, 2), number(10, 2), number(12, 2), 0};
     FILETIME file;
     if (!SystemTimeToFileTime(&time, &file)) return false;
     ticks = static_cast<int64_t>((static_cast<uint64_t>(file.dwHighDateTime) << 32) |

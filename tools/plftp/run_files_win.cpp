@@ -23,7 +23,12 @@ void AppendLine(const std::wstring& path, const std::string& line) {
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
-    const std::string text = line + "\r\n";
+    // A server's reply can span lines; a record never does.
+    std::string text = line;
+    for (char& c : text) {
+        if (c == '\r' || c == '\n') c = ' ';
+    }
+    text += "\r\n";
     DWORD written = 0;
     WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }

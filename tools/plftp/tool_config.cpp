@@ -1,6 +1,5 @@
 #include "tools/plftp/tool_config.h"
 
-#include <cstdio>
 #include <fstream>
 
 #include "app/text_conversion.h"
@@ -49,9 +48,7 @@ uint64_t LeadingDigits(std::string_view text) {
 }  // namespace
 
 Outcome LoadToolConfig(const std::string& path, ToolConfig& config) {
-    if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
-        std::fclose(probe);
-    } else {
+    if (!std::ifstream(path, std::ios::binary)) {
         return Outcome::Fail(kToolOpenFileError, "cannot open the configuration " + path);
     }
     WatcherState& state = State();

@@ -1,6 +1,7 @@
 #include "tools/plftp/transfer_engine.h"
 
 #include <map>
+#include <tuple>
 #include <vector>
 
 #include "app/text_conversion.h"
