@@ -49,10 +49,12 @@ bool ChangeFeed::Start(const std::wstring& folder) {
     if (!stopEvent || !finishedEvent || !ioEvent) return false;
     buffer.assign(kBufferBytes / sizeof(DWORD), 0);
     folders.clear();
-    ScanFolders(root);
     // The first read is issued before Start returns, so no change made after
-    // Start is missed.
+    // Start is missed. The scan comes after it: Wine watches a subfolder of a
+    // recursive watch only once the folder is opened while the watch exists,
+    // and the scan opens every one.
     if (!IssueRead()) return false;
+    ScanFolders(root);
     thread = std::thread([this] {
         Run();
         SetEvent(finishedEvent.Get());
