@@ -116,10 +116,15 @@ void ChangeFeed::Run() {
             continue;
         }
         const BYTE* at = reinterpret_cast<const BYTE*>(buffer.data());
+        std::wstring lastModified;
         for (;;) {
             const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(at);
             const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
-            Announce(info->Action, root + L"\\" + name);
+            // One write reaches inotify as several modifications: a run of them
+            // for the same item in one read is one change.
+            const bool repeat = info->Action == FILE_ACTION_MODIFIED && name == lastModified;
+            lastModified = info->Action == FILE_ACTION_MODIFIED ? name : std::wstring();
+            if (!repeat) Announce(info->Action, root + L"\\" + name);
             if (info->NextEntryOffset == 0) break;
             at += info->NextEntryOffset;
         }
