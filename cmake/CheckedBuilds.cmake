@@ -45,4 +45,7 @@ endif()
 if(PELLARO_TSAN)
     add_compile_options(-fsanitize=thread -fno-omit-frame-pointer -g)
     add_link_options(-fsanitize=thread)
+    # The sanitizer does not see the timed waits of bufferMutex without this.
+    cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL target_sources pellaro_core
+                   PRIVATE ${CMAKE_SOURCE_DIR}/cmake/tsan_clocklock.cpp)
 endif()
