@@ -17,6 +17,19 @@ constexpr uint32_t kCycleSleepMs = 1000;
 
 int32_t SecondsSince(int64_t start, int64_t now) { return static_cast<int32_t>(now - start); }
 
+// Steps 2 and 3 of ResetAfterFire, under bufferMutex.
+void ClearFiringState(WatcherState& state) {
+    state.thresholdReached = 0;
+    state.intervalReached = 0;
+    state.pendingEvents = 0;
+    state.elapsedSeconds = 0;
+    state.toolCommandLine.Clear();
+    state.lastEventParent.Clear();
+    for (auto& path : state.recentEventPaths) path.Clear();
+    state.recentEventCount = 0;
+    state.eventAccepted = 0;
+}
+
 void DependentModeCheck() {
     const WatcherState& state = State();
     if (state.dependentMode != 1 || IsTrayAppRunning()) return;
@@ -73,11 +86,17 @@ void RunTimerCycle() {
         return;
     }
     const int32_t status = CurrentTimerFiring()();
-    if (status != kTransferNothingSent) ResetAfterFire();
-    if (decision == CycleDecision::TimedFire) {
+    {
         std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
-        state.intervalStart = seams.now();
-        state.elapsedSeconds = 0;
+        // The buffer is not emptied here: each pass of the firing emptied it
+        // when it took the file over, so what it holds now arrived after the
+        // last pass and is only in the event list file. Emptying it would make
+        // the next addition rewrite the file without those commands.
+        if (status != kTransferNothingSent) ClearFiringState(state);
+        if (decision == CycleDecision::TimedFire) {
+            state.intervalStart = seams.now();
+            state.elapsedSeconds = 0;
+        }
     }
     if (status == kTransferNothingSent) seams.sleepMs(kCycleSleepMs);
 }
@@ -91,15 +110,7 @@ void ResetAfterFire() {
     WatcherState& state = State();
     std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
     EmptyCommandBuffer();
-    state.thresholdReached = 0;
-    state.intervalReached = 0;
-    state.pendingEvents = 0;
-    state.elapsedSeconds = 0;
-    state.toolCommandLine.Clear();
-    state.lastEventParent.Clear();
-    for (auto& path : state.recentEventPaths) path.Clear();
-    state.recentEventCount = 0;
-    state.eventAccepted = 0;
+    ClearFiringState(state);
 }
 
 bool StartSyncTimer() {

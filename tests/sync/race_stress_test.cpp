@@ -1,0 +1,171 @@
+// The threads of a running watcher at once: the dialog thread handling a
+// stream of new files and then shutting down as StopWatcher does, and the
+// sync timer thread firing on count and interval and resetting, with the
+// transfer tool replaced by a fake that takes the commands of its send list
+// and with a clock that the timer's sleeps move on. Every file must reach the
+// tool exactly once. The thread-sanitizer build runs it longer
+// (PELLARO_RACE_SECONDS) and must report nothing.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/buffer_fixture.h"
+#include "sync/command_buffer.h"
+#include "sync/event_list_file.h"
+#include "sync/sync_timer.h"
+#include "sync/transfer_runs.h"
+#include "watch/change_event_handler.h"
+#include "watch/transfer_command.h"
+
+namespace {
+
+std::atomic<int64_t> clockSeconds{0};
+std::atomic<uint32_t> networkChecks{0};
+std::atomic<int> boxes{0};
+std::atomic<int> toolRuns{0};
+
+std::mutex sentMutex;
+std::map<std::string, int> sentFiles;  // file name → times the tool got it; sentMutex
+
+int64_t Now() { return clockSeconds.load(); }
+
+// A second of the timer's sleep is a second of the clock, and a moment of real
+// time so that the other thread runs meanwhile.
+void Sleep(uint32_t ms) {
+    clockSeconds += ms / 1000;
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+}
+
+// Down for one check in seven: the firing then sends nothing and resets nothing.
+bool FlappingNetwork() { return ++networkChecks % 7 != 0; }
+
+int32_t FakeTool(const char*, uint32_t& childProcessId, uint32_t& errorCode) {
+    childProcessId = 1;
+    errorCode = 0;
+    ++toolRuns;
+    const std::vector<std::string> lines =
+        ReadCommandLines(std::string(State().sendListPath.Str()));
+    {
+        std::lock_guard<std::mutex> lock(sentMutex);
+        for (const std::string& line : lines)
+            ++sentFiles[std::string(ParseCommand(line).filename.Str())];
+    }
+    // The tool takes a moment: changes keep arriving meanwhile.
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    return 0;
+}
+
+int32_t UnusedPipe(const char*, const char*) { return -1; }
+
+std::chrono::milliseconds StressTime() {
+    const char* seconds = std::getenv("PELLARO_RACE_SECONDS");
+    if (seconds && std::atoi(seconds) > 0) return std::chrono::seconds(std::atoi(seconds));
+    return std::chrono::milliseconds(400);
+}
+
+class RaceStressTest : public BufferTest {
+protected:
+    void SetUp() override {
+        BufferTest::SetUp();
+        savedCalls = CurrentChangeHandlerCalls();
+        savedRunners = CurrentTransferRunners();
+        CurrentChangeHandlerCalls() = {[](const wchar_t*) { return false; }, [] { return true; },
+                                       [] { return false; }, [] { return true; }};
+        CurrentTransferRunners() = {FakeTool, UnusedPipe};
+        Seams& seams = CurrentSeams();
+        seams.now = Now;
+        seams.sleepMs = Sleep;
+        seams.isNetworkAlive = FlappingNetwork;
+        seams.showTimedBox = [](const std::wstring&, const std::wstring&, uint32_t) {
+            ++boxes;
+            return -1;
+        };
+        WriteFileBytes(folder / "cnwfolder.txt", "C:\\W=0\n");
+    }
+    void TearDown() override {
+        CurrentChangeHandlerCalls() = savedCalls;
+        CurrentTransferRunners() = savedRunners;
+        BufferTest::TearDown();
+    }
+
+    // A started watcher in count and interval mode, as StartWatcher leaves it.
+    void StartRound() {
+        WatcherState& s = State();
+        s.Reset();
+        s.dataDir.Assign(folder.Ansi());
+        s.eventListPath.Assign(eventList);
+        s.sendListPath.Assign(sendList);
+        s.watchedPath.Assign("C:\\W");
+        s.remoteDir.Assign("/r");
+        s.remoteDirSet = s.subFolders = s.thresholdSync = s.intervalSync = 1;
+        s.syncThreshold = 3;
+        s.syncInterval = 2;
+        s.intervalStart = clockSeconds.load();
+        CreateCommandBuffer(s.commands);
+        WriteFileBytes(eventList, "");
+        ASSERT_TRUE(StartSyncTimer());
+    }
+
+    // The shutdown's part after the timer: save, last firing, release.
+    static void StopRound() {
+        StopSyncTimer();
+        WatcherState& s = State();
+        if (s.commands.commandCount > 0) SaveAndClearBuffer();
+        // The last firing must get through: the network is up for it.
+        CurrentSeams().isNetworkAlive = [] { return true; };
+        if (!ReadFileBytes(s.eventListPath.Str()).empty()) FireEventList();
+        CurrentSeams().isNetworkAlive = FlappingNetwork;
+        ReleaseCommandBuffer();
+    }
+
+    ChangeHandlerCalls savedCalls;
+    TransferRunners savedRunners;
+};
+
+TEST_F(RaceStressTest, EveryChangeReachesTheToolOnceWhileTheTimerFires) {
+    sentFiles.clear();
+    const auto until = std::chrono::steady_clock::now() + StressTime();
+    int files = 0;
+    int rounds = 0;
+    while (rounds < 3 || std::chrono::steady_clock::now() < until) {
+        StartRound();
+        // A round ends at any point of a firing: between 50 and 250 changes.
+        const int changes = 50 + (rounds * 37) % 200;
+        for (int i = 0; i < changes; ++i, ++files) {
+            const std::wstring path = L"C:\\W\\d" + std::to_wstring(files % 5) + L"\\f" +
+                                      std::to_wstring(files) + L".txt\\";
+            HandleChangeEvent(kEventCreate, path.c_str(), nullptr);
+            if (i % 16 == 0) std::this_thread::yield();
+        }
+        StopRound();
+        ++rounds;
+    }
+
+    std::lock_guard<std::mutex> lock(sentMutex);
+    std::vector<std::string> missing;
+    std::vector<std::string> twice;
+    for (int i = 0; i < files; ++i) {
+        const auto found = sentFiles.find("f" + std::to_string(i) + ".txt");
+        if (found == sentFiles.end()) {
+            missing.push_back(std::to_string(i));
+        } else if (found->second != 1) {
+            twice.push_back(std::to_string(i));
+        }
+    }
+    EXPECT_TRUE(missing.empty()) << missing.size() << " of " << files << " lost, first "
+                                 << missing.front();
+    EXPECT_TRUE(twice.empty()) << twice.size() << " sent more than once, first " << twice.front();
+    EXPECT_EQ(sentFiles.size(), static_cast<std::size_t>(files));
+    EXPECT_GT(toolRuns.load(), rounds) << "the timer fired within the rounds";
+    EXPECT_EQ(boxes.load(), 0);
+    EXPECT_TRUE(exitCodes.empty());
+}
+
+}  // namespace
