@@ -8,6 +8,7 @@
 
 #include "app/bounded_text.h"
 #include "ui/res/resource.h"
+#include "watch/change_event_handler.h"
 #include "watch/change_event_handler_win.h"
 
 namespace {
@@ -146,6 +147,9 @@ INT_PTR CChangeNotifyApp::HandleDialogMessage(UINT message, WPARAM wParam, LPARA
         }
         case kChangeNotifyMessage:
             HandleChangeMessage(wParam, lParam);
+            return TRUE;
+        case kLostChangesMessage:
+            HandleLostChanges();
             return TRUE;
         case WM_ENDSESSION:
             // The session ends: the entry and the pending commands are kept

@@ -174,6 +174,50 @@ Composed ComposeForEvent(CommandText& out, const EventPaths& paths) {
 
 enum class Outcome { kDone, kNoConnection };
 
+// Immediate mode: a whole-folder upload for the change, nothing buffered.
+Outcome UploadAtOnce() {
+    const ChangeHandlerCalls& calls = CurrentChangeHandlerCalls();
+    if (!calls.isNetworkAlive()) return Outcome::kNoConnection;
+    calls.startSyncUpload();
+    ResetAfterFire();
+    return Outcome::kDone;
+}
+
+std::string TargetDir() {
+    const WatcherState& state = State();
+    return state.remoteDirSet == 1 && state.remoteDir.Str() != "/"
+               ? std::string(state.remoteDir.Str()) + std::string(state.relativeDir.Str())
+               : std::string(state.relativeDir.Str());
+}
+
+void CountAdded() {
+    WatcherState& state = State();
+    CommandBuffer& buffer = state.commands;
+    if (buffer.duplicateCommand != 1) {
+        if (state.thresholdSync == 1) ++state.pendingEvents;
+        ++buffer.commandCount;
+    }
+    buffer.duplicateCommand = 0;
+}
+
+bool ImmediateMode() {
+    const WatcherState& state = State();
+    return state.thresholdSync != 1 && state.intervalSync != 1;
+}
+
+void ShowOutcome(Outcome outcome) {
+    const WatcherState& state = State();
+    if (outcome == Outcome::kNoConnection && state.verbose != 0) {
+        ShowMessage(kMsgNoConnection, state.watchedPath.CStr());
+    }
+}
+
+bool Suppressed() {
+    WatcherState& state = State();
+    std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+    return state.timedDownloadActive == 1 || state.noWatchMode == 1;
+}
+
 // From the recording of the event to its counting, under bufferMutex.
 Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
     WatcherState& state = State();
@@ -243,17 +287,8 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
     }
     paths.localDir = std::string(state.itemDir.Str());
     RelativeDirectory();
-    paths.targetDir =
-        state.remoteDirSet == 1 && state.remoteDir.Str() != "/"
-            ? std::string(state.remoteDir.Str()) + std::string(state.relativeDir.Str())
-            : std::string(state.relativeDir.Str());
-    if (state.thresholdSync != 1 && state.intervalSync != 1) {
-        // Immediate mode: a whole-folder upload per change, nothing buffered.
-        if (!calls.isNetworkAlive()) return Outcome::kNoConnection;
-        calls.startSyncUpload();
-        ResetAfterFire();
-        return Outcome::kDone;
-    }
+    paths.targetDir = TargetDir();
+    if (ImmediateMode()) return UploadAtOnce();
 
     // Composition.
     if (state.itemDir.Str().find(kClientFolderMarker) != std::string_view::npos) {
@@ -283,12 +318,7 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
     if (event == kEventUpdateDir || event == kEventUpdateItem) state.eventAccepted = 0;
 
     // Counting; a command the buffer already held counts once only.
-    CommandBuffer& buffer = state.commands;
-    if (buffer.duplicateCommand != 1) {
-        if (state.thresholdSync == 1) ++state.pendingEvents;
-        ++buffer.commandCount;
-    }
-    buffer.duplicateCommand = 0;
+    CountAdded();
     return Outcome::kDone;
 }
 
@@ -303,11 +333,7 @@ void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* s
     WatcherState& state = State();
 
     // Suppression: the tool is writing into the folder, or nothing is watched.
-    {
-        std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
-        if (state.timedDownloadActive == 1) return;
-    }
-    if (state.noWatchMode == 1) return;
+    if (Suppressed()) return;
 
     if (secondPath && !*secondPath) secondPath = nullptr;
     if (!firstPath || !*firstPath || (IsRename(event) && !secondPath)) return;
@@ -343,7 +369,30 @@ void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* s
         std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
         outcome = DecideAndAdd(paths, first);
     }
-    if (outcome == Outcome::kNoConnection && state.verbose != 0) {
-        ShowMessage(kMsgNoConnection, state.watchedPath.CStr());
+    ShowOutcome(outcome);
+}
+
+void HandleLostChanges() {
+    if (Suppressed()) return;
+    WatcherState& state = State();
+    Outcome outcome = Outcome::kDone;
+    {
+        std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+        if (ImmediateMode()) {
+            outcome = UploadAtOnce();
+        } else {
+            const std::string ldir = std::string(state.watchedPath.Str()) + "\\";
+            state.itemDir.Assign(ldir);
+            RelativeDirectory();
+            CommandText command;
+            if (ComposePutTree(command, TargetDir(), ldir)) {
+                state.newCommand.Assign(command.Str());
+                AddCommand(state.newCommand.CStr(), kStandInEvent);
+                CountAdded();
+            } else if (CurrentChangeHandlerCalls().isNetworkAlive()) {
+                CurrentChangeHandlerCalls().startSyncUpload();
+            }
+        }
     }
+    ShowOutcome(outcome);
 }

@@ -36,3 +36,10 @@ constexpr char kClientFolderMarker[] = "(!plkSep!)pellaro(!plkSep!)";
 // path longer than a working copy holds (511 UTF-16 code units, or 511 bytes
 // in the ANSI code page) are skipped: nothing the rules do could name the item.
 void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* secondPath);
+
+// Changes were lost before they could be told apart (the feed's buffer
+// overflowed): the whole folder goes to the remote side. In count or interval
+// mode a recursive put of the watched folder is buffered and counted; it passes
+// no filter, since no filter can judge changes nobody saw. In immediate mode a
+// whole-folder upload starts.
+void HandleLostChanges();

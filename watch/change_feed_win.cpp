@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/platform_win.h"
+#include "watch/shell_item_change_watcher_win.h"
 
 namespace {
 
@@ -34,9 +35,10 @@ void Notify(LONG event, const std::wstring& first, const std::wstring* second = 
 
 bool ChangeFeed::IsNeeded() { return IsRunningUnderWine(); }
 
-bool ChangeFeed::Start(const std::wstring& folder) {
+bool ChangeFeed::Start(const std::wstring& folder, HWND lostWindow) {
     Stop();
     root = folder;
+    lostChangesWindow = lostWindow;
     while (root.size() > 3 && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
     directory.Reset(CreateFileW(root.c_str(), FILE_LIST_DIRECTORY,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -105,14 +107,13 @@ void ChangeFeed::Run() {
         }
         if (!GetOverlappedResult(directory.Get(), &overlapped, &bytes, FALSE)) {
             if (GetLastError() == ERROR_NOTIFY_ENUM_DIR) {
-                Notify(SHCNE_UPDATEDIR, root);
+                ReportLostChanges();
                 continue;
             }
             return;
         }
         if (bytes == 0) {
-            // Too many changes for the buffer: the folder as a whole changed.
-            Notify(SHCNE_UPDATEDIR, root);
+            ReportLostChanges();
             continue;
         }
         const BYTE* at = reinterpret_cast<const BYTE*>(buffer.data());
@@ -129,6 +130,14 @@ void ChangeFeed::Run() {
             at += info->NextEntryOffset;
         }
     }
+}
+
+void ChangeFeed::ReportLostChanges() {
+    // Too many changes for the buffer: which ones is unknown, so the folder as
+    // a whole is to be sent. The folders met since are not known either.
+    folders.clear();
+    ScanFolders(root);
+    if (lostChangesWindow) PostMessageW(lostChangesWindow, kLostChangesMessage, 0, 0);
 }
 
 void ChangeFeed::Announce(DWORD action, const std::wstring& path) {

@@ -29,7 +29,10 @@ public:
     static bool IsNeeded();
 
     // Starts watching `folder` recursively; false when it cannot be opened.
-    bool Start(const std::wstring& folder);
+    // When changes are lost (more than the read buffer holds), the feed posts
+    // kLostChangesMessage to `lostChangesWindow`: no notification can say what
+    // they were.
+    bool Start(const std::wstring& folder, HWND lostChangesWindow);
     // Stops and joins the thread; harmless when not started. While it waits it
     // lets messages sent to this thread's windows through: the shell delivers an
     // announcement by sending a message to the registered window, and the feed
@@ -40,12 +43,14 @@ private:
     bool IssueRead();
     void Run();
     void Announce(DWORD action, const std::wstring& path);
+    void ReportLostChanges();
     void ScanFolders(const std::wstring& folder);
     bool IsKnownFolder(const std::wstring& path) const;
     void ForgetFolder(const std::wstring& path);
     void RenameFolders(const std::wstring& from, const std::wstring& to);
 
     std::wstring root;
+    HWND lostChangesWindow = nullptr;
     UniqueFileHandle directory;
     UniqueHandle stopEvent;
     UniqueHandle finishedEvent;  // set by the feed thread as it ends

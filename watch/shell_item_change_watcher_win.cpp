@@ -81,7 +81,7 @@ HRESULT CShellItemChangeWatcher::BeginWatch(IShellItem* item, HWND window) {
         const std::wstring folder = FileSystemPath(item);
         if (!folder.empty()) {
             feed = std::make_unique<ChangeFeed>();
-            if (!feed->Start(folder)) feed.reset();
+            if (!feed->Start(folder, window)) feed.reset();
         }
     }
     return S_OK;

@@ -17,6 +17,8 @@
 class ChangeFeed;
 
 constexpr UINT kChangeNotifyMessage = WM_USER + 200;  // 1224
+// Posted by the change feed when changes were lost (its buffer overflowed).
+constexpr UINT kLostChangesMessage = WM_APP + 200;
 // Events never passed on: media and drive changes, server disconnects, image
 // updates, free space, extended events and association changes.
 constexpr LONG kDroppedEventMask = 0x0C04C1C0;

@@ -47,6 +47,8 @@ bool FakeFolderTest(const wchar_t* path) {
     return kFolders.contains(path);
 }
 
+constexpr int32_t kLostChanges = -1;  // the feed lost changes: HandleLostChanges
+
 struct Step {
     int32_t event;
     std::wstring first;
@@ -190,6 +192,11 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
          {{kEventCreate, LR"(C:\W\a.txt\)"}, {kEventMkDir, LR"(C:\W\sub\new\)"},
           {kEventCreate, LR"(C:\W\Makefile\)"}, {kEventCreate, LR"(C:\W\(!plkSep!)pellaro(!plkSep!)\b.txt\)"}},
          {}, 0, 0, 3},
+        // Lost changes send the whole folder, even right after a change in it.
+        {"lost changes", {}, {{kEventCreate, LR"(C:\W\a.txt\)"}, {kLostChanges, L"-"}},
+         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)",
+          R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-sync=1|-sub=1|)"}, 2},
+        {"lost changes, immediate", immediate, {{kLostChanges, L"-"}}, {}, 0, -1, 1},
         {"immediate, no network", [&](WatcherState& s) { immediate(s); networkUp = false; },
          {{kEventCreate, LR"(C:\W\c.txt\)"}}, {}, 0, -1, 0, {kMsgNoConnection}},
     };
@@ -198,6 +205,10 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
         SCOPED_TRACE(s.name);
         Fresh(s.setup);
         for (const Step& step : s.steps) {
+            if (step.event == kLostChanges) {
+                HandleLostChanges();
+                continue;
+            }
             HandleChangeEvent(step.event, step.first.empty() ? nullptr : step.first.c_str(),
                               step.second.empty() ? nullptr : step.second.c_str());
         }
