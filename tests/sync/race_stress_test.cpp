@@ -67,7 +67,7 @@ int32_t UnusedPipe(const char*, const char*) { return -1; }
 std::chrono::milliseconds StressTime() {
     const char* seconds = std::getenv("PELLARO_RACE_SECONDS");
     if (seconds && std::atoi(seconds) > 0) return std::chrono::seconds(std::atoi(seconds));
-    return std::chrono::milliseconds(400);
+    return std::chrono::milliseconds(300);
 }
 
 class RaceStressTest : public BufferTest {
@@ -136,8 +136,8 @@ TEST_F(RaceStressTest, EveryChangeReachesTheToolOnceWhileTheTimerFires) {
     int rounds = 0;
     while (rounds < 3 || std::chrono::steady_clock::now() < until) {
         StartRound();
-        // A round ends at any point of a firing: between 50 and 250 changes.
-        const int changes = 50 + (rounds * 37) % 200;
+        // A round ends at any point of a firing: between 40 and 160 changes.
+        const int changes = 40 + (rounds * 29) % 120;
         for (int i = 0; i < changes; ++i, ++files) {
             const std::wstring path = L"C:\\W\\d" + std::to_wstring(files % 5) + L"\\f" +
                                       std::to_wstring(files) + L".txt\\";
