@@ -39,8 +39,9 @@ TEST_F(CodePageTest, Utf8CodePageKeepsEveryCharacterButLoneSurrogates) {
     // What 1252 and 932 lack, a trail byte 5C in 932, a character beyond the BMP.
     const std::wstring text = L"C:\\日本\\é¥\u3000表\\\U0001F600.txt";
     const std::string ansi = ToAnsiString(text);
-    EXPECT_EQ(ansi, "C:\\\xE6\x97\xA5\xE6\x9C\xAC\\\xC3\xA9\xC2\xA5\xE3\x80\x80\xE8\xA1\xA8\\"
-                    "\xF0\x9F\x98\x80.txt");
+    EXPECT_EQ(ansi,
+              "C:\\\xE6\x97\xA5\xE6\x9C\xAC\\\xC3\xA9\xC2\xA5\xE3\x80\x80\xE8\xA1\xA8\\"
+              "\xF0\x9F\x98\x80.txt");
     EXPECT_EQ(ToWideString(ansi), text);
     // A surrogate without its partner has no form: "?", so the name is refused.
     const wchar_t lone[] = {L'a', 0xD800, L'b', 0xDC00, 0xDC00, 0xD800, 0};
