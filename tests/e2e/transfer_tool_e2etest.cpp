@@ -17,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr DWORD kTimeoutMs = 30000;
+constexpr DWORD kTimeoutMs = 60000;  // a loaded machine is slow to start Wine programs
 
 class TransferToolTest : public ::testing::Test {
 protected:

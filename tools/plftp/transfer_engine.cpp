@@ -55,8 +55,10 @@ int32_t CTransferEngine::RunCommandLine(std::string_view line) {
             Mirror(TransferDirection::kPut, ldir, dir, Walk::kRecursive, Extras::kRemove,
                    kToolSuccess);
         } else {
+            // A folder-wide send stands for the renames and deletions merged
+            // into it, so what is gone locally goes on the remote side too.
             Mirror(TransferDirection::kPut, ldir, dir, sub ? Walk::kRecursive : Walk::kFilesOnly,
-                   Extras::kKeep, kToolSuccess);
+                   Extras::kRemove, kToolSuccess);
         }
     } else if (command.cmd == "del" && !dir.empty() && (!filename.empty() || sub)) {
         Delete(filename.empty() ? dir : JoinPath(dir, filename));
@@ -86,13 +88,8 @@ int32_t CTransferEngine::Synchronise(TransferDirection direction, std::string_vi
                                  " does not exist"));
         return itemStatus;
     }
-    if (direction == TransferDirection::kPut) {
-        Mirror(direction, settings.watchedFolder, settings.remoteDir, Walk::kRecursive,
-               Extras::kRemove, kToolInvalidLocalDir);
-    } else {
-        Mirror(direction, settings.watchedFolder, settings.remoteDir, Walk::kRecursive,
-               Extras::kRemove, kToolInvalidRemoteDir);
-    }
+    Mirror(direction, settings.watchedFolder, settings.remoteDir, Walk::kRecursive, Extras::kRemove,
+           direction == TransferDirection::kPut ? kToolInvalidLocalDir : kToolInvalidRemoteDir);
     return itemStatus;
 }
 
@@ -186,6 +183,7 @@ void CTransferEngine::RenameRemote(const std::wstring& from, const std::wstring&
                 return;
             }
             renamed = true;
+            knownRemoteFolders.clear();  // a folder may have moved
         }
     }
     if (localPath.empty() || (renamed && !reconcile)) return;
@@ -242,7 +240,7 @@ bool CTransferEngine::RemoveItem(CTransferTarget& side, const std::wstring& path
     }
     outcome = side.RemoveFolder(path);
     Log("rmdir", localText, remoteText, outcome);
-    if (isRemote) knownRemoteFolders.erase(path);
+    if (isRemote) knownRemoteFolders.clear();  // the folders below it went too
     return outcome || Failed(outcome);
 }
 
@@ -376,6 +374,7 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
             const bool overLimit =
                 !target.folder && settings.sizeLimit != 0 && target.size > settings.sizeLimit;
             if (ignored(target) || overLimit || sourceNames.contains(name)) continue;
+            if (walk == Walk::kFilesOnly && target.folder) continue;  // files only
             if (!RemoveItem(targetSide, JoinPath(targetFolder, name), target.folder)) return false;
         }
     }
