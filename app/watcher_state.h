@@ -73,6 +73,7 @@ struct WatcherFields {
 
     // Change event handler and path helpers.
     BoundedWText<512> recentEventPaths[kRecentEventEntries];
+    int32_t recentEventKinds[kRecentEventEntries] = {};  // the SHCNE_* code of each
     int32_t recentEventCount = 0;
     int32_t eventAccepted = 0;
     int32_t eventIsFolder = 0;

@@ -48,22 +48,33 @@ bool SetsLastEventParent(int32_t event) {
 
 // Only the last two first paths are ever compared: entry 0 the older, entry 1
 // the newer; a third path pushes the older out.
-void RecordRecentPath(WatcherState& state, std::wstring_view path) {
+void RecordRecentPath(WatcherState& state, std::wstring_view path, int32_t event) {
     if (state.recentEventCount < 0) state.recentEventCount = 0;
-    if (state.recentEventCount < kRecentEventEntries) {
-        state.recentEventPaths[state.recentEventCount++].Assign(path);
-        return;
+    if (state.recentEventCount >= kRecentEventEntries) {
+        for (int i = 1; i < kRecentEventEntries; ++i) {
+            state.recentEventPaths[i - 1] = state.recentEventPaths[i];
+            state.recentEventKinds[i - 1] = state.recentEventKinds[i];
+        }
+        state.recentEventCount = kRecentEventEntries - 1;
     }
-    for (int i = 1; i < kRecentEventEntries; ++i) {
-        state.recentEventPaths[i - 1] = state.recentEventPaths[i];
-    }
-    state.recentEventPaths[kRecentEventEntries - 1].Assign(path);
+    state.recentEventPaths[state.recentEventCount].Assign(path);
+    state.recentEventKinds[state.recentEventCount++] = event;
 }
 
-bool RepeatsRecentPath(const WatcherState& state) {
+bool RemovesOrRenames(int32_t event) {
+    return event == kEventDelete || event == kEventRmDir || IsRename(event);
+}
+
+// A second notification for the same path repeats the first, unless the first
+// took the item away (a deleted file made again, a renamed one given its old
+// name back) or the second renames it: those are changes of their own, and
+// dropping them would lose them.
+bool RepeatsRecentPath(const WatcherState& state, int32_t event) {
+    constexpr int newer = kRecentEventEntries - 1;
+    constexpr int older = kRecentEventEntries - 2;
     return state.recentEventCount >= kRecentEventEntries &&
-           state.recentEventPaths[kRecentEventEntries - 1].Str() ==
-               state.recentEventPaths[kRecentEventEntries - 2].Str();
+           state.recentEventPaths[newer].Str() == state.recentEventPaths[older].Str() &&
+           !RemovesOrRenames(state.recentEventKinds[older]) && !IsRename(event);
 }
 
 void ForgetRecentPaths(WatcherState& state) {
@@ -225,7 +236,7 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
     const int32_t event = paths.event;
 
     // Recording.
-    RecordRecentPath(state, first.Str());
+    RecordRecentPath(state, first.Str(), event);
     if (SetsLastEventParent(event)) SetLastEventParent(paths.first);
     if (paths.second && event == kEventRenameFolder) SetLastEventParent(paths.second);
 
@@ -259,7 +270,7 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
     if (event == kEventDelete || event == kEventRmDir) {
         if (!calls.isDownloadUnderway()) state.eventAccepted = 1;
     } else if (state.recentEventCount < kRecentEventEntries ||
-               (!RepeatsRecentPath(state) &&
+               (!RepeatsRecentPath(state, event) &&
                 (state.lastEventParent.Str() != first.Str() || state.networkFolder == 1))) {
         state.eventAccepted = 1;
     } else {

@@ -192,6 +192,13 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
          {{kEventCreate, LR"(C:\W\a.txt\)"}, {kEventMkDir, LR"(C:\W\sub\new\)"},
           {kEventCreate, LR"(C:\W\Makefile\)"}, {kEventCreate, LR"(C:\W\(!plkSep!)pellaro(!plkSep!)\b.txt\)"}},
          {}, 0, 0, 3},
+        // Not repeats: a file made again after its deletion, a changed file renamed.
+        // (the folder's send then stands for the rename)
+        {"deleted, made again", {}, {{kEventDelete, LR"(C:\W\a.txt\)"}, {kEventCreate, LR"(C:\W\a.txt\)"}},
+         {"-cmd=rn|-dir=|-from=/home/u/a.txt|-to=/home/u/a.txt|"}, 2},
+        {"changed, renamed", {}, {{kEventUpdateItem, LR"(C:\W\a.txt\)"},
+                                  {kEventRenameItem, LR"(C:\W\a.txt\)", LR"(C:\W\b.txt\)"}},
+         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|)"}, 2},
         // Lost changes send the whole folder, even right after a change in it.
         {"lost changes", {}, {{kEventCreate, LR"(C:\W\a.txt\)"}, {kLostChanges, L"-"}},
          {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)",
