@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/bounded_text.h"
+#include "app/file_ops.h"
 #include "app/seams.h"
 #include "app/text_conversion.h"
 #include "app/watcher_state.h"
@@ -11,7 +12,37 @@
 
 namespace {
 
-RunningWatcherCheck runningWatcherCheck = IsRunningWatcher;
+RunningWatcherCheck runningWatcherCheck = IsWatcherProcess;
+
+// The file is a text file of the C runtime's text mode: "\r\n" on disk on
+// Windows, "\n" in memory.
+#if defined(_WIN32)
+constexpr bool kCrLfOnDisk = true;
+#else
+constexpr bool kCrLfOnDisk = false;
+#endif
+
+std::string FromTextMode(const std::string& bytes) {
+    if (!kCrLfOnDisk) return bytes;
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+        text += bytes[i];
+    }
+    return text;
+}
+
+std::string ToTextMode(std::string_view text) {
+    if (!kCrLfOnDisk) return std::string(text);
+    std::string bytes;
+    bytes.reserve(text.size() + text.size() / 16);
+    for (char ch : text) {
+        if (ch == '\n') bytes += '\r';
+        bytes += ch;
+    }
+    return bytes;
+}
 
 wchar_t FoldAscii(wchar_t ch) {
     return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch - L'A' + L'a') : ch;
@@ -36,6 +67,25 @@ BoundedText<512> RegistryPath() {
 }
 
 std::string OwnProcessIdText() { return std::to_string(State().processId); }
+
+void ShowAll(const std::vector<RegistryMessage>& messages) {
+    for (const RegistryMessage& message : messages) ShowMessage(message.code, message.caption.c_str());
+}
+
+// Writes the owner of the first entry covering `folder` under the lock; the
+// failure to show once the lock is given back (code 0: none).
+RegistryMessage UpdateOwner(const char* path, std::string_view folder, bool claim) {
+    const RegistryLock lock(path);
+    std::string content;
+    int32_t code = 0;
+    if (ReadRegistryFile(path, content) != RegistryRead::Ok) {
+        code = kMsgRegistryMissing;
+    } else if (!ReplaceRegistryFile(
+                   path, RewriteRegistryOwner(content, folder, claim ? OwnProcessIdText() : "0"))) {
+        code = kMsgFileOpenFailed;
+    }
+    return {code, std::string(folder)};
+}
 
 // A folder given in quotes (as a command line may hold it) is matched without
 // them.
@@ -134,8 +184,28 @@ std::string RelativeDirectoryIn(std::string_view content, std::string_view itemD
 
 RunningWatcherCheck ReplaceRunningWatcherCheck(RunningWatcherCheck check) {
     const RunningWatcherCheck previous = runningWatcherCheck;
-    runningWatcherCheck = check ? check : IsRunningWatcher;
+    runningWatcherCheck = check ? check : IsWatcherProcess;
     return previous;
+}
+
+RegistryRead ReadRegistryFile(const char* path, std::string& content) {
+    std::string bytes;
+    switch (ReadFileContent(path ? path : "", bytes)) {
+        case FileResult::kOk:
+            content = FromTextMode(bytes);
+            return RegistryRead::Ok;
+        case FileResult::kMissing:
+            content.clear();
+            return RegistryRead::Missing;
+        default:
+            content.clear();
+            return RegistryRead::Failed;
+    }
+}
+
+bool ReplaceRegistryFile(const char* path, std::string_view content) {
+    return ReplaceFileContent(path ? path : "", ToTextMode(content), true) !=
+           ReplaceOutcome::kFailed;
 }
 
 void RegisterWatcher() {
@@ -144,13 +214,14 @@ void RegisterWatcher() {
     std::string line(state.watchedPath.Str());
     line.append("=").append(OwnProcessIdText()).append("\n");
 
+    std::vector<RegistryMessage> messages;
     bool found = false;
     bool appended = true;
     {
         // Held from the scan to the append: a watcher starting at the same
         // moment sees this watcher's entry or none of its changes.
         const RegistryLock lock(path.CStr());
-        found = ClaimRegistryEntries(path.CStr());
+        found = ClaimRegistryEntries(path.CStr(), &messages);
         if (!found) {
             std::string content;
             const RegistryRead read = ReadRegistryFile(path.CStr(), content);
@@ -158,6 +229,7 @@ void RegisterWatcher() {
                        ReplaceRegistryFile(path.CStr(), AppendRegistryLine(content, line));
         }
     }
+    ShowAll(messages);
     if (!appended) {
         ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
         CurrentSeams().endProcess(1);
@@ -167,51 +239,48 @@ void RegisterWatcher() {
     if (found && state.registryEntryTaken == 0) CloseAndTerminate(state.processId);
 }
 
-bool ClaimRegistryEntries(const char* registryPath) {
+bool ClaimRegistryEntries(const char* registryPath, std::vector<RegistryMessage>* messages) {
     WatcherState& state = State();
-    const RegistryLock lock(registryPath);
-    // The lines as they stand now; the claims below rewrite the file but not
-    // this copy.
-    std::string content;
-    if (ReadRegistryFile(registryPath, content) != RegistryRead::Ok) return false;
-    const std::string watched(state.watchedPath.Str());
-    bool claimed = false;
-    for (std::string_view line : SplitRegistryLines(content)) {
-        if (!IsRegistryEntry(line)) continue;
-        const std::string_view key = RegistryKey(line);
-        if (!KeyCoversFolder(key, watched, RegistryMatch::CaseSensitive)) continue;
-        const std::string value(RegistryValue(line));
-        // This process's own id can only be left over from an ended process
-        // whose id was reused for this one: that entry is stale too.
-        const uint32_t owner = ParseProcessId(value);
-        if (owner != 0 && owner != state.processId && runningWatcherCheck(value.c_str()))
-            return true;
-        // Stale: no watcher serves it any more.
-        state.registryEntryTaken = 1;
-        claimed = true;
-        const bool exact = key.size() == watched.size();
-        SetRegistryOwner(exact ? watched.c_str() : std::string(key).c_str(), true);
+    std::vector<RegistryMessage> own;
+    std::vector<RegistryMessage>& shown = messages ? *messages : own;
+    bool found = false;
+    {
+        const RegistryLock lock(registryPath);
+        // The lines as they stand now; the claims below rewrite the file but
+        // not this copy.
+        std::string content;
+        if (ReadRegistryFile(registryPath, content) != RegistryRead::Ok) return false;
+        const std::string watched(state.watchedPath.Str());
+        for (std::string_view line : SplitRegistryLines(content)) {
+            if (!IsRegistryEntry(line)) continue;
+            const std::string_view key = RegistryKey(line);
+            if (!KeyCoversFolder(key, watched, RegistryMatch::CaseSensitive)) continue;
+            found = true;
+            const std::string value(RegistryValue(line));
+            // This process's own id can only be left over from an ended process
+            // whose id was reused for this one: that entry is stale too.
+            const uint32_t owner = ParseProcessId(value);
+            if (owner != 0 && owner != state.processId && runningWatcherCheck(value.c_str())) {
+                shown.push_back({kMsgAlreadyWatched, watched});
+                break;
+            }
+            // Stale: no watcher serves it any more.
+            state.registryEntryTaken = 1;
+            const bool exact = key.size() == watched.size();
+            const RegistryMessage failure =
+                UpdateOwner(registryPath, exact ? std::string_view(watched) : key, true);
+            if (failure.code != 0) shown.push_back(failure);
+        }
     }
-    return claimed;
+    if (!messages) ShowAll(own);
+    return found;
 }
 
 void SetRegistryOwner(const char* folder, bool claim) {
     const BoundedText<512> path = RegistryPath();
-    const std::string_view folderText = folder ? std::string_view(folder) : std::string_view();
-    int32_t failure = 0;
-    {
-        const RegistryLock lock(path.CStr());
-        std::string content;
-        if (ReadRegistryFile(path.CStr(), content) != RegistryRead::Ok) {
-            failure = kMsgRegistryMissing;
-        } else if (!ReplaceRegistryFile(path.CStr(),
-                                        RewriteRegistryOwner(content, folderText,
-                                                             claim ? OwnProcessIdText() : "0"))) {
-            failure = kMsgFileOpenFailed;
-        }
-    }
-    // Shown after the lock is given back: the box stays up for seconds.
-    if (failure != 0) ShowMessage(failure, std::string(folderText).c_str());
+    const RegistryMessage failure =
+        UpdateOwner(path.CStr(), folder ? std::string_view(folder) : std::string_view(), claim);
+    if (failure.code != 0) ShowMessage(failure.code, failure.caption.c_str());
 }
 
 void RelativeDirectory() {

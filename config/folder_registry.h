@@ -8,9 +8,11 @@
 //
 // Every change to the file is made under one lock shared by all watchers of
 // the user, held from the read to the rewrite, and a rewrite replaces the file
-// as a whole (temporary file, then a rename over it), so readers see the old
-// or the new content and two watchers never undo each other's change. A
-// rewrite keeps every entry, however many there are.
+// as a whole (ReplaceFileContent: readers see the old or the new content, a
+// file another program holds is written in place), so two watchers never undo
+// each other's change. A rewrite keeps every entry, however many there are.
+// No message is shown while the lock is held: a box stays up for seconds, and
+// every other watcher starting or stopping would wait for it.
 //
 // All of it runs on the dialog thread.
 
@@ -67,17 +69,25 @@ std::string RelativeDirectoryIn(std::string_view content, std::string_view itemD
 
 // Claims the entry of watchedPath or of a registered ancestor, or appends this
 // watcher's line. Ends the process when a running watcher already holds the
-// entry (through CloseAndTerminate on the own id), or with exit code 1 after
-// message -2004 when the file cannot be written.
+// entry (message -2001, then CloseAndTerminate on the own id), or with exit
+// code 1 after message -2004 when the file cannot be written.
 void RegisterWatcher();
 
+// A message to show once the registry's lock is given back.
+struct RegistryMessage {
+    int32_t code;
+    std::string caption;
+};
+
 // The start-up scan: claims every stale entry that covers watchedPath and stops
-// at the first one a running watcher holds (that watcher's check has shown
-// message -2001). An owner of 0, one that is not a number and this process's
-// own id (left by an ended process whose id was reused) are stale without a
-// check. True when a covering entry was found; registryEntryTaken is 1 when
-// one was claimed.
-bool ClaimRegistryEntries(const char* registryPath);
+// at the first one a running watcher holds (-2001 is then added to
+// `messages`, with the failures of the claims before it). An owner of 0, one
+// that is not a number and this process's own id (left by an ended process
+// whose id was reused) are stale without a check. True when a covering entry
+// was found; registryEntryTaken is 1 when one was claimed. Without
+// `messages`, they are shown here once its own lock is given back.
+bool ClaimRegistryEntries(const char* registryPath,
+                          std::vector<RegistryMessage>* messages = nullptr);
 
 // Writes this process's id (claim) or 0 (release) into the first entry that
 // covers `folder`. Message -2007 when the registry cannot be read, -2004 when
@@ -87,30 +97,33 @@ void SetRegistryOwner(const char* folder, bool claim);
 // relativeDir = the directory of itemDir relative to its registered root.
 void RelativeDirectory();
 
-// The check of a recorded owner; IsRunningWatcher unless a test replaced it.
-// Returns the previous check.
+// The silent check of a recorded owner; IsWatcherProcess unless a test
+// replaced it. Returns the previous check.
 using RunningWatcherCheck = bool (*)(const char* processIdText);
 RunningWatcherCheck ReplaceRunningWatcherCheck(RunningWatcherCheck check);
 
-// ---- File access (platform files) ----
+// ---- File access ----
 
-// Reads the whole file as text (line ends as "\n"). Readers never block a
-// rewrite. A missing file is told apart from one that exists but cannot be
-// read, so that an append never replaces a file it could not read.
+// Reads the whole file as text (line ends as "\n"; ReadFileContent, so a
+// replacement left pending is what is read). Readers never block a rewrite. A
+// missing file is told apart from one that exists but cannot be read, so that
+// an append never replaces a file it could not read.
 enum class RegistryRead { Ok, Missing, Failed };
 RegistryRead ReadRegistryFile(const char* path, std::string& content);
 
-// Replaces the file with `content` (line ends "\n", written as text) through a
-// temporary file beside it that is flushed and then renamed over it. False when
-// nothing could be written; the old file then stays as it was.
+// Replaces the file with `content` (line ends "\n", written as text) through
+// ReplaceFileContent, flushed to disk. False when nothing could be written;
+// the old file then stays as it was.
 bool ReplaceRegistryFile(const char* path, std::string_view content);
 
-// The lock of the registry at `path`, shared by all watchers of the user. It is
-// re-entrant on one thread. A wait that lasts too long (a holder that hangs)
-// gives up, and the caller goes on without the lock.
+// The lock of the registry at `path`, shared by all watchers of the user
+// (platform file). It is re-entrant on one thread. A wait that lasts longer
+// than `waitMs` (a holder that hangs) gives up, and the caller goes on without
+// the lock.
+constexpr uint32_t kRegistryLockWaitMs = 30000;
 class RegistryLock {
 public:
-    explicit RegistryLock(const char* path);
+    explicit RegistryLock(const char* path, uint32_t waitMs = kRegistryLockWaitMs);
     ~RegistryLock();
     RegistryLock(const RegistryLock&) = delete;
     RegistryLock& operator=(const RegistryLock&) = delete;

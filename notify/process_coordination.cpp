@@ -2,6 +2,15 @@
 
 #include <limits>
 
+#include "app/watcher_state.h"
+#include "notify/message_catalogue.h"
+
+bool IsRunningWatcher(const char* processIdText) {
+    if (!IsWatcherProcess(processIdText)) return false;
+    ShowMessage(kMsgAlreadyWatched, State().watchedPath.CStr());
+    return true;
+}
+
 uint32_t ParseProcessId(std::string_view text) {
     uint64_t value = 0;
     std::size_t digits = 0;

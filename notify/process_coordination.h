@@ -33,8 +33,12 @@ int32_t CloseAndTerminate(uint32_t processId);
 bool IsTrayAppRunning();
 
 // Whether the process whose decimal id leads `processIdText` runs an executable
-// named PellaroCNW (any folder, any extension). When it does, message -2001 has
-// been shown with watchedPath as caption before this returns.
+// named PellaroCNW (any folder, any extension). Shows nothing: the registry
+// asks it while it holds its lock.
+bool IsWatcherProcess(const char* processIdText);
+
+// IsWatcherProcess, and when it is true, message -2001 with watchedPath as
+// caption before this returns.
 bool IsRunningWatcher(const char* processIdText);
 
 // Whether watchedPath lies on a remote drive: the drive type of its volume root

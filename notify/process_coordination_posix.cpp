@@ -8,8 +8,6 @@
 
 #include "app/seams.h"
 #include "app/text_conversion.h"
-#include "app/watcher_state.h"
-#include "notify/message_catalogue.h"
 #include "notify/process_coordination.h"
 
 int32_t CloseAndTerminate(uint32_t processId) {
@@ -20,18 +18,15 @@ int32_t CloseAndTerminate(uint32_t processId) {
 
 bool IsTrayAppRunning() { return false; }
 
-bool IsRunningWatcher(const char* processIdText) {
+bool IsWatcherProcess(const char* processIdText) {
     const uint32_t processId = ParseProcessId(processIdText ? processIdText : "");
     if (processId == 0) return false;
     const std::string link = "/proc/" + std::to_string(processId) + "/exe";
     char target[PATH_MAX];
     const ssize_t length = readlink(link.c_str(), target, sizeof target);
     if (length <= 0) return false;
-    if (!IsWatcherImagePath(
-            ToWideString(std::string_view(target, static_cast<std::size_t>(length)))))
-        return false;
-    ShowMessage(kMsgAlreadyWatched, State().watchedPath.CStr());
-    return true;
+    return IsWatcherImagePath(
+        ToWideString(std::string_view(target, static_cast<std::size_t>(length))));
 }
 
 bool IsRemoteDrive() { return false; }

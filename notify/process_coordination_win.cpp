@@ -8,7 +8,6 @@
 #include "app/text_conversion.h"
 #include "app/watcher_state.h"
 #include "app/win_handles.h"
-#include "notify/message_catalogue.h"
 #include "notify/process_coordination.h"
 #include "notify/process_coordination_win.h"
 
@@ -80,7 +79,7 @@ bool IsTrayAppRunning() {
     return false;
 }
 
-bool IsRunningWatcher(const char* processIdText) {
+bool IsWatcherProcess(const char* processIdText) {
     const uint32_t processId = ParseProcessId(processIdText ? processIdText : "");
     if (processId == 0) return false;
     std::wstring path(kModulePathChars, L'\0');
@@ -92,9 +91,7 @@ bool IsRunningWatcher(const char* processIdText) {
         if (length == 0) return false;
         path.resize(length);
     }
-    if (!IsWatcherImagePath(path)) return false;
-    ShowMessage(kMsgAlreadyWatched, State().watchedPath.CStr());
-    return true;
+    return IsWatcherImagePath(path);
 }
 
 bool IsRemoteDrive() {

@@ -132,6 +132,10 @@ struct CommandIndex {
     int64_t fileBytes = 0;
     int32_t lastFileSlot = -1;
     std::vector<int32_t> changed;
+    // Every step since the last write changed only its own new slot: the lines
+    // they added can be appended in one write, since any part of it a kill
+    // leaves (whole lines only count) is what some earlier step had written.
+    bool appendOnly = true;
     EventListAppender appender;
 
     void Add(int32_t slot, uint32_t kind, uint64_t key) {
@@ -205,6 +209,7 @@ struct CommandIndex {
         seenCount = buffer.commandCount;
         fileKnown = false;
         changed.clear();
+        appendOnly = true;
     }
 
     // Appends the slots below `limit` filed under `key`.
@@ -304,53 +309,45 @@ std::string Lines(const CommandBuffer& buffer, int32_t through, int32_t* lastSlo
 
 // Brings the event list file to the non-empty slots 0..through. When the
 // slots changed since the last write all lie behind the file's last line and
-// give one line at most, that line is appended; otherwise the file is
-// replaced whole.
-void WriteSteps(CommandBuffer& buffer, CommandIndex& index, int32_t through) {
+// were each changed by the step that added them, their lines are appended;
+// otherwise the file is replaced whole. False when it could not be written.
+bool WriteSteps(CommandBuffer& buffer, CommandIndex& index, int32_t through) {
     const std::string path(State().eventListPath.Str());
     std::vector<int32_t>& changed = index.changed;
     std::sort(changed.begin(), changed.end());
     changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
-    if (index.fileKnown && (changed.empty() || changed.front() > index.lastFileSlot)) {
+    if (index.fileKnown && index.appendOnly &&
+        (changed.empty() || changed.front() > index.lastFileSlot)) {
         std::string payload;
-        int32_t lines = 0;
         int32_t lastLine = index.lastFileSlot;
         for (int32_t slot : changed) {
             const CommandSlot& text = buffer.commandSlots[static_cast<std::size_t>(slot)];
             if (slot > through || text.Empty()) continue;
             payload.append(text.Str());
             payload.append(kEventLineEnd);
-            ++lines;
             lastLine = slot;
         }
-        if (lines <= 1) {
-            const AppendResult result = index.appender.Append(path, index.fileBytes, payload);
-            if (result == AppendResult::kAppended) {
-                index.fileBytes += static_cast<int64_t>(payload.size());
-                index.lastFileSlot = lastLine;
-                changed.clear();
-                return;
-            }
-            if (result == AppendResult::kFailed) {
-                index.fileKnown = false;
-                changed.clear();
-                ReportUnwritableEventList();
-                return;
-            }
+        if (index.appender.Append(path, index.fileBytes, payload) == AppendResult::kAppended) {
+            index.fileBytes += static_cast<int64_t>(payload.size());
+            index.lastFileSlot = lastLine;
+            changed.clear();
+            return true;
         }
+        // Not what the last write left, or the append failed: replaced whole.
     }
+    // The file's own commands are not in the buffer yet: a replace would drop them.
+    if (buffer.fileUnread) return false;
     int32_t lastSlot = -1;
     const std::string bytes = Lines(buffer, through, &lastSlot);
     changed.clear();
+    index.appendOnly = true;
     index.appender.Close();
-    if (!ReplaceFileContent(path, bytes)) {
-        index.fileKnown = false;
-        ReportUnwritableEventList();
-        return;
-    }
-    index.fileKnown = true;
+    const ReplaceOutcome outcome = ReplaceFileContent(path, bytes, false);
+    // Pending: whole only beside the file; appends wait for the next replace.
+    index.fileKnown = outcome == ReplaceOutcome::kReplaced || outcome == ReplaceOutcome::kInPlace;
     index.fileBytes = static_cast<int64_t>(bytes.size());
     index.lastFileSlot = lastSlot;
+    return outcome != ReplaceOutcome::kFailed;
 }
 
 bool IsPending(const CommandBuffer& buffer, CommandIndex& index, std::string_view text) {
@@ -422,8 +419,10 @@ void Coalesce(CommandBuffer& buffer, CommandIndex& index, int32_t newSlot, int32
                 DecideCoalesce(eventKind, ParseCommand(text.Str()), n, smbMode);
             if (outcome.dropPending) {
                 SetSlot(buffer, index, slot, {});
+                index.appendOnly = false;
             } else if (outcome.pendingBecomes) {
                 SetSlot(buffer, index, slot, outcome.pendingText);
+                index.appendOnly = false;
             }
             if (outcome.newEffect != NewCommandEffect::kKeep) {
                 effect = outcome.newEffect;
@@ -433,7 +432,19 @@ void Coalesce(CommandBuffer& buffer, CommandIndex& index, int32_t newSlot, int32
         if (effect == NewCommandEffect::kDrop) SetSlot(buffer, index, newSlot, {});
         if (effect == NewCommandEffect::kBecome) SetSlot(buffer, index, newSlot, newText);
     }
-    WriteSteps(buffer, index, newSlot);
+    // A queued flush message comes after every notification already queued:
+    // the file is written once for all of them.
+    if (buffer.flushQueued) {
+        buffer.fileBehind = true;
+        return;
+    }
+    buffer.fileBehind = !WriteSteps(buffer, index, newSlot);
+    if (buffer.fileBehind) ReportUnwritableEventList();
+}
+
+// The slot of the command being added, counted or not: the last one written.
+int32_t LastWrittenSlot(const CommandBuffer& buffer) {
+    return std::min(buffer.commandCount, buffer.commandCapacity - 1);
 }
 
 // A line over 511 bytes is refused rather than cut: a cut line would name
@@ -444,6 +455,45 @@ std::string_view StorableCommand(const char* command) {
     return text.size() > kMaxCommandBytes ? std::string_view() : text;
 }
 
+// Appends `lines` to the next slots, growing the buffer; the tables are
+// rebuilt at the next use. Under bufferMutex.
+int32_t AppendLines(CommandBuffer& buffer, const std::vector<std::string>& lines) {
+    int32_t read = 0;
+    try {
+        CommandIndex& index = TablesFor(buffer);
+        for (const std::string& line : lines) {
+            if (buffer.commandCount < 0) buffer.commandCount = 0;
+            while (buffer.commandCount >= buffer.commandCapacity) Grow(buffer, index);
+            buffer.commandSlots[static_cast<std::size_t>(buffer.commandCount)].Assign(line);
+            ++buffer.commandCount;
+            ++read;
+        }
+    } catch (const std::bad_alloc&) {
+        // What did not fit stays in the file, which is not touched here.
+    }
+    buffer.lookup.index.reset();
+    return read;
+}
+
+// The event list file's commands that the read-back could not read go in
+// front of the buffer's, once the file can be read. Under bufferMutex, never
+// between an addition and its count.
+void AdoptUnreadFile(CommandBuffer& buffer) {
+    if (!buffer.fileUnread) return;
+    std::vector<std::string> lines;
+    if (ReadCommandLines(std::string(State().eventListPath.Str()), lines) != FileResult::kOk) return;
+    const int32_t through = std::min(buffer.commandCount, buffer.commandCapacity - 1);
+    for (int32_t i = 0; i <= through; ++i) {
+        const CommandSlot& slot = buffer.commandSlots[static_cast<std::size_t>(i)];
+        if (!slot.Empty()) lines.emplace_back(slot.Str());
+    }
+    for (CommandSlot& slot : buffer.commandSlots) slot.Clear();
+    buffer.commandCount = 0;
+    buffer.fileUnread = false;
+    buffer.fileBehind = true;
+    AppendLines(buffer, lines);
+}
+
 }  // namespace
 
 void CreateCommandBuffer(CommandBuffer& buffer) {
@@ -451,6 +501,9 @@ void CreateCommandBuffer(CommandBuffer& buffer) {
     buffer.commandCapacity = kInitialCommandCapacity;
     buffer.commandCount = 0;
     buffer.duplicateCommand = 0;
+    buffer.flushQueued = false;
+    buffer.fileBehind = false;
+    buffer.fileUnread = false;
     buffer.lookup.index.reset();
 }
 
@@ -460,6 +513,7 @@ void AddCommand(const char* command, int32_t eventKind) {
     if (!lock) return;
     CommandBuffer& buffer = state.commands;
     try {
+        AdoptUnreadFile(buffer);
         CommandIndex& index = TablesFor(buffer);
         if (buffer.commandCount < 0) buffer.commandCount = 0;
         for (;;) {
@@ -506,9 +560,15 @@ void WriteEventList() {
     if (!lock) return;
     CommandBuffer& buffer = state.commands;
     try {
+        AdoptUnreadFile(buffer);
         CommandIndex& index = TablesFor(buffer);
         index.fileKnown = false;
-        WriteSteps(buffer, index, std::min(buffer.commandCount, buffer.commandCapacity - 1));
+        if (WriteSteps(buffer, index, LastWrittenSlot(buffer))) {
+            buffer.fileBehind = false;
+        } else {
+            buffer.fileBehind = true;
+            ReportUnwritableEventList();
+        }
     } catch (const std::bad_alloc&) {
         buffer.lookup.index.reset();
     }
@@ -519,14 +579,24 @@ int32_t SaveAndClearBuffer() {
     BufferLock lock(state.bufferMutex);
     if (!lock) return 0;
     CommandBuffer& buffer = state.commands;
-    buffer.lookup.index.reset();  // closes the file if it is held open
+    bool saved = false;
     try {
-        int32_t lastSlot = -1;
-        const std::string bytes =
-            Lines(buffer, std::min(buffer.commandCount, buffer.commandCapacity) - 1, &lastSlot);
-        ReplaceFileContent(std::string(state.eventListPath.Str()), bytes);
+        AdoptUnreadFile(buffer);
+        buffer.lookup.index.reset();  // closes the file if it is held open
+        // A file whose own commands could not be read is not replaced.
+        if (!buffer.fileUnread) {
+            int32_t lastSlot = -1;
+            const std::string bytes =
+                Lines(buffer, std::min(buffer.commandCount, buffer.commandCapacity) - 1, &lastSlot);
+            saved = ReplaceFileContent(std::string(state.eventListPath.Str()), bytes, false) !=
+                    ReplaceOutcome::kFailed;
+        }
     } catch (const std::bad_alloc&) {
-        // Nothing written: the file keeps the last write, the same commands.
+    }
+    // Unsaved, the file keeps its last write: the same commands unless some
+    // were still waiting for their flush, which are lost with the process.
+    if (!saved && (buffer.fileBehind || buffer.fileUnread)) {
+        ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
     }
     EmptyCommandBuffer();
     return 0;
@@ -540,6 +610,8 @@ void EmptyCommandBuffer() {
     for (CommandSlot& slot : buffer.commandSlots) slot.Clear();
     buffer.commandCount = 0;
     buffer.duplicateCommand = 0;
+    buffer.fileBehind = false;
+    buffer.fileUnread = false;
     buffer.lookup.index.reset();
 }
 
@@ -547,22 +619,56 @@ int32_t ReadBackEventList() {
     WatcherState& state = State();
     BufferLock lock(state.bufferMutex);
     if (!lock) return 0;
+    EmptyCommandBuffer();
+    std::vector<std::string> lines;
+    const FileResult read = ReadCommandLines(std::string(state.eventListPath.Str()), lines);
+    if (read != FileResult::kOk && read != FileResult::kMissing) {
+        state.commands.fileUnread = true;
+        ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
+    }
+    return AppendLines(state.commands, lines);
+}
+
+void AdoptMergedLines(const std::vector<std::string>& lines) {
+    WatcherState& state = State();
+    BufferLock lock(state.bufferMutex);
+    if (!lock) return;
+    AppendLines(state.commands, lines);
+}
+
+bool FlushEventList() {
+    WatcherState& state = State();
+    BufferLock lock(state.bufferMutex);
+    if (!lock) return false;
     CommandBuffer& buffer = state.commands;
-    int32_t read = 0;
     try {
-        CommandIndex& index = TablesFor(buffer);
-        for (const std::string& line : ReadCommandLines(std::string(state.eventListPath.Str()))) {
-            if (buffer.commandCount < 0) buffer.commandCount = 0;
-            while (buffer.commandCount >= buffer.commandCapacity) Grow(buffer, index);
-            buffer.commandSlots[static_cast<std::size_t>(buffer.commandCount)].Assign(line);
-            ++buffer.commandCount;
-            ++read;
+        AdoptUnreadFile(buffer);
+        if (!buffer.fileBehind) return true;
+        if (WriteSteps(buffer, TablesFor(buffer), LastWrittenSlot(buffer))) {
+            buffer.fileBehind = false;
+            return true;
         }
     } catch (const std::bad_alloc&) {
-        // What did not fit stays in the file, which is not touched here.
+        buffer.lookup.index.reset();
     }
-    buffer.lookup.index.reset();
-    return read;
+    ReportUnwritableEventList();
+    return false;
+}
+
+bool RequestEventListFlush() {
+    WatcherState& state = State();
+    BufferLock lock(state.bufferMutex);
+    if (!lock || state.commands.flushQueued) return false;
+    state.commands.flushQueued = true;
+    return true;
+}
+
+void EventListFlushArrived() {
+    WatcherState& state = State();
+    BufferLock lock(state.bufferMutex);
+    if (!lock) return;
+    state.commands.flushQueued = false;
+    FlushEventList();
 }
 
 void ReleaseCommandBuffer() {

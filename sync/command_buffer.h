@@ -4,14 +4,18 @@
 // guarded by State().bufferMutex; every operation below takes that lock itself
 // (it is re-entrant, so callers that already hold it may call them).
 //
-// The event list file mirrors the buffer after every added command. Lookup
+// The event list file mirrors the buffer after every added command, or, while
+// the dialog has a flush message queued, once that message arrives (group
+// commit: a burst of notifications is written once, and a kill loses at most
+// the notifications not yet written, as if they were still queued). Lookup
 // tables keyed by the fields the merge rules compare keep an addition cheap
-// however many commands are pending, and a step that only added a line appends
-// that line instead of rewriting the file; the slots and the file's bytes are
-// exactly what a plain scan-and-rewrite gives.
+// however many commands are pending, and steps that only added lines append
+// those lines instead of rewriting the file; the slots and the file's bytes
+// are exactly what a plain scan-and-rewrite gives.
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "app/bounded_text.h"
@@ -42,6 +46,15 @@ struct CommandBuffer {
     int32_t commandCapacity = 0;
     int32_t commandCount = 0;      // slots 0 .. commandCount-1 are in use
     int32_t duplicateCommand = 0;  // the last AddCommand found its command already buffered
+    // Group commit: a flush message is queued with the dialog (set by
+    // RequestEventListFlush, cleared by EventListFlushArrived), and the event
+    // list file lacks changes of the slots.
+    bool flushQueued = false;
+    bool fileBehind = false;
+    // The read-back found the event list file but could not read it: its
+    // commands come before the buffer's, and it is not written (only read
+    // again) until they are in the buffer.
+    bool fileUnread = false;
     CommandIndexHandle lookup;
 };
 
@@ -52,11 +65,12 @@ void CreateCommandBuffer(CommandBuffer& buffer);
 // never cut; compose ComposeEnclosingPutTree's stand-in instead) in the slot at
 // commandCount unless an equal command is pending, merges it with the pending
 // commands (`eventKind` is the SHCNE_* code of its change) and writes the event
-// list file. Afterwards duplicateCommand says whether it was refused as a
-// duplicate. The caller then counts it: unless duplicateCommand is 1 it raises
-// commandCount by one, then it clears duplicateCommand, all under bufferMutex.
-// An event list file that cannot be written shows -2004 and ends the process
-// with exit code 1 (through CurrentSeams().endProcess).
+// list file, unless a flush message is queued. Afterwards duplicateCommand says
+// whether it was refused as a duplicate. The caller then counts it: unless
+// duplicateCommand is 1 it raises commandCount by one, then it clears
+// duplicateCommand, all under bufferMutex. An event list file that cannot be
+// written shows -2004 and ends the process with exit code 1 (through
+// CurrentSeams().endProcess); the buffer keeps the command.
 void AddCommand(const char* command, int32_t eventKind);
 
 // Merges the command in slot `newSlot` (= commandCount) with the pending ones
@@ -68,20 +82,46 @@ void CoalesceCommands(int32_t newSlot, int32_t eventKind);
 void WriteEventList();
 
 // Shutdown: writes the pending commands (slots below commandCount) to the event
-// list file, one per line, and empties the buffer; a file that cannot be
-// written is left as it is, silently. Returns 0.
+// list file, one per line, and empties the buffer. A file that cannot be
+// written is left as it is, silently when it already holds every command,
+// else with -2004. Returns 0.
 int32_t SaveAndClearBuffer();
 
 // Empties every slot and sets commandCount and duplicateCommand to 0, keeping
 // the slots. The firing calls this after it took the event list file away.
 void EmptyCommandBuffer();
 
-// Start-up: reads the event list file's commands into the next slots (growing
-// the buffer as needed). A last line cut short by a kill is not read. Returns
-// the number of commands read. Slots are filled only through these operations:
-// one written directly would be missing from the lookup tables, so later merges
-// and the duplicate test would not see it.
+// Start-up: the buffer becomes the event list file's commands (growing as
+// needed). A last line cut short by a kill is not read. A file that is there
+// but cannot be read shows -2004 and is read again before the buffer next
+// writes it (fileUnread). Returns the number of commands read. Slots are filled only through these operations: one written
+// directly would be missing from the lookup tables, so later merges and the
+// duplicate test would not see it.
 int32_t ReadBackEventList();
+
+// MergeSendList put these lines behind the event list file's own: they go
+// behind the buffer's commands too, so that the buffer still mirrors the file.
+void AdoptMergedLines(const std::vector<std::string>& lines);
+
+// ---- Group commit (the dialog thread and the firing) ----
+//
+// After adding, the change handling asks RequestEventListFlush; on true it
+// posts the dialog one private message (if the post fails, it calls
+// EventListFlushArrived at once). The message arrives after every notification
+// already queued, and its handling calls EventListFlushArrived. Until then
+// AddCommand leaves the file behind the buffer; FlushEventList brings it level,
+// and the firing calls it (under bufferMutex) before it renames the file, as
+// SaveAndClearBuffer writes everything at shutdown.
+
+// True when no flush message is queued: one is then noted as queued and the
+// caller must post it.
+bool RequestEventListFlush();
+// The queued message arrived: none is queued any more; FlushEventList.
+void EventListFlushArrived();
+// Writes what the event list file lacks of the buffer (nothing when it lacks
+// nothing). True when the file then holds the buffer; false after -2004 (and
+// the end of the process, as for AddCommand).
+bool FlushEventList();
 
 // Shutdown: releases the slots.
 void ReleaseCommandBuffer();

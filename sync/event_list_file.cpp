@@ -1,63 +1,37 @@
 #include "sync/event_list_file.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <memory>
-
 #include "app/watcher_state.h"
 #include "notify/message_catalogue.h"
+#include "sync/command_buffer.h"
+
+AppendResult EventListAppender::Append(const std::string& path, int64_t expectedSize,
+                                       std::string_view bytes) {
+    if (file && expectedSize > 0 && openPath == path) {
+        if (FileSizeAt(path) != expectedSize) {
+            Close();
+            return AppendResult::kUnexpectedSize;
+        }
+    } else {
+        Close();
+        file = OpenFileAt(path, FileAccess::kAppend);
+        if (!file) return AppendResult::kFailed;
+        openPath = path;
+        if (file.Size() != expectedSize) {
+            Close();
+            return AppendResult::kUnexpectedSize;
+        }
+    }
+    if (!bytes.empty() && !file.Write(bytes)) {
+        Close();
+        return AppendResult::kFailed;
+    }
+    return AppendResult::kAppended;
+}
 
 namespace {
 
-
-struct FileCloser {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
-UniqueFile Open(const std::string& path, const char* mode) {
-    return UniqueFile(std::fopen(path.c_str(), mode));
-}
-
-// Writes everything and closes; false when any part failed.
-bool WriteAndClose(UniqueFile file, std::string_view bytes) {
-    const bool written =
-        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    return std::fclose(file.release()) == 0 && written;
-}
-
-bool WriteWhole(const std::string& path, std::string_view bytes) {
-    UniqueFile file = Open(path, "wb");
-    return file && WriteAndClose(std::move(file), bytes);
-}
-
-// The whole file, or false when it cannot be opened or read.
-bool ReadWhole(const std::string& path, std::string& bytes) {
-    UniqueFile file = Open(path, "rb");
-    if (!file) return false;
-    bytes.clear();
-    char chunk[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.append(chunk, got);
-    return std::ferror(file.get()) == 0;
-}
-
-}  // namespace
-
-bool ReplaceFileContent(const std::string& path, std::string_view bytes) {
-    const std::string temp = path + ".tmp";
-    if (WriteWhole(temp, bytes)) {
-        if (ReplaceExistingFile(temp, path)) return true;
-        std::remove(temp.c_str());
-    }
-    return WriteWhole(path, bytes);
-}
-
-std::vector<std::string> ReadCommandLines(const std::string& path, bool* tornTail) {
+std::vector<std::string> CommandLinesOf(std::string_view bytes, bool* tornTail) {
     std::vector<std::string> lines;
-    std::string bytes;
-    if (tornTail) *tornTail = false;
-    if (!ReadWhole(path, bytes)) return lines;
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = bytes.find('\n', start);
@@ -65,40 +39,64 @@ std::vector<std::string> ReadCommandLines(const std::string& path, bool* tornTai
         std::size_t stop = end;
         if (stop > start && bytes[stop - 1] == '\r') --stop;
         const std::size_t length = stop - start;
-        if (length > 0 && length <= 511) lines.emplace_back(bytes, start, length);
+        if (length > 0 && length <= 511) lines.emplace_back(bytes.substr(start, length));
         start = end + 1;
     }
     if (tornTail) *tornTail = start < bytes.size();
     return lines;
 }
 
+}  // namespace
+
+std::vector<std::string> ReadCommandLines(const std::string& path, bool* tornTail) {
+    std::string bytes;
+    if (tornTail) *tornTail = false;
+    if (ReadFileContent(path, bytes) != FileResult::kOk) return {};
+    return CommandLinesOf(bytes, tornTail);
+}
+
+FileResult ReadCommandLines(const std::string& path, std::vector<std::string>& lines) {
+    std::string bytes;
+    const FileResult result = ReadFileContent(path, bytes);
+    lines = result == FileResult::kOk ? CommandLinesOf(bytes, nullptr) : std::vector<std::string>();
+    return result;
+}
+
 bool MergeSendList(bool reportFailure) {
     WatcherState& state = State();
     const std::string sendPath(state.sendListPath.Str());
     const std::string eventPath(state.eventListPath.Str());
-    std::string sendBytes;
-    errno = 0;
-    if (!ReadWhole(sendPath, sendBytes)) {
-        // Missing: nothing to merge. Present but unreadable: keep it.
-        if (errno == ENOENT) return true;
+    const auto fail = [&] {
         if (reportFailure) ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
         return false;
-    }
+    };
+    if (!SettlePendingReplacement(eventPath)) return fail();
+    std::string sendBytes;
+    const FileResult sendRead = ReadWholeFile(sendPath, sendBytes);
+    if (sendRead == FileResult::kMissing) return true;
+    if (sendRead != FileResult::kOk) return fail();
+    // Written, but whole only in the pending replacement: the firing must not
+    // take the file over until that is settled.
+    bool pendingLeft = false;
     if (!sendBytes.empty()) {
         // The event list's complete lines, then the send list as it stands,
         // written as one replacement: a kill leaves either file intact.
         std::string merged;
-        errno = 0;
-        const bool eventRead = ReadWhole(eventPath, merged);
-        const bool eventMissing = !eventRead && errno == ENOENT;
+        const FileResult eventRead = ReadWholeFile(eventPath, merged);
+        if (eventRead != FileResult::kOk && eventRead != FileResult::kMissing) return fail();
         const std::size_t lastEnd = merged.rfind('\n');
         merged.resize(lastEnd == std::string::npos ? 0 : lastEnd + 1);
         merged += sendBytes;
-        if ((!eventRead && !eventMissing) || !ReplaceFileContent(eventPath, merged)) {
-            if (reportFailure) ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
-            return false;
-        }
+        const ReplaceOutcome outcome = ReplaceFileContent(eventPath, merged, false);
+        if (outcome == ReplaceOutcome::kFailed) return fail();
+        pendingLeft = outcome == ReplaceOutcome::kPending;
+        AdoptMergedLines(CommandLinesOf(sendBytes, nullptr));
     }
-    std::remove(sendPath.c_str());
-    return true;
+    // Merged: a send list left behind would come back with the next merge.
+    // One that cannot be deleted is emptied, which the next merge only deletes.
+    if (RemoveFile(sendPath) != FileResult::kOk) {
+        OpenedFile emptied = OpenFileAt(sendPath, FileAccess::kRewrite);
+        if (!emptied || !emptied.CutHere()) return fail();
+    }
+    return pendingLeft ? fail() : true;
 }

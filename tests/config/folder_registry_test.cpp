@@ -33,9 +33,19 @@ void NoSleep(uint32_t) {}
 // Behaves as the real check does for the ids the test calls running.
 bool FakeRunningWatcher(const char* processIdText) {
     ++watcherChecks;
-    if (runningWatchers.count(ParseProcessId(processIdText)) == 0) return false;
-    ShowMessage(-2001, State().watchedPath.CStr());
-    return true;
+    return runningWatchers.count(ParseProcessId(processIdText)) != 0;
+}
+
+// Every box is shown with the registry's lock given back: another thread
+// (a watcher starting meanwhile) takes it at once.
+int boxesUnderLock = 0;
+int ProbeLock(const std::wstring&, const std::wstring&, uint32_t) {
+    const std::string dataDir(State().dataDir.Str());
+    if (!std::filesystem::is_directory(dataDir)) return -1;  // no lock to take there
+    std::thread([&dataDir] {
+        if (!RegistryLock((dataDir + kRegistryPathSuffix).c_str(), 0).Held()) ++boxesUnderLock;
+    }).join();
+    return -1;
 }
 
 class RegistryTest : public StateTest {
@@ -51,8 +61,11 @@ protected:
         State().dataDir.Assign(data.Ansi());
         State().processId = CurrentProcessId();
         pid = std::to_string(State().processId);
+        boxesUnderLock = 0;
+        boxes.PassTo(ProbeLock);
     }
     void TearDown() override {
+        EXPECT_EQ(boxesUnderLock, 0);
         ReplaceRunningWatcherCheck(previousCheck);
         SelectAnsiCodePage(originalCodePage);
         StateTest::TearDown();

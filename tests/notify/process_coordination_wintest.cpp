@@ -57,6 +57,9 @@ TEST_F(ProcessCoordinationTest, ARunningWatcherIdIsToldApartFromOtherIds) {
     ASSERT_TRUE(watcher.WaitForWindow(kStartMs));
     const auto editor = StartCopy("editor/Editor.exe");
 
+    // The silent test, then the one that tells the user.
+    EXPECT_TRUE(IsWatcherProcess((std::to_string(watcher.Id()) + "\n").c_str()));
+    EXPECT_TRUE(boxes.Boxes().empty());
     EXPECT_TRUE(IsRunningWatcher((std::to_string(watcher.Id()) + "\n").c_str()));
     ASSERT_EQ(boxes.Codes(), std::vector<int32_t>{-2001});
     EXPECT_EQ(boxes.Boxes()[0].caption, L"C:\\watched");

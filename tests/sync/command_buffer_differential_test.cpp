@@ -1,7 +1,8 @@
 // The real buffer against the plain one: random sequences of additions,
-// handler counts (with holes and missed counts), firings and shutdown saves;
-// after every step both must hold the same slots, counts and flag, and their
-// event list files the same bytes.
+// handler counts (with holes and missed counts), firings, shutdown saves and
+// group commits; after every step both must hold the same slots, counts and
+// flag, and their event list files the same bytes (once a queued flush has
+// come).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -56,7 +57,8 @@ protected:
                 }
             }
         }
-        const std::string realBytes = Slurp(eventList);
+        // While a flush message is queued the file may lag behind.
+        const std::string realBytes = real.flushQueued ? reference.fileBytes : Slurp(eventList);
         const std::string& referenceBytes = reference.fileBytes;
         if (realBytes != referenceBytes) {
             out << "file:\n" << realBytes << "-- vs --\n" << referenceBytes;
@@ -68,7 +70,9 @@ protected:
     std::string Step(CommandGenerator& generator) {
         const uint32_t action = generator.Below(1000);
         if (action < 8) {
-            // A firing: the file goes to the tool, an empty one stays behind.
+            // A firing: the file, brought level first, goes to the tool, an
+            // empty one stays behind.
+            FlushEventList();
             EmptyCommandBuffer();
             ReferenceEmpty(reference);
             WriteFileBytes(eventList, "");
@@ -79,6 +83,15 @@ protected:
             SaveAndClearBuffer();
             ReferenceSaveAndClear(reference);
             return "save and clear";
+        }
+        if (action < 40) {
+            // Group commit: the dialog posts its flush message, or it arrives.
+            if (State().commands.flushQueued) {
+                EventListFlushArrived();
+                return "flush";
+            }
+            RequestEventListFlush();
+            return "flush queued";
         }
         const GeneratedCommand command = generator.Next();
         AddCommand(command.text.CStr(), command.eventKind);

@@ -1,6 +1,7 @@
-// A process adding commands is terminated at random moments; every time, the
-// event list file must hold exactly the commands of some complete step: the
-// old list or the new one, never a torn or emptied list.
+// A process adding commands, step by step or in bursts, is terminated at
+// random moments; every time, the event list file must hold exactly the
+// commands of some complete step: the old list or the new one, never a torn
+// or emptied list.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -63,8 +64,11 @@ TEST(CommandBufferKill, AKilledWriterLeavesTheCommandsOfACompleteStep) {
         std::remove(path.c_str());
         std::remove(started.c_str());
         const uint32_t seed = random();
+        // Half the children write every step, half in bursts (group commit).
+        const uint32_t burst = random() % 2 == 0 ? 0 : 1 + random() % 64;
         ChildProcess child = StartProcess(L"\"" + program + L"\" \"" + ToWideString(path) + L"\" " +
-                                          std::to_wstring(seed) + L" " + std::to_wstring(kSteps));
+                                          std::to_wstring(seed) + L" " + std::to_wstring(kSteps) +
+                                          L" " + std::to_wstring(burst));
         ASSERT_TRUE(child) << "cannot start " << ToAnsiString(program);
         const DWORD deadline = GetTickCount() + 20000;
         while (!std::filesystem::exists(started) && GetTickCount() < deadline) Sleep(1);

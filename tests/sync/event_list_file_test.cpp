@@ -39,9 +39,11 @@ TEST_F(EventListFileTest, ReadsCompleteLinesOnly) {
 }
 
 TEST_F(EventListFileTest, ReplaceAndHeldOpenAppend) {
-    ASSERT_TRUE(ReplaceFileContent(eventList, "one\n"));
+    ASSERT_EQ(ReplaceFileContent(eventList, "one\n", false), ReplaceOutcome::kReplaced);
     EXPECT_EQ(EventListBytes(), "one\n");
-    EXPECT_FALSE(std::filesystem::exists(eventList + ".tmp"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()),
+                            std::filesystem::directory_iterator()),
+              1);  // no temporary file left
 
     EventListAppender appender;
     EXPECT_EQ(appender.Append(eventList, 4, "two\n"), AppendResult::kAppended);

@@ -1,7 +1,9 @@
-// buffer_child <event list path> <seed> <steps>
+// buffer_child <event list path> <seed> <steps> [<burst>]
 // Creates "<event list path>.started" once the buffer is ready, then adds the
 // commands of CommandGenerator(seed) one by one, counting each as the change
-// event handler does. Exits with 0 after the last step, 2 on bad arguments.
+// event handler does; with a burst above 0, as group commit does: a flush
+// queued, written after every <burst> additions. Exits with 0 after the last
+// step, 2 on bad arguments.
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -21,6 +23,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::string path = ToAnsiString(argv[1]);
     const auto seed = static_cast<uint32_t>(std::wcstoul(argv[2], nullptr, 10));
     const long steps = std::wcstol(argv[3], nullptr, 10);
+    const long burst = argc > 4 ? std::wcstol(argv[4], nullptr, 10) : 0;
     State().eventListPath.Assign(path);
     CreateCommandBuffer(State().commands);
     if (std::FILE* started = std::fopen((path + ".started").c_str(), "wb")) std::fclose(started);
@@ -32,6 +35,10 @@ int wmain(int argc, wchar_t** argv) {
         AddCommand(command.text.CStr(), command.eventKind);
         if (buffer.duplicateCommand == 0) ++buffer.commandCount;
         buffer.duplicateCommand = 0;
+        if (burst > 0 && step % burst == 0) {
+            EventListFlushArrived();
+            RequestEventListFlush();
+        }
     }
     return 0;
 }
