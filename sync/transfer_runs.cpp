@@ -143,10 +143,12 @@ enum class Takeover { kTaken, kSendListLeft, kFailed };
 // cannot be merged back, the file held open without delete sharing).
 Takeover TakeEventList() {
     const WatcherState& state = State();
+    if (!FlushEventList()) return Takeover::kFailed;
     if (!MergeSendList(false)) {
         return Takeover::kSendListLeft;
     }
-    if (std::rename(state.eventListPath.CStr(), state.sendListPath.CStr()) != 0) {
+    if (MoveFileTo(state.eventListPath.CStr(), state.sendListPath.CStr(), MoveKind::kRename) !=
+        FileResult::kOk) {
         return Takeover::kFailed;
     }
     TruncateFile(state.eventListPath.CStr());
