@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "app/bounded_text.h"
+#include "sync/command_buffer.h"
 #include "ui/res/resource.h"
 #include "watch/change_event_handler.h"
 #include "watch/change_event_handler_win.h"
@@ -100,7 +101,16 @@ void CChangeNotifyApp::PickItem() {
 
 void CChangeNotifyApp::OnShellChange(long event, IShellItem2* first, IShellItem2* second) {
     HandleShellChange(event, first, second);
+    QueueEventListFlush();
     eventList.SizeColumns();
+}
+
+// A burst of notifications is written to the event list file once, when the
+// queue behind it has drained.
+void CChangeNotifyApp::QueueEventListFlush() {
+    if (RequestEventListFlush() && !PostMessageW(dialog, kEventListFlushMessage, 0, 0)) {
+        EventListFlushArrived();
+    }
 }
 
 INT_PTR CALLBACK CChangeNotifyApp::DialogProcedure(HWND window, UINT message, WPARAM wParam,
@@ -150,6 +160,10 @@ INT_PTR CChangeNotifyApp::HandleDialogMessage(UINT message, WPARAM wParam, LPARA
             return TRUE;
         case kLostChangesMessage:
             HandleLostChanges();
+            QueueEventListFlush();
+            return TRUE;
+        case kEventListFlushMessage:
+            EventListFlushArrived();
             return TRUE;
         case WM_ENDSESSION:
             // The session ends: the entry and the pending commands are kept

@@ -63,6 +63,7 @@ private:
 
     void HandleInitDialog();
     void HandleDestroy();
+    void QueueEventListFlush();
     void SetDialogIcons(HWND window);
     void CaptureAnchors();
     void ApplyAnchors();

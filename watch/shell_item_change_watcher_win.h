@@ -19,6 +19,9 @@ class ChangeFeed;
 constexpr UINT kChangeNotifyMessage = WM_USER + 200;  // 1224
 // Posted by the change feed when changes were lost (its buffer overflowed).
 constexpr UINT kLostChangesMessage = WM_APP + 200;
+// Posted by the dialog to itself after adding: it arrives once every
+// notification queued before it has been handled, and writes the event list.
+constexpr UINT kEventListFlushMessage = WM_APP + 201;
 // Events never passed on: media and drive changes, server disconnects, image
 // updates, free space, extended events and association changes.
 constexpr LONG kDroppedEventMask = 0x0C04C1C0;
