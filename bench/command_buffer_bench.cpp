@@ -1,9 +1,13 @@
 // Measures the command buffer on bursts of changes: the real buffer and the
 // plain one (every addition scans and rewrites everything), on bursts of
-// distinct file creations and on a mixed workload, and the cost of one
-// addition with 1,000 and with 100,000 commands pending. Prints a table; the
-// last line sums it up:
-//   burst10k: <commands per second> cmd/s; growth100k/1k: <ratio>; speedup-vs-reference10k: <ratio>
+// distinct file creations and on mixed workloads, and the cost of one
+// addition with 1,000 and with 100,000 commands pending. The real buffer runs
+// twice: writing the event list file after every addition ("each"), and with
+// group commit ("grouped": a flush queued, the file written once per
+// kGroup notifications, as the dialog does when its queue is drained).
+// Prints a table; the last lines sum it up:
+//   burst10k: <cmd/s> cmd/s; growth100k/1k: <ratio>; speedup-vs-reference10k: <ratio>
+//   grouped: burst10k <cmd/s> cmd/s; mixed10k on 10k pending <cmd/s> cmd/s (each: <cmd/s>)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +24,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Notifications per group commit.
+constexpr int kGroup = 100;
 
 struct Change {
     std::string command;
@@ -41,12 +48,13 @@ std::vector<Change> Burst(int count, int first = 0) {
     return changes;
 }
 
-// Creations mixed with deletions, renames and updates of earlier files and new
-// folders, as an unpacked and then tidied archive gives them.
-std::vector<Change> Mixed(int count) {
+// Creations mixed with deletions, renames and updates of earlier files (those
+// `pending` already created too) and new folders, as an unpacked and then
+// tidied archive gives them.
+std::vector<Change> Mixed(int count, int pending = 0) {
     std::mt19937 random(7);
     std::vector<Change> changes;
-    int files = 0;
+    int files = pending;
     for (int i = 0; i < count; ++i) {
         const uint32_t kind = random() % 10;
         CommandText t;
@@ -95,15 +103,23 @@ public:
         std::remove(realPath.c_str());
     }
 
-    // Seconds for the real buffer to take `changes` (with the handler's count).
-    static double Real(const std::vector<Change>& changes) {
+    // Seconds for the real buffer to take `changes` (with the handler's
+    // count), written after each one or once per group.
+    static double Real(const std::vector<Change>& changes, bool grouped = false) {
         const auto start = Clock::now();
         CommandBuffer& buffer = State().commands;
+        int queued = 0;
         for (const Change& change : changes) {
+            if (grouped) RequestEventListFlush();
             AddCommand(change.command.c_str(), change.event);
             if (buffer.duplicateCommand == 0) ++buffer.commandCount;
             buffer.duplicateCommand = 0;
+            if (grouped && ++queued == kGroup) {
+                EventListFlushArrived();
+                queued = 0;
+            }
         }
+        if (grouped) EventListFlushArrived();
         return std::chrono::duration<double>(Clock::now() - start).count();
     }
 
@@ -140,24 +156,29 @@ private:
 };
 
 void Row(const char* workload, int count, const char* implementation, double seconds) {
-    std::printf("%-8s %8d  %-10s %10.3f %12.0f %10.2f\n", workload, count, implementation, seconds,
-                count / seconds, seconds * 1e6 / count);
+    std::printf("%-14s %8d  %-10s %10.3f %12.0f %10.2f\n", workload, count, implementation,
+                seconds, count / seconds, seconds * 1e6 / count);
 }
 
 }  // namespace
 
 int main() {
     Bench bench;
-    std::printf("%-8s %8s  %-10s %10s %12s %10s\n", "workload", "commands", "buffer", "seconds",
+    std::printf("%-14s %8s  %-10s %10s %12s %10s\n", "workload", "commands", "buffer", "seconds",
                 "cmd/s", "us/cmd");
     double real10k = 0;
     double reference10k = 0;
+    double grouped10k = 0;
     for (int count : {1000, 10000, 100000}) {
         const std::vector<Change> changes = Burst(count);
         bench.StartReal();
         const double real = Bench::Real(changes);
-        Row("burst", count, "real", real);
+        Row("burst", count, "each", real);
         if (count == 10000) real10k = real;
+        bench.StartReal();
+        const double grouped = Bench::Real(changes, true);
+        Row("burst", count, "grouped", grouped);
+        if (count == 10000) grouped10k = grouped;
         // The plain buffer grows quadratically: 100,000 would take hours.
         if (count <= 10000) {
             const double reference = bench.Reference(changes);
@@ -169,8 +190,21 @@ int main() {
     for (int count : {1000, 10000}) {
         const std::vector<Change> changes = Mixed(count);
         bench.StartReal();
-        Row("mixed", count, "real", Bench::Real(changes));
+        Row("mixed", count, "each", Bench::Real(changes));
+        bench.StartReal();
+        Row("mixed", count, "grouped", Bench::Real(changes, true));
         Row("mixed", count, "reference", bench.Reference(changes));
+        std::fflush(stdout);
+    }
+    // Merges that rewrite the file while 10,000 commands are pending.
+    double mixedEach = 0;
+    double mixedGrouped = 0;
+    for (const bool grouped : {false, true}) {
+        bench.StartReal();
+        Bench::Real(Burst(10000));
+        const double seconds = Bench::Real(Mixed(10000, 10000), grouped);
+        Row("mixed on 10k", 10000, grouped ? "grouped" : "each", seconds);
+        (grouped ? mixedGrouped : mixedEach) = seconds;
         std::fflush(stdout);
     }
     const double at1k = bench.PerAddWithPending(1000);
@@ -179,5 +213,7 @@ int main() {
                 at100k);
     std::printf("burst10k: %.0f cmd/s; growth100k/1k: %.2f; speedup-vs-reference10k: %.1f\n",
                 10000 / real10k, at100k / at1k, reference10k / real10k);
+    std::printf("grouped: burst10k %.0f cmd/s; mixed10k on 10k pending %.0f cmd/s (each: %.0f)\n",
+                10000 / grouped10k, 10000 / mixedGrouped, 10000 / mixedEach);
     return 0;
 }

@@ -137,6 +137,7 @@ struct CommandIndex {
     // leaves (whole lines only count) is what some earlier step had written.
     bool appendOnly = true;
     EventListAppender appender;
+    std::string image;  // the bytes of the last replace, its room kept
 
     void Add(int32_t slot, uint32_t kind, uint64_t key) {
         SlotEntry& entry = entries[static_cast<std::size_t>(slot)];
@@ -292,8 +293,11 @@ void SetSlot(CommandBuffer& buffer, CommandIndex& index, int32_t slot, std::stri
     index.changed.push_back(slot);
 }
 
-std::string Lines(const CommandBuffer& buffer, int32_t through, int32_t* lastSlot) {
-    std::string bytes;
+// The file's bytes for slots 0..through into `bytes`, whose room is kept from
+// one write to the next: under Wine a growing megabyte costs more than the
+// write itself.
+void Lines(const CommandBuffer& buffer, int32_t through, int32_t* lastSlot, std::string& bytes) {
+    bytes.clear();
     *lastSlot = -1;
     const auto last =
         std::min<int64_t>(through, static_cast<int64_t>(buffer.commandSlots.size()) - 1);
@@ -304,7 +308,6 @@ std::string Lines(const CommandBuffer& buffer, int32_t through, int32_t* lastSlo
         bytes.append(kEventLineEnd);
         *lastSlot = i;
     }
-    return bytes;
 }
 
 // Brings the event list file to the non-empty slots 0..through. When the
@@ -338,7 +341,8 @@ bool WriteSteps(CommandBuffer& buffer, CommandIndex& index, int32_t through) {
     // The file's own commands are not in the buffer yet: a replace would drop them.
     if (buffer.fileUnread) return false;
     int32_t lastSlot = -1;
-    const std::string bytes = Lines(buffer, through, &lastSlot);
+    std::string& bytes = index.image;
+    Lines(buffer, through, &lastSlot, bytes);
     changed.clear();
     index.appendOnly = true;
     index.appender.Close();
@@ -586,8 +590,9 @@ int32_t SaveAndClearBuffer() {
         // A file whose own commands could not be read is not replaced.
         if (!buffer.fileUnread) {
             int32_t lastSlot = -1;
-            const std::string bytes =
-                Lines(buffer, std::min(buffer.commandCount, buffer.commandCapacity) - 1, &lastSlot);
+            std::string bytes;
+            Lines(buffer, std::min(buffer.commandCount, buffer.commandCapacity) - 1, &lastSlot,
+                  bytes);
             saved = ReplaceFileContent(std::string(state.eventListPath.Str()), bytes, false) !=
                     ReplaceOutcome::kFailed;
         }
