@@ -48,6 +48,12 @@ protected:
         return WaitUntil([&] { return FolderTree(remote) == FolderTree(bench.folder); }, kTimeoutMs);
     }
 
+    std::string Diagnosis() const {
+        return "server: " + FolderTree(remote) + "\nlog:\n" +
+               ReadFileBytes(bench.DataFile("_plftp.log")) + "errors:\n" +
+               ReadFileBytes(bench.DataFile("_plerror.txt"));
+    }
+
     WatcherBench bench;
     fs::path remote = bench.home / "served";
     std::unique_ptr<FtpServer> server;
@@ -56,12 +62,12 @@ protected:
 
 TEST_F(TransferToolTest, CreatedRenamedAndDeletedFilesEndTheSameOnTheServer) {
     Cmd(L"echo one> a.txt");
-    ASSERT_TRUE(ServerCatchesUp()) << FolderTree(remote);
+    ASSERT_TRUE(ServerCatchesUp()) << Diagnosis();
     EXPECT_EQ(FolderTree(remote), "a.txt=one\r\n");
     Cmd(L"ren a.txt b.txt");
-    ASSERT_TRUE(ServerCatchesUp()) << FolderTree(remote);
+    ASSERT_TRUE(ServerCatchesUp()) << Diagnosis();
     Cmd(L"echo brief> c.txt && del c.txt && mkdir sub && echo two> sub\\d.txt");
-    ASSERT_TRUE(ServerCatchesUp()) << FolderTree(remote);
+    ASSERT_TRUE(ServerCatchesUp()) << Diagnosis();
     EXPECT_EQ(FolderTree(remote), "b.txt=one\r\n sub/ sub/d.txt=two\r\n");
     EXPECT_FALSE(fs::exists(bench.DataFile("_plerror.txt")));
     EXPECT_EQ(bench.Close(watcher), 0);
@@ -86,7 +92,7 @@ TEST_F(TransferToolTest, AServerThatWentAwayIsReportedAndTheFolderUploadedOnceIt
     server = std::make_unique<FtpServer>(remote, "pel", "s3cret pass", 0, port);
     ASSERT_TRUE(server->Running());
     ASSERT_TRUE(PressButton(report, IDOK));
-    ASSERT_TRUE(ServerCatchesUp()) << FolderTree(remote);
+    ASSERT_TRUE(ServerCatchesUp()) << Diagnosis();
     EXPECT_TRUE(WaitUntil(
         [&] {
             return ReadFileBytes(bench.DataFile("_plftp.log")).find("\tsync put\t") != std::string::npos;

@@ -118,19 +118,20 @@ TEST_P(PlftpTest, EveryCommandFormLeavesTheRemoteTreeItDescribes) {
         {"a.txt>b.txt", "-cmd=rn|-dir=/|-ldir={L}|-from=a.txt|-to=b.txt|", "b.txt=one"},
         {"+d/x.txt=2;+d/e/y.txt=3", "-cmd=put|-dir=/d/|-ldir={L}d\\|-sync=1|-sub=1|",
          "b.txt=one d/ d/e/ d/e/y.txt=3 d/x.txt=2"},
-        // Without -sync=1 a folder's send removes nothing.
-        {"-d/x.txt;+d/z.txt=4", "-cmd=put|-dir=/d/|-ldir={L}d\\|",
-         "b.txt=one d/ d/e/ d/e/y.txt=3 d/x.txt=2 d/z.txt=4"},
+        // A folder's send stands for the renames and deletions merged into
+        // it: what went locally goes there too; its subfolders stay.
+        {"d/x.txt>d/v.txt;+d/z.txt=4", "-cmd=put|-dir=/d/|-ldir={L}d\\|",
+         "b.txt=one d/ d/e/ d/e/y.txt=3 d/v.txt=2 d/z.txt=4"},
         {"+d/e/w.txt=5", "-cmd=put|-dir=/d/|-ldir={L}d\\|-sub=1|",
-         "b.txt=one d/ d/e/ d/e/w.txt=5 d/e/y.txt=3 d/x.txt=2 d/z.txt=4"},
+         "b.txt=one d/ d/e/ d/e/w.txt=5 d/e/y.txt=3 d/v.txt=2 d/z.txt=4"},
         {"d>f", "-cmd=rn|-dir=/|-ldir={L}|-from=d|-to=f|",
-         "b.txt=one f/ f/e/ f/e/w.txt=5 f/e/y.txt=3 f/x.txt=2 f/z.txt=4"},
+         "b.txt=one f/ f/e/ f/e/w.txt=5 f/e/y.txt=3 f/v.txt=2 f/z.txt=4"},
         {"f/e>f/g", "-cmd=rn|-dir=/f/|-ldir={L}f\\|-from=e|-to=g|",
-         "b.txt=one f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 f/x.txt=2 f/z.txt=4"},
+         "b.txt=one f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 f/v.txt=2 f/z.txt=4"},
         {"-b.txt", "-cmd=del|-dir=/|-ldir={L}|-filename=b.txt|",
-         "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 f/x.txt=2 f/z.txt=4"},
-        {"-f/z.txt", "-cmd=del|-dir=/f/|-filename=z.txt|", "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 f/x.txt=2"},
-        {"+h.txt=2", "-cmd=rn|-dir=|-from=/f/x.txt|-to=/h.txt|", "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 h.txt=2"},
+         "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 f/v.txt=2 f/z.txt=4"},
+        {"-f/z.txt", "-cmd=del|-dir=/f/|-filename=z.txt|", "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 f/v.txt=2"},
+        {"f/v.txt>h.txt", "-cmd=rn|-dir=|-from=/f/v.txt|-to=/h.txt|", "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 h.txt=2"},
         // A delete and a create of one name merged into a move onto itself:
         // the new content still goes.
         {"+h.txt=new", "-cmd=rn|-dir=|-from=/h.txt|-to=/h.txt|", "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 h.txt=new"},
