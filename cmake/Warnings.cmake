@@ -4,6 +4,9 @@ function(pellaro_target_options target)
                                _WIN32_WINNT=0x0A00 WINVER=0x0A00)
     if(MSVC)
         target_compile_options(${target} PRIVATE /W4 /WX /permissive- /utf-8 /EHsc)
+        # The watcher's files are C runtime streams by design (fopen, rename,
+        # remove); MSVC's advice to use its _s variants is not taken.
+        target_compile_definitions(${target} PRIVATE _CRT_SECURE_NO_WARNINGS)
     else()
         target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
         if(PELLARO_SANITIZE)
