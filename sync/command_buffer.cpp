@@ -77,12 +77,38 @@ uint64_t Rolling(std::string_view text) {
     return h;
 }
 
+// Where a slot stands in each bucket it is filed under. Its keys are not kept
+// (they come again from its text when it is removed): at 100,000 pending
+// commands the lookup tables cost less than the slots.
 struct SlotEntry {
-    uint64_t key[kKindCount];
     uint32_t pos[kKindCount];
     uint16_t mask = 0;
-    uint16_t ldirLength = 0;
 };
+
+// Calls file(kind, key) for each key the command is filed under; the length of
+// its ldir when it is a tree send (else 0).
+template <class File>
+std::size_t FileKeys(std::string_view text, File&& file) {
+    const TransferCommand p = ParseCommand(text);
+    const std::string_view cmd = p.cmd.Str();
+    file(kText, HashFields(kText, {text}));
+    file(kCmdDirFile, HashFields(kCmdDirFile, {cmd, p.dir, p.filename}));
+    file(kCmdDir, HashFields(kCmdDir, {cmd, p.dir}));
+    file(kFrom, HashFields(kFrom, {p.from}));
+    if (cmd == "rn") file(kRnDirTo, HashFields(kRnDirTo, {p.dir, p.to}));
+    const bool sub = p.sub.Str() == "1";
+    if (cmd == "del") {
+        file(kDelFile, HashFields(kDelFile, {p.filename}));
+        if (sub) {
+            file(kDelSubDir, HashFields(kDelSubDir, {p.dir}));
+            file(kDelSubLast, HashFields(kDelSubLast, {LastComponent(p.dir)}));
+        }
+    }
+    if (!sub || p.sync.Str() != "1") return 0;
+    const std::size_t length = p.ldir.Length();
+    file(kTreeLdir, TreeLdirKey(Rolling(p.ldir), length));
+    return length;
+}
 
 class BufferLock {
 public:
@@ -137,50 +163,27 @@ struct CommandIndex {
     // leaves (whole lines only count) is what some earlier step had written.
     bool appendOnly = true;
     EventListAppender appender;
-    std::string image;  // the bytes of the last replace, its room kept
-
-    void Add(int32_t slot, uint32_t kind, uint64_t key) {
-        SlotEntry& entry = entries[static_cast<std::size_t>(slot)];
-        std::vector<uint32_t>& bucket = buckets[key];
-        entry.key[kind] = key;
-        entry.pos[kind] = static_cast<uint32_t>(bucket.size());
-        entry.mask = static_cast<uint16_t>(entry.mask | (1u << kind));
-        bucket.push_back(static_cast<uint32_t>(slot) << kKindBits | kind);
-    }
 
     void Insert(int32_t slot, std::string_view text) {
-        const TransferCommand p = ParseCommand(text);
-        const std::string_view cmd = p.cmd.Str();
-        Add(slot, kText, HashFields(kText, {text}));
-        Add(slot, kCmdDirFile, HashFields(kCmdDirFile, {cmd, p.dir, p.filename}));
-        Add(slot, kCmdDir, HashFields(kCmdDir, {cmd, p.dir}));
-        Add(slot, kFrom, HashFields(kFrom, {p.from}));
-        if (cmd == "rn") Add(slot, kRnDirTo, HashFields(kRnDirTo, {p.dir, p.to}));
-        const bool sub = p.sub.Str() == "1";
-        if (cmd == "del") {
-            Add(slot, kDelFile, HashFields(kDelFile, {p.filename}));
-            if (sub) {
-                Add(slot, kDelSubDir, HashFields(kDelSubDir, {p.dir}));
-                Add(slot, kDelSubLast, HashFields(kDelSubLast, {LastComponent(p.dir)}));
-            }
-        }
-        if (sub && p.sync.Str() == "1") {
-            const std::size_t length = p.ldir.Length();
-            Add(slot, kTreeLdir, TreeLdirKey(Rolling(p.ldir), length));
-            entries[static_cast<std::size_t>(slot)].ldirLength = static_cast<uint16_t>(length);
-            if (ldirLengthCount[length]++ == 0) {
-                ldirLengths.insert(std::lower_bound(ldirLengths.begin(), ldirLengths.end(), length),
-                                   static_cast<uint16_t>(length));
-            }
+        SlotEntry& entry = entries[static_cast<std::size_t>(slot)];
+        const std::size_t length = FileKeys(text, [&](uint32_t kind, uint64_t key) {
+            std::vector<uint32_t>& bucket = buckets[key];
+            entry.pos[kind] = static_cast<uint32_t>(bucket.size());
+            entry.mask = static_cast<uint16_t>(entry.mask | (1u << kind));
+            bucket.push_back(static_cast<uint32_t>(slot) << kKindBits | kind);
+        });
+        if (length > 0 && ldirLengthCount[length]++ == 0) {
+            ldirLengths.insert(std::lower_bound(ldirLengths.begin(), ldirLengths.end(), length),
+                               static_cast<uint16_t>(length));
         }
     }
 
-    void Remove(int32_t slot) {
+    // `text`: what the slot held when it was inserted.
+    void Remove(int32_t slot, std::string_view text) {
         SlotEntry& entry = entries[static_cast<std::size_t>(slot)];
-        for (uint32_t kind = 0; kind < kKindCount; ++kind) {
-            if ((entry.mask & (1u << kind)) == 0) continue;
-            const auto found = buckets.find(entry.key[kind]);
-            if (found == buckets.end()) continue;
+        const std::size_t length = FileKeys(text, [&](uint32_t kind, uint64_t key) {
+            const auto found = buckets.find(key);
+            if ((entry.mask & (1u << kind)) == 0 || found == buckets.end()) return;
             std::vector<uint32_t>& bucket = found->second;
             const uint32_t pos = entry.pos[kind];
             const uint32_t moved = bucket.back();
@@ -188,10 +191,9 @@ struct CommandIndex {
             entries[moved >> kKindBits].pos[moved & ((1u << kKindBits) - 1)] = pos;
             bucket.pop_back();
             if (bucket.empty()) buckets.erase(found);
-            if (kind == kTreeLdir && --ldirLengthCount[entry.ldirLength] == 0) {
-                ldirLengths.erase(
-                    std::lower_bound(ldirLengths.begin(), ldirLengths.end(), entry.ldirLength));
-            }
+        });
+        if (length > 0 && --ldirLengthCount[length] == 0) {
+            ldirLengths.erase(std::lower_bound(ldirLengths.begin(), ldirLengths.end(), length));
         }
         entry.mask = 0;
     }
@@ -287,20 +289,25 @@ void Grow(CommandBuffer& buffer, CommandIndex& index) {
 
 void SetSlot(CommandBuffer& buffer, CommandIndex& index, int32_t slot, std::string_view text) {
     CommandSlot& target = buffer.commandSlots[static_cast<std::size_t>(slot)];
-    if (!target.Empty()) index.Remove(slot);
+    if (!target.Empty()) index.Remove(slot, target.Str());
     target.Assign(text);
     if (!target.Empty()) index.Insert(slot, target.Str());
     index.changed.push_back(slot);
 }
 
-// The file's bytes for slots 0..through into `bytes`, whose room is kept from
-// one write to the next: under Wine a growing megabyte costs more than the
-// write itself.
-void Lines(const CommandBuffer& buffer, int32_t through, int32_t* lastSlot, std::string& bytes) {
-    bytes.clear();
+// The file's bytes for slots 0..through, in room taken once: under Wine a
+// string that grows to a megabyte costs more than writing it.
+std::string Lines(const CommandBuffer& buffer, int32_t through, int32_t* lastSlot) {
     *lastSlot = -1;
     const auto last =
         std::min<int64_t>(through, static_cast<int64_t>(buffer.commandSlots.size()) - 1);
+    std::size_t size = 0;
+    for (int32_t i = 0; i <= last; ++i) {
+        const CommandSlot& slot = buffer.commandSlots[static_cast<std::size_t>(i)];
+        if (!slot.Empty()) size += slot.Length() + kEventLineEnd.size();
+    }
+    std::string bytes;
+    bytes.reserve(size);
     for (int32_t i = 0; i <= last; ++i) {
         const CommandSlot& slot = buffer.commandSlots[static_cast<std::size_t>(i)];
         if (slot.Empty()) continue;
@@ -308,6 +315,7 @@ void Lines(const CommandBuffer& buffer, int32_t through, int32_t* lastSlot, std:
         bytes.append(kEventLineEnd);
         *lastSlot = i;
     }
+    return bytes;
 }
 
 // Brings the event list file to the non-empty slots 0..through. When the
@@ -341,8 +349,7 @@ bool WriteSteps(CommandBuffer& buffer, CommandIndex& index, int32_t through) {
     // The file's own commands are not in the buffer yet: a replace would drop them.
     if (buffer.fileUnread) return false;
     int32_t lastSlot = -1;
-    std::string& bytes = index.image;
-    Lines(buffer, through, &lastSlot, bytes);
+    const std::string bytes = Lines(buffer, through, &lastSlot);
     changed.clear();
     index.appendOnly = true;
     index.appender.Close();
@@ -590,9 +597,8 @@ int32_t SaveAndClearBuffer() {
         // A file whose own commands could not be read is not replaced.
         if (!buffer.fileUnread) {
             int32_t lastSlot = -1;
-            std::string bytes;
-            Lines(buffer, std::min(buffer.commandCount, buffer.commandCapacity) - 1, &lastSlot,
-                  bytes);
+            const std::string bytes =
+                Lines(buffer, std::min(buffer.commandCount, buffer.commandCapacity) - 1, &lastSlot);
             saved = ReplaceFileContent(std::string(state.eventListPath.Str()), bytes, false) !=
                     ReplaceOutcome::kFailed;
         }

@@ -1,0 +1,157 @@
+// What the real watcher costs at rest: the processor time of a watcher in
+// count mode over a minute with nothing changing, and its private memory with
+// 100,000 commands pending against an idle one (both after one change, so
+// that the buffer's lookup tables exist). The 100,000 commands are left in the
+// event list file while another program holds it open, so the start-up firing
+// cannot take it over and reads it back into the buffer. Prints:
+//   idle: <ms> ms of processor time in <s> s = <percent>% of a core
+//   memory: idle <KB> KB, 100000 pending <KB> KB = <bytes> bytes per command
+// Run under the Wine bench of the build tree (the Windows build with tests).
+// Wine reports neither times nor memory of another process: there they are
+// read from the Linux /proc of the watcher's process (through drive Z:),
+// resident anonymous memory standing for private bytes.
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "support/file_holder_win.h"
+#include "support/watcher_bench_win.h"
+
+namespace {
+
+constexpr int kPending = 100000;
+constexpr DWORD kIdleMs = 60000;
+
+bool UnderWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// Z:\proc\<pid> of the Linux process whose command line holds `needle`.
+std::string ProcFolder(const std::string& needle) {
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA("Z:\\proc\\*", &found);
+    if (search == INVALID_HANDLE_VALUE) return {};
+    std::string match;
+    do {
+        const std::string name = found.cFileName;
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string folder = "Z:\\proc\\" + name;
+        std::string line = ReadFileBytes(folder + "\\cmdline");
+        for (char& ch : line) ch = ch == '\0' ? ' ' : ch;
+        if (line.find("PellaroCNW.exe") != std::string::npos && line.find(needle) != std::string::npos) {
+            match = folder;
+        }
+    } while (match.empty() && FindNextFileA(search, &found));
+    FindClose(search);
+    return match;
+}
+
+// Processor time in ms; -1 when it cannot be told.
+double ProcessorMs(HANDLE process, const std::string& proc) {
+    if (!proc.empty()) {
+        // Fields 14 and 15 after the name in parentheses: user and system
+        // time in clock ticks of 10 ms.
+        const std::string stat = ReadFileBytes(proc + "\\stat");
+        unsigned long user = 0, system = 0;
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos ||
+            std::sscanf(stat.c_str() + close + 1,
+                        " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user,
+                        &system) != 2) {
+            return -1;
+        }
+        return static_cast<double>(user + system) * 10.0;
+    }
+    FILETIME created, ended, kernel, user;
+    if (!GetProcessTimes(process, &created, &ended, &kernel, &user)) return -1;
+    const auto ticks = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) / 10000.0;
+}
+
+double PrivateKb(HANDLE process, const std::string& proc) {
+    if (!proc.empty()) {
+        const std::string status = ReadFileBytes(proc + "\\status");
+        const std::size_t at = status.find("RssAnon:");
+        return at == std::string::npos ? -1 : std::atof(status.c_str() + at + 8);
+    }
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                              sizeof counters)) {
+        return -1;
+    }
+    return static_cast<double>(counters.PrivateUsage) / 1024.0;
+}
+
+// Where the watcher's figures are read under Wine; empty on Windows.
+std::string ProcOf(const WatcherBench& bench) {
+    return UnderWine() ? ProcFolder(bench.home.Path().filename().string()) : std::string();
+}
+
+std::size_t Lines(const std::filesystem::path& file) {
+    std::size_t lines = 0;
+    for (char ch : ReadFileBytes(file)) lines += ch == '\n';
+    return lines;
+}
+
+// A watcher of the bench's folder with `pending` commands left over, up and
+// after one change; its private memory in KB, or -1.
+double MemoryWith(int pending) {
+    WatcherBench bench;
+    bench.Config("sync_threshold=1000000\n");
+    std::string left;
+    for (int i = 0; i < pending; ++i) {
+        left += "-cmd=put|-dir=/d" + std::to_string(i / 1000) + "/|-ldir=" + bench.folderAnsi +
+                "\\d" + std::to_string(i / 1000) + "\\|-filename=file" + std::to_string(i) +
+                ".txt|\r\n";
+    }
+    WriteFileBytes(bench.DataFile(".txt"), left);
+    HeldFile holder(bench.DataFile(".txt"), true, 120000);
+    ChildProcess watcher = bench.Start();
+    if (!holder.Held() || !bench.Dialog(watcher)) return -1;
+    holder.Release();
+    WriteFileBytes(bench.folder / "one.txt", "x");
+    if (!WaitUntil([&] { return Lines(bench.DataFile(".txt")) >= static_cast<std::size_t>(pending) + 1; },
+                   60000)) {
+        std::printf("the change did not arrive\n");
+    }
+    Sleep(2000);
+    const double kb = PrivateKb(watcher.process.Get(), ProcOf(bench));
+    bench.Close(watcher);
+    return kb;
+}
+
+}  // namespace
+
+int main() {
+    {
+        WatcherBench bench;
+        bench.Config("sync_threshold=100\n");
+        ChildProcess watcher = bench.Start();
+        if (!bench.Dialog(watcher)) {
+            std::printf("the watcher did not start\n");
+            return 1;
+        }
+        Sleep(5000);  // start-up done
+        const std::string proc = ProcOf(bench);
+        const double before = ProcessorMs(watcher.process.Get(), proc);
+        const ULONGLONG since = GetTickCount64();
+        Sleep(kIdleMs);
+        const double used = ProcessorMs(watcher.process.Get(), proc) - before;
+        const double seconds = static_cast<double>(GetTickCount64() - since) / 1000.0;
+        std::printf("idle: %.0f ms of processor time in %.0f s = %.3f%% of a core\n", used, seconds,
+                    used / (seconds * 10.0));
+        bench.Close(watcher);
+    }
+    const double idle = MemoryWith(0);
+    const double loaded = MemoryWith(kPending);
+    std::printf("memory: idle %.0f KB, %d pending %.0f KB = %.0f bytes per command\n", idle, kPending,
+                loaded, (loaded - idle) * 1024.0 / kPending);
+    return 0;
+}
