@@ -18,6 +18,10 @@ public:
     bool Held() const { return held; }
     // Lets the file go (the double ends).
     void Release() { holder.reset(); }
+    // Waits until the double has let the file go by itself.
+    bool WaitReleased(DWORD timeoutMs) const {
+        return holder && holder->WaitExit(timeoutMs).has_value();
+    }
 
 private:
     std::unique_ptr<DoubleProcess> holder;
