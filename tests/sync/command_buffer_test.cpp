@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "app/watcher_state.h"
-#include "notify/message_catalogue.h"
 #include "support/buffer_fixture.h"
 #include "sync/event_list_file.h"
 #include "watch/transfer_command.h"
@@ -96,15 +95,6 @@ TEST_F(CommandBufferTest, TheFileIsRepairedWhenItIsNotWhatTheLastWriteLeft) {
     EXPECT_EQ(EventListBytes(), FileOf(Commands()));
 }
 
-TEST_F(CommandBufferTest, AnUnwritableEventListShowsTheMessageAndEndsTheProcess) {
-    std::filesystem::create_directory(eventList);  // a folder cannot be opened as a file
-    Add(Put(1), kEventCreate);
-    ASSERT_EQ(boxTexts.size(), 1u);
-    ShowMessage(-2004, "c");
-    EXPECT_EQ(boxTexts[0], boxTexts[1]);
-    EXPECT_EQ(exitCodes, std::vector<uint32_t>{1});
-}
-
 TEST_F(CommandBufferTest, SaveAndClearWritesPendingCommandsWithPlainLineEnds) {
     for (const bool keepOne : {true, false}) {
         Add(Put(1), kEventCreate);
@@ -117,14 +107,6 @@ TEST_F(CommandBufferTest, SaveAndClearWritesPendingCommandsWithPlainLineEnds) {
         EXPECT_EQ(State().commands.duplicateCommand, 0);
         EXPECT_EQ(State().commands.commandCapacity, 100);
     }
-    // A file that cannot be written: the buffer is emptied silently.
-    Add(Put(1), kEventCreate);
-    std::filesystem::remove(eventList);
-    std::filesystem::create_directory(eventList);
-    EXPECT_EQ(SaveAndClearBuffer(), 0);
-    EXPECT_TRUE(Commands().empty());
-    EXPECT_TRUE(boxTexts.empty());
-    EXPECT_TRUE(exitCodes.empty());
 }
 
 TEST_F(CommandBufferTest, ReadBackRestoresCompleteLinesAndGrows) {

@@ -87,21 +87,4 @@ TEST_F(EventListFileTest, MergeSendListAppendsLeftOverCommandsAndDeletesTheFile)
     EXPECT_TRUE(boxTexts.empty());
 }
 
-TEST_F(EventListFileTest, ASendListThatCannotBeMergedIsKept) {
-    std::filesystem::create_directory(sendList);  // unreadable
-    WriteFileBytes(eventList, "e1\n");
-    EXPECT_FALSE(MergeSendList());
-    EXPECT_TRUE(std::filesystem::exists(sendList));
-    EXPECT_EQ(EventListBytes(), "e1\n");
-    EXPECT_EQ(boxTexts.size(), 1u);
-    std::filesystem::remove(sendList);
-    std::filesystem::remove(eventList);
-    WriteFileBytes(sendList, "s1\n");
-    std::filesystem::create_directory(eventList);  // unwritable
-    EXPECT_FALSE(MergeSendList());
-    EXPECT_EQ(ReadFileBytes(sendList), "s1\n");
-    EXPECT_EQ(boxTexts.size(), 2u);
-    EXPECT_TRUE(exitCodes.empty());
-}
-
 }  // namespace
