@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -86,9 +87,9 @@ struct SlotEntry {
 };
 
 // Calls file(kind, key) for each key the command is filed under; the length of
-// its ldir when it is a tree send (else 0).
+// its ldir when it is a tree send (an empty ldir too: it occurs in every one).
 template <class File>
-std::size_t FileKeys(std::string_view text, File&& file) {
+std::optional<std::size_t> FileKeys(std::string_view text, File&& file) {
     const TransferCommand p = ParseCommand(text);
     const std::string_view cmd = p.cmd.Str();
     file(kText, HashFields(kText, {text}));
@@ -104,7 +105,7 @@ std::size_t FileKeys(std::string_view text, File&& file) {
             file(kDelSubLast, HashFields(kDelSubLast, {LastComponent(p.dir)}));
         }
     }
-    if (!sub || p.sync.Str() != "1") return 0;
+    if (!sub || p.sync.Str() != "1") return std::nullopt;
     const std::size_t length = p.ldir.Length();
     file(kTreeLdir, TreeLdirKey(Rolling(p.ldir), length));
     return length;
@@ -166,22 +167,22 @@ struct CommandIndex {
 
     void Insert(int32_t slot, std::string_view text) {
         SlotEntry& entry = entries[static_cast<std::size_t>(slot)];
-        const std::size_t length = FileKeys(text, [&](uint32_t kind, uint64_t key) {
+        const std::optional<std::size_t> tree = FileKeys(text, [&](uint32_t kind, uint64_t key) {
             std::vector<uint32_t>& bucket = buckets[key];
             entry.pos[kind] = static_cast<uint32_t>(bucket.size());
             entry.mask = static_cast<uint16_t>(entry.mask | (1u << kind));
             bucket.push_back(static_cast<uint32_t>(slot) << kKindBits | kind);
         });
-        if (length > 0 && ldirLengthCount[length]++ == 0) {
-            ldirLengths.insert(std::lower_bound(ldirLengths.begin(), ldirLengths.end(), length),
-                               static_cast<uint16_t>(length));
+        if (tree && ldirLengthCount[*tree]++ == 0) {
+            ldirLengths.insert(std::lower_bound(ldirLengths.begin(), ldirLengths.end(), *tree),
+                               static_cast<uint16_t>(*tree));
         }
     }
 
     // `text`: what the slot held when it was inserted.
     void Remove(int32_t slot, std::string_view text) {
         SlotEntry& entry = entries[static_cast<std::size_t>(slot)];
-        const std::size_t length = FileKeys(text, [&](uint32_t kind, uint64_t key) {
+        const std::optional<std::size_t> tree = FileKeys(text, [&](uint32_t kind, uint64_t key) {
             const auto found = buckets.find(key);
             if ((entry.mask & (1u << kind)) == 0 || found == buckets.end()) return;
             std::vector<uint32_t>& bucket = found->second;
@@ -192,8 +193,8 @@ struct CommandIndex {
             bucket.pop_back();
             if (bucket.empty()) buckets.erase(found);
         });
-        if (length > 0 && --ldirLengthCount[length] == 0) {
-            ldirLengths.erase(std::lower_bound(ldirLengths.begin(), ldirLengths.end(), length));
+        if (tree && --ldirLengthCount[*tree] == 0) {
+            ldirLengths.erase(std::lower_bound(ldirLengths.begin(), ldirLengths.end(), *tree));
         }
         entry.mask = 0;
     }
