@@ -1,9 +1,10 @@
 // The real command buffer against the plain one (tests/support), on sequences
 // the fuzzer steers: composed commands over a few folders and names so that
 // the merge rules meet, raw lines of any bytes, the handler's count with holes
-// and misses, firings, shutdown saves and a read-back as at the next start.
-// After every step both must hold the same slots, count and duplicate flag,
-// and the event list file the bytes the plain buffer would have written.
+// and misses, group commits, firings, shutdown saves and a read-back as at the
+// next start. After every step both must hold the same slots, count and
+// duplicate flag, and the event list file the bytes the plain buffer would
+// have written (once no flush message is queued).
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -157,8 +158,19 @@ public:
         reference.duplicate = 0;
     }
 
-    // The firing takes the file away; an empty one stays behind.
+    // Group commit: the dialog queues its flush message, or the message arrives.
+    void FlushMessage() {
+        if (State().commands.flushQueued) {
+            EventListFlushArrived();
+        } else {
+            RequestEventListFlush();
+        }
+        Compare();
+    }
+
+    // The firing brings the file level and takes it away; an empty one stays behind.
     void Fire() {
+        FlushEventList();
         EmptyCommandBuffer();
         ReferenceEmpty(reference);
         WriteBytes(eventList, "");
@@ -172,9 +184,11 @@ public:
         Compare();
     }
 
-    // The next start: a fresh buffer reads the file back.
+    // The next start: a fresh buffer reads the file back (a queued flush
+    // message arrives before the end).
     void Restart() {
         WatcherState& state = State();
+        if (state.commands.flushQueued) EventListFlushArrived();
         ReleaseCommandBuffer();
         CreateCommandBuffer(state.commands);
         const int32_t read = ReadBackEventList();
@@ -203,7 +217,8 @@ private:
         for (std::size_t i = 0; i < real.commandSlots.size(); ++i) {
             FUZZ_CHECK(real.commandSlots[i].Str() == reference.slots[i].Str());
         }
-        FUZZ_CHECK(ReadBytes(eventList) == reference.fileBytes);
+        // While a flush message is queued the file may lag behind.
+        if (!real.flushQueued) FUZZ_CHECK(ReadBytes(eventList) == reference.fileBytes);
     }
 
     std::string eventList;
@@ -228,7 +243,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             both.SaveAndClear();
         } else if (action == 2) {
             both.Restart();
-        } else if (action < 8) {
+        } else if (action < 6) {
+            both.FlushMessage();
+        } else if (action < 10) {
             // Any bytes, under any event code.
             const auto event = static_cast<int32_t>(uint32_t{in.Byte()} << (in.Below(4) * 8));
             const std::string raw(in.Take(in.Byte() * 3u));

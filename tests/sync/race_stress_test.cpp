@@ -142,10 +142,16 @@ TEST_F(RaceStressTest, EveryChangeReachesTheToolOnceWhileTheTimerFires) {
             const std::wstring path = L"C:\\W\\d" + std::to_wstring(files % 5) + L"\\f" +
                                       std::to_wstring(files) + L".txt\\";
             HandleChangeEvent(kEventCreate, path.c_str(), nullptr);
-            if (i % 16 == 0) std::this_thread::yield();
             // Now and then the change feed lost changes: a put of the whole folder.
             if (i % 23 == 11) HandleLostChanges();
+            // Group commit as the dialog does it: a flush message queued after a
+            // notification arrives a few notifications later.
+            RequestEventListFlush();
+            if (i % 5 == 4) EventListFlushArrived();
+            if (i % 16 == 0) std::this_thread::yield();
         }
+        // The close message is queued behind the flush message.
+        EventListFlushArrived();
         StopRound();
         ++rounds;
     }
