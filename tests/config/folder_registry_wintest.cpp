@@ -15,7 +15,6 @@
 #include "notify/process_coordination.h"
 #include "support/box_recorder.h"
 #include "support/double_process_win.h"
-#include "support/file_holder_win.h"
 #include "support/state_fixture.h"
 #include "support/temp_dir.h"
 
@@ -99,25 +98,6 @@ TEST_F(RegistryProcessTest, TwoWatchersRegisteringTogetherNeverLoseAnEntry) {
                 after == "C:\\before=0\nC:\\churn\\b=0\nC:\\churn\\a=0\n")
         << after;
     // No temporary file is left beside the registry.
-    for (const auto& entry : fs::directory_iterator(data.Path()))
-        EXPECT_EQ(entry.path().filename(), "cnwfolder.txt");
-}
-
-// Another program reads the registry through the C runtime's fopen, which
-// shares it for reading and writing but not for deleting: the replace is
-// refused, the registry is written over in place, and the start goes on.
-TEST_F(RegistryProcessTest, ARegistryAnotherProgramHoldsOpenIsClaimedAndReleasedInPlace) {
-    WriteFileBytes(File(), "C:\\other=7\r\nC:\\w=0\r\n");
-    HeldFile reader(File(), true, 60000);
-    ASSERT_TRUE(reader.Held());
-    State().watchedPath.Assign("C:\\w");
-    const std::string pid = std::to_string(State().processId);
-    RegisterWatcher();
-    EXPECT_EQ(Read(), "C:\\other=7\nC:\\w=" + pid + "\n");
-    SetRegistryOwner("C:\\w", false);
-    EXPECT_EQ(Read(), "C:\\other=7\nC:\\w=0\n");
-    EXPECT_TRUE(ended.empty());
-    EXPECT_TRUE(boxes.Codes().empty());
     for (const auto& entry : fs::directory_iterator(data.Path()))
         EXPECT_EQ(entry.path().filename(), "cnwfolder.txt");
 }
