@@ -102,6 +102,25 @@ Outcome CFolderTarget::ExactTime(const std::wstring& path, int64_t& modified) {
     return outcome;
 }
 
+int64_t CFolderTarget::TimeStep() const {
+    if (timeStep != 0) return timeStep;
+    // FAT keeps times to two seconds, exFAT to ten milliseconds; the others
+    // keep what they are given. An SMB target (no root) is taken as one of those.
+    timeStep = 1;
+    if (root.empty()) return timeStep;
+    wchar_t volume[MAX_PATH + 1] = {};
+    wchar_t fileSystem[MAX_PATH + 1] = {};
+    const std::wstring native = NativePath(L"/");
+    if (GetVolumePathNameW(native.c_str(), volume, MAX_PATH) &&
+        GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
+                              MAX_PATH)) {
+        const std::wstring name = fileSystem;
+        if (name.starts_with(L"FAT")) timeStep = 2 * 10'000'000LL;
+        if (name == L"exFAT") timeStep = 100'000;
+    }
+    return timeStep;
+}
+
 Outcome CFolderTarget::MakeFolder(const std::wstring& folder) {
     const std::wstring native = NativePath(folder);
     if (CreateDirectoryW(native.c_str(), nullptr)) return Outcome::Ok();

@@ -15,6 +15,7 @@ public:
     Outcome List(const std::wstring& folder, std::vector<TreeEntry>& entries) override;
     Outcome Stat(const std::wstring& path, TreeEntry& entry) override;
     Outcome ExactTime(const std::wstring& path, int64_t& modified) override;
+    int64_t TimeStep() const override;
     Outcome MakeFolder(const std::wstring& folder) override;
     Outcome Store(const std::wstring& localFile, const std::wstring& path,
                   int64_t modified) override;
@@ -31,6 +32,7 @@ public:
 
 private:
     std::wstring root;
+    mutable int64_t timeStep = 0;  // found on first use
 };
 
 // "cannot <what> <path> (error <code>)" in the ANSI code page, for the

@@ -32,6 +32,7 @@ public:
     Outcome List(const std::wstring& folder, std::vector<TreeEntry>& entries) override;
     Outcome Stat(const std::wstring& path, TreeEntry& entry) override;
     Outcome ExactTime(const std::wstring& path, int64_t& modified) override;
+    int64_t TimeStep() const override { return 10'000'000; }  // MDTM and MFMT: seconds
     Outcome MakeFolder(const std::wstring& folder) override;
     Outcome Store(const std::wstring& localFile, const std::wstring& path,
                   int64_t modified) override;

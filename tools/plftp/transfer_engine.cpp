@@ -1,5 +1,6 @@
 #include "tools/plftp/transfer_engine.h"
 
+#include <algorithm>
 #include <map>
 #include <tuple>
 #include <vector>
@@ -9,10 +10,6 @@
 #include "watch/transfer_command.h"
 
 namespace {
-
-// Two file times that differ by at most this much are the same (FAT keeps
-// times to two seconds).
-constexpr int64_t kTimeTolerance = 2 * 10'000'000LL;
 
 bool IsFatal(int32_t status) { return status == kToolNoServer || status == kToolLoginRefused; }
 
@@ -257,10 +254,13 @@ bool CTransferEngine::SameFile(CTransferTarget& sourceSide, const std::wstring& 
             entry->exactTime = true;
         }
     }
-    // Without a time on both sides the size alone decides.
+    // Without a time on both sides the size alone decides. Otherwise the times
+    // must agree to the coarser side's step and no more loosely: a file saved
+    // again a moment after it was sent, at the same size, is a new version.
     if (source.modified == 0 || target.modified == 0) return true;
+    const int64_t step = std::max(sourceSide.TimeStep(), targetSide.TimeStep());
     const int64_t difference = source.modified - target.modified;
-    return difference <= kTimeTolerance && difference >= -kTimeTolerance;
+    return difference < step && difference > -step;
 }
 
 bool CTransferEngine::TransferFile(TransferDirection direction, const std::wstring& localPath,

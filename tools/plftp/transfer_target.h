@@ -30,6 +30,8 @@ public:
     virtual Outcome Stat(const std::wstring& path, TreeEntry& entry) = 0;
     // Asks for the time to the second of an entry whose exactTime is false.
     virtual Outcome ExactTime(const std::wstring& path, int64_t& modified) = 0;
+    // The step of the times the target keeps, in 100-ns ticks.
+    virtual int64_t TimeStep() const { return 1; }
 
     // One level; an existing folder is fine.
     virtual Outcome MakeFolder(const std::wstring& folder) = 0;
