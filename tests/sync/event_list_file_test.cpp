@@ -1,66 +1,118 @@
+// Catches: a torn last line taken as a command, a stale event list file kept, lost send lists.
+// The buffer's own rules are compared with the plain buffer in the differential test.
 #include "sync/event_list_file.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "support/buffer_fixture.h"
+#include "sync/command_buffer.h"
+#include "watch/transfer_command.h"
 
 namespace {
 
+std::string Put(int n) {
+    return "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=f" + std::to_string(n) + "|";
+}
+
 class EventListFileTest : public BufferTest {};
 
-TEST_F(EventListFileTest, ReadsCompleteLinesOnly) {
-    const std::string eleven(511, 'x');
+TEST_F(EventListFileTest, ReadsCompleteLinesOnlyAndTheBufferGrowsToWhatItReadsBack) {
+    const std::string long511(511, 'x');
     const struct {
         std::string bytes;
         std::vector<std::string> lines;
         bool torn;
     } cases[] = {
-        {"a\nb\n", {"a", "b"}, false},
-        {"a\r\nb\r\n", {"a", "b"}, false},
-        {"a\nb", {"a"}, true},
-        {"a\nb\r", {"a"}, true},
-        {"\n\r\na\n", {"a"}, false},
-        {eleven + "\n" + eleven + "y\n", {eleven}, false},
-        {"", {}, false},
+        {"a\nb\n", {"a", "b"}, false},     {"a\r\nb\r\n", {"a", "b"}, false},
+        {"a\nb", {"a"}, true},             {"a\nb\r", {"a"}, true},
+        {"\n\r\na\n", {"a"}, false},       {"", {}, false},
+        {long511 + "\n" + long511 + "y\n", {long511}, false},
     };
     for (const auto& c : cases) {
         WriteFileBytes(eventList, c.bytes);
         bool torn = false;
         EXPECT_EQ(ReadCommandLines(eventList, &torn), c.lines) << c.bytes.size();
-        EXPECT_EQ(torn, c.torn);
+        EXPECT_EQ(torn, c.torn) << c.bytes.size();
     }
     std::filesystem::remove(eventList);
     EXPECT_TRUE(ReadCommandLines(eventList).empty());
+
+    std::vector<std::string> lines;
+    for (int i = 0; i < 151; ++i) lines.push_back(Put(i));
+    WriteFileBytes(eventList, FileOf(lines) + "\r\n-cmd=put|-dir=/|-ld");
+    EXPECT_EQ(ReadBackEventList(), 151);
+    EXPECT_EQ(State().commands.commandCount, 151);
+    EXPECT_EQ(State().commands.commandCapacity, 201);
+    EXPECT_EQ(Commands(), lines);
+    Add(Put(3), kEventCreate);  // a duplicate of a restored command
+    EXPECT_EQ(State().commands.commandCount, 151);
+}
+
+TEST_F(EventListFileTest, TheBufferRewritesAFileThatIsNotWhatItsLastWriteLeft) {
+    Add(Put(1), kEventCreate);
+    Add(Put(2), kEventCreate);
+    const std::string cases[] = {
+        FileOf({Put(1)}) + "-cmd=put|-dir=/|-ldi",  // an append cut short by a kill
+        "",                                         // taken away by a firing
+        FileOf({Put(9), Put(8), Put(7)}),           // written by someone else
+    };
+    int next = 3;
+    for (const std::string& bytes : cases) {
+        WriteFileBytes(eventList, bytes);
+        Add(Put(next++), kEventCreate);
+        EXPECT_EQ(EventListBytes(), FileOf(Commands()));
+    }
+    std::filesystem::remove(eventList);
+    Add(Put(next), kEventCreate);
+    EXPECT_EQ(EventListBytes(), FileOf(Commands()));
+    // Refused commands leave slots and file alone.
+    WriteFileBytes(eventList, "marker\n");
+    for (const std::string& refused : {std::string(), Put(2) + std::string(500, 'x')}) {
+        AddCommand(refused.c_str(), kEventCreate);
+    }
+    EXPECT_EQ(EventListBytes(), "marker\n");
+    // A buffer never created or out of shape still takes commands.
+    const std::function<void(CommandBuffer&)> damage[] = {
+        [](CommandBuffer& b) { b = CommandBuffer{}; },
+        [](CommandBuffer& b) { b.commandSlots.resize(10); },
+        [](CommandBuffer& b) { b.commandCount = -5; },
+        [](CommandBuffer& b) { b.commandCount = b.commandCapacity + 7; },
+    };
+    for (const auto& hurt : damage) {
+        hurt(State().commands);
+        Add(Put(next), kEventCreate);
+        const CommandBuffer& buffer = State().commands;
+        EXPECT_EQ(buffer.commandSlots.size(), static_cast<std::size_t>(buffer.commandCapacity));
+        ASSERT_GT(buffer.commandCount, 0);
+        ASSERT_LE(buffer.commandCount, buffer.commandCapacity);
+        EXPECT_EQ(buffer.commandSlots[buffer.commandCount - 1].Str(), Put(next++));
+        EXPECT_EQ(EventListBytes(), FileOf(Commands()));
+    }
 }
 
 TEST_F(EventListFileTest, ReplaceAndHeldOpenAppend) {
     ASSERT_EQ(ReplaceFileContent(eventList, "one\n", false), ReplaceOutcome::kReplaced);
-    EXPECT_EQ(EventListBytes(), "one\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()),
                             std::filesystem::directory_iterator()),
               1);  // no temporary file left
-
     EventListAppender appender;
     EXPECT_EQ(appender.Append(eventList, 4, "two\n"), AppendResult::kAppended);
+    EXPECT_EQ(appender.Append(eventList, 4, "three\n"), AppendResult::kUnexpectedSize);
     EXPECT_EQ(appender.Append(eventList, 8, "three\n"), AppendResult::kAppended);
-    EXPECT_EQ(appender.Append(eventList, 8, "four\n"), AppendResult::kUnexpectedSize);
-    EXPECT_EQ(EventListBytes(), "one\ntwo\nthree\n");
-
     // Renamed away while open (a firing): appends go to the fresh file only.
-    EXPECT_EQ(appender.Append(eventList, 14, "four\n"), AppendResult::kAppended);
     ASSERT_EQ(std::rename(eventList.c_str(), sendList.c_str()), 0);
     WriteFileBytes(eventList, "");
-    EXPECT_EQ(appender.Append(eventList, 19, "five\n"), AppendResult::kUnexpectedSize);
-    EXPECT_EQ(appender.Append(eventList, 0, "five\n"), AppendResult::kAppended);
-    EXPECT_EQ(ReadFileBytes(sendList), "one\ntwo\nthree\nfour\n");
-    EXPECT_EQ(EventListBytes(), "five\n");
+    EXPECT_EQ(appender.Append(eventList, 14, "four\n"), AppendResult::kUnexpectedSize);
+    EXPECT_EQ(appender.Append(eventList, 0, "four\n"), AppendResult::kAppended);
+    EXPECT_EQ(ReadFileBytes(sendList), "one\ntwo\nthree\n");
+    EXPECT_EQ(EventListBytes(), "four\n");
     appender.Close();
-
     std::filesystem::create_directory(folder.Path() / "dir.txt");
     EXPECT_EQ(appender.Append(folder.Ansi() + "/dir.txt", 0, "x\n"), AppendResult::kFailed);
 }
