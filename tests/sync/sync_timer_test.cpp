@@ -1,5 +1,5 @@
-// Catches timer decisions that fire too early, too late, twice, or with the
-// wrong reason, and resets after a firing that sent nothing.
+// Catches: timer decisions that fire too early, too late, twice, or for the wrong reason,
+// and resets after a firing that sent nothing.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,29 +14,18 @@ int64_t clock = 0;
 std::vector<std::string> fired;  // "<time> interval|count"
 std::vector<int32_t> statuses;   // per firing; the last repeats, 0 without
 
-int64_t Now() { return clock; }
-void Sleep(uint32_t ms) { clock += ms / 1000; }
-int32_t Fire() {
-    const WatcherState& state = State();
-    fired.push_back(std::to_string(clock) + (state.intervalReached ? " interval" : " count"));
-    if (statuses.empty()) return 0;
-    return statuses[std::min(fired.size(), statuses.size()) - 1];
-}
-
-struct Case {
-    const char* name;
-    int32_t threshold;  // 0: count mode off
-    int32_t interval;   // 0: interval mode off
-    std::vector<int64_t> changes;  // a counted change at each of these seconds
-    std::vector<int32_t> statuses;
-    int64_t until;
-    std::vector<std::string> expected;
-};
-
 class SyncTimerTest : public StateTest {};
 
 TEST_F(SyncTimerTest, CyclesFireOnCountAndIntervalWithTheirTieBreaks) {
-    const Case cases[] = {
+    const struct {
+        const char* name;
+        int32_t threshold;             // 0: count mode off
+        int32_t interval;              // 0: interval mode off
+        std::vector<int64_t> changes;  // a counted change at each of these seconds
+        std::vector<int32_t> statuses;
+        int64_t until;
+        std::vector<std::string> expected;
+    } cases[] = {
         {"fifth change fires", 5, 0, {1, 2, 3, 4, 6}, {}, 10, {"6 count"}},
         {"interval from start and from each timed fire", 0, 60, {}, {}, 130,
          {"60 interval", "120 interval"}},
@@ -47,10 +36,17 @@ TEST_F(SyncTimerTest, CyclesFireOnCountAndIntervalWithTheirTieBreaks) {
         {"interval fire that sent nothing: next one an interval later", 0, 10, {}, {1, 1}, 25,
          {"10 interval", "20 interval"}},
     };
-    for (const Case& c : cases) {
+    const TimerFiring saved = CurrentTimerFiring();
+    CurrentSeams().now = [] { return clock; };
+    CurrentSeams().sleepMs = [](uint32_t ms) { clock += ms / 1000; };
+    CurrentTimerFiring() = [] {
+        fired.push_back(std::to_string(clock) + (State().intervalReached ? " interval" : " count"));
+        return statuses.empty() ? 0 : statuses[std::min(fired.size(), statuses.size()) - 1];
+    };
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        State().Reset();
         WatcherState& state = State();
+        state.Reset();
         state.thresholdSync = c.threshold > 0 ? 1 : 0;
         state.syncThreshold = c.threshold;
         state.intervalSync = c.interval > 0 ? 1 : 0;
@@ -59,21 +55,16 @@ TEST_F(SyncTimerTest, CyclesFireOnCountAndIntervalWithTheirTieBreaks) {
         clock = 0;
         fired.clear();
         statuses = c.statuses;
-        CurrentSeams().now = Now;
-        CurrentSeams().sleepMs = Sleep;
-        const TimerFiring saved = CurrentTimerFiring();
-        CurrentTimerFiring() = Fire;
         std::size_t next = 0;
         for (int cycles = 0; clock < c.until && cycles < 1000; ++cycles) {
-            while (next < c.changes.size() && c.changes[next] <= clock) {
+            for (; next < c.changes.size() && c.changes[next] <= clock; ++next) {
                 ++state.pendingEvents;
-                ++next;
             }
             RunTimerCycle();
         }
-        CurrentTimerFiring() = saved;
         EXPECT_EQ(fired, c.expected);
     }
+    CurrentTimerFiring() = saved;
 }
 
 TEST_F(SyncTimerTest, TieBreakWaitForTheRecordAndReset) {
