@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs every test:
 #   1. the native logic build (Linux, address and undefined-behaviour sanitizers);
-#   2. the Windows build (MinGW-w64), all tests under Wine with an Xvfb display;
-#   3. the Windows unit tests again on a Japanese desktop (code page 932).
+#   2. the fuzz targets (seeds, then 20 s each) and the race test under the
+#      thread sanitizer, native builds with clang;
+#   3. the Windows build (MinGW-w64), all tests under Wine with an Xvfb display;
+#   4. the Windows unit tests again on a Japanese desktop (code page 932) and
+#      with UTF-8 as the ANSI code page; the package unpacked and run.
 # Ends with one line adding up every test case that ran.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +24,18 @@ cmake --build --preset native -j "$jobs" || exit 1
 rm -f build/native/test-reports/*.xml
 (cd build/native && ctest --output-on-failure -j "$jobs") || failed=1
 
+step "fuzz targets: seeds replayed, then 20 s each"
+scripts/fuzz-ci.sh || failed=1
+
+step "race test under the thread sanitizer"
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DPELLARO_LOGIC_ONLY=ON -DPELLARO_TSAN=ON >/dev/null || exit 1
+cmake --build build/tsan -j "$jobs" --target race_stress_test || exit 1
+rm -f build/tsan/test-reports/*.xml
+(cd build/tsan && PELLARO_RACE_SECONDS="${PELLARO_RACE_SECONDS:-20}" TSAN_OPTIONS=halt_on_error=1 \
+    ctest -R '^race_stress_test$' --output-on-failure) || failed=1
+
 step "Windows build"
 cmake --preset windows >/dev/null || exit 1
 cmake --build --preset windows -j "$jobs" || exit 1
@@ -29,23 +44,33 @@ step "Windows tests under Wine"
 rm -f build/windows/test-reports/*.xml
 scripts/with-wine build/windows ctest --test-dir build/windows --output-on-failure -j "$jobs" || failed=1
 
+# The Windows unit tests once more on another desktop: $1 is ja (code page
+# 932) or utf8 (UTF-8 as the ANSI code page); the reports go to $2.
+desktop_pass() {
+    rm -rf "$2"
+    mkdir -p "$2"
+    PELLARO_DESKTOP="$1" scripts/with-wine build/windows bash -c '
+        status=0
+        for exe in "$1"/bin/*_test.exe "$1"/bin/*_wintest.exe; do
+            [ -e "$exe" ] || continue
+            name="$(basename "$exe" .exe)"
+            if ! timeout -k 5 600 wine "$exe" --gtest_brief=1 \
+                    "--gtest_output=xml:Z:$2/$name.xml" > "$2/$name.log" 2>&1; then
+                echo "FAILED on the $3 desktop: $name"
+                tail -n 40 "$2/$name.log"
+                status=1
+            fi
+        done
+        exit $status' _ "$root/build/windows" "$2" "$1" || failed=1
+}
+
 step "Windows unit tests on a Japanese desktop"
 ja_reports="$root/build/windows/test-reports-ja"
-rm -rf "$ja_reports"
-mkdir -p "$ja_reports"
-PELLARO_DESKTOP=ja scripts/with-wine build/windows bash -c '
-    status=0
-    for exe in "$1"/bin/*_test.exe "$1"/bin/*_wintest.exe; do
-        [ -e "$exe" ] || continue
-        name="$(basename "$exe" .exe)"
-        if ! timeout -k 5 600 wine "$exe" --gtest_brief=1 \
-                "--gtest_output=xml:Z:$2/$name.xml" > "$2/$name.log" 2>&1; then
-            echo "FAILED on the Japanese desktop: $name"
-            tail -n 40 "$2/$name.log"
-            status=1
-        fi
-    done
-    exit $status' _ "$root/build/windows" "$ja_reports" || failed=1
+desktop_pass ja "$ja_reports"
+
+step "Windows unit tests with UTF-8 as the ANSI code page"
+utf8_reports="$root/build/windows/test-reports-utf8"
+desktop_pass utf8 "$utf8_reports"
 
 step "Windows package: unpacked, its programs run under Wine"
 check="$root/build/windows/package-check"
@@ -82,13 +107,17 @@ summary() {
 read -r np nf ns < <(summary build/native/test-reports/*.xml)
 read -r wp wf ws < <(summary build/windows/test-reports/*.xml)
 read -r jp jf js < <(summary "$ja_reports"/*.xml)
+read -r up uf us < <(summary "$utf8_reports"/*.xml)
+read -r tp tf ts < <(summary build/tsan/test-reports/*.xml)
 echo
 echo "native:   $np passed, $nf failed, $ns skipped"
 echo "wine:     $wp passed, $wf failed, $ws skipped"
 echo "japanese: $jp passed, $jf failed, $js skipped"
-total_failed=$((nf + wf + jf))
+echo "utf-8:    $up passed, $uf failed, $us skipped"
+echo "tsan:     $tp passed, $tf failed, $ts skipped"
+total_failed=$((nf + wf + jf + uf + tf))
 if [ "$failed" -ne 0 ] && [ "$total_failed" -eq 0 ]; then
     total_failed=1  # a test executable crashed or timed out without a report
 fi
-echo "tests: $((np + wp + jp)) passed, $total_failed failed"
+echo "tests: $((np + wp + jp + up + tp)) passed, $total_failed failed"
 [ "$failed" -eq 0 ] && [ "$total_failed" -eq 0 ]
