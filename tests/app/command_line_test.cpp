@@ -1,62 +1,70 @@
+// Catches: switches or the folder misread, wrong keys and file names, long names overrunning.
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
 
+#include "app/folder_key.h"
+#include "app/text_conversion.h"
 #include "support/state_fixture.h"
 
 namespace {
 
-struct SwitchCase {
-    const char* name;
-    std::vector<std::wstring> arguments;
-    std::wstring folder;
-    int dependent, noWatch, restart;
-};
-
 class CommandLineTest : public StateTest {};
 
 TEST_F(CommandLineTest, SwitchesAndFolderFollowTheRules) {
-    const SwitchCase cases[] = {
-        {"quoted folder after -nowatch", {L"-nowatch", L"\"C:\\My Files\""}, L"C:\\My Files", 0, 1, 0},
-        {"later folder replaces earlier", {L"C:\\A", L"C:\\B"}, L"C:\\B", 0, 0, 0},
-        {"slash form is a switch, ignored", {L"/dependent", L"C:\\W"}, L"C:\\W", 0, 0, 0},
-        {"comparison is case-sensitive", {L"-Dependent", L"C:\\W"}, L"C:\\W", 0, 0, 0},
-        {"all three in any order", {L"-restart", L"C:\\W", L"-dependent", L"-nowatch"}, L"C:\\W", 1, 1, 1},
-        {"longer word is not the switch", {L"-nowatchx", L"C:\\W"}, L"C:\\W", 0, 0, 0},
-        {"only switches leave the folder empty", {L"-restart", L"-bogus"}, L"", 0, 0, 1},
-        {"a lone quote is kept", {L"\""}, L"\"", 0, 0, 0},
-        {"only the enclosing pair goes", {L"\"\"C:\\Q\"\""}, L"\"C:\\Q\"", 0, 0, 0},
+    const struct {
+        std::vector<std::wstring> arguments;
+        std::wstring folder;
+        int dependent, noWatch, restart;
+    } cases[] = {
+        {{L"-nowatch", L"\"C:\\My Files\""}, L"C:\\My Files", 0, 1, 0},
+        {{L"C:\\A", L"C:\\B"}, L"C:\\B", 0, 0, 0},  // the last folder wins
+        {{L"/dependent", L"-Dependent", L"-nowatchx", L"C:\\W"}, L"C:\\W", 0, 0, 0},
+        {{L"-restart", L"C:\\W", L"-dependent", L"-nowatch"}, L"C:\\W", 1, 1, 1},
+        {{L"-restart", L"-bogus"}, L"", 0, 0, 1},
+        {{L"\"\"C:\\Q\"\""}, L"\"C:\\Q\"", 0, 0, 0},  // only the enclosing pair goes
+        // A switch is compared on its first 99 characters: padding never matches.
+        {{L"-nowatch" + std::wstring(300, L'x'), L"C:\\W"}, L"C:\\W", 0, 0, 0},
     };
-    for (const SwitchCase& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToAnsiString(c.folder));
         WatcherFields state;
         state.watchedPathW.Assign(L"stale");
         EXPECT_TRUE(ApplyArguments(c.arguments, state));
         EXPECT_EQ(std::wstring(state.watchedPathW.Str()), c.folder);
-        EXPECT_EQ(state.dependentMode, c.dependent);
-        EXPECT_EQ(state.noWatchMode, c.noWatch);
-        EXPECT_EQ(state.restartMode, c.restart);
+        EXPECT_EQ(std::vector<int>({state.dependentMode, state.noWatchMode, state.restartMode}),
+                  std::vector<int>({c.dependent, c.noWatch, c.restart}));
     }
-}
-
-TEST_F(CommandLineTest, SwitchIsComparedOnItsFirst99Characters) {
-    // A switch longer than 99 characters is cut before comparing, so padding
-    // after the word never makes it match, and the cut itself never overruns.
     WatcherFields state;
-    std::wstring longSwitch = L"-nowatch" + std::wstring(300, L'x');
-    EXPECT_TRUE(ApplyArguments({longSwitch, L"C:\\W"}, state));
-    EXPECT_EQ(state.noWatchMode, 0);
-}
-
-TEST_F(CommandLineTest, FolderLongerThanTheFieldIsReported) {
-    WatcherFields state;
-    const std::wstring longFolder = L"C:\\" + std::wstring(600, L'a');
-    EXPECT_FALSE(ApplyArguments({longFolder}, state));
+    EXPECT_FALSE(ApplyArguments({L"C:\\" + std::wstring(600, L'a')}, state));
     EXPECT_EQ(state.watchedPathW.Length(), 511u);
-    // A later folder that fits does not hide an earlier overlong one? It does:
-    // the last folder wins, so only its length counts.
-    EXPECT_TRUE(ApplyArguments({longFolder, L"C:\\short"}, state));
-    EXPECT_EQ(std::wstring(state.watchedPathW.Str()), L"C:\\short");
+}
+
+TEST_F(CommandLineTest, FolderKeysAndNamesThatDoNotFit) {
+    const struct {
+        const wchar_t* path;
+        const char* key;
+    } cases[] = {
+        {L"C:\\Users\\user\\My Box", "C_Users_user_My_Box"},
+        {L"\\\\srv\\share\\dir", "srv_share_dir"},
+        {L"\\\\srv\\\\x", "srv__x"},  // only the first "\\" is a network prefix
+        {L"C:\\a:b\\c", "C_a_b_c"},   // only the first ":\" becomes one "_"
+        {L"", ""},
+    };
+    for (const auto& c : cases) {
+        BoundedText<512> key;
+        DeriveFolderKey(c.path, key);
+        EXPECT_EQ(std::string(key.Str()), c.key);
+    }
+    WatcherFields s;
+    // File names that do not fit are reported and cut, never overrun.
+    EXPECT_FALSE(BuildDataDir("C:\\" + std::string(300, 'a'), s));
+    EXPECT_EQ(s.dataDir.Length(), 259u);
+    ASSERT_TRUE(BuildDataDir("C:\\AppData", s));
+    s.folderKey.Assign(std::string(500, 'k'));
+    EXPECT_FALSE(BuildFileNames("C:\\AppData", s));
+    EXPECT_EQ(s.eventListPath.Length(), 511u);
+    EXPECT_EQ(s.createdListPath.Length(), 511u);
 }
 
 }  // namespace

@@ -1,7 +1,4 @@
-// Catches a start that asks the wrong questions, syncs the wrong way, loses or
-// duplicates left-over commands, misdates the first-start marker, creates files
-// for a folder it refuses, or a shutdown that leaves the entry owned or a batch
-// unsent.
+// Catches: wrong start-up questions or sync, lost left-overs, a misdated marker, refused names.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -23,28 +20,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> trace;  // questions asked, runs and their send lists, ends
-bool answerDownload = false;
-bool answerUpload = false;
-bool networkAlive = true;
+std::vector<std::string> trace;  // questions asked, tool runs (a batch with its size), ends
+bool answerDownload = false, answerUpload = false, networkAlive = true;
 
-bool Ask(const std::wstring&, const std::wstring& text) {
-    const bool download = text.find(L"<=") != std::wstring::npos;
-    trace.push_back(download ? "ask <=" : "ask =>");
-    return download ? answerDownload : answerUpload;
-}
-bool Network() { return networkAlive; }
-void NoSleep(uint32_t) {}
-void RecordEnd(uint32_t code) { trace.push_back("end " + std::to_string(code)); }
 int32_t RunTool(const char* commandLine, uint32_t&, uint32_t&) {
     const std::string line = commandLine;
-    if (line.find("-filelist") != std::string::npos) {
-        const auto sent = ReadCommandLines(State().sendListPath.CStr());
-        trace.push_back("batch " + std::to_string(sent.size()));
-    } else {
-        trace.push_back(line.find("_get.config") != std::string::npos ? "get" : "put");
-    }
+    const auto sent = ReadCommandLines(State().sendListPath.CStr()).size();
+    trace.push_back(line.find("-filelist") != line.npos     ? "batch " + std::to_string(sent)
+                    : line.find("_get.config") != line.npos ? "get"
+                                                            : "put");
     return 0;
+}
+
+int64_t MarkerTime() {
+    struct stat marker {};
+    return stat(State().createdListPath.CStr(), &marker) == 0 ? marker.st_mtime : -1;
 }
 
 class WatcherStartTest : public StateTest {
@@ -55,20 +45,24 @@ protected:
         networkAlive = true;
         saved = CurrentTransferRunners();
         CurrentTransferRunners().runProcess = RunTool;
-        CurrentSeams().askYesNo = Ask;
-        CurrentSeams().isNetworkAlive = Network;
-        CurrentSeams().sleepMs = NoSleep;
-        CurrentSeams().endProcess = RecordEnd;
+        CurrentSeams().askYesNo = [](const std::wstring&, const std::wstring& text) {
+            const bool download = text.find(L"<=") != text.npos;
+            trace.push_back(download ? "ask <=" : "ask =>");
+            return download ? answerDownload : answerUpload;
+        };
+        CurrentSeams().isNetworkAlive = [] { return networkAlive; };
+        CurrentSeams().sleepMs = [](uint32_t) {};
+        CurrentSeams().endProcess = [](uint32_t code) {
+            trace.push_back("end " + std::to_string(code));
+        };
         fs::create_directories(data);
         WatcherState& s = State();
-        s.toolDir = "";
         s.processId = CurrentProcessId();
         s.watchedPathW.Assign(L"C:\\W");
         s.watchedPath.Assign("C:\\W");
         s.dataDir.Assign(data.string());
-        s.folderKey.Assign("C_W");
         s.eventListPath.Assign((data / "C_W.txt").string());
-        s.sendListPath.Assign((data / "C_W_send.txt").string());
+        s.sendListPath.Assign((data / "~~C_W.txt").string());
         s.errorFilePath.Assign((data / "C_W_plerror.txt").string());
         s.putConfigPath.Assign((data / "C_W_put.config").string());
         s.getConfigPath.Assign((data / "C_W_get.config").string());
@@ -81,14 +75,6 @@ protected:
         StateTest::TearDown();
     }
     void Config(const std::string& text) { WriteFileBytes(State().putConfigPath.CStr(), text); }
-    void LeftOver(int lines) {
-        std::string bytes;
-        for (int i = 0; i < lines; ++i) {
-            bytes += "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=" + std::to_string(i) + ".txt|" +
-                     std::string(kEventLineEnd);
-        }
-        WriteFileBytes(State().eventListPath.CStr(), bytes);
-    }
 
     TempDir temp;
     fs::path data = temp / "data";
@@ -97,15 +83,13 @@ protected:
 };
 
 TEST_F(WatcherStartTest, StartUpSynchronisationTable) {
-    struct Row {
+    const struct {
         bool first;
         const char* user;
         int nowatch, restart;
         bool download, upload;  // the answers
         std::vector<std::string> expected;
-    };
-    const Row rows[] = {
-        {true, "guest01", 0, 0, false, false, {"put", "box 220"}},
+    } rows[] = {
         {true, "guest01", 0, 1, false, false, {"put"}},
         {true, "Guest", 0, 0, false, true, {"ask <=", "ask =>", "put", "box 220"}},
         {true, "u", 0, 0, true, false, {"ask <=", "get", "box 220"}},
@@ -114,7 +98,7 @@ TEST_F(WatcherStartTest, StartUpSynchronisationTable) {
         {false, "u", 0, 0, false, false, {"get", "box 220"}},
         {false, "u", 0, 1, false, false, {}},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.user) + (row.first ? " first" : " again") +
                      (row.nowatch ? " -nowatch" : "") + (row.restart ? " -restart" : ""));
         StopWatcher();
@@ -132,62 +116,48 @@ TEST_F(WatcherStartTest, StartUpSynchronisationTable) {
         std::size_t boxes = 0;
         for (const std::string& step : row.expected) boxes += step[0] != 'a';
         EXPECT_TRUE(recorder.WaitForBoxes(boxes));
-        for (int32_t code : recorder.Codes()) {
+        for (int32_t code : recorder.Codes())
             if (code == 220) trace.push_back("box 220");
-        }
         EXPECT_EQ(trace, row.expected);
     }
 }
 
-TEST_F(WatcherStartTest, LeftOversAreSentOrReadBackAndTheMarkerIsDated) {
-    LeftOver(3);
+TEST_F(WatcherStartTest, LeftOversSurviveAnOfflineStartTheMarkerIsDatedAndShutdownSends) {
+    const std::string put = "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=";
+    std::string leftOvers;
+    for (const char* name : {"0|", "1|", "2|"})
+        leftOvers += put + name + std::string(kEventLineEnd);
+    WriteFileBytes(State().eventListPath.CStr(), leftOvers);
+    Config("sync_threshold=100\n");
     networkAlive = false;
     StartWatcher();
-    EXPECT_TRUE(trace.empty());
-    ASSERT_EQ(State().commands.commandCount, 3);
-    EXPECT_EQ(State().commands.commandSlots[2].Str(), "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=2.txt|");
-    struct stat marker {};
-    ASSERT_EQ(stat(State().createdListPath.CStr(), &marker), 0);
-    EXPECT_EQ(marker.st_mtime, kFirstStartMarkerTime);
-    EXPECT_EQ(marker.st_atime, kFirstStartMarkerTime);
+    EXPECT_EQ(State().commands.commandCount, 3);
+    EXPECT_EQ(MarkerTime(), kFirstStartMarkerTime);
+    EXPECT_TRUE(State().timerThread.joinable());
     StopWatcher();  // network still down: saved for the next start
+    EXPECT_FALSE(State().timerThread.joinable());
     EXPECT_EQ(ReadCommandLines(State().eventListPath.CStr()).size(), 3u);
+    EXPECT_NE(ReadFileBytes(data / "cnwfolder.txt").find("C:\\W=0"), std::string::npos);
 
     networkAlive = true;
     StartWatcher();
-    EXPECT_EQ(trace, (std::vector<std::string>{"batch 3"}));
-    EXPECT_EQ(State().commands.commandCount, 0);
-    ASSERT_EQ(stat(State().createdListPath.CStr(), &marker), 0);
-    EXPECT_EQ(marker.st_mtime, kFirstStartMarkerTime);  // found, not touched
-}
-
-TEST_F(WatcherStartTest, ShutdownReleasesTheEntryStopsTheTimerAndSendsWhatIsPending) {
-    Config("sync_threshold=100\n");
-    StartWatcher();
-    EXPECT_TRUE(State().timerThread.joinable());
-    AddCommand("-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=a.txt|", 2);
+    AddCommand((put + "a|").c_str(), 2);
     ++State().commands.commandCount;
     StopWatcher();
-    EXPECT_FALSE(State().timerThread.joinable());
-    EXPECT_EQ(trace, (std::vector<std::string>{"batch 1"}));
-    const std::string registry = ReadFileBytes(data / "cnwfolder.txt");
-    EXPECT_NE(registry.find("C:\\W"), std::string::npos);
-    EXPECT_EQ(registry.find(std::to_string(CurrentProcessId())), std::string::npos);
+    EXPECT_EQ(trace, (std::vector<std::string>{"batch 3", "batch 1"}));
+    EXPECT_EQ(MarkerTime(), kFirstStartMarkerTime);  // found, not touched
 }
 
-TEST_F(WatcherStartTest, NeitherModeStartsNoTimerAndAnUnsupportedNameEndsBeforeAnyFile) {
-    StartWatcher();
-    EXPECT_FALSE(State().timerThread.joinable());
-    StopWatcher();
-
-    fs::remove_all(data);
-    fs::create_directories(data);
-    State().watchedPath.Assign("C:\\W?");
-    StartWatcher();
-    EXPECT_EQ(trace, (std::vector<std::string>{"end 0"}));
-    EXPECT_EQ(recorder.Codes(), (std::vector<int32_t>{-2015}));
-    EXPECT_TRUE(fs::is_empty(data));
-    EXPECT_EQ(std::distance(fs::directory_iterator(temp.Path()), fs::directory_iterator()), 1);
+TEST_F(WatcherStartTest, AnUnsupportedFolderNameEndsTheWatcherBeforeAnyFile) {
+    for (const char* folder : {"C:\\W?", "\\\\?\\C:\\W"}) {  // "?": no ANSI form, or the prefix
+        trace.clear();
+        recorder.Clear();
+        State().watchedPath.Assign(folder);
+        StartWatcher();
+        EXPECT_EQ(trace, (std::vector<std::string>{"end 0"})) << folder;
+        EXPECT_EQ(recorder.Codes(), (std::vector<int32_t>{-2015})) << folder;
+        EXPECT_TRUE(fs::is_empty(data)) << folder;
+    }
 }
 
 }  // namespace
