@@ -62,6 +62,8 @@ TEST_F(TransferReportTest, JapaneseDesktopGetsJapaneseGenericText) {
     ReportTransferResult(99, kContextThresholdFiring);
     const auto boxes = recorder.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"C:\\w");
+    EXPECT_EQ(boxes[0].timeoutMs, 20000u);
     EXPECT_EQ(boxes[0].text, std::wstring(L" Threshold count reached") +
                                  L"\n転送に失敗しました。ログファイルの参照を願います。");
 }
