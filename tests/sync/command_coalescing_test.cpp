@@ -1,7 +1,7 @@
-// The merge rules through AddCommand, on the real buffer and the plain reference.
+// Catches: merges that drop, keep or reorder a pending command against their rule, on the real
+// buffer and the plain one alike.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,41 +33,14 @@ std::string DelTree(const char* dir) { return Text(ComposeDelTree, dir, "L\\"); 
 std::string PutFolder(const char* dir) { return Text(ComposePutFolder, dir, "L\\"); }
 std::string Move(const char* from, const char* to) { return Text(ComposeMove, from, to); }
 
-using Step = std::pair<int32_t, std::string>;
-
 struct RuleCase {
     const char* what;
-    std::vector<Step> steps;
+    std::vector<std::pair<int32_t, std::string>> steps;  // event, command
     std::vector<std::string> batch;  // the non-empty slots afterwards, in order
     int32_t smbMode = 0;
 };
 
-class CoalescingTest : public BufferTest {
-protected:
-    void Check(const RuleCase& c) {
-        State().Reset();
-        SetUp();
-        std::remove(eventList.c_str());
-        State().smbMode = c.smbMode;
-        ReferenceBuffer reference;
-        const std::string referencePath = folder.Ansi() + "/reference.txt";
-        ReferenceCreate(reference, referencePath, c.smbMode);
-        for (const auto& [event, command] : c.steps) {
-            Add(command, event);
-            ReferenceAdd(reference, command.c_str(), event);
-            ReferenceCount(reference);
-        }
-        std::vector<std::string> plain;
-        for (const CommandSlot& slot : reference.slots) {
-            if (!slot.Empty()) plain.emplace_back(slot.Str());
-        }
-        EXPECT_EQ(Commands(), c.batch) << c.what;
-        EXPECT_EQ(plain, c.batch) << c.what;
-        EXPECT_EQ(EventListBytes(), FileOf(c.batch)) << c.what;
-        EXPECT_EQ(ReadFileBytes(referencePath), FileOf(c.batch)) << c.what;
-        EXPECT_TRUE(exitCodes.empty()) << c.what;
-    }
-};
+class CoalescingTest : public BufferTest {};
 
 TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
     const RuleCase cases[] = {
@@ -87,15 +60,13 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
         {"D1 for every matching put, the other commands untouched",
          {{kEventCreate, PutFile("/a/", "x.txt")},
           {kEventUpdateItem, PutFile("/a/", "x.txt", "M\\")},
-          {kEventCreate, PutFile("/a/", "y.txt")},
-          {kEventDelete, DelFile("/a/", "x.txt")}},
+          {kEventCreate, PutFile("/a/", "y.txt")}, {kEventDelete, DelFile("/a/", "x.txt")}},
          {PutFile("/a/", "y.txt")}},
         {"C1: deleted and created again in the same folder is one move onto itself",
          {{kEventDelete, DelFile("/sub/", "a.txt")}, {kEventCreate, PutFile("/sub/", "a.txt")}},
          {Move("/sub/a.txt", "/sub/a.txt")}},
         {"C1: the last matching deletion gives the move, every match is dropped",
-         {{kEventDelete, DelFile("/a/", "x.txt")},
-          {kEventDelete, DelFile("/b/", "x.txt")},
+         {{kEventDelete, DelFile("/a/", "x.txt")}, {kEventDelete, DelFile("/b/", "x.txt")},
           {kEventCreate, PutFile("/c/", "x.txt")}},
          {"-cmd=rn|-dir=|-from=/b/x.txt|-to=/c/x.txt|"}},
         {"C1 is off in SMB mode",
@@ -135,18 +106,15 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
          {{kEventMkDir, PutTree("/a/x/", "C:\\W\\a\\x\\")}, {kEventRmDir, DelTree("/a/x/")}},
          {}},
         {"T2: the recursive delete replaces pending deletions in the folder",
-         {{kEventDelete, DelFile("/a/x/", "1")},
-          {kEventDelete, DelFile("/a/x/", "2")},
+         {{kEventDelete, DelFile("/a/x/", "1")}, {kEventDelete, DelFile("/a/x/", "2")},
           {kEventRmDir, DelTree("/a/x/")}},
          {DelTree("/a/x/")}},
         {"a new recursive delete leaves a pending move alone",
          {{kEventCreate, Move("/a/x", "/b/x")}, {kEventRmDir, DelTree("/c/")}},
          {Move("/a/x", "/b/x"), DelTree("/c/")}},
         {"U1: a folder-wide send replaces the folder's puts and renames",
-         {{kEventCreate, PutFile("/a/", "x")},
-          {kEventRenameItem, Rename("/a/", "p", "q")},
-          {kEventDelete, DelFile("/a/", "y")},
-          {kEventUpdateDir, PutFolder("/a/")}},
+         {{kEventCreate, PutFile("/a/", "x")}, {kEventRenameItem, Rename("/a/", "p", "q")},
+          {kEventDelete, DelFile("/a/", "y")}, {kEventUpdateDir, PutFolder("/a/")}},
          {DelFile("/a/", "y"), PutFolder("/a/")}},
         {"F1 never matches with forward slashes: both stay",
          {{kEventMkDir, PutTree("/sub/old/", "C:\\W\\sub\\old\\")},
@@ -154,8 +122,7 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
          {PutTree("/sub/old/", "C:\\W\\sub\\old\\"),
           "-cmd=rn|-dir=/sub/|-ldir=C:\\W\\sub\\|-from=old|-to=new|"}},
         {"F1: in SMB mode the pending send follows the folder's new name",
-         {{kEventMkDir, PutTree("share\\sub\\old\\", "C:\\W\\sub\\old\\")},
-          {kEventRenameFolder,
+         {{kEventMkDir, PutTree("share\\sub\\old\\", "C:\\W\\sub\\old\\")}, {kEventRenameFolder,
            "-cmd=rn|-dir=share\\sub\\|-ldir=C:\\W\\sub\\|-from=\\old\\|-to=\\new\\|"}},
          {PutTree("share\\sub\\new\\", "C:\\W\\sub\\\\new\\\\")},
          1},
@@ -170,7 +137,28 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
          {{kEventCreate, PutFile("/a/", "x")}, {kEventUpdateItem, DelFile("/a/", "x")}},
          {PutFile("/a/", "x"), DelFile("/a/", "x")}},
     };
-    for (const RuleCase& c : cases) Check(c);
+    for (const RuleCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        State().Reset();
+        SetUp();
+        State().smbMode = c.smbMode;
+        ReferenceBuffer reference;
+        ReferenceCreate(reference, std::string(), c.smbMode);
+        for (const auto& [event, command] : c.steps) {
+            Add(command, event);
+            ReferenceAdd(reference, command.c_str(), event);
+            ReferenceCount(reference);
+        }
+        std::vector<std::string> plain;
+        for (const CommandSlot& slot : reference.slots) {
+            if (!slot.Empty()) plain.emplace_back(slot.Str());
+        }
+        EXPECT_EQ(Commands(), c.batch);
+        EXPECT_EQ(plain, c.batch);
+        EXPECT_EQ(EventListBytes(), FileOf(c.batch));
+        EXPECT_EQ(reference.fileBytes, FileOf(c.batch));
+    }
+    EXPECT_TRUE(exitCodes.empty());
 }
 
 }  // namespace

@@ -1,15 +1,14 @@
-// Every file operation of the watcher fails, once and then throughout a phase,
-// at every place that the start, additions, merging additions, a firing and
-// the shutdown reach (found by running the day once and noting each
-// operation). Whatever fails, no command may be lost: each one reaches the
-// tool on a later pass or at the next start; a failure that lasts shows as
-// -2004 or -2007 at most (and the exit with 1 where the watcher ends), one
-// that does not shows nothing; nothing crashes. Prints the table.
+// Catches: a failing file operation anywhere in a watcher's day that loses a command, crashes,
+// or shows more than -2004, -2007 and the exit with 1 (nothing at all when it fails only once).
+// The sites are every place that the start, additions, merging additions, a firing and the
+// shutdown reach (found by running the day once and noting each operation). Prints the table.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <regex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/file_ops.h"
@@ -28,14 +27,7 @@ namespace {
 enum Phase { kNone, kStart, kAdd, kMerge, kFire, kShutdown };
 const char* const kPhaseNames[] = {"-", "start", "add", "merge", "fire", "shutdown"};
 
-struct Site {
-    Phase phase;
-    std::string file;
-    FileOp op;
-    bool operator<(const Site& o) const {
-        return std::tie(phase, file, op) < std::tie(o.phase, o.file, o.op);
-    }
-};
+using Site = std::tuple<Phase, std::string, FileOp>;
 
 // What the fakes see; static because the seams are plain function pointers.
 Phase phase = kNone;
@@ -51,8 +43,7 @@ std::string data;  // the data folder of the run
 // counts as the file it stands for.
 std::string FileOf(std::string_view path) {
     std::string name(path.substr(path.find_last_of("\\/") + 1));
-    const std::size_t txt = name.find(".txt");
-    if (txt != std::string::npos) name.resize(txt + 4);
+    if (const std::size_t txt = name.find(".txt"); txt != std::string::npos) name.resize(txt + 4);
     if (name == "cnwfolder.txt") return "registry";
     if (name == "K.txt") return "event list";
     if (name == "~~K.txt") return "send list";
@@ -63,8 +54,7 @@ std::string FileOf(std::string_view path) {
 bool FaultCheck(FileOp op, std::string_view path) {
     const Site here{phase, FileOf(path), op};
     reached.insert(here);
-    if (!fault || phase != fault->phase || here.file != fault->file || op != fault->op) return false;
-    if (!persistent && faults > 0) return false;
+    if (!fault || here != *fault || (!persistent && faults > 0)) return false;
     ++faults;
     return true;
 }
@@ -75,26 +65,14 @@ int32_t Tool(const char* commandLine, uint32_t&, uint32_t&) {
     }
     return 0;
 }
-bool Alive() { return true; }
-bool No(const std::wstring&, const std::wstring&) { return false; }
-void NoSleep(uint32_t) {}
-void RecordExit(uint32_t code) { exits.push_back(code); }
 
-// A file created in C:\W (or in its folder "old"), deleted, renamed.
+// A command for a file in C:\W (or in its folder "old").
+std::string Command(const std::string& cmd, const std::string& names, bool old = false) {
+    return "-cmd=" + cmd + (old ? "|-dir=/old/|-ldir=C:\\W\\old\\|" : "|-dir=/|-ldir=C:\\W\\|") +
+           names + "|";
+}
 std::string Put(const std::string& name, bool old = false) {
-    CommandText t;
-    ComposePutFile(t, old ? "/old/" : "/", old ? "C:\\W\\old\\" : "C:\\W\\", name);
-    return std::string(t.Str());
-}
-std::string Del(const std::string& name) {
-    CommandText t;
-    ComposeDelFile(t, "/", "C:\\W\\", name);
-    return std::string(t.Str());
-}
-std::string Ren(const std::string& from, const std::string& to) {
-    CommandText t;
-    ComposeRenameItem(t, "/", "C:\\W\\", from, to);
-    return std::string(t.Str());
+    return Command("put", "-filename=" + name, old);
 }
 std::string Lines(const std::vector<std::string>& commands) {
     std::string bytes;
@@ -114,7 +92,6 @@ void Add(const std::string& command, int32_t event) {
 struct Outcome {
     std::set<std::string> lost;
     std::string seen;  // the message codes and exits, in order
-    int faults = 0;
 };
 
 class FileFaultsTest : public StateTest {
@@ -123,10 +100,10 @@ protected:
         StateTest::SetUp();
         saved = CurrentTransferRunners();
         CurrentTransferRunners().runProcess = Tool;
-        CurrentSeams().isNetworkAlive = Alive;
-        CurrentSeams().askYesNo = No;
-        CurrentSeams().sleepMs = NoSleep;
-        CurrentSeams().endProcess = RecordExit;
+        CurrentSeams().isNetworkAlive = [] { return true; };
+        CurrentSeams().askYesNo = [](const std::wstring&, const std::wstring&) { return false; };
+        CurrentSeams().sleepMs = [](uint32_t) {};
+        CurrentSeams().endProcess = [](uint32_t code) { exits.push_back(code); };
         previousCheck = ReplaceFileFaultCheck(FaultCheck);
     }
     void TearDown() override {
@@ -166,12 +143,12 @@ protected:
         for (const char* name : {"a.txt", "b.txt", "c.txt"}) Add(Put(name), kEventCreate);
         EventListFlushArrived();
         phase = kMerge;
-        Add(Ren("a.txt", "d.txt"), kEventRenameItem);
-        Add(Del("b.txt"), kEventDelete);
+        Add(Command("rn", "-from=a.txt|-to=d.txt"), kEventRenameItem);
+        Add(Command("del", "-filename=b.txt"), kEventDelete);
         EventListFlushArrived();
         // Still queued when the timer fires: the firing writes them first.
         Add(Put("e.txt"), kEventCreate);
-        Add(Del("c.txt"), kEventDelete);
+        Add(Command("del", "-filename=c.txt"), kEventDelete);
         phase = kFire;
         FireEventList();
         phase = kAdd;
@@ -191,7 +168,6 @@ protected:
         }
         for (int32_t code : boxes.Codes()) o.seen += std::to_string(code) + " ";
         for (uint32_t code : exits) o.seen += "exit " + std::to_string(code) + " ";
-        o.faults = faults;
         return o;
     }
 
@@ -213,25 +189,20 @@ TEST_F(FileFaultsTest, NoCommandIsLostWhateverFileOperationFails) {
     std::set<FileOp> ops;
     std::set<Phase> phases;
     for (const Site& site : sites) {
-        if (site.phase == kNone) continue;
-        ops.insert(site.op);
-        phases.insert(site.phase);
-        std::printf("%-9s %-12s %-8s", kPhaseNames[site.phase], site.file.c_str(), FileOpName(site.op));
+        const auto& [sitePhase, file, op] = site;
+        if (sitePhase == kNone) continue;
+        ops.insert(op);
+        phases.insert(sitePhase);
+        std::printf("%-9s %-12s %-8s", kPhaseNames[sitePhase], file.c_str(), FileOpName(op));
         for (const bool always : {false, true}) {
             const Outcome o = Day(&site, always);
-            const std::string where = std::string(kPhaseNames[site.phase]) + " " + site.file + " " +
-                                      FileOpName(site.op) + (always ? " throughout" : " once");
-            EXPECT_GT(o.faults, 0) << where;
-            EXPECT_TRUE(o.lost.empty()) << where << ": " << *o.lost.begin();
+            SCOPED_TRACE(std::string(kPhaseNames[sitePhase]) + " " + file + " " + FileOpName(op) +
+                         (always ? " throughout" : " once"));
+            EXPECT_GT(faults, 0);
+            EXPECT_TRUE(o.lost.empty()) << *o.lost.begin();
             // A failure that does not last is waited out or retried unseen.
-            EXPECT_TRUE(always || o.seen.empty()) << where;
-            std::string other = o.seen;  // anything but -2004, -2007 and an exit with 1
-            for (const std::string allowed : {"-2004 ", "-2007 ", "exit 1 "}) {
-                for (std::size_t at; (at = other.find(allowed)) != std::string::npos;) {
-                    other.erase(at, allowed.size());
-                }
-            }
-            EXPECT_EQ(other, "") << where;
+            EXPECT_TRUE(always || o.seen.empty()) << o.seen;
+            EXPECT_EQ(std::regex_replace(o.seen, std::regex("-2004 |-2007 |exit 1 "), ""), "");
             std::printf(" | %-4zu %-26s", o.lost.size(), o.seen.c_str());
             lost += o.lost.size();
             ++cells;
