@@ -3,44 +3,39 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "app/folder_key.h"
 #include "app/text_conversion.h"
-#include "support/state_fixture.h"
 
 namespace {
 
-class CommandLineTest : public StateTest {};
-
-TEST_F(CommandLineTest, SwitchesAndFolderFollowTheRules) {
-    const struct {
-        std::vector<std::wstring> arguments;
-        std::wstring folder;
-        int dependent, noWatch, restart;
-    } cases[] = {
-        {{L"-nowatch", L"\"C:\\My Files\""}, L"C:\\My Files", 0, 1, 0},
-        {{L"C:\\A", L"C:\\B"}, L"C:\\B", 0, 0, 0},  // the last folder wins
-        {{L"/dependent", L"-Dependent", L"-nowatchx", L"C:\\W"}, L"C:\\W", 0, 0, 0},
-        {{L"-restart", L"C:\\W", L"-dependent", L"-nowatch"}, L"C:\\W", 1, 1, 1},
-        {{L"-restart", L"-bogus"}, L"", 0, 0, 1},
-        {{L"\"\"C:\\Q\"\""}, L"\"C:\\Q\"", 0, 0, 0},  // only the enclosing pair goes
+TEST(CommandLineTest, SwitchesAndFolderFollowTheRules) {
+    // arguments, folder, -dependent, -nowatch, -restart
+    const std::tuple<std::vector<std::wstring>, std::wstring, std::vector<int>> cases[] = {
+        {{L"-nowatch", L"\"C:\\My Files\""}, L"C:\\My Files", {0, 1, 0}},
+        {{L"C:\\A", L"C:\\B"}, L"C:\\B", {0, 0, 0}},  // the last folder wins
+        {{L"/dependent", L"-Dependent", L"-nowatchx", L"C:\\W"}, L"C:\\W", {0, 0, 0}},
+        {{L"-restart", L"C:\\W", L"-dependent", L"-nowatch"}, L"C:\\W", {1, 1, 1}},
+        {{L"-restart", L"-bogus"}, L"", {0, 0, 1}},
+        {{L"\"\"C:\\Q\"\""}, L"\"C:\\Q\"", {0, 0, 0}},  // only the enclosing pair goes
         // A switch is compared on its first 99 characters: padding never matches.
-        {{L"-nowatch" + std::wstring(300, L'x'), L"C:\\W"}, L"C:\\W", 0, 0, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(ToAnsiString(c.folder));
+        {{L"-nowatch" + std::wstring(300, L'x'), L"C:\\W"}, L"C:\\W", {0, 0, 0}}};
+    for (const auto& [arguments, folder, modes] : cases) {
         WatcherFields state;
         state.watchedPathW.Assign(L"stale");
-        EXPECT_TRUE(ApplyArguments(c.arguments, state));
-        EXPECT_EQ(std::wstring(state.watchedPathW.Str()), c.folder);
+        EXPECT_TRUE(ApplyArguments(arguments, state));
+        EXPECT_EQ(std::wstring(state.watchedPathW.Str()), folder);
         EXPECT_EQ(std::vector<int>({state.dependentMode, state.noWatchMode, state.restartMode}),
-                  std::vector<int>({c.dependent, c.noWatch, c.restart}));
+                  modes)
+            << ToAnsiString(folder);
     }
     WatcherFields state;
     EXPECT_FALSE(ApplyArguments({L"C:\\" + std::wstring(600, L'a')}, state));
     EXPECT_EQ(state.watchedPathW.Length(), 511u);
 }
 
-TEST_F(CommandLineTest, FolderKeysAndNamesThatDoNotFit) {
+TEST(CommandLineTest, FolderKeysAndNamesThatDoNotFit) {
     const struct {
         const wchar_t* path;
         const char* key;

@@ -3,8 +3,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/watcher_start.h"
@@ -20,15 +22,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> trace;  // questions asked, tool runs (a batch with its size), ends
+std::vector<std::string> trace;  // questions asked, tool runs, ends
 bool answerDownload = false, answerUpload = false, networkAlive = true;
 
 int32_t RunTool(const char* commandLine, uint32_t&, uint32_t&) {
-    const std::string line = commandLine;
-    const auto sent = ReadCommandLines(State().sendListPath.CStr()).size();
-    trace.push_back(line.find("-filelist") != line.npos     ? "batch " + std::to_string(sent)
-                    : line.find("_get.config") != line.npos ? "get"
-                                                            : "put");
+    trace.push_back(std::string(commandLine).find("_get.config") != std::string::npos ? "get"
+                                                                                      : "put");
     return 0;
 }
 
@@ -58,7 +57,6 @@ protected:
         fs::create_directories(data);
         WatcherState& s = State();
         s.processId = CurrentProcessId();
-        s.watchedPathW.Assign(L"C:\\W");
         s.watchedPath.Assign("C:\\W");
         s.dataDir.Assign(data.string());
         s.eventListPath.Assign((data / "C_W.txt").string());
@@ -83,46 +81,38 @@ protected:
 };
 
 TEST_F(WatcherStartTest, StartUpSynchronisationTable) {
-    const struct {
-        bool first;
-        const char* user;
-        int nowatch, restart;
-        bool download, upload;  // the answers
-        std::vector<std::string> expected;
-    } rows[] = {
-        {true, "guest01", 0, 1, false, false, {"put"}},
+    // first start, user name, -nowatch, -restart, the answers (download, upload), what happens
+    const std::tuple<bool, const char*, int, int, bool, bool, std::vector<std::string>> rows[] = {
         {true, "Guest", 0, 0, false, true, {"ask <=", "ask =>", "put", "box 220"}},
         {true, "u", 0, 0, true, false, {"ask <=", "get", "box 220"}},
         {true, "u", 1, 0, false, true, {"ask <=", "box 220"}},
         {true, "u", 0, 1, false, false, {"ask <=", "ask =>"}},
         {false, "u", 0, 0, false, false, {"get", "box 220"}},
-        {false, "u", 0, 1, false, false, {}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.user) + (row.first ? " first" : " again") +
-                     (row.nowatch ? " -nowatch" : "") + (row.restart ? " -restart" : ""));
+        {false, "u", 0, 1, false, false, {}}};
+    for (const auto& [first, user, nowatch, restart, download, upload, expected] : rows) {
+        SCOPED_TRACE(testing::Message() << user << " first " << first << nowatch << restart);
         StopWatcher();
         trace.clear();
         recorder.Clear();
         fs::remove(State().createdListPath.CStr());
-        if (!row.first) WriteFileBytes(State().createdListPath.CStr(), "");
-        Config("sync_timestamp=600\nusername=" + std::string(row.user) + "\n");
-        State().noWatchMode = row.nowatch;
-        State().restartMode = row.restart;
-        answerDownload = row.download;
-        answerUpload = row.upload;
+        if (!first) WriteFileBytes(State().createdListPath.CStr(), "");
+        Config("sync_timestamp=600\nusername=" + std::string(user) + "\n");
+        State().noWatchMode = nowatch;
+        State().restartMode = restart;
+        answerDownload = download;
+        answerUpload = upload;
         StartWatcher();
         // Every run also raises its start message on a thread of its own.
-        std::size_t boxes = 0;
-        for (const std::string& step : row.expected) boxes += step[0] != 'a';
-        EXPECT_TRUE(recorder.WaitForBoxes(boxes));
+        EXPECT_TRUE(recorder.WaitForBoxes(
+            std::count_if(expected.begin(), expected.end(),
+                          [](const std::string& step) { return step[0] != 'a'; })));
         for (int32_t code : recorder.Codes())
             if (code == 220) trace.push_back("box 220");
-        EXPECT_EQ(trace, row.expected);
+        EXPECT_EQ(trace, expected);
     }
 }
 
-TEST_F(WatcherStartTest, LeftOversSurviveAnOfflineStartTheMarkerIsDatedAndShutdownSends) {
+TEST_F(WatcherStartTest, LeftOversSurviveAnOfflineStartAndTheMarkerIsDated) {
     const std::string put = "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=";
     std::string leftOvers;
     for (const char* name : {"0|", "1|", "2|"})
@@ -132,20 +122,15 @@ TEST_F(WatcherStartTest, LeftOversSurviveAnOfflineStartTheMarkerIsDatedAndShutdo
     networkAlive = false;
     StartWatcher();
     EXPECT_EQ(State().commands.commandCount, 3);
-    EXPECT_EQ(MarkerTime(), kFirstStartMarkerTime);
+    EXPECT_EQ(MarkerTime(), 347135400);  // 1980-12-31 18:30:00 UTC
     EXPECT_TRUE(State().timerThread.joinable());
     StopWatcher();  // network still down: saved for the next start
     EXPECT_FALSE(State().timerThread.joinable());
     EXPECT_EQ(ReadCommandLines(State().eventListPath.CStr()).size(), 3u);
     EXPECT_NE(ReadFileBytes(data / "cnwfolder.txt").find("C:\\W=0"), std::string::npos);
-
-    networkAlive = true;
     StartWatcher();
-    AddCommand((put + "a|").c_str(), 2);
-    ++State().commands.commandCount;
-    StopWatcher();
-    EXPECT_EQ(trace, (std::vector<std::string>{"batch 3", "batch 1"}));
-    EXPECT_EQ(MarkerTime(), kFirstStartMarkerTime);  // found, not touched
+    EXPECT_TRUE(trace.empty());
+    EXPECT_EQ(MarkerTime(), 347135400);  // found, not touched
 }
 
 TEST_F(WatcherStartTest, AnUnsupportedFolderNameEndsTheWatcherBeforeAnyFile) {

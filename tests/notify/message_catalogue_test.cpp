@@ -1,4 +1,4 @@
-// Catches: the wrong language or time-out, captions misread or freed, boxes mixed up.
+// Catches: the wrong language or time-out, a freed caption shown, boxes of threads mixed up.
 #include "notify/message_catalogue.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/text_conversion.h"
 #include "support/box_recorder.h"
 #include "support/state_fixture.h"
 
@@ -17,12 +16,7 @@ namespace {
 
 class MessageCatalogueTest : public StateTest {
 protected:
-    void TearDown() override {
-        SelectAnsiCodePage(originalCodePage);
-        StateTest::TearDown();
-    }
     BoxRecorder recorder;
-    unsigned originalCodePage = CurrentAnsiCodePage();
 };
 
 // A few texts as the user sees them; the catalogue itself is the one list.
@@ -36,9 +30,7 @@ TEST_F(MessageCatalogueTest, CodesShowTheirTextInTheUsersLanguageWithTheirTimeOu
         {220, 1033, L"Syncing finished.", 5000},
         {220, 1041, L"同期が終了しました。", 5000},
         {201, 1041, L"Firing buffered events since timer event reached.", 5000},  // no Japanese
-        {-2001, 1041, L"選択されたフォルダーは、既に監視対象です。", 5000},
         {211, 1033, CatalogueText(211, 1033), 2000},
-        {-2018, 1033, CatalogueText(-2018, 1033), 60000},
         {104, 1041, L"composed", 20000},  // 100 to 104: the caller's text
         {-2012, 1041, L"-2012", 5000},    // outside the catalogue: the number
     };
@@ -50,14 +42,6 @@ TEST_F(MessageCatalogueTest, CodesShowTheirTextInTheUsersLanguageWithTheirTimeOu
         EXPECT_EQ(recorder.Boxes()[0].text, c.text) << "code " << c.code << ", locale " << c.lcid;
         EXPECT_EQ(recorder.Boxes()[0].timeoutMs, c.timeoutMs) << "code " << c.code;
     }
-}
-
-// 表 is 95 5C in code page 932: its trail byte is no backslash.
-TEST_F(MessageCatalogueTest, CaptionAndComposedTextComeFromTheAnsiCodePage) {
-    if (!SelectAnsiCodePage(932)) GTEST_SKIP() << "needs code page 932";
-    ShowMessage(100, ToAnsiString(L"C:\\表\\同期").c_str(), ToAnsiString(L"転送 -1010").c_str());
-    const RecordedBox box = recorder.Boxes().at(0);
-    EXPECT_EQ(box.caption + L"|" + box.text, L"C:\\表\\同期|転送 -1010");
 }
 
 TEST_F(MessageCatalogueTest, BoxesOnOtherThreadsKeepTheirOwnTextAndCaption) {
