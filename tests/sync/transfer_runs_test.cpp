@@ -1,25 +1,29 @@
-// Catches: a firing that runs the wrong transfer or box, or holds bufferMutex while it runs.
+// Catches: a firing that runs the wrong transfer or box, holds bufferMutex while it runs, or
+// reports a status with the wrong text.
 // Scripted transfers; the batches themselves are shown by the end-to-end runs.
 #include "sync/transfer_runs.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
+#include <climits>
 #include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/text_conversion.h"
 #include "support/box_recorder.h"
 #include "support/state_fixture.h"
 #include "support/temp_dir.h"
 #include "sync/command_buffer.h"
 #include "sync/event_list_file.h"
+#include "sync/transfer_report.h"
 
 namespace {
 
+constexpr uint32_t kEnglishLcid = 1033;
 constexpr char kUploadLine[] = R"("C:\pl\bin\plftp" -f "C:\data\k_put.config" -path "C:\w")";
 constexpr char kDownloadLine[] = R"("C:\pl\bin\plftp" -f "C:\data\k_get.config" -path "C:\w")";
 
@@ -32,6 +36,12 @@ struct Script {
                        : line == kDownloadLine ? "download"
                        : line.find(" -filelist ") != std::string::npos ? "batch"
                                                                         : line);
+        // No lock is held while a transfer runs: the change handling goes on meanwhile.
+        std::thread([this] {
+            std::unique_lock<std::recursive_timed_mutex> lock(State().bufferMutex,
+                                                              std::defer_lock);
+            if (!lock.try_lock()) seen.back() += " under bufferMutex";
+        }).join();
         if (during) during();
         return statuses.empty() ? 0 : statuses[std::min(seen.size(), statuses.size()) - 1];
     }
@@ -55,11 +65,13 @@ protected:
                                     }};
         CurrentSeams().isNetworkAlive = [] { return networkAlive; };
         CurrentSeams().sleepMs = [](uint32_t ms) {
-            sleeps.push_back(std::to_string(ms) + " " + std::to_string(State().timedDownloadActive));
+            sleeps.push_back(std::to_string(ms) + " " +
+                             std::to_string(State().timedDownloadActive));
         };
         Fresh(-1);
     }
     void TearDown() override {
+        SelectAnsiCodePage(originalCodePage);
         recorder.WaitForBoxes(expectedBoxes);
         CurrentTransferRunners() = saved;
         ReleaseCommandBuffer();
@@ -86,10 +98,12 @@ protected:
         s.errorFilePath.Assign((temp / "k_plerror.txt").string());
         CreateCommandBuffer(s.commands);
         std::string bytes;
-        for (int i = 0; i < count; ++i) bytes += three[i] + std::string(kEventLineEnd);
-        std::remove(State().errorFilePath.CStr());
-        std::remove(State().eventListPath.CStr());
-        if (count >= 0) WriteFileBytes(State().eventListPath.CStr(), bytes);
+        for (int i = 0; i < count; ++i) {
+            bytes += "-cmd=put|-dir=/r|-ldir=C:\\w|-filename=f" + std::to_string(i) + "|\r\n";
+        }
+        std::remove(s.errorFilePath.CStr());
+        std::remove(s.eventListPath.CStr());
+        if (count >= 0) WriteFileBytes(s.eventListPath.CStr(), bytes);
         ReadBackEventList();
     }
     // Box codes once `count` boxes (async ones included) are in, sorted.
@@ -105,9 +119,7 @@ protected:
     BoxRecorder recorder;
     TransferRunners saved;
     std::size_t expectedBoxes = 0;
-    const std::vector<std::string> three = {"-cmd=put|-dir=/r|-ldir=C:\\w|-filename=a.txt|",
-                                            "-cmd=put|-dir=/r|-ldir=C:\\w|-filename=b.txt|",
-                                            "-cmd=mkdir|-dir=/r|-ldir=C:\\w|-filename=c|"};
+    unsigned originalCodePage = CurrentAnsiCodePage();
 };
 
 TEST_F(TransferRunsTest, EachRunGivesItsTransfersAndBoxes) {
@@ -194,57 +206,60 @@ TEST_F(TransferRunsTest, EachRunGivesItsTransfersAndBoxes) {
     }
 }
 
-TEST_F(TransferRunsTest, NoLockIsHeldWhileTransfersRunAndABusyLockSkipsThePass) {
-    std::vector<bool> free;
-    const auto tryLock = [&free] {
-        bool taken = false;
-        std::thread([&taken] {
-            std::unique_lock<std::recursive_timed_mutex> lock(State().bufferMutex,
-                                                              std::defer_lock);
-            taken = lock.try_lock();
-        }).join();
-        free.push_back(taken);
-    };
-    for (const int32_t drive : {0, 1}) {
-        Fresh(3);
-        run.during = tryLock;
-        run.statuses = {-1, 0};
-        State().dependentMode = 1;
-        State().googleDriveMode = drive;
-        FireEventList();  // the batch and the upload that replaces it
-        SyncDownload();
-    }
-    EXPECT_EQ(free, std::vector<bool>(6, true));
-
-    // bufferMutex held longer than the pass waits: the list stays as it is.
-    Fresh(3);
-    std::timed_mutex started;
-    started.lock();
-    std::thread holder([&] {
-        std::lock_guard<std::recursive_timed_mutex> lock(State().bufferMutex);
-        started.unlock();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    });
-    started.lock();
-    EXPECT_EQ(FireEventList(), 1);
-    holder.join();
-    started.unlock();
-    EXPECT_TRUE(run.seen.empty());
-    EXPECT_EQ(ReadCommandLines(State().eventListPath.CStr()), three);
-}
-
 TEST_F(TransferRunsTest, SwapFileFirstLineWithThirdItemGetMeansDownload) {
     const std::string swapPath = std::string(State().dataDir.CStr()) + "\\k_.plftp.swap";
     EXPECT_FALSE(IsDownloadUnderway());
     const std::pair<std::string, bool> cases[] = {
         {"word 12 get\nother 1 put\n", true}, {"word 12 put\nother 1 get\n", false},
-        {"  word\t-3   get  trailing", true}, {"word 12 gets", false},
         {std::string(509, 'w') + " 1 get\n", false},  // only 511 bytes of the line count
     };
     for (const auto& [bytes, underway] : cases) {
         WriteFileBytes(swapPath, bytes);
         EXPECT_EQ(IsDownloadUnderway(), underway) << bytes.substr(0, 20);
     }
+}
+
+TEST_F(TransferRunsTest, ContextThenTheTableTextOrTheGenericText) {
+    const std::string generic = "\nTransfer failure. Please view the log file.";
+    const struct {
+        int32_t status;
+        const char* context;
+        std::string expected;
+    } cases[] = {
+        {0, kContextThresholdFiring,
+         " Threshold count reached\nProcess succeeded with return status as 0: PL_SUCCESS"},
+        // The blank before the colon belongs to the table text.
+        {1000, kContextEventListFiring,
+         " Process invoked for commands under eventFileList\nProcess failed with returned as "
+         "1000 : PL_SKIPFILE"},
+        {-1027, kContextSyncDownload,
+         " Process invoked for Download with Sync internally\nProcess failed with returned as "
+         "-1027: PLE_INVALID_OPERATION / Another operation is already active for CNW folder"},
+        {26, "", "\nProcess failed with returned as 26: MAPI_E_NOT_SUPPORTED"},
+        // 7: the gap in the MAPI table; the others lie just beyond each table's ends.
+        {7, kContextSyncUpload, kContextSyncUpload + generic},
+        {27, "", generic},   {-2, "", generic},   {-1028, "", generic}, {999, "", generic},
+        {1002, "", generic}, {INT_MIN, "", generic},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ComposeTransferReport(c.status, c.context, kEnglishLcid), c.expected)
+            << "status " << c.status;
+    }
+}
+
+TEST_F(TransferRunsTest, JapaneseDesktopGetsJapaneseGenericText) {
+    if (!SelectAnsiCodePage(932)) GTEST_SKIP() << "needs code page 932";
+    // Table texts stay as the tool names them.
+    EXPECT_EQ(ComposeTransferReport(-1010, "", kJapaneseLcid),
+              "\nProcess failed with returned as -1010: PLE_NOSERVER / Invalid server ip or port");
+    State().userLcid = kJapaneseLcid;
+    ReportTransferResult(99, kContextThresholdFiring);
+    const auto boxes = recorder.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"C:\\w");
+    EXPECT_EQ(boxes[0].timeoutMs, 20000u);
+    EXPECT_EQ(boxes[0].text, std::wstring(L" Threshold count reached") +
+                                 L"\n転送に失敗しました。ログファイルの参照を願います。");
 }
 
 }  // namespace
