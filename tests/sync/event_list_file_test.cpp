@@ -1,5 +1,5 @@
-// Catches: a torn last line taken as a command, a stale event list file kept, lost send lists.
-// The buffer's rules and appends are compared with the plain buffer in the differential test.
+// Catches: a torn last line taken as a command, a read-back that loses lines, lost send lists.
+// The buffer's rules, appends and rewrites: the differential test, against the plain buffer.
 #include "sync/event_list_file.h"
 
 #include <gtest/gtest.h>
@@ -52,36 +52,12 @@ TEST_F(EventListFileTest, ReadsCompleteLinesOnlyAndTheBufferGrowsToWhatItReadsBa
     EXPECT_EQ(State().commands.commandCount, 151);
 }
 
-TEST_F(EventListFileTest, TheBufferRewritesAFileThatIsNotWhatItsLastWriteLeft) {
-    Add(Put(1), kEventCreate);
-    Add(Put(2), kEventCreate);
-    const std::string cases[] = {
-        FileOf({Put(1)}) + "-cmd=put|-dir=/|-ldi",  // an append cut short by a kill
-        "",                                         // taken away by a firing
-        FileOf({Put(9), Put(8), Put(7)}),           // written by someone else
-    };
-    int next = 3;
-    for (const std::string& bytes : cases) {
-        WriteFileBytes(eventList, bytes);
-        Add(Put(next++), kEventCreate);
-        EXPECT_EQ(EventListBytes(), FileOf(Commands()));
-    }
-    std::filesystem::remove(eventList);
-    Add(Put(next), kEventCreate);
-    EXPECT_EQ(EventListBytes(), FileOf(Commands()));
-    // Refused commands leave slots and file alone.
-    WriteFileBytes(eventList, "marker\n");
-    AddCommand((Put(2) + std::string(500, 'x')).c_str(), kEventCreate);
-    EXPECT_EQ(EventListBytes(), "marker\n");
-}
-
 TEST_F(EventListFileTest, MergeSendListAppendsLeftOverCommandsAndDeletesTheFile) {
     struct {
         const char *what, *send, *event, *merged;  // null: no such file
     } const cases[] = {
         {"behind the event list's own lines", "s1\ns2\n", "e1\n", "e1\ns1\ns2\n"},
         {"into a missing event list", "s1\n", nullptr, "s1\n"},
-        {"an empty send list is only deleted", "", "e1\n", "e1\n"},
         {"no send list: nothing changes", nullptr, "e1\n", "e1\n"},
         {"a line cut short in the event list is dropped first", "s1\n", "e1\ne2", "e1\ns1\n"},
     };

@@ -1,8 +1,7 @@
 // Catches: a change lost or sent twice while the timer thread fires amid the dialog's additions.
-// The dialog thread handles new files and now and then lost changes, then shuts down as
-// StopWatcher does; the sync timer thread fires on count and interval with a fake tool that
-// takes its send lists, a clock that the timer's sleeps move and a network that drops now and
-// then. The thread-sanitizer build runs it longer (PELLARO_RACE_SECONDS) and must report nothing.
+// The dialog thread adds files and lost changes, then stops as StopWatcher does; the timer thread
+// fires with a fake tool, a clock its sleeps move and a flapping network. The thread-sanitizer
+// build runs it longer (PELLARO_RACE_SECONDS) and must report nothing.
 #include <gtest/gtest.h>
 
 #include <atomic>

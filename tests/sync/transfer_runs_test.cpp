@@ -140,8 +140,6 @@ TEST_F(TransferRunsTest, EachRunGivesItsTransfersAndBoxes) {
         {.what = "no list after an interval: the idle download", .list = -1, .interval = 1,
          .noIntervalDownload = 0, .result = 1, .transfers = {"download"}},
         {.what = "an empty list in count mode", .list = 0, .result = 1, .transfers = {}},
-        {.what = "an empty list before the interval", .list = 0, .noIntervalDownload = 0,
-         .result = 1, .transfers = {}},
         {.what = "fired by the interval", .interval = 1, .verbose = 1, .codes = {201}},
         {.what = "fired by the count", .threshold = 1, .verbose = 1, .codes = {202}},
         {.what = "both: the interval names it", .interval = 1, .threshold = 1, .verbose = 1,
@@ -160,8 +158,6 @@ TEST_F(TransferRunsTest, EachRunGivesItsTransfersAndBoxes) {
          .result = -1027,
          .transfers = {"C:\\w|eventfilelist|PellaroCNW", "C:\\w|SyncUpload|PellaroCNW"},
          .codes = {100}},
-        {.what = "Google Drive download", .action = kDownload, .drive = 1,
-         .transfers = {"C:\\w|SyncDownload|PellaroCNW"}},
         {.what = "failed upload, whatever verbose says", .action = kUpload, .statuses = {99},
          .transfers = {"upload"}, .codes = {100, 212}},
         {.what = "failed download, not verbose", .action = kDownload, .verbose = 2,
@@ -203,19 +199,6 @@ TEST_F(TransferRunsTest, EachRunGivesItsTransfersAndBoxes) {
             EXPECT_EQ(sleeps, std::vector<std::string>{"5000 1"});
         }
         EXPECT_EQ(s.timedDownloadActive, 0);
-    }
-}
-
-TEST_F(TransferRunsTest, SwapFileFirstLineWithThirdItemGetMeansDownload) {
-    const std::string swapPath = std::string(State().dataDir.CStr()) + "\\k_.plftp.swap";
-    EXPECT_FALSE(IsDownloadUnderway());
-    const std::pair<std::string, bool> cases[] = {
-        {"word 12 get\nother 1 put\n", true}, {"word 12 put\nother 1 get\n", false},
-        {std::string(509, 'w') + " 1 get\n", false},  // only 511 bytes of the line count
-    };
-    for (const auto& [bytes, underway] : cases) {
-        WriteFileBytes(swapPath, bytes);
-        EXPECT_EQ(IsDownloadUnderway(), underway) << bytes.substr(0, 20);
     }
 }
 
