@@ -83,6 +83,7 @@ protected:
 TEST_F(WatcherStartTest, StartUpSynchronisationTable) {
     // first start, user name, -nowatch, -restart, the answers (download, upload), what happens
     const std::tuple<bool, const char*, int, int, bool, bool, std::vector<std::string>> rows[] = {
+        {true, "guest01", 0, 0, false, false, {"put", "box 220"}},  // guests never asked
         {true, "Guest", 0, 0, false, true, {"ask <=", "ask =>", "put", "box 220"}},
         {true, "u", 0, 0, true, false, {"ask <=", "get", "box 220"}},
         {true, "u", 1, 0, false, true, {"ask <=", "box 220"}},
