@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <sstream>
 #include <string>
 
 #include "app/watcher_state.h"
@@ -17,26 +16,25 @@ namespace {
 
 class DifferentialTest : public BufferTest {
 protected:
-    // Empty when both agree, else what differs.
+    // The state of a buffer as text: capacity, count, flag, slots and file bytes.
+    template <class Slots>
+    static std::string Snapshot(int32_t capacity, int32_t count, int32_t duplicate,
+                                const Slots& slots, const std::string& file) {
+        std::string out = std::to_string(capacity) + " " + std::to_string(count) + " " +
+                          std::to_string(duplicate) + "\n";
+        for (const auto& slot : slots) out.append(slot.Str()) += "\n";
+        return out + "file:\n" + file;
+    }
+    // Empty when both agree, else both states.
     std::string Difference() const {
         const CommandBuffer& real = State().commands;
-        std::ostringstream out;
-        if (real.commandCapacity != reference.capacity) out << "capacity ";
-        if (real.commandCount != reference.count) out << "commandCount ";
-        if (real.duplicateCommand != reference.duplicate) out << "duplicateCommand ";
-        for (std::size_t i = 0; i < real.commandSlots.size() && i < reference.slots.size(); ++i) {
-            if (real.commandSlots[i].Str() != reference.slots[i].Str()) {
-                out << "slot " << i << " [" << real.commandSlots[i].Str() << "] vs ["
-                    << reference.slots[i].Str() << "] ";
-                break;
-            }
-        }
         // While a flush message is queued the file may lag behind.
-        const std::string realBytes = real.flushQueued ? reference.fileBytes : EventListBytes();
-        if (realBytes != reference.fileBytes) {
-            out << "file:\n" << realBytes << "-- vs --\n" << reference.fileBytes;
-        }
-        return out.str();
+        const std::string mine =
+            Snapshot(real.commandCapacity, real.commandCount, real.duplicateCommand,
+                     real.commandSlots, real.flushQueued ? reference.fileBytes : EventListBytes());
+        const std::string plain = Snapshot(reference.capacity, reference.count,
+                                           reference.duplicate, reference.slots, reference.fileBytes);
+        return mine == plain ? "" : mine + "-- vs --\n" + plain;
     }
 
     // One step of a sequence: what it did, and what then differs.

@@ -98,18 +98,12 @@ class FileFaultsTest : public StateTest {
 protected:
     void SetUp() override {
         StateTest::SetUp();
-        saved = CurrentTransferRunners();
         CurrentTransferRunners().runProcess = Tool;
         CurrentSeams().isNetworkAlive = [] { return true; };
         CurrentSeams().askYesNo = [](const std::wstring&, const std::wstring&) { return false; };
         CurrentSeams().sleepMs = [](uint32_t) {};
         CurrentSeams().endProcess = [](uint32_t code) { exits.push_back(code); };
-        previousCheck = ReplaceFileFaultCheck(FaultCheck);
-    }
-    void TearDown() override {
-        ReplaceFileFaultCheck(previousCheck);
-        CurrentTransferRunners() = saved;
-        StateTest::TearDown();
+        ReplaceFileFaultCheck(FaultCheck);  // the only test of this program
     }
 
     // One day of the watcher, then a start and stop without faults.
@@ -172,8 +166,6 @@ protected:
     }
 
     std::set<std::string> expected;
-    TransferRunners saved;
-    FileFaultCheck previousCheck = nullptr;
 };
 
 TEST_F(FileFaultsTest, NoCommandIsLostWhateverFileOperationFails) {

@@ -30,14 +30,12 @@ TEST(CommandText, ParsesFieldsByName) {
         // line, "cmd,dir,ldir,filename,from,to,sync,sub,"
         {"-cmd=put|-dir=/a/|-ldir=C:\\W\\a\\|-filename=my-cmd.txt|",
          "put,/a/,C:\\W\\a\\,my-cmd.txt,,,,,"},
-        {"-cmd=rn|-dir=|-from=/a/x|-to=/b/x|", "rn,,,,/a/x,/b/x,,,"},
         // The later of two values wins; unknown names and pieces without "=" are ignored.
         {"-cmd=put|-dir=/a/|-dir=/b/|-colour=red|junk|", "put,/b/,,,,,,,"},
         // Empty pieces anywhere, a value holding "=", no "|" at the end.
         {"||-cmd=del||-filename=a=b.txt|||-dir=/a/", "del,/a/,,a=b.txt,,,,,"},
         // Field limits: cmd 15 characters, sync and sub one.
         {"-cmd=abcdefghijklmnopq|-sync=12|-sub=1x|", "abcdefghijklmno,,,,,,1,1,"},
-        {"cmd=put|dir=/a/|", ",,,,,,,,"},
         // Only the first 511 bytes count.
         {"-cmd=put|-filename=" + std::string(600, 'f') + "|-dir=/late/|",
          "put,,," + std::string(511 - 19, 'f') + ",,,,,"},
