@@ -1,8 +1,4 @@
-// The watcher dialog's list view, drop target and item picker. In-process: the
-// real CChangeNotifyApp on dialog 100 loaded from the built PellaroCNW.exe,
-// watching a folder without the watcher behind it, with the shell's data
-// objects, the real popup menu and the real clipboard. End to end: the item
-// picker of the running PellaroCNW.exe.
+// Catches: a list view, copy menu, drop target or item picker that shows, copies or watches the wrong thing.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -31,10 +27,8 @@ namespace fs = std::filesystem;
 using Description = std::tuple<int, std::wstring, std::wstring>;
 constexpr DWORD kTimeoutMs = 30000;
 
-// Keeps what SetData gives it, as the shell's data objects do on Windows, and
-// asks the shell's own object for the rest. Wine's shell data objects refuse
-// SetData, and Wine makes no other (SHCreateDataObject and an item array's
-// BHID_DataObject answer E_NOTIMPL).
+// Keeps what SetData gives it, as the shell's data objects do on Windows, and asks the shell's own
+// object for the rest: Wine's refuse SetData, and Wine makes no other kind.
 class StoringDataObject final : public IDataObject {
 public:
     explicit StoringDataObject(IDataObject* shell) : shell(ComPtr<IDataObject>::Copy(shell)) {}
@@ -101,23 +95,20 @@ Description DescriptionOf(IDataObject* data) {
     return {d.type, d.szMessage, d.szInsert};
 }
 
-std::wstring Cell(HWND list, int row, int column) {
-    wchar_t text[512] = {};
-    ListView_GetItemText(list, row, column, text, 512);
-    return text;
-}
-
-// Types the folder into the picker of `processId` and confirms it, or cancels.
+// Types the folder into the picker of `processId` and confirms it, or cancels when it is empty.
 void AnswerPicker(DWORD processId, const std::wstring& folder) {
-    HWND picker = WaitForWindow(processId, L"#32770", L"Item Picker", kTimeoutMs);
+    HWND picker = WaitForWindow(processId, kTimeoutMs, [](HWND w) {
+        return WindowClass(w) == L"#32770" && WindowText(w) == L"Item Picker";
+    });
     ASSERT_NE(picker, nullptr) << "no \"Item Picker\"";
     // The edit box "File name:" (edt1) of the shell's file dialog.
-    SendMessageW(GetDlgItem(picker, 0x480), WM_SETTEXT, 0,
-                 reinterpret_cast<LPARAM>(folder.c_str()));
+    SendMessageW(GetDlgItem(picker, 0x480), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
     ASSERT_TRUE(PressButton(picker, folder.empty() ? IDCANCEL : IDOK));
     EXPECT_TRUE(WaitClosed(picker, kTimeoutMs));
 }
 
+// The real CChangeNotifyApp on dialog 100 loaded from the built PellaroCNW.exe, without the watcher
+// behind it, with the shell's data objects, the real popup menu and the real clipboard.
 class DialogTest : public StateTest {
 protected:
     void SetUp() override {
@@ -128,9 +119,8 @@ protected:
         resources = LoadLibraryExW((ProgramFolder() + L"\\PellaroCNW.exe").c_str(), nullptr,
                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
         app = new CChangeNotifyApp({StartOn, [] {}});
-        dialog =
-            CreateDialogParamW(resources, MAKEINTRESOURCEW(IDD_WATCHER), nullptr,
-                               CChangeNotifyApp::DialogProcedure, reinterpret_cast<LPARAM>(app));
+        dialog = CreateDialogParamW(resources, MAKEINTRESOURCEW(IDD_WATCHER), nullptr,
+                                    CChangeNotifyApp::DialogProcedure, reinterpret_cast<LPARAM>(app));
         ASSERT_NE(dialog, nullptr);
         list = GetDlgItem(dialog, IDC_EVENT_LIST);
         registration = app->RegistrationId();
@@ -152,18 +142,13 @@ protected:
         return SHCreateItemFromParsingName(startFolder.c_str(), nullptr, riid, item);
     }
 
-    // Right-clicks the list and chooses the menu's item at `position` (1 "Copy",
-    // 2 "Copy All"); the clipboard's text afterwards.
+    // Right-clicks the list and chooses the menu's item at `position` (1 "Copy", 2 "Copy All");
+    // the clipboard's text afterwards.
     std::wstring CopyThroughMenu(int position) {
         std::thread user([position] {
             HWND menu = nullptr;
-            WaitUntil(
-                [&] { return (menu = FindWindowW(L"#32768", nullptr)) && IsWindowVisible(menu); },
-                kTimeoutMs);
-            HMENU items = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
-            wchar_t text[2][16] = {};
-            for (UINT i = 0; i < 2; ++i) GetMenuStringW(items, i, text[i], 16, MF_BYPOSITION);
-            EXPECT_EQ(std::wstring(text[0]) + L"|" + text[1], L"Copy|Copy All");
+            WaitUntil([&] { return (menu = FindWindowW(L"#32768", nullptr)) && IsWindowVisible(menu); },
+                      kTimeoutMs);
             for (int i = 0; i < position; ++i) PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
             PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
         });
@@ -181,9 +166,12 @@ protected:
 
     void ExpectWatching(const std::wstring& name, bool registeredAgain) {
         EXPECT_EQ(WindowText(dialog), L"Watching - " + name);
+        wchar_t cells[2][512] = {};
+        for (int column = 0; column < 2; ++column) {
+            ListView_GetItemText(list, 0, column, cells[column], 512);
+        }
         EXPECT_EQ(ListView_GetItemCount(list), 1);
-        EXPECT_EQ(Cell(list, 0, 0) + L"|" + Cell(list, 0, 1),
-                  L"Watching|" + name + L" (Recursive)");
+        EXPECT_EQ(std::wstring(cells[0]) + L"|" + cells[1], L"Watching|" + name + L" (Recursive)");
         EXPECT_EQ(app->RegistrationId() != registration, registeredAgain);
         // Only the watched item changes: the folder of the command line stays.
         EXPECT_EQ(std::wstring(State().watchedPathW.Str()), startFolder);
@@ -212,15 +200,55 @@ TEST_F(DialogTest, StartShowsOneWatchingRowThatTheMenuCopies) {
     EXPECT_EQ(CopyThroughMenu(2), row + L"Empty\r\n");
 }
 
-TEST_F(DialogTest, DraggedFoldersAreNamedAndTheFirstDroppedIsWatched) {
+// As the dialog grows, each control keeps its anchored edges where they were against the dialog's:
+// the list grows both ways, Pick stays at the bottom left, the check box and the grip bottom right.
+TEST_F(DialogTest, ControlsFollowTheirEdgesWhenTheDialogGrows) {
+    const struct {
+        int id;
+        LONG left, top, right, bottom;  // how far each edge moves
+    } rows[] = {{IDC_EVENT_LIST, 0, 0, 100, 50},
+                {IDC_PICK, 0, 50, 0, 50},
+                {IDC_RECURSIVE, 100, 50, 100, 50},
+                {IDC_SIZE_GRIP, 100, 50, 100, 50}};
+    const auto rectOf = [&](int id) {
+        RECT rect{};
+        GetWindowRect(GetDlgItem(dialog, id), &rect);
+        return rect;
+    };
+    RECT before[std::size(rows)], window{};
+    for (std::size_t i = 0; i < std::size(rows); ++i) before[i] = rectOf(rows[i].id);
+    GetWindowRect(dialog, &window);
+    SetWindowPos(dialog, nullptr, 0, 0, window.right - window.left + 100,
+                 window.bottom - window.top + 50, SWP_NOMOVE | SWP_NOZORDER);
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const RECT after = rectOf(rows[i].id);
+        EXPECT_EQ(after.left - before[i].left, rows[i].left) << rows[i].id;
+        EXPECT_EQ(after.top - before[i].top, rows[i].top) << rows[i].id;
+        EXPECT_EQ(after.right - before[i].right, rows[i].right) << rows[i].id;
+        EXPECT_EQ(after.bottom - before[i].bottom, rows[i].bottom) << rows[i].id;
+    }
+}
+
+// Dragged folders are named by the first, never moved, and the first dropped is watched; an
+// internet shortcut is named from its text but gives nothing to drop (Wine parses no URL scheme
+// into a shell item, so its text is a plain path here).
+TEST_F(DialogTest, DropsNameAndWatchTheFirstFolder) {
+    StoringDataObject url(nullptr);
+    url.stored[static_cast<CLIPFORMAT>(RegisterClipboardFormatW(L"UniformResourceLocator"))] =
+        ToAnsiString((home.Path() / "Beta").wstring());
+    DWORD effect = DROPEFFECT_LINK;
+    ASSERT_EQ(target->DragEnter(&url, MK_LBUTTON, {10, 10}, &effect), S_OK);
+    EXPECT_EQ(std::get<2>(DescriptionOf(&url)), L"Beta");
+    ASSERT_EQ(target->Drop(&url, MK_LBUTTON, {10, 10}, &effect), S_OK);
+    ExpectWatching(L"Watched", false);
+
     StoringDataObject data(ShellDataObjectOf({home / "Alpha", home / "Beta"}).Get());
     ASSERT_TRUE(data.shell);
-    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
     ASSERT_EQ(target->DragEnter(&data, MK_LBUTTON, {10, 10}, &effect), S_OK);
     EXPECT_EQ(DescriptionOf(&data),
               Description(DROPIMAGE_LABEL, L"Listen for Changes on %1", L"Alpha"));
     EXPECT_EQ(data.refs, 1u) << "the drag's data object is held";
-    // Never a move, whatever the source offers.
     const std::pair<DWORD, DWORD> effects[] = {
         {DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK, DROPEFFECT_LINK},
         {DROPEFFECT_COPY | DROPEFFECT_MOVE, DROPEFFECT_COPY},
@@ -243,41 +271,21 @@ TEST_F(DialogTest, DraggedFoldersAreNamedAndTheFirstDroppedIsWatched) {
     ExpectWatching(L"Alpha", true);
 }
 
-TEST_F(DialogTest, AnInternetShortcutIsNamedFromItsTextButGivesNothingToDrop) {
-    // Wine parses no URL scheme into a shell item: the text is a plain path.
-    const std::string text = ToAnsiString((home.Path() / "Beta").wstring());
-    StoringDataObject data(nullptr);
-    data.stored[static_cast<CLIPFORMAT>(RegisterClipboardFormatW(L"UniformResourceLocator"))] =
-        text;
-    DWORD effect = DROPEFFECT_LINK;
-    ASSERT_EQ(target->DragEnter(&data, MK_LBUTTON, {10, 10}, &effect), S_OK);
-    EXPECT_EQ(std::get<2>(DescriptionOf(&data)), L"Beta");
-    ASSERT_EQ(target->Drop(&data, MK_LBUTTON, {10, 10}, &effect), S_OK);
-    ExpectWatching(L"Watched", false);
-}
-
-TEST_F(DialogTest, ACancelledPickChangesNothing) {
-    std::thread user([] { AnswerPicker(GetCurrentProcessId(), L""); });
-    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_PICK, BN_CLICKED), 0);
-    user.join();
-    ExpectWatching(L"Watched", false);
-}
-
-// "Pick..." on the running watcher: a folder entered in the picker is watched, a
-// cancelled pick keeps it, and the watcher still ends with 0.
+// "Pick..." on the running watcher: a folder entered in the picker is watched, a cancelled pick
+// keeps it, and the watcher still ends with 0.
 TEST(DialogEndToEndTest, PickerOfTheRunningWatcher) {
     TempDir home;
     for (const char* name : {"AppData", "Watched", "Other"}) fs::create_directory(home / name);
     ChildProcess watcher = StartProcess(
         L"\"" + ProgramFolder() + L"\\PellaroCNW.exe\" \"" + (home / "Watched").wstring() + L"\"",
         {{L"APPDATA", (home / "AppData").wstring()}, {L"PLDIR", L""}, {L"gVerbose", L""}});
-    HWND dialog = WaitForWindow(watcher.id, L"#32770", L"Watching - Watched", kTimeoutMs);
+    HWND dialog = WaitForWindow(watcher.id, kTimeoutMs,
+                                [](HWND w) { return WindowText(w) == L"Watching - Watched"; });
     ASSERT_NE(dialog, nullptr);
     for (const std::wstring& entered : {(home / "Other").wstring(), std::wstring()}) {
         ASSERT_TRUE(PressButton(dialog, IDC_PICK));
         AnswerPicker(watcher.id, entered);
-        EXPECT_TRUE(
-            WaitUntil([&] { return WindowText(dialog) == L"Watching - Other"; }, kTimeoutMs));
+        EXPECT_TRUE(WaitUntil([&] { return WindowText(dialog) == L"Watching - Other"; }, kTimeoutMs));
         EXPECT_EQ(ListView_GetItemCount(GetDlgItem(dialog, IDC_EVENT_LIST)), 1);
     }
     ASSERT_TRUE(PostMessageW(dialog, WM_CLOSE, 0, 0));

@@ -1,30 +1,57 @@
+// Drives message boxes ("#32770") of any process on the desktop as a user would. Windows only.
 #pragma once
-// Drives standard message boxes (dialog class "#32770") the way a user would:
-// find one by its caption, read its text, press a button, wait for it to go.
-// Works on boxes of this process and of other processes on the same desktop.
-// Windows build only.
 
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
-// The first visible message box whose title is exactly `caption`, waiting up to
-// timeoutMs for one to appear; null when none did.
-HWND FindBox(const std::wstring& caption, uint32_t timeoutMs);
+#include "support/process_win.h"
 
-// Whether a visible message box with this caption exists now.
-bool BoxExists(const std::wstring& caption);
+inline std::wstring BoxCaption(HWND box) { return WindowText(box); }
 
-// The box's message text (the static control 0xFFFF; line feeds kept).
-std::wstring BoxText(HWND box);
+// The box's message text (the static control 0xFFFF; line feeds kept). WM_GETTEXT, which
+// GetDlgItemTextW sends, reads a control of another process too.
+inline std::wstring BoxText(HWND box) {
+    std::wstring text(8192, L'\0');
+    text.resize(GetDlgItemTextW(box, 0xFFFF, text.data(), 8192));
+    return text;
+}
 
-// The box's title.
-std::wstring BoxCaption(HWND box);
+// The first visible message box titled exactly `caption`, null when there is none. EnumWindows
+// rather than FindWindowW: hidden dialogs of the same title are skipped.
+inline HWND FindBoxNow(const std::wstring& caption) {
+    std::pair<const std::wstring*, HWND> search{&caption, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto& [wanted, found] = *reinterpret_cast<std::pair<const std::wstring*, HWND>*>(param);
+            if (WindowClass(window) == L"#32770" && IsWindowVisible(window) &&
+                WindowText(window) == *wanted) {
+                found = window;
+            }
+            return found == nullptr;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.second;
+}
 
-// Presses the button with this id (IDOK 1, IDCANCEL 2, IDYES 6, IDNO 7) as a
-// click would; false when the box has no such button.
-bool PressButton(HWND box, int buttonId);
+// The same, waiting up to timeoutMs for one to appear.
+inline HWND FindBox(const std::wstring& caption, uint32_t timeoutMs) {
+    HWND box = nullptr;
+    WaitUntil([&] { return (box = FindBoxNow(caption)) != nullptr; }, timeoutMs);
+    return box;
+}
 
-// Waits up to timeoutMs for the window to be destroyed; true when it was.
-bool WaitClosed(HWND box, uint32_t timeoutMs);
+// Presses the button with this id (IDOK 1, IDCANCEL 2, IDYES 6, IDNO 7) as a click would; false
+// when the box has no such button. Posted, so a busy box or another process never blocks us.
+inline bool PressButton(HWND box, int buttonId) {
+    HWND button = GetDlgItem(box, buttonId);
+    return button && PostMessageW(box, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
+                                  reinterpret_cast<LPARAM>(button));
+}
+
+// Waits for the window to be destroyed; true when it was in time.
+inline bool WaitClosed(HWND box, uint32_t timeoutMs) {
+    return WaitUntil([&] { return !IsWindow(box); }, timeoutMs);
+}

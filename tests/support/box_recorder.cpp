@@ -1,3 +1,4 @@
+// Records the boxes asked for through the seam instead of showing them (one recorder at a time).
 #include "support/box_recorder.h"
 
 #include <cwctype>
@@ -8,22 +9,18 @@
 namespace {
 
 std::mutex activeMutex;
-BoxRecorder* active = nullptr;
-
-constexpr int32_t kLowestCode = -2100;
-constexpr int32_t kHighestCode = 300;
-constexpr uint32_t kComposedTimeoutMs = 20000;
+BoxRecorder* active = nullptr;  // under activeMutex
 
 }  // namespace
 
 int32_t MessageCodeOf(const std::wstring& text, uint32_t timeoutMs) {
-    for (int32_t code = kLowestCode; code <= kHighestCode; ++code) {
+    for (int32_t code = -2100; code <= 300; ++code) {
         for (uint32_t lcid : {1033u, 1041u}) {
             const wchar_t* known = CatalogueText(code, lcid);
             if (known && text == known) return code;
         }
     }
-    if (timeoutMs == kComposedTimeoutMs) return 100;
+    if (timeoutMs == 20000) return 100;  // the timeout of a composed text
     std::size_t digits = 0;
     for (wchar_t c : text) digits += std::iswdigit(c) ? 1 : 0;
     const bool number = !text.empty() && digits + (text[0] == L'-' ? 1 : 0) == text.size();
@@ -41,24 +38,6 @@ BoxRecorder::~BoxRecorder() {
     std::lock_guard lock(activeMutex);
     CurrentSeams().showTimedBox = previous;
     active = nullptr;
-}
-
-void BoxRecorder::PassTo(ShowFunction show) {
-    std::lock_guard lock(mutex);
-    passTo = show;
-}
-
-void BoxRecorder::Hold() {
-    std::lock_guard lock(mutex);
-    held = true;
-}
-
-void BoxRecorder::Release() {
-    {
-        std::lock_guard lock(mutex);
-        held = false;
-    }
-    changed.notify_all();
 }
 
 bool BoxRecorder::WaitForHeld(int count, std::chrono::milliseconds timeout) {
@@ -82,29 +61,20 @@ std::vector<int32_t> BoxRecorder::Codes() {
     return codes;
 }
 
-void BoxRecorder::Clear() {
-    std::lock_guard lock(mutex);
-    boxes.clear();
-}
-
 int BoxRecorder::Show(const std::wstring& caption, const std::wstring& text, uint32_t timeoutMs) {
-    BoxRecorder* self;
-    {
-        std::lock_guard lock(activeMutex);
-        self = active;
-    }
+    std::unique_lock activeLock(activeMutex);
+    BoxRecorder* self = active;
+    activeLock.unlock();
     if (!self) return -1;
-    ShowFunction show;
-    {
-        std::unique_lock lock(self->mutex);
-        ++self->waiting;
-        self->changed.notify_all();
-        self->changed.wait(lock, [&] { return !self->held; });
-        --self->waiting;
-        self->boxes.push_back({MessageCodeOf(text, timeoutMs), caption, text, timeoutMs});
-        show = self->passTo;
-        // Under the lock: once released, the recorder may be gone.
-        self->changed.notify_all();
-    }
+    std::unique_lock lock(self->mutex);
+    ++self->waiting;
+    self->changed.notify_all();
+    self->changed.wait(lock, [&] { return !self->held; });
+    --self->waiting;
+    self->boxes.push_back({MessageCodeOf(text, timeoutMs), caption, text, timeoutMs});
+    const ShowFunction show = self->passTo;
+    // Under the lock: once released, the recorder may be gone.
+    self->changed.notify_all();
+    lock.unlock();
     return show ? show(caption, text, timeoutMs) : -1;
 }

@@ -1,7 +1,7 @@
+// Records the boxes asked for through the seam instead of showing them (one recorder at a time).
 #pragma once
-// Records the boxes asked for through the seam instead of showing them (one
-// recorder at a time, from any thread). Hold() keeps callers waiting before
-// their box "appears"; tests WaitForBoxes before the recorder goes.
+// From any thread. Hold() keeps callers waiting before their box "appears"; tests WaitForBoxes
+// before the recorder goes.
 
 #include <chrono>
 #include <condition_variable>
@@ -11,14 +11,14 @@
 #include <vector>
 
 struct RecordedBox {
-    int32_t code;  // MessageCodeOf the text; 100 for a caller-composed text
+    int32_t code;  // MessageCodeOf the text
     std::wstring caption;
     std::wstring text;
     uint32_t timeoutMs;
 };
 
-// The catalogue code of the text, 100 for a composed text, the number a code
-// outside the catalogue shows, else 0.
+// The catalogue code of the text, 100 for a composed text, the number a code outside the catalogue
+// shows, else 0.
 int32_t MessageCodeOf(const std::wstring& text, uint32_t timeoutMs);
 
 class BoxRecorder {
@@ -32,24 +32,29 @@ public:
     BoxRecorder& operator=(const BoxRecorder&) = delete;
 
     // After recording, hand the box on to `show`; without it a box returns -1.
-    void PassTo(ShowFunction show);
-
-    void Hold();
-    void Release();
+    void PassTo(ShowFunction show) { Locked([&] { passTo = show; }); }
+    void Hold() { Locked([&] { held = true; }); }
+    void Release() { Locked([&] { held = false; }); }
     bool WaitForHeld(int count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     bool WaitForBoxes(std::size_t count,
                       std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
     std::vector<RecordedBox> Boxes();
     std::vector<int32_t> Codes();
-    void Clear();
+    void Clear() { Locked([&] { boxes.clear(); }); }
 
 private:
     static int Show(const std::wstring& caption, const std::wstring& text, uint32_t timeoutMs);
+    template <class F>
+    void Locked(F change) {
+        std::lock_guard lock(mutex);
+        change();
+        changed.notify_all();
+    }
 
     std::mutex mutex;
     std::condition_variable changed;
-    std::vector<RecordedBox> boxes;  // these three under the mutex
+    std::vector<RecordedBox> boxes;  // these four under the mutex
     bool held = false;
     int waiting = 0;
     ShowFunction passTo = nullptr;

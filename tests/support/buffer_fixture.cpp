@@ -1,12 +1,8 @@
+// Fixture for tests of the command buffer: a fresh buffer whose files lie in a temporary folder.
 #include "support/buffer_fixture.h"
 
-#include "app/seams.h"
-#include "app/watcher_state.h"
 #include "sync/command_buffer.h"
 #include "sync/event_list_file.h"
-
-std::vector<std::wstring> BufferTest::boxTexts;
-std::vector<uint32_t> BufferTest::exitCodes;
 
 void BufferTest::SetUp() {
     StateTest::SetUp();
@@ -17,8 +13,6 @@ void BufferTest::SetUp() {
         return -1;
     };
     CurrentSeams().endProcess = [](uint32_t code) { exitCodes.push_back(code); };
-    eventList = folder.Ansi() + "/key.txt";
-    sendList = folder.Ansi() + "/~~key.txt";
     State().eventListPath.Assign(eventList);
     State().sendListPath.Assign(sendList);
     State().watchedPath.Assign("C:\\W");
@@ -45,5 +39,3 @@ std::string BufferTest::FileOf(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) bytes += line + std::string(kEventLineEnd);
     return bytes;
 }
-
-std::string BufferTest::EventListBytes() const { return ReadFileBytes(eventList); }

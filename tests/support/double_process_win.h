@@ -1,8 +1,5 @@
+// A double's process for one test, ended with its owner so that a failed test leaves none behind.
 #pragma once
-// A test double started for one test and ended, if still running, with its
-// owner, so a failed test leaves no process behind. Windows build only.
-
-#include <windows.h>
 
 #include <filesystem>
 #include <optional>
@@ -11,20 +8,30 @@
 #include "support/process_win.h"
 
 // The built double <file> of tests/doubles/<name> (<build>/bin/doubles/<name>).
-std::filesystem::path DoublePath(const std::string& name, const std::string& file);
+inline std::filesystem::path DoublePath(const std::string& name, const std::string& file) {
+    return std::filesystem::path(ProgramFolder()) / "doubles" / name / file;
+}
 
 class DoubleProcess {
 public:
     // Starts `program` with `arguments` after its quoted path.
-    DoubleProcess(const std::filesystem::path& program, const std::wstring& arguments);
+    DoubleProcess(const std::filesystem::path& program, const std::wstring& arguments)
+        : child(StartProcess(L"\"" + program.wstring() + L"\" " + arguments)) {}
     ~DoubleProcess() { Kill(); }
     DoubleProcess(const DoubleProcess&) = delete;
     DoubleProcess& operator=(const DoubleProcess&) = delete;
 
     bool Started() const { return static_cast<bool>(child); }
     DWORD Id() const { return child.id; }
-    bool WaitForWindow(DWORD timeoutMs) const;  // a top-level window shown in time
-    std::optional<DWORD> WaitExit(DWORD timeoutMs) const;  // the exit code, once ended
+    // Whether a top-level window of it came in time.
+    bool WaitForWindow(DWORD timeoutMs) const {
+        return child && ::WaitForWindow(child.id, timeoutMs) != nullptr;
+    }
+    // The exit code, once it ended in time.
+    std::optional<DWORD> WaitExit(DWORD timeoutMs) const {
+        DWORD code = 0;
+        return WaitForExit(child, timeoutMs, &code) ? std::optional<DWORD>(code) : std::nullopt;
+    }
     void Kill() const { KillIfRunning(child); }
     // Closes the handle to the process, so that its id can stop naming one.
     void Forget() {

@@ -1,20 +1,25 @@
+// Another program holding a file open (the file_holder double), up and holding once constructed.
 #pragma once
-// Another program holding a file open: the file_holder double, started and
-// waited for until the file is open. Windows build only.
 
-#include <windows.h>
-
-#include <filesystem>
 #include <memory>
 
 #include "support/double_process_win.h"
 
 class HeldFile {
 public:
-    // `shared`: as the C runtime's fopen(path, "r") holds it (no delete
-    // sharing); otherwise with no sharing at all. For `holdMs` at most.
-    HeldFile(const std::filesystem::path& file, bool shared, DWORD holdMs);
-    // Whether the double has the file open.
+    // `shared`: as the C runtime's fopen(path, "r") holds it (no delete sharing); otherwise with no
+    // sharing at all. For `holdMs` at most.
+    HeldFile(const std::filesystem::path& file, bool shared, DWORD holdMs) {
+        static int serial = 0;
+        const std::wstring name = L"Local\\PellaroHeld." + std::to_wstring(GetCurrentProcessId()) +
+                                  L"." + std::to_wstring(++serial);
+        const UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+        holder = std::make_unique<DoubleProcess>(
+            DoublePath("file_holder", "file_holder.exe"),
+            L"\"" + file.wstring() + (shared ? L"\" crt " : L"\" none ") + std::to_wstring(holdMs) +
+                L" " + name);
+        held = ready && WaitForSingleObject(ready.Get(), 20000) == WAIT_OBJECT_0;
+    }
     bool Held() const { return held; }
     // Lets the file go (the double ends).
     void Release() { holder.reset(); }

@@ -1,3 +1,4 @@
+// A real FTP server for one test: Debian's pyftpdlib, run by /usr/bin/python3 from under Wine.
 #include <windows.h>
 
 #include "support/ftp_server_win.h"
@@ -17,18 +18,13 @@ from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 home, user, password, port, rate, control = sys.argv[1:7]
 logging.basicConfig(level=logging.WARNING)
-authorizer = DummyAuthorizer()
-authorizer.add_user(user, password, home, perm="elradfmwMT")
-class Throttled(ThrottledDTPHandler):
-    read_limit = write_limit = int(rate)
-class Handler(FTPHandler):
-    pass
-Handler.authorizer = authorizer
+FTPHandler.authorizer = DummyAuthorizer()
+FTPHandler.authorizer.add_user(user, password, home, perm="elradfmwMT")
+ThrottledDTPHandler.read_limit = ThrottledDTPHandler.write_limit = int(rate)
 if int(rate):
-    Handler.dtp_handler = Throttled
-server = FTPServer(("127.0.0.1", int(port)), Handler)
-with open(control + ".part", "w") as f:
-    f.write(str(server.address[1]))
+    FTPHandler.dtp_handler = ThrottledDTPHandler
+server = FTPServer(("127.0.0.1", int(port)), FTPHandler)
+open(control + ".part", "w").write(str(server.address[1]))
 os.replace(control + ".part", control + ".port")
 end = time.time() + 900
 while not os.path.exists(control + ".stop") and time.time() < end:
@@ -37,20 +33,17 @@ server.close_all()
 open(control + ".ended", "w").close()
 )";
 
-// The Linux path of a Windows path (Wine's kernel32 export).
-std::string UnixPath(const fs::path& path) {
+// The quoted Linux path of a Windows path (Wine's kernel32 export), empty when there is none.
+std::wstring UnixPath(const fs::path& path) {
     using Convert = char*(CDECL*)(LPCWSTR);
-    const auto convert = reinterpret_cast<Convert>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
-    if (!convert) return {};
-    char* unix = convert(path.wstring().c_str());
+    const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    char* unix = convert ? convert(path.wstring().c_str()) : nullptr;
     if (!unix) return {};
-    std::string result(unix);
+    const std::wstring quoted = L"\"" + fs::path(std::string(unix)).wstring() + L"\" ";
     HeapFree(GetProcessHeap(), 0, unix);
-    return result;
+    return quoted;
 }
-
-std::wstring Quoted(const std::string& text) { return L"\"" + fs::path(text).wstring() + L"\""; }
 
 }  // namespace
 
@@ -65,25 +58,25 @@ std::string FolderTree(const fs::path& root) {
     return tree;
 }
 
-FtpServer::FtpServer(fs::path home, std::string user, std::string password,
-                     unsigned bytesPerSecond, unsigned wantedPort) {
+FtpServer::FtpServer(fs::path home, std::string user, std::string password, unsigned bytesPerSecond,
+                     unsigned wantedPort) {
     static int serial = 0;
     control = home.parent_path() / ("ftp-server-" + std::to_string(++serial));
     const fs::path script = control.string() + ".py";
     WriteFileBytes(script, kServerScript);
-    const std::string unixScript = UnixPath(script);
-    const std::string unixHome = UnixPath(home);
-    const std::string unixControl = UnixPath(control);
+    const std::wstring unixScript = UnixPath(script);
+    const std::wstring unixHome = UnixPath(home);
     if (unixScript.empty() || unixHome.empty()) return;
-    // Started from under Wine, a Linux program runs on its own: no handle
-    // comes back, so the control files are all there is between the two.
-    const ChildProcess python = StartProcess(
-        L"Z:\\usr\\bin\\python3 " + Quoted(unixScript) + L" " + Quoted(unixHome) + L" " +
-        Quoted(user) + L" " + Quoted(password) + L" " + std::to_wstring(wantedPort) + L" " +
-        std::to_wstring(bytesPerSecond) + L" " + Quoted(unixControl));
+    // Started from under Wine, a Linux program runs on its own: no handle comes back, so the
+    // control files are all there is between the two.
+    StartProcess(L"Z:\\usr\\bin\\python3 " + unixScript + unixHome + L"\"" +
+                 fs::path(user).wstring() + L"\" \"" + fs::path(password).wstring() + L"\" " +
+                 std::to_wstring(wantedPort) + L" " + std::to_wstring(bytesPerSecond) + L" " +
+                 UnixPath(control));
     const fs::path portFile = control.string() + ".port";
-    if (!WaitUntil([&] { return fs::exists(portFile); }, 15000)) return;
-    port = static_cast<unsigned>(std::stoul(ReadFileBytes(portFile)));
+    if (WaitUntil([&] { return fs::exists(portFile); }, 15000)) {
+        port = static_cast<unsigned>(std::stoul(ReadFileBytes(portFile)));
+    }
 }
 
 void FtpServer::Stop() {

@@ -1,20 +1,19 @@
+// A real FTP server for one test: Debian's pyftpdlib, run by /usr/bin/python3 from under Wine.
 #pragma once
-// A real FTP server for one test: Debian's pyftpdlib run by /usr/bin/python3
-// (a Linux program, started from under Wine) on 127.0.0.1, with one user and
-// password, serving a folder of the test. It ends with its owner, or after 15
-// minutes whatever happens to the test. Windows build under Wine only.
+// On 127.0.0.1 with one user, serving a folder of the test; it ends with its owner, or after 15
+// minutes whatever happens to the test.
 
 #include <filesystem>
 #include <string>
 
-// What a folder holds, to compare a served folder with a watched one:
-// "a/b.txt=<content>" files and "a/" folders, sorted, blank-separated.
+// What a folder holds, to compare a served folder with a watched one: "a/b.txt=<content>" files and
+// "a/" folders, sorted, blank-separated.
 std::string FolderTree(const std::filesystem::path& root);
 
 class FtpServer {
 public:
-    // Serves `home` at a free port (or at `port`), at most `bytesPerSecond`
-    // in each data transfer when that is not 0.
+    // Serves `home` at a free port (or at `port`), at most `bytesPerSecond` in each data transfer
+    // when that is not 0.
     FtpServer(std::filesystem::path home, std::string user, std::string password,
               unsigned bytesPerSecond = 0, unsigned port = 0);
     ~FtpServer() { Stop(); }

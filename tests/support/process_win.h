@@ -1,5 +1,5 @@
+// Starts real programs under Wine with a chosen environment, waits for them and finds their windows.
 #pragma once
-// Starting and watching real processes and their windows, for tests under Wine.
 
 #include <windows.h>
 
@@ -21,29 +21,21 @@ struct ChildProcess {
 
 using EnvironmentOverrides = std::vector<std::pair<std::wstring, std::wstring>>;
 
-// Starts `commandLine` with this process's environment plus `overrides` (an
-// empty value removes the variable).
+// Starts `commandLine` with this process's environment plus `overrides` (an empty value removes
+// the variable).
 ChildProcess StartProcess(const std::wstring& commandLine, const EnvironmentOverrides& overrides = {},
                           const std::wstring& currentFolder = L"");
-
 // Waits for the process to end; true with its exit code when it did in time.
 bool WaitForExit(const ChildProcess& child, DWORD timeoutMs, DWORD* exitCode);
-
 // Ends the process if it still runs (clean-up after a failed test).
 void KillIfRunning(const ChildProcess& child);
 
-std::vector<HWND> TopLevelWindowsOf(DWORD processId);
-std::wstring WindowText(HWND window);
-std::wstring WindowClass(HWND window);
-
 // Polls every 20 ms until `ready` is true or the time is up.
 bool WaitUntil(const std::function<bool()>& ready, DWORD timeoutMs);
-
-// Runs the calling thread's message loop while polling, so windows of this
-// thread keep receiving messages.
+// The same, running the calling thread's message loop meanwhile.
 bool PumpUntil(const std::function<bool()>& ready, DWORD timeoutMs);
 
-// A top-level window of the process matching the class and title; null when
-// none appeared in time.
-HWND WaitForWindow(DWORD processId, const std::wstring& windowClass, const std::wstring& title,
-                   DWORD timeoutMs);
+std::wstring WindowText(HWND window);
+std::wstring WindowClass(HWND window);
+// A top-level window of the process that `match` accepts (any, without it); null when none came.
+HWND WaitForWindow(DWORD processId, DWORD timeoutMs, const std::function<bool(HWND)>& match = {});

@@ -1,8 +1,7 @@
+// A seeded stream of transfer commands as the change event handler composes them, for random tests.
 #pragma once
-// A deterministic stream of transfer commands as the change event handler
-// would compose them, drawn from a few folders and names so that the merge
-// rules, duplicates and holes come up often. The same seed gives the same
-// stream in every process (the kill test's child and its parent rely on it).
+// Few folders and names, so that merges, duplicates and holes come up often; the same seed gives
+// the same stream in every process (the kill test's child and its parent rely on it).
 
 #include <cstdint>
 #include <random>

@@ -1,8 +1,7 @@
+// The command buffer taken literally, the yardstick for the real one's slots, counts and file bytes.
 #pragma once
-// The command buffer taken literally: every addition scans every pending slot
-// (parsing each one again) and rewrites the whole event list file. It is the
-// yardstick for the real buffer, which must give the same slots, counts, flags
-// and file bytes after every step. Header-only, so the benchmark can use it.
+// Every addition scans every pending slot (parsing each again) and rewrites the whole event list
+// file. Header-only, so the benchmark and the fuzz target can use it.
 
 #include <cstdint>
 #include <cstdio>

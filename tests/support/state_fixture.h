@@ -1,6 +1,5 @@
+// Base fixture for tests of the process-wide state: reset before and after, seams restored after.
 #pragma once
-// Base fixture for tests that touch the process-wide state: the state is reset
-// before and after each case, and the seam table is restored afterwards.
 
 #include <gtest/gtest.h>
 

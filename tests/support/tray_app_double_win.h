@@ -1,33 +1,50 @@
+// The tray application double run on a script of pipe steps (see its source), killed with its owner.
 #pragma once
-// The tray application double (doubles/tray_app/plkSysTrayApp.exe) run on a
-// script of pipe steps (see its source); killed with its owner. Windows only.
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "support/process_win.h"
+#include "support/double_process_win.h"
+#include "support/temp_dir.h"
 
 class TrayAppDouble {
 public:
-    // Writes `script` into `folder`, starts the double and waits for "ready".
-    TrayAppDouble(const std::filesystem::path& folder, const std::string& script);
-    ~TrayAppDouble();
-    TrayAppDouble(const TrayAppDouble&) = delete;
-    TrayAppDouble& operator=(const TrayAppDouble&) = delete;
-
+    // Writes `script` into `folder`, starts the double and waits for its first "ready".
+    TrayAppDouble(const std::filesystem::path& folder, const std::string& script)
+        : scriptPath(folder / "tray-script.txt"), logPath(folder / "tray-requests.log") {
+        WriteFileBytes(scriptPath, script);
+        child = std::make_unique<DoubleProcess>(
+            DoublePath("tray_app", "plkSysTrayApp.exe"),
+            L"\"" + scriptPath.wstring() + L"\" \"" + logPath.wstring() + L"\"");
+        ready = WaitReady("");
+    }
     bool Ready() const { return ready; }
     // Waits up to timeoutMs for the step "ready <name>".
-    bool WaitReady(const std::string& name, uint32_t timeoutMs = 5000) const;
+    bool WaitReady(const std::string& name, uint32_t timeoutMs = 5000) const {
+        const std::filesystem::path file = std::filesystem::path(scriptPath) += ".ready" + name;
+        return child->Started() && WaitUntil([&] { return std::filesystem::exists(file); }, timeoutMs);
+    }
     // The requests served so far, each as its exact bytes.
-    std::vector<std::string> Requests() const;
+    std::vector<std::string> Requests() const {
+        const std::string log = ReadFileBytes(logPath);
+        std::vector<std::string> requests;
+        for (std::size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos;) {
+            requests.push_back(log.substr(end + 1, std::stoul(log.substr(at, end - at))));
+            at = end + 1 + requests.back().size();
+        }
+        return requests;
+    }
     // The double's exit code once it ended within timeoutMs, else -1.
-    int64_t WaitExit(uint32_t timeoutMs) const;
+    int64_t WaitExit(uint32_t timeoutMs) const {
+        const std::optional<DWORD> code = child->WaitExit(timeoutMs);
+        return code ? static_cast<int64_t>(*code) : -1;
+    }
 
 private:
     std::filesystem::path scriptPath;
     std::filesystem::path logPath;
-    ChildProcess child;
+    std::unique_ptr<DoubleProcess> child;
     bool ready = false;
 };

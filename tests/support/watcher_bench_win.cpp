@@ -1,4 +1,8 @@
+// The real PellaroCNW.exe on a bench of its own, with the transfer tool double as its plftp.exe.
 #include "support/watcher_bench_win.h"
+
+#include <algorithm>
+#include <sstream>
 
 #include "app/bounded_text.h"
 #include "app/folder_key.h"
@@ -7,34 +11,26 @@
 namespace fs = std::filesystem;
 
 namespace {
-constexpr wchar_t kDialogClass[] = L"#32770";
-constexpr DWORD kStartTimeoutMs = 30000;
-constexpr DWORD kEndTimeoutMs = 60000;
+
+// Reads "<name> <length>\n<bytes>\n" (length -1: none); false on a record not yet whole.
+bool ReadSized(std::istream& in, std::string& bytes, bool& present) {
+    std::string name;
+    long length = 0;
+    if (!(in >> name >> length) || in.get() != '\n') return false;
+    present = length >= 0;
+    bytes.assign(static_cast<std::size_t>(std::max(length, 0L)), '\0');
+    return in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())) && in.get() == '\n';
+}
+
 }  // namespace
 
 std::vector<ToolRun> ParseToolLog(const std::string& log) {
+    std::istringstream in(log);
     std::vector<ToolRun> runs;
-    std::size_t pos = 0;
-    const auto line = [&] {
-        const std::size_t end = log.find('\n', pos);
-        std::string text = end == std::string::npos ? "" : log.substr(pos, end - pos);
-        pos = end == std::string::npos ? log.size() : end + 1;
-        return text;
-    };
-    const auto sized = [&](bool& present) {
-        const std::string header = line();
-        const std::size_t blank = header.find(' ');
-        const long length = blank == std::string::npos ? -1 : std::stol(header.substr(blank + 1));
-        present = length >= 0;
-        std::string bytes = present ? log.substr(pos, static_cast<std::size_t>(length)) : "";
-        pos += bytes.size() + 1;
-        return bytes;
-    };
-    while (pos < log.size() && line().rfind("run ", 0) == 0) {
-        ToolRun run;
-        run.show = std::stoi(line().substr(5));
-        run.commandLine = sized(run.hasFileList);
-        run.fileList = sized(run.hasFileList);
+    std::string word;
+    for (ToolRun run; in >> word >> word >> word >> run.show &&
+                      ReadSized(in, run.commandLine, run.hasFileList) &&
+                      ReadSized(in, run.fileList, run.hasFileList);) {
         runs.push_back(run);
     }
     return runs;
@@ -66,15 +62,11 @@ void WatcherBench::Config(const std::string& text) const {
     WriteFileBytes(DataFile("_get.config"), text);
 }
 
-void WatcherBench::Control(const std::string& text) const {
-    WriteFileBytes(toolDir / "bin" / "plftp-control.txt", text);
-}
-
 ChildProcess WatcherBench::Start(const std::wstring& switches,
                                  const std::wstring& folderArgument) const {
-    const std::wstring exe = ProgramFolder() + L"\\PellaroCNW.exe";
     const std::wstring target = folderArgument.empty() ? folder.wstring() : folderArgument;
-    return StartProcess(L"\"" + exe + L"\" " + switches + L" \"" + target + L"\"",
+    return StartProcess(L"\"" + ProgramFolder() + L"\\PellaroCNW.exe\" " + switches + L" \"" +
+                            target + L"\"",
                         {{L"APPDATA", appData.wstring()},
                          {L"PLDIR", toolDir.wstring() + L"\\"},
                          {L"gVerbose", L""}});
@@ -83,28 +75,19 @@ ChildProcess WatcherBench::Start(const std::wstring& switches,
 HWND WatcherBench::Dialog(const ChildProcess& watcher) const {
     // The title is cut to fit, so a long folder name shows only in part.
     const std::wstring title = L"Watching - " + folder.filename().wstring();
-    HWND found = nullptr;
-    WaitUntil(
-        [&] {
-            for (HWND w : TopLevelWindowsOf(watcher.id)) {
-                const std::wstring text = WindowText(w);
-                if (WindowClass(w) == kDialogClass && text.size() > 11 &&
-                    title.compare(0, text.size(), text) == 0) {
-                    found = w;
-                }
-            }
-            return found != nullptr;
-        },
-        kStartTimeoutMs);
-    return found;
+    return WaitForWindow(watcher.id, 30000, [&](HWND window) {
+        const std::wstring text = WindowText(window);
+        return WindowClass(window) == L"#32770" && text.size() > 11 &&
+               title.compare(0, text.size(), text) == 0;
+    });
 }
 
 long WatcherBench::Close(const ChildProcess& watcher) const {
     HWND dialog = Dialog(watcher);
-    if (!dialog || !PostMessageW(dialog, WM_CLOSE, 0, 0)) return -1;
     DWORD code = 0;
-    if (!WaitForExit(watcher, kEndTimeoutMs, &code)) return -1;
-    return static_cast<long>(code);
+    return dialog && PostMessageW(dialog, WM_CLOSE, 0, 0) && WaitForExit(watcher, 60000, &code)
+               ? static_cast<long>(code)
+               : -1;
 }
 
 std::vector<ToolRun> WatcherBench::Runs() const {

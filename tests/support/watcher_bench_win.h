@@ -1,8 +1,7 @@
+// The real PellaroCNW.exe on a bench of its own, with the transfer tool double as its plftp.exe.
 #pragma once
-// The real PellaroCNW.exe on a bench of its own: a private APPDATA, a PLDIR
-// whose bin\plftp.exe is the transfer tool double, a watched folder, the
-// folder's data files, and the double's record of what it was asked to do.
-// Windows build only.
+// A private APPDATA, a PLDIR whose bin\plftp.exe is the double, a watched folder, the folder's data
+// files, and the double's record of what it was asked to do.
 
 #include <windows.h>
 
@@ -24,9 +23,8 @@ std::vector<ToolRun> ParseToolLog(const std::string& log);
 
 class WatcherBench {
 public:
-    // `folderName` is created under the bench (it may hold several levels).
-    // APPDATA is under the bench too, unless `appDataAt` names a folder (the
-    // bench then removes it at the end).
+    // `folderName` is created under the bench (it may hold several levels). APPDATA is under the
+    // bench too, unless `appDataAt` names a folder (the bench then removes it at the end).
     explicit WatcherBench(const std::wstring& folderName = L"W",
                           const std::filesystem::path& appDataAt = {});
     ~WatcherBench();
@@ -35,13 +33,10 @@ public:
 
     // The folder's put configuration (and the same text as its get configuration).
     void Config(const std::string& text) const;
-    // What the double does on its runs ("exit 3", "sleep 500", see the double).
-    void Control(const std::string& text) const;
-
-    // Starts a watcher of the folder with these switches before the folder.
+    // Starts a watcher of the folder (or of `folderArgument`) with these switches before it.
     ChildProcess Start(const std::wstring& switches = L"",
                        const std::wstring& folderArgument = L"") const;
-    // The watcher's dialog once it is up ("Watching - <name>"); null if none.
+    // The watcher's dialog once it is up ("Watching - <name>"); null if none came.
     HWND Dialog(const ChildProcess& watcher) const;
     // WM_CLOSE to the dialog; the exit code, or -1 when it did not end in time.
     long Close(const ChildProcess& watcher) const;
@@ -50,8 +45,7 @@ public:
     // Waits until the double has been run at least `count` times.
     bool WaitForRuns(std::size_t count, DWORD timeoutMs) const;
 
-    // The data files of the folder: "<key>.txt" (event list), "<key>_put.config",
-    // "_put.config" and so on, after the folder key in the data directory.
+    // A data file of the folder: "<key><suffix>" in the data folder (".txt" the event list).
     std::filesystem::path DataFile(const std::string& suffix) const;
     std::string Key() const { return key; }
 

@@ -1,6 +1,5 @@
-// plftp, the real transfer tool, on real files: a folder target and a real
-// FTP server, each command form, the whole-folder synchronisations, and the
-// failures with the error file, the swap file and the log they leave.
+// Catches: a plftp command form, synchronisation or failure that leaves a wrong tree, status or error line.
+// The real tool on real files, against a folder target and a real FTP server.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,6 +11,8 @@
 #include <sstream>
 #include <string>
 
+#include "app/bounded_text.h"
+#include "app/folder_key.h"
 #include "support/ftp_server_win.h"
 #include "support/process_win.h"
 #include "support/temp_dir.h"
@@ -22,29 +23,24 @@ namespace fs = std::filesystem;
 
 enum class Target { kFolder, kFtp };
 
-// Changes to the watched folder, ";"-separated: "+a/b=text" writes a file,
-// "-a" removes, "a>b" renames.
+// Changes to a folder, ";"-separated: "+a/b=text" writes a file, "-a" removes, "a>b" renames.
 void Change(const fs::path& root, const std::string& steps) {
     std::istringstream in(steps);
     for (std::string step; std::getline(in, step, ';');) {
+        const std::size_t eq = step.find('='), arrow = step.find('>');
         if (step[0] == '+') {
-            const std::size_t eq = step.find('=');
-            const fs::path file = root / step.substr(1, eq - 1);
-            fs::create_directories(file.parent_path());
-            WriteFileBytes(file, step.substr(eq + 1));
+            fs::create_directories((root / step.substr(1, eq - 1)).parent_path());
+            WriteFileBytes(root / step.substr(1, eq - 1), step.substr(eq + 1));
         } else if (step[0] == '-') {
             fs::remove_all(root / step.substr(1));
         } else {
-            const std::size_t arrow = step.find('>');
             fs::rename(root / step.substr(0, arrow), root / step.substr(arrow + 1));
         }
     }
 }
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-    }
+    for (std::size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
     return text;
 }
 
@@ -52,6 +48,9 @@ class PlftpTest : public ::testing::TestWithParam<Target> {
 protected:
     void SetUp() override {
         for (const fs::path& folder : {watched, remote, data}) fs::create_directories(folder);
+        BoundedText<512> derived;
+        DeriveFolderKey(watched.wstring().c_str(), derived);
+        key = derived.Str();
         if (GetParam() == Target::kFtp) {
             server = std::make_unique<FtpServer>(remote, "pel", "s3cret pass");
             if (!server->Running()) GTEST_SKIP() << "no FTP server (python3-pyftpdlib)";
@@ -59,49 +58,41 @@ protected:
     }
 
     // The target's settings as the folder's configuration gives them.
-    std::string TargetSettings(bool smb = false) const {
+    std::string Settings(bool smb = false) const {
         if (smb) return "protocol=smb\ndir=" + remote.string() + "\\\n";
         if (GetParam() == Target::kFolder) return "protocol=file\nroot=" + remote.string() + "\n";
         return "protocol=ftp\nip=127.0.0.1\nport=" + std::to_string(server->Port()) +
                "\nusername=pel\npassword=czNjcmV0IHBhc3M=\nencoding=utf8\n";
     }
 
-    // Runs plftp with the configuration `config` (written as the watcher's
-    // data folder holds it), on `fileList` lines or, when empty, as a
-    // whole-folder synchronisation; returns the exit status.
-    int32_t Run(const std::string& config, const std::string& fileList = "",
-                const std::string& direction = "put") {
+    // Starts plftp on the configuration written as the watcher's data folder holds it, with a
+    // file list, or without one for a whole-folder synchronisation.
+    ChildProcess Start(const std::string& config, const std::string& fileList = "",
+                       const std::string& direction = "put") {
         const fs::path configFile = data / (key + "_" + direction + ".config");
         WriteFileBytes(configFile, config);
-        std::wstring arguments = L" -f \"" + configFile.wstring() + L"\"";
-        if (!fileList.empty()) {
-            WriteFileBytes(home / "list.txt", fileList);
-            arguments += L" -filelist \"" + (home / "list.txt").wstring() + L"\"";
-        }
-        return RunRaw(arguments + L" -path \"" + watched.wstring() + L"\"");
+        WriteFileBytes(home / "list.txt", fileList);
+        return StartProcess(L"\"" + ProgramFolder() + L"\\plftp.exe\" -f \"" + configFile.wstring() +
+                                (fileList.empty() ? L"" : L"\" -filelist \"" + (home / "list.txt").wstring()) +
+                                L"\" -path \"" + watched.wstring() + L"\"",
+                            {{L"APPDATA", (home / "AppData").wstring()}});
     }
-
-    int32_t RunRaw(const std::wstring& arguments, DWORD timeoutMs = 60000) {
-        ChildProcess tool = Start(arguments);
+    // The same, run to its end: the exit status.
+    int32_t Run(const std::string& config, const std::string& fileList = "",
+                const std::string& direction = "put") {
+        ChildProcess tool = Start(config, fileList, direction);
         DWORD code = 0;
-        EXPECT_TRUE(WaitForExit(tool, timeoutMs, &code)) << "plftp did not end";
+        EXPECT_TRUE(WaitForExit(tool, 60000, &code)) << "plftp did not end";
         KillIfRunning(tool);
         return static_cast<int32_t>(code);
     }
-
-    ChildProcess Start(const std::wstring& arguments) {
-        return StartProcess(L"\"" + ProgramFolder() + L"\\plftp.exe\"" + arguments,
-                            {{L"APPDATA", (home / "AppData").wstring()}});
-    }
-
     std::string FileOf(const char* suffix) const { return ReadFileBytes(data / (key + suffix)); }
 
     TempDir home;
     fs::path watched = home / "Watched Folder";
     fs::path remote = home / "remote";
     fs::path data = home / "AppData" / "xq" / "pellaro";
-    // The folder key of `watched`: drive colon and every separator and blank as "_".
-    std::string key = Replaced(Replaced(Replaced(watched.string(), ":\\", "_"), "\\", "_"), " ", "_");
+    std::string key;
     std::unique_ptr<FtpServer> server;
 };
 
@@ -118,8 +109,8 @@ TEST_P(PlftpTest, EveryCommandFormLeavesTheRemoteTreeItDescribes) {
         {"a.txt>b.txt", "-cmd=rn|-dir=/|-ldir={L}|-from=a.txt|-to=b.txt|", "b.txt=one"},
         {"+d/x.txt=2;+d/e/y.txt=3", "-cmd=put|-dir=/d/|-ldir={L}d\\|-sync=1|-sub=1|",
          "b.txt=one d/ d/e/ d/e/y.txt=3 d/x.txt=2"},
-        // A folder's send stands for the renames and deletions merged into
-        // it: what went locally goes there too; its subfolders stay.
+        // A folder's send stands for the renames and deletions merged into it: what went locally
+        // goes there too; its subfolders stay.
         {"d/x.txt>d/v.txt;+d/z.txt=4", "-cmd=put|-dir=/d/|-ldir={L}d\\|",
          "b.txt=one d/ d/e/ d/e/y.txt=3 d/v.txt=2 d/z.txt=4"},
         {"+d/e/w.txt=5", "-cmd=put|-dir=/d/|-ldir={L}d\\|-sub=1|",
@@ -131,16 +122,18 @@ TEST_P(PlftpTest, EveryCommandFormLeavesTheRemoteTreeItDescribes) {
         {"-b.txt", "-cmd=del|-dir=/|-ldir={L}|-filename=b.txt|",
          "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 f/v.txt=2 f/z.txt=4"},
         {"-f/z.txt", "-cmd=del|-dir=/f/|-filename=z.txt|", "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 f/v.txt=2"},
-        {"f/v.txt>h.txt", "-cmd=rn|-dir=|-from=/f/v.txt|-to=/h.txt|", "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 h.txt=2"},
-        // A delete and a create of one name merged into a move onto itself:
-        // the new content still goes.
-        {"+h.txt=new", "-cmd=rn|-dir=|-from=/h.txt|-to=/h.txt|", "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 h.txt=new"},
+        {"f/v.txt>h.txt", "-cmd=rn|-dir=|-from=/f/v.txt|-to=/h.txt|",
+         "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 h.txt=2"},
+        // A delete and a create of one name merged into a move onto itself: the content goes.
+        {"+h.txt=new", "-cmd=rn|-dir=|-from=/h.txt|-to=/h.txt|",
+         "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 h.txt=new"},
         {"-f", "-cmd=del|-dir=/f/|-ldir={L}f\\|-sub=1|", "h.txt=new"},
         {"", "-cmd=put|-dir=/|-ldir={L}|-filename=gone.txt|", "h.txt=new"},
         {"", "-cmd=copy|-dir=/|", "h.txt=new", -1004},
-        {"+s/t/u.txt=6", "-cmd=put|-dir={R}s\\|-ldir={L}s\\|-sync=1|-sub=1|", "h.txt=new s/ s/t/ s/t/u.txt=6",
-         0, true},
-        {"s>s2", "-cmd=rn|-dir={R}|-ldir={L}|-from=\\s\\|-to=\\s2\\|", "h.txt=new s2/ s2/t/ s2/t/u.txt=6", 0, true},
+        {"+s/t/u.txt=6", "-cmd=put|-dir={R}s\\|-ldir={L}s\\|-sync=1|-sub=1|",
+         "h.txt=new s/ s/t/ s/t/u.txt=6", 0, true},
+        {"s>s2", "-cmd=rn|-dir={R}|-ldir={L}|-from=\\s\\|-to=\\s2\\|",
+         "h.txt=new s2/ s2/t/ s2/t/u.txt=6", 0, true},
         {"s2/t>s2/v", "-cmd=rn|-dir={R}s2\\|-ldir={L}s2\\|-from=\\t\\|-to=\\v\\|",
          "h.txt=new s2/ s2/v/ s2/v/u.txt=6", 0, true},
     };
@@ -148,9 +141,9 @@ TEST_P(PlftpTest, EveryCommandFormLeavesTheRemoteTreeItDescribes) {
         if (row.smb && GetParam() == Target::kFtp) continue;
         SCOPED_TRACE(row.line);
         Change(watched, row.change);
-        std::string line = Replaced(row.line, "{L}", watched.string() + "\\");
-        line = Replaced(line, "{R}", remote.string() + "\\");
-        EXPECT_EQ(Run("cmd=put\n" + TargetSettings(row.smb), line + "\n"), row.status);
+        const std::string line = Replaced(Replaced(row.line, "{L}", watched.string() + "\\"), "{R}",
+                                          remote.string() + "\\");
+        EXPECT_EQ(Run("cmd=put\n" + Settings(row.smb), line + "\n"), row.status);
         EXPECT_EQ(FolderTree(remote), row.tree);
     }
     // Each action is in the log; only the line that is no command failed.
@@ -164,12 +157,10 @@ TEST_P(PlftpTest, EveryCommandFormLeavesTheRemoteTreeItDescribes) {
 TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
     Change(watched, "+a.txt=1;+big.bin=123456789;+skip.tmp=x;+d/b.txt=2;+cache/c.txt=3");
     Change(remote, "+old.txt=9;+d/gone.txt=0;+keep.tmp=k;+huge.bin=987654321");
-    const std::string settings = TargetSettings() + "ignore=*.tmp\nignore_dir=cache\nsizelimit=5\n";
+    const std::string settings = Settings() + "ignore=*.tmp\nignore_dir=cache\nsizelimit=5\n";
     // A full log moves aside before it passes 1 MB.
     WriteFileBytes(data / (key + "_plftp.log"), std::string(1024 * 1024 - 10, 'x'));
-
-    // Files over the limit are left out (status 1000) and, like ignored ones,
-    // never removed.
+    // Files over the limit are left out (status 1000) and, like ignored ones, never removed.
     EXPECT_EQ(Run("cmd=put\n" + settings), 1000);
     EXPECT_EQ(FolderTree(remote), "a.txt=1 d/ d/b.txt=2 huge.bin=987654321 keep.tmp=k");
     EXPECT_TRUE(fs::exists(data / (key + "_plftp.log.1")));
@@ -178,7 +169,8 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
     Change(remote, "+a.txt=11;+n/new.txt=4;-d/b.txt");
     const std::string remoteBefore = FolderTree(remote);
     EXPECT_EQ(Run(settings, "", "get"), 1000);  // the direction from the file name
-    EXPECT_EQ(FolderTree(watched), "a.txt=11 big.bin=123456789 cache/ cache/c.txt=3 d/ n/ n/new.txt=4 skip.tmp=x");
+    EXPECT_EQ(FolderTree(watched),
+              "a.txt=11 big.bin=123456789 cache/ cache/c.txt=3 d/ n/ n/new.txt=4 skip.tmp=x");
     EXPECT_EQ(FolderTree(remote), remoteBefore);
 
     // Times came with the files both ways: a new send has nothing to send.
@@ -188,45 +180,40 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
     EXPECT_FALSE(std::regex_search(added, std::regex("\tput\t[^\n]*\tok\r"))) << added;
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, PlftpTest, testing::Values(Target::kFolder, Target::kFtp),
-                         [](const auto& info) { return info.param == Target::kFtp ? "Ftp" : "Folder"; });
-
+// Each cause of failure has its status and its error lines; the swap file marks a download under
+// way and keeps a second run of the folder out until it ends.
 class PlftpFailureTest : public PlftpTest {};
 
 TEST_P(PlftpFailureTest, EachCauseHasItsStatusAndItsErrorLines) {
     const std::string list = "-cmd=put|-dir=/|-ldir=" + watched.string() + "\\|-filename=a.txt|\n"
                              "-cmd=del|-dir=/|-filename=b.txt|\n";
     Change(watched, "+a.txt=1");
-    EXPECT_EQ(RunRaw(L" -f x.config -path"), -1001);
-    EXPECT_EQ(Run(Replaced(TargetSettings(), "czNjcmV0IHBhc3M=", "d3Jvbmc="), list), 3);
-    EXPECT_EQ(Run("cmd=get\n" + TargetSettings() + "dir=/missing\n"), -1022);
+    ChildProcess bad = StartProcess(L"\"" + ProgramFolder() + L"\\plftp.exe\" -f x.config -path");
+    DWORD code = 0;
+    EXPECT_TRUE(WaitForExit(bad, 60000, &code) && static_cast<int32_t>(code) == -1001);
+    EXPECT_EQ(Run(Replaced(Settings(), "czNjcmV0IHBhc3M=", "d3Jvbmc="), list), 3);
+    EXPECT_EQ(Run("cmd=get\n" + Settings() + "dir=/missing\n"), -1022);
     fs::remove_all(watched);
-    EXPECT_EQ(Run("cmd=put\n" + TargetSettings()), -1021);
+    EXPECT_EQ(Run("cmd=put\n" + Settings()), -1021);
     fs::create_directories(watched);
 
-    // A download in progress: "get" in the swap file, and a second run of the
-    // folder refused until it ends.
     server->Stop();
     Change(remote, "+big.bin=" + std::string(300 * 1024, 'b'));
     FtpServer slow(remote, "pel", "s3cret pass", 100 * 1024, server->Port());
     ASSERT_TRUE(slow.Running());
-    WriteFileBytes(data / (key + "_get.config"), "cmd=get\n" + TargetSettings());
-    ChildProcess download = Start(L" -f \"" + (data / (key + "_get.config")).wstring() + L"\" -path \"" +
-                                  watched.wstring() + L"\"");
+    ChildProcess download = Start("cmd=get\n" + Settings(), "", "get");
     const fs::path swap = data / (key + "_.plftp.swap");
-    ASSERT_TRUE(WaitUntil([&] { return fs::exists(swap) && !ReadFileBytes(swap).empty(); }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return !ReadFileBytes(swap).empty(); }, 10000));
     EXPECT_EQ(ReadFileBytes(swap), "plftp " + std::to_string(download.id) + " get\r\n");
-    EXPECT_EQ(Run("cmd=put\n" + TargetSettings()), -1027);
-    DWORD code = 1;
-    EXPECT_TRUE(WaitForExit(download, 60000, &code));
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(Run("cmd=put\n" + Settings()), -1027);
+    EXPECT_TRUE(WaitForExit(download, 60000, &code) && code == 0);
     EXPECT_FALSE(fs::exists(swap));
     EXPECT_EQ(fs::file_size(watched / "big.bin"), 300u * 1024);
 
     // The server gone: every item of the list fails with -1010, one line each.
     slow.Stop();
     fs::remove(data / (key + "_plerror.txt"));
-    EXPECT_EQ(Run(TargetSettings(), list), -1010);
+    EXPECT_EQ(Run(Settings(), list), -1010);
     const std::string errors = FileOf("_plerror.txt");
     EXPECT_NE(errors.find("\t-cmd=put|-dir=/|"), std::string::npos) << errors;
     EXPECT_NE(errors.find("\t-cmd=del|-dir=/|-filename=b.txt|\t"), std::string::npos) << errors;
@@ -234,6 +221,8 @@ TEST_P(PlftpFailureTest, EachCauseHasItsStatusAndItsErrorLines) {
     EXPECT_FALSE(fs::exists(swap));
 }
 
+INSTANTIATE_TEST_SUITE_P(Targets, PlftpTest, testing::Values(Target::kFolder, Target::kFtp),
+                         [](const auto& info) { return info.param == Target::kFtp ? "Ftp" : "Folder"; });
 INSTANTIATE_TEST_SUITE_P(Ftp, PlftpFailureTest, testing::Values(Target::kFtp));
 
 }  // namespace

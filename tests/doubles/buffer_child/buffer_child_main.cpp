@@ -1,9 +1,8 @@
-// buffer_child <event list path> <seed> <steps> [<burst>]
-// Creates "<event list path>.started" once the buffer is ready, then adds the
-// commands of CommandGenerator(seed) one by one, counting each as the change
-// event handler does; with a burst above 0, as group commit does: a flush
-// queued, written after every <burst> additions. Exits with 0 after the last
-// step, 2 on bad arguments.
+// A writer of the event list to be killed: adds a seeded stream of commands to the real buffer.
+// buffer_child <event list path> <seed> <steps> [<burst>]: creates "<path>.started" once the buffer
+// is ready, then adds CommandGenerator(seed)'s commands, counting each as the change event handler
+// does; with a burst, a flush is queued and written after every <burst> additions, as group commit
+// does. Exit 0 after the last step, 2 on bad arguments.
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -21,16 +20,13 @@ int wmain(int argc, wchar_t** argv) {
         return -1;
     };
     const std::string path = ToAnsiString(argv[1]);
-    const auto seed = static_cast<uint32_t>(std::wcstoul(argv[2], nullptr, 10));
-    const long steps = std::wcstol(argv[3], nullptr, 10);
     const long burst = argc > 4 ? std::wcstol(argv[4], nullptr, 10) : 0;
     State().eventListPath.Assign(path);
-    CreateCommandBuffer(State().commands);
-    if (std::FILE* started = std::fopen((path + ".started").c_str(), "wb")) std::fclose(started);
-
-    CommandGenerator generator(seed, 0);
     CommandBuffer& buffer = State().commands;
-    for (long step = 0; step < steps; ++step) {
+    CreateCommandBuffer(buffer);
+    if (std::FILE* started = std::fopen((path + ".started").c_str(), "wb")) std::fclose(started);
+    CommandGenerator generator(static_cast<uint32_t>(std::wcstoul(argv[2], nullptr, 10)), 0);
+    for (long step = 0; step < std::wcstol(argv[3], nullptr, 10); ++step) {
         const GeneratedCommand command = generator.Next();
         AddCommand(command.text.CStr(), command.eventKind);
         if (buffer.duplicateCommand == 0) ++buffer.commandCount;

@@ -1,20 +1,13 @@
-// Test double of the transfer tool. Every run appends a record to
-// "plftp-log.txt" beside the executable:
-//   run <number>
-//   show <wShowWindow of its start-up information>
-//   cmdline <length>\n<the exact command line>\n
-//   filelist <length>\n<the exact bytes of the -filelist file>\n   (length -1: none)
-// then does what "plftp-control.txt" beside the executable asks, one key a line:
-//   exit <s1> <s2> ...     exit status of run 1, 2, ... (the last repeats; 0 without)
-//   sleep <ms1> <ms2> ...  time taken by run 1, 2, ... (the last repeats)
-//   write <path>|<text>    write <text> and a line feed to <path> on every run
+// Stands in for plftp where a test needs what the watcher asked of the tool, or a status it chose.
+// Each run appends to plftp-log.txt beside it: "run <n>\nshow <wShowWindow, -1: none>\ncmdline
+// <length>\n<command line>\nfilelist <length, -1: none>\n<the -filelist file's bytes>\n". Then it
+// does what plftp-control.txt beside it says, one key a line: "exit <s1> <s2> ..." and "sleep <ms1>
+// ..." for runs 1, 2, ... (the last repeats; none: 0), "write <path>|<text>" on every run.
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,97 +16,60 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path ProgramFolder() {
-    wchar_t path[4096] = {};
-    GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-    return fs::path(path).parent_path();
+std::string ReadAll(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// The value for run `number` (1-based) from a list; the last value repeats.
-long ForRun(const std::vector<long>& values, int number, long fallback) {
-    if (values.empty()) return fallback;
-    const std::size_t i = static_cast<std::size_t>(number - 1);
-    return values[i < values.size() ? i : values.size() - 1];
-}
-
-std::vector<long> Numbers(const std::string& text) {
-    std::istringstream in(text);
-    std::vector<long> values;
-    for (long v; in >> v;) values.push_back(v);
-    return values;
+long ForRun(const std::string& values, int number) {
+    std::istringstream in(values);
+    long value = 0;
+    for (long next; number-- > 0 && in >> next;) value = next;
+    return value;
 }
 
 }  // namespace
 
 int wmain() {
-    const fs::path folder = ProgramFolder();
-    const fs::path logPath = folder / "plftp-log.txt";
-
+    wchar_t self[4096] = {};
+    GetModuleFileNameW(nullptr, self, 4096);
+    const fs::path folder = fs::path(self).parent_path();
+    const std::string log = ReadAll(folder / "plftp-log.txt");
     int number = 1;
-    {
-        std::ifstream log(logPath, std::ios::binary);
-        const std::string all((std::istreambuf_iterator<char>(log)),
-                              std::istreambuf_iterator<char>());
-        for (std::size_t pos = 0; (pos = all.find("run ", pos)) != std::string::npos; ++pos) {
-            if (pos == 0 || all[pos - 1] == '\n') ++number;
-        }
+    for (std::size_t at = 0; (at = log.find("run ", at)) != std::string::npos; ++at) {
+        number += at == 0 || log[at - 1] == '\n';
     }
-
-    std::vector<long> statuses;
-    std::vector<long> sleeps;
+    std::string exits, sleeps;
     std::vector<std::string> writes;
-    std::ifstream control(folder / "plftp-control.txt", std::ios::binary);
+    std::istringstream control(ReadAll(folder / "plftp-control.txt"));
     for (std::string line; std::getline(control, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        const std::size_t blank = line.find(' ');
-        if (blank == std::string::npos) continue;
-        const std::string key = line.substr(0, blank);
-        const std::string value = line.substr(blank + 1);
-        if (key == "exit") statuses = Numbers(value);
-        if (key == "sleep") sleeps = Numbers(value);
-        if (key == "write") writes.push_back(value);
+        if (line.rfind("exit ", 0) == 0) exits = line.substr(5);
+        if (line.rfind("sleep ", 0) == 0) sleeps = line.substr(6);
+        if (line.rfind("write ", 0) == 0) writes.push_back(line.substr(6));
     }
-
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
+    STARTUPINFOW startup{};
     GetStartupInfoW(&startup);
-
-    const std::string commandLine = GetCommandLineA();
-    std::string fileList;
-    bool haveFileList = false;
+    std::string fileList = "-1\n";
     int argc = 0;
-    if (wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
-        for (int i = 1; i + 1 < argc; ++i) {
-            if (std::wstring(argv[i]) != L"-filelist") continue;
-            std::ifstream list(fs::path(argv[i + 1]), std::ios::binary);
-            if (list) {
-                fileList.assign(std::istreambuf_iterator<char>(list),
-                                std::istreambuf_iterator<char>());
-                haveFileList = true;
-            }
-        }
-        LocalFree(argv);
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::wstring(argv[i]) != L"-filelist" || !fs::exists(argv[i + 1])) continue;
+        const std::string bytes = ReadAll(argv[i + 1]);
+        fileList = std::to_string(bytes.size()) + "\n" + bytes;
     }
-
-    {
-        std::ofstream log(logPath, std::ios::binary | std::ios::app);
-        log << "run " << number << "\n";
-        log << "show " << (startup.dwFlags & STARTF_USESHOWWINDOW ? startup.wShowWindow : -1)
-            << "\n";
-        log << "cmdline " << commandLine.size() << "\n" << commandLine << "\n";
-        if (haveFileList) {
-            log << "filelist " << fileList.size() << "\n" << fileList << "\n";
-        } else {
-            log << "filelist -1\n\n";
-        }
-    }
-
+    const std::string commandLine = GetCommandLineA();
+    std::ofstream(folder / "plftp-log.txt", std::ios::binary | std::ios::app)
+        << "run " << number << "\nshow "
+        << (startup.dwFlags & STARTF_USESHOWWINDOW ? startup.wShowWindow : -1) << "\ncmdline "
+        << commandLine.size() << "\n"
+        << commandLine << "\nfilelist " << fileList << "\n";
     for (const std::string& write : writes) {
         const std::size_t bar = write.find('|');
         if (bar == std::string::npos) continue;
-        std::ofstream(fs::path(write.substr(0, bar)), std::ios::binary)
-            << write.substr(bar + 1) << "\n";
+        std::ofstream(fs::path(write.substr(0, bar)), std::ios::binary) << write.substr(bar + 1)
+                                                                         << "\n";
     }
-    Sleep(static_cast<DWORD>(ForRun(sleeps, number, 0)));
-    return static_cast<int>(ForRun(statuses, number, 0));
+    Sleep(static_cast<DWORD>(ForRun(sleeps, number)));
+    return static_cast<int>(ForRun(exits, number));
 }
