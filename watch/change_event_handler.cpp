@@ -400,6 +400,12 @@ void HandleLostChanges() {
                 state.newCommand.Assign(command.Str());
                 AddCommand(state.newCommand.CStr(), kStandInEvent);
                 CountAdded();
+                // The changes that overflowed are counted as a full batch: the
+                // folder is sent on the timer's next pass, not once enough
+                // further changes escape the pending folder-wide send.
+                if (state.thresholdSync == 1 && state.pendingEvents.load() < state.syncThreshold) {
+                    state.pendingEvents = state.syncThreshold;
+                }
             } else if (CurrentChangeHandlerCalls().isNetworkAlive()) {
                 CurrentChangeHandlerCalls().startSyncUpload();
             }
