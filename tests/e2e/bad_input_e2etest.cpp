@@ -1,4 +1,4 @@
-// Catches: a watcher that crashes, hangs or drops commands on damaged or held files, or drops others' entries.
+// Catches: a crash, hang, lost command or lost registry entry on damaged or held files.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -25,7 +25,7 @@ TEST(BadInputE2ETest, EachStartsRunsClosesWith0AndSendsTheValidCommands) {
     };
     const struct {
         const char* what;
-        std::map<File, std::string> files;  // {F}: the watched folder
+        std::map<File, std::string> files;   // {F}: the watched folder
         std::vector<std::string> sent = {};  // besides the new file's
         std::vector<std::string> registryKeeps = {};
         File held = kNone;
@@ -36,7 +36,8 @@ TEST(BadInputE2ETest, EachStartsRunsClosesWith0AndSendsTheValidCommands) {
          {{kConfig, bin + "\r\nsync_threshold=" + lng + "\r\n" + lng + "=" + lng +
                         "\r\nsync_threshold=1000\r\n" + bin}}},
         {"registry with garbage, over-long and duplicate lines",
-         {{kRegistry, bin + "\r\nC:\\other=0\r\nC:\\" + lng + "=7\r\n{F}=0\r\n{F}=0\r\nno entry\r\n"}},
+         {{kRegistry,
+           bin + "\r\nC:\\other=0\r\nC:\\" + lng + "=7\r\n{F}=0\r\n{F}=0\r\nno entry\r\n"}},
          {},
          {"C:\\other=0", "C:\\" + lng + "=7"}},
         {"event list with binary and over-long lines",
@@ -45,11 +46,25 @@ TEST(BadInputE2ETest, EachStartsRunsClosesWith0AndSendsTheValidCommands) {
          {"a.txt", "b.txt"}},
         {"send list that cannot be merged (held with no sharing)",
          {{kEventList, put("a.txt")}, {kSendList, put("s.txt")}},
-         {"a.txt", "s.txt"}, {}, kSendList, false, 3000},
+         {"a.txt", "s.txt"},
+         {},
+         kSendList,
+         false,
+         3000},
         {"registry held open by another program",
-         {{kRegistry, "C:\\other=0\r\n"}}, {}, {"C:\\other=0"}, kRegistry, true, 60000},
+         {{kRegistry, "C:\\other=0\r\n"}},
+         {},
+         {"C:\\other=0"},
+         kRegistry,
+         true,
+         60000},
         {"event list held open by another program",
-         {{kEventList, put("a.txt")}}, {"a.txt"}, {}, kEventList, true, 4000},
+         {{kEventList, put("a.txt")}},
+         {"a.txt"},
+         {},
+         kEventList,
+         true,
+         4000},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -76,7 +91,9 @@ TEST(BadInputE2ETest, EachStartsRunsClosesWith0AndSendsTheValidCommands) {
         ASSERT_NE(bench.Dialog(watcher), nullptr) << "did not start";
         WriteFileBytes(bench.folder / "new.txt", "x");
         EXPECT_TRUE(WaitUntil(
-            [&] { return ReadFileBytes(paths.at(kEventList)).find("new.txt") != std::string::npos; },
+            [&] {
+                return ReadFileBytes(paths.at(kEventList)).find("new.txt") != std::string::npos;
+            },
             20000));
         // Commands the firing could not take over while the event list was held are sent by the
         // next pass, here the last one at the close.

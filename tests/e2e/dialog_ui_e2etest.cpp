@@ -1,4 +1,4 @@
-// Catches: a list view, copy menu, drop target or item picker that shows, copies or watches the wrong thing.
+// Catches: a list, copy menu, layout, drop or picker that shows, copies or watches the wrong thing.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -102,7 +102,8 @@ void AnswerPicker(DWORD processId, const std::wstring& folder) {
     });
     ASSERT_NE(picker, nullptr) << "no \"Item Picker\"";
     // The edit box "File name:" (edt1) of the shell's file dialog.
-    SendMessageW(GetDlgItem(picker, 0x480), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
+    SendMessageW(GetDlgItem(picker, 0x480), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(folder.c_str()));
     ASSERT_TRUE(PressButton(picker, folder.empty() ? IDCANCEL : IDOK));
     EXPECT_TRUE(WaitClosed(picker, kTimeoutMs));
 }
@@ -119,8 +120,9 @@ protected:
         resources = LoadLibraryExW((ProgramFolder() + L"\\PellaroCNW.exe").c_str(), nullptr,
                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
         app = new CChangeNotifyApp({StartOn, [] {}});
-        dialog = CreateDialogParamW(resources, MAKEINTRESOURCEW(IDD_WATCHER), nullptr,
-                                    CChangeNotifyApp::DialogProcedure, reinterpret_cast<LPARAM>(app));
+        dialog =
+            CreateDialogParamW(resources, MAKEINTRESOURCEW(IDD_WATCHER), nullptr,
+                               CChangeNotifyApp::DialogProcedure, reinterpret_cast<LPARAM>(app));
         ASSERT_NE(dialog, nullptr);
         list = GetDlgItem(dialog, IDC_EVENT_LIST);
         registration = app->RegistrationId();
@@ -147,8 +149,9 @@ protected:
     std::wstring CopyThroughMenu(int position) {
         std::thread user([position] {
             HWND menu = nullptr;
-            WaitUntil([&] { return (menu = FindWindowW(L"#32768", nullptr)) && IsWindowVisible(menu); },
-                      kTimeoutMs);
+            WaitUntil(
+                [&] { return (menu = FindWindowW(L"#32768", nullptr)) && IsWindowVisible(menu); },
+                kTimeoutMs);
             for (int i = 0; i < position; ++i) PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
             PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
         });
@@ -285,7 +288,8 @@ TEST(DialogEndToEndTest, PickerOfTheRunningWatcher) {
     for (const std::wstring& entered : {(home / "Other").wstring(), std::wstring()}) {
         ASSERT_TRUE(PressButton(dialog, IDC_PICK));
         AnswerPicker(watcher.id, entered);
-        EXPECT_TRUE(WaitUntil([&] { return WindowText(dialog) == L"Watching - Other"; }, kTimeoutMs));
+        EXPECT_TRUE(
+            WaitUntil([&] { return WindowText(dialog) == L"Watching - Other"; }, kTimeoutMs));
         EXPECT_EQ(ListView_GetItemCount(GetDlgItem(dialog, IDC_EVENT_LIST)), 1);
     }
     ASSERT_TRUE(PostMessageW(dialog, WM_CLOSE, 0, 0));

@@ -37,15 +37,17 @@ TEST(TransferToolE2ETest, TheServerFollowsTheFolderAndALostServerIsMadeGood) {
         ASSERT_TRUE(WaitForExit(child, kTimeoutMs, nullptr));
     };
     const auto catchesUp = [&] {
-        return WaitUntil([&] { return FolderTree(remote) == FolderTree(bench.folder); }, kTimeoutMs);
+        return WaitUntil([&] { return FolderTree(remote) == FolderTree(bench.folder); },
+                         kTimeoutMs);
     };
     const auto diagnosis = [&] {
         return "server: " + FolderTree(remote) + "\nlog:\n" +
                ReadFileBytes(bench.DataFile("_plftp.log")) + "errors:\n" +
                ReadFileBytes(bench.DataFile("_plerror.txt"));
     };
-    for (const wchar_t* step : {L"echo one> a.txt", L"ren a.txt b.txt",
-                                L"echo brief> c.txt && del c.txt && mkdir sub && echo two> sub\\d.txt"}) {
+    for (const wchar_t* step :
+         {L"echo one> a.txt", L"ren a.txt b.txt",
+          L"echo brief> c.txt && del c.txt && mkdir sub && echo two> sub\\d.txt"}) {
         change(step);
         ASSERT_TRUE(catchesUp()) << fs::path(step).string() << "\n" << diagnosis();
     }
@@ -62,13 +64,17 @@ TEST(TransferToolE2ETest, TheServerFollowsTheFolderAndALostServerIsMadeGood) {
               std::wstring::npos);
     const std::string errors = ReadFileBytes(bench.DataFile("_plerror.txt"));
     EXPECT_NE(errors.find("|-filename=late.txt|\tcannot connect to ftp://127.0.0.1:"),
-              std::string::npos) << errors;
+              std::string::npos)
+        << errors;
     server = std::make_unique<FtpServer>(remote, "pel", "s3cret pass", 0, port);
     ASSERT_TRUE(server->Running());
     ASSERT_TRUE(PressButton(report, IDOK));
     ASSERT_TRUE(catchesUp()) << diagnosis();
     EXPECT_TRUE(WaitUntil(
-        [&] { return ReadFileBytes(bench.DataFile("_plftp.log")).find("\tsync put\t") != std::string::npos; },
+        [&] {
+            return ReadFileBytes(bench.DataFile("_plftp.log")).find("\tsync put\t") !=
+                   std::string::npos;
+        },
         kTimeoutMs));
     EXPECT_EQ(bench.Close(watcher), 0);
     KillIfRunning(watcher);

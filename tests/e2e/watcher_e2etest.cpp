@@ -34,7 +34,8 @@ void Cmd(const WatcherBench& bench, const std::wstring& commands) {
 // A visible box of the process with this text, once one is up.
 HWND WaitForBox(DWORD processId, const std::wstring& text, DWORD timeoutMs) {
     return WaitForWindow(processId, timeoutMs, [&](HWND window) {
-        return WindowClass(window) == L"#32770" && IsWindowVisible(window) && BoxText(window) == text;
+        return WindowClass(window) == L"#32770" && IsWindowVisible(window) &&
+               BoxText(window) == text;
     });
 }
 
@@ -63,11 +64,13 @@ TEST(WatcherE2ETest, ChangesKeptOverTheSessionsEndAreSentByTheNextStart) {
     DWORD code = 1;
     EXPECT_TRUE(WaitForExit(second, 30000, &code) && code == 0) << "a second watcher went on";
     const fs::path registry = bench.dataDir / "cnwfolder.txt";
-    EXPECT_NE(ReadFileBytes(registry).find(bench.folderAnsi + "=" + std::to_string(first.id)), npos);
+    EXPECT_NE(ReadFileBytes(registry).find(bench.folderAnsi + "=" + std::to_string(first.id)),
+              npos);
 
     // README is a name the watcher ignores.
-    Cmd(bench, L"type nul > sub\\new.txt && ren keep.txt kept.txt && del gone.txt && mkdir newdir "
-               L"&& rmdir olddir && type nul > README");
+    Cmd(bench,
+        L"type nul > sub\\new.txt && ren keep.txt kept.txt && del gone.txt && mkdir newdir "
+        L"&& rmdir olddir && type nul > README");
     const std::string ldir = "|-ldir=" + bench.folderAnsi + "\\";
     const std::string batch =
         Lines({"-cmd=put|-dir=/home/u/sub/" + ldir + "sub\\|-filename=new.txt|",
@@ -91,10 +94,10 @@ TEST(WatcherE2ETest, ChangesKeptOverTheSessionsEndAreSentByTheNextStart) {
     ASSERT_TRUE(bench.WaitForRuns(1, 30000));
     EXPECT_EQ(bench.Runs()[0].fileList, batch);
     const std::string sendList = (bench.dataDir / ("~~" + bench.Key() + ".txt")).string();
-    EXPECT_EQ(bench.Runs()[0].commandLine,
-              "\"" + bench.toolDir.string() + "\\bin\\plftp\" -f \"" +
-                  bench.DataFile("_put.config").string() + "\" -filelist \"" + sendList +
-                  "\" -path \"" + bench.folderAnsi + "\"");
+    EXPECT_EQ(bench.Runs()[0].commandLine, "\"" + bench.toolDir.string() + "\\bin\\plftp\" -f \"" +
+                                               bench.DataFile("_put.config").string() +
+                                               "\" -filelist \"" + sendList + "\" -path \"" +
+                                               bench.folderAnsi + "\"");
     EXPECT_GT(bench.Runs()[0].commandLine.size(), 511u);
     struct _stat64 marker {};
     _wstat64(bench.DataFile("_createdFileList.txt").c_str(), &marker);
@@ -106,7 +109,8 @@ TEST(WatcherE2ETest, ChangesKeptOverTheSessionsEndAreSentByTheNextStart) {
     // The timer looks once a second and the tool starts in a few hundred milliseconds under Wine;
     // the bound leaves room for a loaded machine.
     EXPECT_LT(GetTickCount64() - saved, 2000u);
-    EXPECT_EQ(bench.Runs()[1].fileList, Lines({"-cmd=put|-dir=/home/u/" + ldir + "|-filename=a.txt|"}));
+    EXPECT_EQ(bench.Runs()[1].fileList,
+              Lines({"-cmd=put|-dir=/home/u/" + ldir + "|-filename=a.txt|"}));
     EXPECT_EQ(bench.Close(next), 0);
     EXPECT_FALSE(fs::exists(sendList));
     EXPECT_NE(ReadFileBytes(registry).find(bench.folderAnsi + "=0\r\n"), npos);
@@ -130,7 +134,8 @@ TEST(WatcherE2ETest, FirstStartInIntervalModeAsksThenDownloadsWhenIdle) {
     ASSERT_TRUE(bench.WaitForRuns(3, 40000));
     const std::vector<ToolRun> runs = bench.Runs();
     for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_NE(runs[i].commandLine.find(i ? "_get.config\" -path" : "_put.config\" -path"), npos);
+        EXPECT_NE(runs[i].commandLine.find(i ? "_get.config\" -path" : "_put.config\" -path"),
+                  npos);
         EXPECT_FALSE(runs[i].hasFileList) << i;
     }
     EXPECT_EQ(bench.Close(watcher), 0);
@@ -198,8 +203,8 @@ TEST(WatcherE2ETest, TheCommandLineFolderIsWatchedOrRefused) {
 TEST(WatcherE2ETest, GoogleDriveGoesThroughTheTrayAndADependentWatcherEndsWithIt) {
     WatcherBench bench;
     bench.Config("protocol=GoogleDrive\nsync_threshold=1\n");
-    TrayAppDouble tray(bench.home.Path(),
-                       "ready\naccept\nreply " + bench.folderAnsi + "|True\ndisconnect\nsleep 3000\n");
+    TrayAppDouble tray(bench.home.Path(), "ready\naccept\nreply " + bench.folderAnsi +
+                                              "|True\ndisconnect\nsleep 3000\n");
     ASSERT_TRUE(tray.Ready());
     ChildProcess watcher = bench.Start(L"-dependent");
     ASSERT_NE(bench.Dialog(watcher), nullptr);

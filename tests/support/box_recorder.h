@@ -32,16 +32,24 @@ public:
     BoxRecorder& operator=(const BoxRecorder&) = delete;
 
     // After recording, hand the box on to `show`; without it a box returns -1.
-    void PassTo(ShowFunction show) { Locked([&] { passTo = show; }); }
-    void Hold() { Locked([&] { held = true; }); }
-    void Release() { Locked([&] { held = false; }); }
+    void PassTo(ShowFunction show) {
+        Locked([&] { passTo = show; });
+    }
+    void Hold() {
+        Locked([&] { held = true; });
+    }
+    void Release() {
+        Locked([&] { held = false; });
+    }
     bool WaitForHeld(int count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     bool WaitForBoxes(std::size_t count,
                       std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
     std::vector<RecordedBox> Boxes();
     std::vector<int32_t> Codes();
-    void Clear() { Locked([&] { boxes.clear(); }); }
+    void Clear() {
+        Locked([&] { boxes.clear(); });
+    }
 
 private:
     static int Show(const std::wstring& caption, const std::wstring& text, uint32_t timeoutMs);

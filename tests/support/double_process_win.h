@@ -22,22 +22,12 @@ public:
     DoubleProcess& operator=(const DoubleProcess&) = delete;
 
     bool Started() const { return static_cast<bool>(child); }
-    DWORD Id() const { return child.id; }
-    // Whether a top-level window of it came in time.
-    bool WaitForWindow(DWORD timeoutMs) const {
-        return child && ::WaitForWindow(child.id, timeoutMs) != nullptr;
-    }
     // The exit code, once it ended in time.
     std::optional<DWORD> WaitExit(DWORD timeoutMs) const {
         DWORD code = 0;
         return WaitForExit(child, timeoutMs, &code) ? std::optional<DWORD>(code) : std::nullopt;
     }
     void Kill() const { KillIfRunning(child); }
-    // Closes the handle to the process, so that its id can stop naming one.
-    void Forget() {
-        Kill();
-        child = ChildProcess();
-    }
 
 private:
     ChildProcess child;

@@ -14,10 +14,10 @@ public:
         const std::wstring name = L"Local\\PellaroHeld." + std::to_wstring(GetCurrentProcessId()) +
                                   L"." + std::to_wstring(++serial);
         const UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
-        holder = std::make_unique<DoubleProcess>(
-            DoublePath("file_holder", "file_holder.exe"),
-            L"\"" + file.wstring() + (shared ? L"\" crt " : L"\" none ") + std::to_wstring(holdMs) +
-                L" " + name);
+        holder = std::make_unique<DoubleProcess>(DoublePath("file_holder", "file_holder.exe"),
+                                                 L"\"" + file.wstring() +
+                                                     (shared ? L"\" crt " : L"\" none ") +
+                                                     std::to_wstring(holdMs) + L" " + name);
         held = ready && WaitForSingleObject(ready.Get(), 20000) == WAIT_OBJECT_0;
     }
     bool Held() const { return held; }

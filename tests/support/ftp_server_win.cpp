@@ -51,7 +51,8 @@ std::string FolderTree(const fs::path& root) {
     std::set<std::string> entries;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
         const std::string name = fs::relative(entry.path(), root).generic_string();
-        entries.insert(entry.is_directory() ? name + "/" : name + "=" + ReadFileBytes(entry.path()));
+        entries.insert(entry.is_directory() ? name + "/"
+                                            : name + "=" + ReadFileBytes(entry.path()));
     }
     std::string tree;
     for (const std::string& entry : entries) tree += (tree.empty() ? "" : " ") + entry;

@@ -1,4 +1,4 @@
-// Starts real programs under Wine with a chosen environment, waits for them and finds their windows.
+// Starts real programs under Wine with a chosen environment, waits for them, finds their windows.
 #include "support/process_win.h"
 
 #include <map>
@@ -13,7 +13,9 @@ ChildProcess StartProcess(const std::wstring& commandLine, const EnvironmentOver
                           const std::wstring& currentFolder) {
     // The environment block with the overrides, sorted as Windows expects.
     std::map<std::wstring, std::wstring, bool (*)(const std::wstring&, const std::wstring&)> vars(
-        [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; });
+        [](const std::wstring& a, const std::wstring& b) {
+            return _wcsicmp(a.c_str(), b.c_str()) < 0;
+        });
     wchar_t* block = GetEnvironmentStringsW();
     for (const wchar_t* at = block; *at; at += wcslen(at) + 1) {
         const std::wstring entry(at);
@@ -47,7 +49,8 @@ ChildProcess StartProcess(const std::wstring& commandLine, const EnvironmentOver
 }
 
 bool WaitForExit(const ChildProcess& child, DWORD timeoutMs, DWORD* exitCode) {
-    if (!child || WaitForSingleObject(child.process.Get(), timeoutMs) != WAIT_OBJECT_0) return false;
+    if (!child || WaitForSingleObject(child.process.Get(), timeoutMs) != WAIT_OBJECT_0)
+        return false;
     DWORD code = 0;
     GetExitCodeProcess(child.process.Get(), &code);
     if (exitCode) *exitCode = code;
@@ -91,7 +94,8 @@ bool PumpUntil(const std::function<bool()>& ready, DWORD timeoutMs) {
 
 std::wstring WindowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
     return text;
 }
 

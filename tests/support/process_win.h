@@ -1,4 +1,4 @@
-// Starts real programs under Wine with a chosen environment, waits for them and finds their windows.
+// Starts real programs under Wine with a chosen environment, waits for them, finds their windows.
 #pragma once
 
 #include <windows.h>
@@ -23,7 +23,8 @@ using EnvironmentOverrides = std::vector<std::pair<std::wstring, std::wstring>>;
 
 // Starts `commandLine` with this process's environment plus `overrides` (an empty value removes
 // the variable).
-ChildProcess StartProcess(const std::wstring& commandLine, const EnvironmentOverrides& overrides = {},
+ChildProcess StartProcess(const std::wstring& commandLine,
+                          const EnvironmentOverrides& overrides = {},
                           const std::wstring& currentFolder = L"");
 // Waits for the process to end; true with its exit code when it did in time.
 bool WaitForExit(const ChildProcess& child, DWORD timeoutMs, DWORD* exitCode);

@@ -1,4 +1,4 @@
-// The command buffer taken literally, the yardstick for the real one's slots, counts and file bytes.
+// The command buffer taken literally: the yardstick for the real one's slots, counts and bytes.
 #pragma once
 // Every addition scans every pending slot (parsing each again) and rewrites the whole event list
 // file. Header-only, so the benchmark and the fuzz target can use it.

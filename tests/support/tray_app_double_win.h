@@ -1,4 +1,4 @@
-// The tray application double run on a script of pipe steps (see its source), killed with its owner.
+// The tray application double run on a script of pipe steps (see its source), ended with its owner.
 #pragma once
 
 #include <cstdint>
@@ -11,21 +11,19 @@
 
 class TrayAppDouble {
 public:
-    // Writes `script` into `folder`, starts the double and waits for its first "ready".
+    // Writes `script` into `folder` and starts the double.
     TrayAppDouble(const std::filesystem::path& folder, const std::string& script)
         : scriptPath(folder / "tray-script.txt"), logPath(folder / "tray-requests.log") {
         WriteFileBytes(scriptPath, script);
         child = std::make_unique<DoubleProcess>(
             DoublePath("tray_app", "plkSysTrayApp.exe"),
             L"\"" + scriptPath.wstring() + L"\" \"" + logPath.wstring() + L"\"");
-        ready = WaitReady("");
+        const std::filesystem::path readyFile = std::filesystem::path(scriptPath) += ".ready";
+        ready =
+            child->Started() && WaitUntil([&] { return std::filesystem::exists(readyFile); }, 5000);
     }
+    // Whether the double came to its first "ready" step.
     bool Ready() const { return ready; }
-    // Waits up to timeoutMs for the step "ready <name>".
-    bool WaitReady(const std::string& name, uint32_t timeoutMs = 5000) const {
-        const std::filesystem::path file = std::filesystem::path(scriptPath) += ".ready" + name;
-        return child->Started() && WaitUntil([&] { return std::filesystem::exists(file); }, timeoutMs);
-    }
     // The requests served so far, each as its exact bytes.
     std::vector<std::string> Requests() const {
         const std::string log = ReadFileBytes(logPath);

@@ -65,11 +65,11 @@ void WatcherBench::Config(const std::string& text) const {
 ChildProcess WatcherBench::Start(const std::wstring& switches,
                                  const std::wstring& folderArgument) const {
     const std::wstring target = folderArgument.empty() ? folder.wstring() : folderArgument;
-    return StartProcess(L"\"" + ProgramFolder() + L"\\PellaroCNW.exe\" " + switches + L" \"" +
-                            target + L"\"",
-                        {{L"APPDATA", appData.wstring()},
-                         {L"PLDIR", toolDir.wstring() + L"\\"},
-                         {L"gVerbose", L""}});
+    return StartProcess(
+        L"\"" + ProgramFolder() + L"\\PellaroCNW.exe\" " + switches + L" \"" + target + L"\"",
+        {{L"APPDATA", appData.wstring()},
+         {L"PLDIR", toolDir.wstring() + L"\\"},
+         {L"gVerbose", L""}});
 }
 
 HWND WatcherBench::Dialog(const ChildProcess& watcher) const {

@@ -1,4 +1,4 @@
-// Catches: a plftp command form, synchronisation or failure that leaves a wrong tree, status or error line.
+// Catches: a plftp command, synchronisation or failure giving a wrong tree, status or error line.
 // The real tool on real files, against a folder target and a real FTP server.
 #include <windows.h>
 
@@ -40,7 +40,8 @@ void Change(const fs::path& root, const std::string& steps) {
 }
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
+    for (std::size_t at; (at = text.find(from)) != std::string::npos;)
+        text.replace(at, from.size(), to);
     return text;
 }
 
@@ -72,10 +73,11 @@ protected:
         const fs::path configFile = data / (key + "_" + direction + ".config");
         WriteFileBytes(configFile, config);
         WriteFileBytes(home / "list.txt", fileList);
-        return StartProcess(L"\"" + ProgramFolder() + L"\\plftp.exe\" -f \"" + configFile.wstring() +
-                                (fileList.empty() ? L"" : L"\" -filelist \"" + (home / "list.txt").wstring()) +
-                                L"\" -path \"" + watched.wstring() + L"\"",
-                            {{L"APPDATA", (home / "AppData").wstring()}});
+        return StartProcess(
+            L"\"" + ProgramFolder() + L"\\plftp.exe\" -f \"" + configFile.wstring() +
+                (fileList.empty() ? L"" : L"\" -filelist \"" + (home / "list.txt").wstring()) +
+                L"\" -path \"" + watched.wstring() + L"\"",
+            {{L"APPDATA", (home / "AppData").wstring()}});
     }
     // The same, run to its end: the exit status.
     int32_t Run(const std::string& config, const std::string& fileList = "",
@@ -121,7 +123,8 @@ TEST_P(PlftpTest, EveryCommandFormLeavesTheRemoteTreeItDescribes) {
          "b.txt=one f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 f/v.txt=2 f/z.txt=4"},
         {"-b.txt", "-cmd=del|-dir=/|-ldir={L}|-filename=b.txt|",
          "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 f/v.txt=2 f/z.txt=4"},
-        {"-f/z.txt", "-cmd=del|-dir=/f/|-filename=z.txt|", "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 f/v.txt=2"},
+        {"-f/z.txt", "-cmd=del|-dir=/f/|-filename=z.txt|",
+         "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 f/v.txt=2"},
         {"f/v.txt>h.txt", "-cmd=rn|-dir=|-from=/f/v.txt|-to=/h.txt|",
          "f/ f/g/ f/g/w.txt=5 f/g/y.txt=3 h.txt=2"},
         // A delete and a create of one name merged into a move onto itself: the content goes.
@@ -185,7 +188,8 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
 class PlftpFailureTest : public PlftpTest {};
 
 TEST_P(PlftpFailureTest, EachCauseHasItsStatusAndItsErrorLines) {
-    const std::string list = "-cmd=put|-dir=/|-ldir=" + watched.string() + "\\|-filename=a.txt|\n"
+    const std::string list = "-cmd=put|-dir=/|-ldir=" + watched.string() +
+                             "\\|-filename=a.txt|\n"
                              "-cmd=del|-dir=/|-filename=b.txt|\n";
     Change(watched, "+a.txt=1");
     ChildProcess bad = StartProcess(L"\"" + ProgramFolder() + L"\\plftp.exe\" -f x.config -path");
@@ -222,7 +226,9 @@ TEST_P(PlftpFailureTest, EachCauseHasItsStatusAndItsErrorLines) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, PlftpTest, testing::Values(Target::kFolder, Target::kFtp),
-                         [](const auto& info) { return info.param == Target::kFtp ? "Ftp" : "Folder"; });
+                         [](const auto& info) {
+                             return info.param == Target::kFtp ? "Ftp" : "Folder";
+                         });
 INSTANTIATE_TEST_SUITE_P(Ftp, PlftpFailureTest, testing::Values(Target::kFtp));
 
 }  // namespace

@@ -67,8 +67,8 @@ int wmain() {
     for (const std::string& write : writes) {
         const std::size_t bar = write.find('|');
         if (bar == std::string::npos) continue;
-        std::ofstream(fs::path(write.substr(0, bar)), std::ios::binary) << write.substr(bar + 1)
-                                                                         << "\n";
+        std::ofstream(fs::path(write.substr(0, bar)), std::ios::binary)
+            << write.substr(bar + 1) << "\n";
     }
     Sleep(static_cast<DWORD>(ForRun(sleeps, number)));
     return static_cast<int>(ForRun(exits, number));

@@ -45,7 +45,8 @@ bool Step(const std::string& verb, const std::string& argument, HANDLE& pipe, HA
     }
     if (verb == "sleep") return Sleep(std::strtoul(argument.c_str(), nullptr, 10)), true;
     if (verb == "accept") {
-        if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return false;
+        if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED)
+            return false;
         std::string request;
         for (char buffer[4096];;) {
             DWORD read = 0;
@@ -58,8 +59,8 @@ bool Step(const std::string& verb, const std::string& argument, HANDLE& pipe, HA
                                                                        << request);
     }
     DWORD written = 0;
-    return verb == "reply" && WriteFile(pipe, argument.data(), static_cast<DWORD>(argument.size()),
-                                        &written, nullptr);
+    return verb == "reply" &&
+           WriteFile(pipe, argument.data(), static_cast<DWORD>(argument.size()), &written, nullptr);
 }
 
 }  // namespace
