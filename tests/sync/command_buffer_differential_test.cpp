@@ -25,8 +25,8 @@ protected:
         for (const auto& slot : slots) out.append(slot.Str()) += "\n";
         return out + "file:\n" + file;
     }
-    // Empty when both agree, else both states.
-    std::string Difference() const {
+    // Empty when both agree, else what was done and both states.
+    std::string Difference(const std::string& done) const {
         const CommandBuffer& real = State().commands;
         // While a flush message is queued the file may lag behind.
         const std::string mine =
@@ -34,10 +34,10 @@ protected:
                      real.commandSlots, real.flushQueued ? reference.fileBytes : EventListBytes());
         const std::string plain = Snapshot(reference.capacity, reference.count,
                                            reference.duplicate, reference.slots, reference.fileBytes);
-        return mine == plain ? "" : mine + "-- vs --\n" + plain;
+        return mine == plain ? "" : done + "\n" + mine + "-- vs --\n" + plain;
     }
 
-    // One step of a sequence: what it did, and what then differs.
+    // One step of a sequence; what differs afterwards.
     std::string Step(CommandGenerator& generator) {
         CommandBuffer& real = State().commands;
         const uint32_t action = generator.Below(1000);
@@ -48,12 +48,12 @@ protected:
             ReferenceEmpty(reference);
             WriteFileBytes(eventList, "");
             reference.fileBytes.clear();
-            return "fire\n" + Difference();
+            return Difference("fire");
         }
         if (action < 14) {
             SaveAndClearBuffer();
             ReferenceSaveAndClear(reference);
-            return "save and clear\n" + Difference();
+            return Difference("save and clear");
         }
         if (action < 40) {
             // Group commit: the dialog posts its flush message, or it arrives.
@@ -62,27 +62,23 @@ protected:
             } else {
                 RequestEventListFlush();
             }
-            return "flush\n" + Difference();
+            return Difference("flush");
         }
         const GeneratedCommand command = generator.Next();
         AddCommand(command.text.CStr(), command.eventKind);
         ReferenceAdd(reference, command.text.CStr(), command.eventKind);
-        const std::string done = "add " + std::to_string(command.eventKind) + " " +
-                                 std::string(command.text.Str()) + "\n" + Difference();
-        // The handler's count: now and then an event counted without a command (a hole), or a
+        const std::string differs = Difference("add " + std::to_string(command.eventKind) + " " +
+                                               std::string(command.text.Str()));
+        // The handler's count; now and then an event counted without a command (a hole), or a
         // count that did not happen.
         const uint32_t count = generator.Below(100);
+        const int32_t extra = count >= 4 && count < 8 ? 1 : 0;
         if (count >= 4) {
-            if (real.duplicateCommand == 0) ++real.commandCount;
-            if (reference.duplicate == 0) ++reference.count;
+            real.commandCount += (real.duplicateCommand == 0) + extra;
+            reference.count += (reference.duplicate == 0) + extra;
         }
-        if (count >= 4 && count < 8) {
-            ++real.commandCount;
-            ++reference.count;
-        }
-        real.duplicateCommand = 0;
-        reference.duplicate = 0;
-        return done;
+        real.duplicateCommand = reference.duplicate = 0;
+        return differs;
     }
 
     ReferenceBuffer reference;
@@ -90,7 +86,6 @@ protected:
 
 TEST_F(DifferentialTest, RandomSequencesGiveWhatThePlainBufferGives) {
     std::mt19937 sequences(20261206);
-    int longest = 0;
     int32_t largestCapacity = 0;
     for (int sequence = 0; sequence < 10000; ++sequence) {
         const int32_t smbMode = sequences() % 4 == 0 ? 1 : 0;
@@ -105,18 +100,12 @@ TEST_F(DifferentialTest, RandomSequencesGiveWhatThePlainBufferGives) {
         reference.fileBytes = EventListBytes();
         CommandGenerator generator(sequences(), smbMode);
         for (int step = 0; step < length; ++step) {
-            const std::string done = Step(generator);
-            if (done.back() != '\n') {
-                FAIL() << "sequence " << sequence << " step " << step << ": " << done;
-            }
+            ASSERT_EQ(Step(generator), "") << "sequence " << sequence << " step " << step;
         }
-        longest = std::max(longest, length);
         largestCapacity = std::max(largestCapacity, State().commands.commandCapacity);
     }
     EXPECT_TRUE(exitCodes.empty());
-    // The sequences did reach the growth of the buffer.
-    EXPECT_GE(largestCapacity, 201);
-    EXPECT_GE(longest, 400);
+    EXPECT_GE(largestCapacity, 201) << "the sequences never grew the buffer";
 }
 
 }  // namespace

