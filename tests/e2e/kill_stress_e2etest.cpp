@@ -1,16 +1,13 @@
-// Kills the real watcher at random moments of its firings and of its shutdown,
-// with the real transfer tool sending to a folder, and restarts it: at the end
-// the remote folder must equal the watched one. Catches commands lost between
-// the event list, the send list and the buffer when a process dies.
-// PELLARO_KILLS sets the number of kills (25 by default), PELLARO_KILL_SEED
-// the random seed.
+// Catches: commands lost between the event list, the send list and the buffer when the watcher is killed.
+// Kills the real watcher at random moments of its firings and shutdowns, with the real
+// plftp sending to a folder, and restarts it; at the end the remote folder must equal the
+// watched one. PELLARO_KILLS: how many kills (25); PELLARO_KILL_SEED: the random seed.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
-#include <vector>
 
 #include "support/ftp_server_win.h"
 #include "support/watcher_bench_win.h"
@@ -26,33 +23,18 @@ int EnvNumber(const char* name, int fallback) {
     return value && *value ? std::atoi(value) : fallback;
 }
 
-class KillStress {
-public:
-    explicit KillStress(unsigned seed) : random(seed) {}
-
-    // One change of the folder, as a user would make it.
-    void Change(const fs::path& folder) {
-        const fs::path dir = Pick(2) == 0 ? folder : folder / "sub";
-        fs::create_directories(dir);
-        const fs::path file = dir / ("f" + std::to_string(Pick(12)) + ".txt");
-        const fs::path other = dir / ("f" + std::to_string(Pick(12)) + ".txt");
-        std::error_code ignored;
-        switch (Pick(4)) {
-            case 0:
-                fs::remove(file, ignored);
-                break;
-            case 1:
-                if (fs::exists(file) && !fs::exists(other)) fs::rename(file, other, ignored);
-                break;
-            default:
-                WriteFileBytes(file, std::to_string(random()));
-        }
-    }
-    unsigned Pick(unsigned n) { return static_cast<unsigned>(random() % n); }
-
-private:
-    std::mt19937 random;
-};
+// One change of the folder, as a user would make it.
+void Change(std::mt19937& random, const fs::path& folder) {
+    const fs::path dir = random() % 2 ? folder : folder / "sub";
+    fs::create_directories(dir);
+    const fs::path file = dir / ("f" + std::to_string(random() % 12) + ".txt");
+    const fs::path other = dir / ("f" + std::to_string(random() % 12) + ".txt");
+    std::error_code ignored;
+    const unsigned what = random() % 4;
+    if (what == 0) fs::remove(file, ignored);
+    if (what == 1 && fs::exists(file) && !fs::exists(other)) fs::rename(file, other, ignored);
+    if (what > 1) WriteFileBytes(file, std::to_string(random()));
+}
 
 TEST(KillStressE2ETest, KilledWatchersLoseNoChange) {
     const int kills = EnvNumber("PELLARO_KILLS", 25);
@@ -69,7 +51,7 @@ TEST(KillStressE2ETest, KilledWatchersLoseNoChange) {
     const fs::path eventList = bench.DataFile(".txt");
     const fs::path sendList = bench.dataDir / ("~~" + bench.Key() + ".txt");
     const fs::path swap = bench.DataFile("_.plftp.swap");
-    KillStress stress(seed);
+    std::mt19937 random(seed);
 
     int lostRounds = 0;
     for (int round = 0; round < kills; ++round) {
@@ -77,9 +59,9 @@ TEST(KillStressE2ETest, KilledWatchersLoseNoChange) {
         ChildProcess watcher = bench.Start();
         HWND dialog = bench.Dialog(watcher);
         ASSERT_NE(dialog, nullptr);
-        for (unsigned i = 1 + stress.Pick(6); i > 0; --i) {
-            stress.Change(bench.folder);
-            Sleep(stress.Pick(40));
+        for (unsigned i = 1 + random() % 6; i > 0; --i) {
+            Change(random, bench.folder);
+            Sleep(random() % 40);
         }
         // The round's mark: once it is in the event list, the send list or the
         // remote folder, the watcher has read every change made before it.
@@ -101,8 +83,8 @@ TEST(KillStressE2ETest, KilledWatchersLoseNoChange) {
             kTimeoutMs);
         lostRounds += seen ? 0 : 1;
         // A kill during the firings, or during the shutdown.
-        if (stress.Pick(3) == 0) PostMessageW(dialog, WM_CLOSE, 0, 0);
-        Sleep(stress.Pick(1500));
+        if (random() % 3 == 0) PostMessageW(dialog, WM_CLOSE, 0, 0);
+        Sleep(random() % 1500);
         TerminateProcess(watcher.process.Get(), 9);
         WaitForExit(watcher, kTimeoutMs, nullptr);
         // A tool the killed watcher started runs on to its end.
