@@ -5,14 +5,7 @@
 
 namespace {
 
-// Restores the code page the process started with.
-class CodePageTest : public ::testing::Test {
-protected:
-    void TearDown() override { SelectAnsiCodePage(original); }
-    unsigned original = CurrentAnsiCodePage();
-};
-
-TEST_F(CodePageTest, CodePage932KeepsTrailBytesInsideTheirCharacterAndCutsBetweenCharacters) {
+TEST(CodePageTest, CodePage932KeepsTrailBytesInsideTheirCharacterAndCutsBetweenCharacters) {
     if (!SelectAnsiCodePage(932)) GTEST_SKIP() << "needs code page 932";
     // 表 is 95 5C in code page 932: the second byte has the value of a backslash.
     EXPECT_EQ(ToAnsiString(L"C:\\表\\a"), "C:\\\x95\x5C\\a");
@@ -28,7 +21,7 @@ TEST_F(CodePageTest, CodePage932KeepsTrailBytesInsideTheirCharacterAndCutsBetwee
 
 // UTF-8 as the ANSI code page: a conversion that asks for no best fit would
 // fail there and give nothing at all.
-TEST_F(CodePageTest, Utf8CodePageKeepsEveryCharacterButLoneSurrogates) {
+TEST(CodePageTest, Utf8CodePageKeepsEveryCharacterButLoneSurrogates) {
     if (!SelectAnsiCodePage(65001)) GTEST_SKIP() << "needs UTF-8 as the ANSI code page";
     const std::wstring text = L"C:\\日本\\é¥\u3000表\\\U0001F600.txt";
     const std::string ansi = ToAnsiString(text);

@@ -42,7 +42,6 @@ protected:
         StateTest::SetUp();
         trace.clear();
         networkAlive = true;
-        saved = CurrentTransferRunners();
         CurrentTransferRunners().runProcess = RunTool;
         CurrentSeams().askYesNo = [](const std::wstring&, const std::wstring& text) {
             const bool download = text.find(L"<=") != text.npos;
@@ -69,7 +68,6 @@ protected:
     }
     void TearDown() override {
         StopWatcher();
-        CurrentTransferRunners() = saved;
         StateTest::TearDown();
     }
     void Config(const std::string& text) { WriteFileBytes(State().putConfigPath.CStr(), text); }
@@ -77,7 +75,6 @@ protected:
     TempDir temp;
     fs::path data = temp / "data";
     BoxRecorder recorder;
-    TransferRunners saved;
 };
 
 TEST_F(WatcherStartTest, StartUpSynchronisationTable) {

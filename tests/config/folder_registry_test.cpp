@@ -35,7 +35,7 @@ protected:
         endCodes.clear();
         runningWatcher = boxesUnderLock = 0;
         CurrentSeams().endProcess = [](uint32_t code) { endCodes.push_back(code); };
-        previousCheck = ReplaceRunningWatcherCheck(
+        ReplaceRunningWatcherCheck(
             [](const char* id) { return ParseProcessId(id) == runningWatcher; });
         State().dataDir.Assign(data.Ansi());
         State().processId = CurrentProcessId();
@@ -43,7 +43,6 @@ protected:
     }
     void TearDown() override {
         EXPECT_EQ(boxesUnderLock, 0);
-        ReplaceRunningWatcherCheck(previousCheck);
         SelectAnsiCodePage(originalCodePage);
         StateTest::TearDown();
     }
@@ -52,7 +51,6 @@ protected:
         for (std::size_t at; (at = text.find("{pid}")) != text.npos;) text.replace(at, 5, pid);
         return text;
     }
-    void Write(const std::string& content) { WriteFileBytes(file, WithPid(content)); }
     // The content with "\r" dropped (a text-mode file).
     std::string Read() const {
         std::string text = ReadFileBytes(file);
@@ -64,32 +62,34 @@ protected:
     const std::filesystem::path file = data / "cnwfolder.txt";
     const std::string pid = std::to_string(CurrentProcessId());
     unsigned originalCodePage = CurrentAnsiCodePage();
-    RunningWatcherCheck previousCheck = nullptr;
 };
 
 TEST_F(RegistryTest, StartUpClaimsAStaleCoveringEntryOrAppendsTheOwnLine) {
-    const uint32_t self = CurrentProcessId();
+    // Keys compare as characters: in code page 932, 95 5C is 表, never a lead byte and "\\".
+    const bool cp932 = SelectAnsiCodePage(932);
     // before (null: no file), watched, running id, after, entry taken, -2001 shown, ended
     const std::tuple<const char*, const char*, uint32_t, std::string, int, bool, bool> cases[] = {
         {nullptr, "C:\\w", 0, "C:\\w={pid}\n", 0, false, false},
         {"C:\\w=4711\n", "C:\\w", 4711, "C:\\w=4711\n", 0, true, true},
-        {"C:\\w=4711\n", "C:\\w", 0, "C:\\w={pid}\n", 1, false, false},      // stale id
-        {"C:\\w={pid}\n", "C:\\w", self, "C:\\w={pid}\n", 1, false, false},  // own id
-        {"C:\\w=0\n", "C:\\w\\sub", 0, "C:\\w={pid}\n", 1, false, false},    // ancestor
+        {"C:\\w=4711\n", "C:\\w", 0, "C:\\w={pid}\n", 1, false, false},  // stale id
+        {"C:\\w={pid}\n", "C:\\w", CurrentProcessId(), "C:\\w={pid}\n", 1, false, false},  // own id
+        {"C:\\w=0\n", "C:\\w\\sub", 0, "C:\\w={pid}\n", 1, false, false},  // ancestor
         {"C:\\w\\sub=0\n", "C:\\w", 0, "C:\\w\\sub=0\nC:\\w={pid}\n", 0, false, false},
         {"c:\\W=0\n", "C:\\w", 0, "c:\\W=0\nC:\\w={pid}\n", 0, false, false},
         {"C:\\w=0\n", "C:\\ww", 0, "C:\\w=0\nC:\\ww={pid}\n", 0, false, false},
         {"C:\\a=0\nC:\\a\\b=9\n", "C:\\a\\b", 9, "C:\\a={pid}\nC:\\a\\b=9\n", 1, true, false},
         {"C:\\a=9\nC:\\a\\b=0\n", "C:\\a\\b", 9, "C:\\a=9\nC:\\a\\b=0\n", 0, true, true},
         {"\nnot an entry\nC:\\w=abc\n\n", "C:\\w", 0, "C:\\w={pid}\n", 1, false, false},
-        {"C:\\a=b=0\n", "C:\\a=b", 0, "C:\\a=b={pid}\n", 1, false, false},
         {"C:\\w\\=0\n", "C:\\w\\x", 0, "C:\\w\\=0\nC:\\w\\x={pid}\n", 0, false, false},
-        {"=5\nC:\\v=0", "C:\\w", 0, "=5\nC:\\v=0\nC:\\w={pid}\n", 0, false, false},
+        {"C:\\w\\\x95=0\n", "C:\\w\\\x95\x5C", 0, "C:\\w\\\x95=0\nC:\\w\\\x95\x5C={pid}\n", 0,
+         false, false},
+        {"C:\\\x95\x5C=0\n", "C:\\\x95\x5C\\\x95\x5C", 0, "C:\\\x95\x5C={pid}\n", 1, false, false},
     };
     for (const auto& [before, watched, running, after, taken, shown, ended] : cases) {
+        if (!cp932 && std::string_view(watched).find('\x95') != std::string_view::npos) continue;
         SCOPED_TRACE(std::string(before ? before : "no file") + " watching " + watched);
         std::filesystem::remove(file);
-        if (before) Write(before);
+        if (before) WriteFileBytes(file, WithPid(before));
         State().registryEntryTaken = 0;
         State().watchedPath.Assign(watched);
         runningWatcher = running;
@@ -105,7 +105,7 @@ TEST_F(RegistryTest, StartUpClaimsAStaleCoveringEntryOrAppendsTheOwnLine) {
 
 // A release or claim that fails leaves the file as it was.
 TEST_F(RegistryTest, FailuresLeaveTheFileAsItWas) {
-    Write("C:\\w=5\n");
+    WriteFileBytes(file, "C:\\w=5\n");
     std::filesystem::create_directory(data / ("cnwfolder.txt." + pid + ".tmp"));
     SetRegistryOwner("C:\\w", false);
     EXPECT_EQ(Read(), "C:\\w=5\n");
@@ -122,12 +122,11 @@ TEST_F(RegistryTest, FailuresLeaveTheFileAsItWas) {
     EXPECT_EQ(endCodes, std::vector<uint32_t>{1});
 }
 
-// Threads stand in for watchers (the lock is per thread on every platform):
-// each counts its own entry up; an update lost between a read and a rewrite
-// would leave a count short.
+// Threads stand in for watchers (the lock is per thread on every platform): each counts its own
+// entry up, so an update lost between a read and a rewrite leaves a count short.
 TEST_F(RegistryTest, TheLockMakesEveryReadAndRewriteOneStep) {
     const std::string path = data.Ansi() + "/cnwfolder.txt";
-    Write("C:\\t0=0\nC:\\t1=0\nC:\\t2=0\nC:\\t3=0\n");
+    WriteFileBytes(file, "C:\\t0=0\nC:\\t1=0\nC:\\t2=0\nC:\\t3=0\n");
     std::vector<std::thread> threads;
     for (const std::string folder : {"C:\\t0", "C:\\t1", "C:\\t2", "C:\\t3"}) {
         threads.emplace_back([&path, folder] {
@@ -145,22 +144,6 @@ TEST_F(RegistryTest, TheLockMakesEveryReadAndRewriteOneStep) {
     }
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(Read(), "C:\\t0=50\nC:\\t1=50\nC:\\t2=50\nC:\\t3=50\n");
-}
-
-// In code page 932 a key is compared as characters: for a damaged key that
-// ends in the bare lead byte of 表 (95 5C), a byte-wise test would take the
-// trail byte 5C of the folder's 表 for the backslash after the key.
-TEST_F(RegistryTest, CodePage932KeysAndDirectoriesKeepTheirCharactersWhole) {
-    if (!SelectAnsiCodePage(932)) GTEST_SKIP() << "needs code page 932";
-    const std::string hyo = "\x95\x5C";  // 表
-    Write("C:\\w\\\x95=0\nC:\\" + hyo + "=0\n");
-    State().watchedPath.Assign("C:\\" + hyo + "\\" + hyo);
-    RegisterWatcher();
-    EXPECT_EQ(Read(), "C:\\w\\\x95=0\nC:\\" + hyo + "=" + pid + "\n");
-    State().watchedPath.Assign("C:\\w\\" + hyo);
-    RegisterWatcher();
-    EXPECT_EQ(Read(),
-              "C:\\w\\\x95=0\nC:\\" + hyo + "=" + pid + "\nC:\\w\\" + hyo + "=" + pid + "\n");
 }
 
 }  // namespace

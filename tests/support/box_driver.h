@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 
 #include "support/process_win.h"
 
@@ -19,28 +18,13 @@ inline std::wstring BoxText(HWND box) {
     return text;
 }
 
-// The first visible message box titled exactly `caption`, null when there is none. EnumWindows
-// rather than FindWindowW: hidden dialogs of the same title are skipped.
-inline HWND FindBoxNow(const std::wstring& caption) {
-    std::pair<const std::wstring*, HWND> search{&caption, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            auto& [wanted, found] = *reinterpret_cast<std::pair<const std::wstring*, HWND>*>(param);
-            if (WindowClass(window) == L"#32770" && IsWindowVisible(window) &&
-                WindowText(window) == *wanted) {
-                found = window;
-            }
-            return found == nullptr;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.second;
-}
-
-// The same, waiting up to timeoutMs for one to appear.
+// The first visible box titled exactly `caption`, waiting up to timeoutMs; null when none came.
+// Hidden dialogs of the same title (which FindWindowW would return) are skipped.
 inline HWND FindBox(const std::wstring& caption, uint32_t timeoutMs) {
-    HWND box = nullptr;
-    WaitUntil([&] { return (box = FindBoxNow(caption)) != nullptr; }, timeoutMs);
-    return box;
+    return WaitForWindow(0, timeoutMs, [&](HWND window) {
+        return WindowClass(window) == L"#32770" && IsWindowVisible(window) &&
+               WindowText(window) == caption;
+    });
 }
 
 // Presses the button with this id (IDOK 1, IDCANCEL 2, IDYES 6, IDNO 7) as a click would; false

@@ -1,6 +1,7 @@
 // Records the boxes asked for through the seam instead of showing them (one recorder at a time).
 #include "support/box_recorder.h"
 
+#include <algorithm>
 #include <cwctype>
 
 #include "app/seams.h"
@@ -21,10 +22,11 @@ int32_t MessageCodeOf(const std::wstring& text, uint32_t timeoutMs) {
         }
     }
     if (timeoutMs == 20000) return 100;  // the timeout of a composed text
-    std::size_t digits = 0;
-    for (wchar_t c : text) digits += std::iswdigit(c) ? 1 : 0;
-    const bool number = !text.empty() && digits + (text[0] == L'-' ? 1 : 0) == text.size();
-    return number && digits > 0 && digits < 10 ? std::stoi(text) : 0;
+    const std::size_t sign = text.starts_with(L'-') ? 1 : 0;
+    const bool number = text.size() > sign && text.size() - sign < 10 &&
+                        std::all_of(text.begin() + sign, text.end(),
+                                    [](wchar_t c) { return std::iswdigit(c) != 0; });
+    return number ? std::stoi(text) : 0;
 }
 
 BoxRecorder::BoxRecorder() : previous(CurrentSeams().showTimedBox) {
@@ -34,20 +36,14 @@ BoxRecorder::BoxRecorder() : previous(CurrentSeams().showTimedBox) {
 }
 
 BoxRecorder::~BoxRecorder() {
-    Release();
     std::lock_guard lock(activeMutex);
     CurrentSeams().showTimedBox = previous;
     active = nullptr;
 }
 
-bool BoxRecorder::WaitForHeld(int count, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, timeout, [&] { return waiting >= count; });
-}
-
 bool BoxRecorder::WaitForBoxes(std::size_t count, std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex);
-    return changed.wait_for(lock, timeout, [&] { return boxes.size() >= count; });
+    return added.wait_for(lock, timeout, [&] { return boxes.size() >= count; });
 }
 
 std::vector<RecordedBox> BoxRecorder::Boxes() {
@@ -61,20 +57,21 @@ std::vector<int32_t> BoxRecorder::Codes() {
     return codes;
 }
 
+void BoxRecorder::Clear() {
+    std::lock_guard lock(mutex);
+    boxes.clear();
+}
+
 int BoxRecorder::Show(const std::wstring& caption, const std::wstring& text, uint32_t timeoutMs) {
     std::unique_lock activeLock(activeMutex);
     BoxRecorder* self = active;
     activeLock.unlock();
     if (!self) return -1;
     std::unique_lock lock(self->mutex);
-    ++self->waiting;
-    self->changed.notify_all();
-    self->changed.wait(lock, [&] { return !self->held; });
-    --self->waiting;
     self->boxes.push_back({MessageCodeOf(text, timeoutMs), caption, text, timeoutMs});
     const ShowFunction show = self->passTo;
     // Under the lock: once released, the recorder may be gone.
-    self->changed.notify_all();
+    self->added.notify_all();
     lock.unlock();
     return show ? show(caption, text, timeoutMs) : -1;
 }

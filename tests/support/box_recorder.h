@@ -1,7 +1,6 @@
 // Records the boxes asked for through the seam instead of showing them (one recorder at a time).
 #pragma once
-// From any thread. Hold() keeps callers waiting before their box "appears"; tests WaitForBoxes
-// before the recorder goes.
+// From any thread; tests WaitForBoxes before the recorder goes.
 
 #include <chrono>
 #include <condition_variable>
@@ -31,40 +30,20 @@ public:
     BoxRecorder(const BoxRecorder&) = delete;
     BoxRecorder& operator=(const BoxRecorder&) = delete;
 
-    // After recording, hand the box on to `show`; without it a box returns -1.
-    void PassTo(ShowFunction show) {
-        Locked([&] { passTo = show; });
-    }
-    void Hold() {
-        Locked([&] { held = true; });
-    }
-    void Release() {
-        Locked([&] { held = false; });
-    }
-    bool WaitForHeld(int count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // After recording, hand the box on to `show` (outside the lock); without it a box returns -1.
+    void PassTo(ShowFunction show) { passTo = show; }
     bool WaitForBoxes(std::size_t count,
                       std::chrono::milliseconds timeout = std::chrono::seconds(10));
-
     std::vector<RecordedBox> Boxes();
     std::vector<int32_t> Codes();
-    void Clear() {
-        Locked([&] { boxes.clear(); });
-    }
+    void Clear();
 
 private:
     static int Show(const std::wstring& caption, const std::wstring& text, uint32_t timeoutMs);
-    template <class F>
-    void Locked(F change) {
-        std::lock_guard lock(mutex);
-        change();
-        changed.notify_all();
-    }
 
     std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<RecordedBox> boxes;  // these four under the mutex
-    bool held = false;
-    int waiting = 0;
-    ShowFunction passTo = nullptr;
+    std::condition_variable added;
+    std::vector<RecordedBox> boxes;  // under the mutex
+    ShowFunction passTo = nullptr;   // set before any box
     ShowFunction previous;
 };

@@ -8,16 +8,46 @@
 
 #include "support/state_fixture.h"
 #include "support/temp_dir.h"
+#include "sync/command_buffer.h"
+#include "sync/event_list_file.h"
 
 class BufferTest : public StateTest {
 protected:
-    void SetUp() override;
+    void SetUp() override {
+        StateTest::SetUp();
+        boxTexts.clear();
+        exitCodes.clear();
+        CurrentSeams().showTimedBox = [](const std::wstring&, const std::wstring& text, uint32_t) {
+            boxTexts.push_back(text);
+            return -1;
+        };
+        CurrentSeams().endProcess = [](uint32_t code) { exitCodes.push_back(code); };
+        State().eventListPath.Assign(eventList);
+        State().sendListPath.Assign(sendList);
+        State().watchedPath.Assign("C:\\W");
+        CreateCommandBuffer(State().commands);
+    }
     // AddCommand, then the count as the change event handler does it.
-    void Add(const std::string& command, int32_t eventKind);
+    void Add(const std::string& command, int32_t eventKind) {
+        AddCommand(command.c_str(), eventKind);
+        CommandBuffer& buffer = State().commands;
+        if (buffer.duplicateCommand == 0) ++buffer.commandCount;
+        buffer.duplicateCommand = 0;
+    }
     // The non-empty slots, in slot order.
-    static std::vector<std::string> Commands();
+    static std::vector<std::string> Commands() {
+        std::vector<std::string> out;
+        for (const auto& slot : State().commands.commandSlots) {
+            if (!slot.Empty()) out.emplace_back(slot.Str());
+        }
+        return out;
+    }
     // The bytes a file holding `lines` has.
-    static std::string FileOf(const std::vector<std::string>& lines);
+    static std::string FileOf(const std::vector<std::string>& lines) {
+        std::string bytes;
+        for (const std::string& line : lines) bytes += line + std::string(kEventLineEnd);
+        return bytes;
+    }
     std::string EventListBytes() const { return ReadFileBytes(eventList); }
 
     TempDir folder;

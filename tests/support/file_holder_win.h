@@ -1,9 +1,10 @@
 // Another program holding a file open (the file_holder double), up and holding once constructed.
 #pragma once
 
-#include <memory>
+#include <filesystem>
+#include <string>
 
-#include "support/double_process_win.h"
+#include "support/process_win.h"
 
 class HeldFile {
 public:
@@ -14,21 +15,20 @@ public:
         const std::wstring name = L"Local\\PellaroHeld." + std::to_wstring(GetCurrentProcessId()) +
                                   L"." + std::to_wstring(++serial);
         const UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
-        holder = std::make_unique<DoubleProcess>(DoublePath("file_holder", "file_holder.exe"),
-                                                 L"\"" + file.wstring() +
-                                                     (shared ? L"\" crt " : L"\" none ") +
-                                                     std::to_wstring(holdMs) + L" " + name);
-        held = ready && WaitForSingleObject(ready.Get(), 20000) == WAIT_OBJECT_0;
+        holder = StartProcess(L"\"" + DoublePath("file_holder", "file_holder.exe").wstring() +
+                              L"\" \"" + file.wstring() + (shared ? L"\" crt " : L"\" none ") +
+                              std::to_wstring(holdMs) + L" " + name);
+        held = ready && holder && WaitForSingleObject(ready.Get(), 20000) == WAIT_OBJECT_0;
     }
+    ~HeldFile() { Release(); }
+
     bool Held() const { return held; }
     // Lets the file go (the double ends).
-    void Release() { holder.reset(); }
+    void Release() { KillIfRunning(holder); }
     // Waits until the double has let the file go by itself.
-    bool WaitReleased(DWORD timeoutMs) const {
-        return holder && holder->WaitExit(timeoutMs).has_value();
-    }
+    bool WaitReleased(DWORD timeoutMs) const { return WaitForExit(holder, timeoutMs, nullptr); }
 
 private:
-    std::unique_ptr<DoubleProcess> holder;
+    ChildProcess holder;
     bool held = false;
 };

@@ -3,7 +3,10 @@
 
 #include <windows.h>
 
+#include <cwchar>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,7 +14,16 @@
 #include "app/win_handles.h"
 
 // The folder of the running test executable (where every built program lies).
-std::wstring ProgramFolder();
+inline std::wstring ProgramFolder() {
+    wchar_t path[MAX_PATH * 4] = {};
+    const std::wstring full(path, GetModuleFileNameW(nullptr, path, MAX_PATH * 4));
+    return full.substr(0, full.find_last_of(L"\\/"));
+}
+
+// The built double <file> of tests/doubles/<name> (<build>/bin/doubles/<name>).
+inline std::filesystem::path DoublePath(const std::string& name, const std::string& file) {
+    return std::filesystem::path(ProgramFolder()) / "doubles" / name / file;
+}
 
 struct ChildProcess {
     UniqueHandle process;
@@ -23,20 +35,111 @@ using EnvironmentOverrides = std::vector<std::pair<std::wstring, std::wstring>>;
 
 // Starts `commandLine` with this process's environment plus `overrides` (an empty value removes
 // the variable).
-ChildProcess StartProcess(const std::wstring& commandLine,
-                          const EnvironmentOverrides& overrides = {},
-                          const std::wstring& currentFolder = L"");
+inline ChildProcess StartProcess(const std::wstring& commandLine,
+                                 const EnvironmentOverrides& overrides = {},
+                                 const std::wstring& currentFolder = L"") {
+    // The environment block with the overrides, sorted as Windows expects.
+    auto less = [](const std::wstring& a, const std::wstring& b) {
+        return _wcsicmp(a.c_str(), b.c_str()) < 0;
+    };
+    std::map<std::wstring, std::wstring, decltype(less)> vars(less);
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* at = block; *at; at += wcslen(at) + 1) {
+        // "=C:=C:\x" entries start with "=".
+        if (const wchar_t* eq = wcschr(at + 1, L'=')) vars[std::wstring(at, eq)] = eq + 1;
+    }
+    FreeEnvironmentStringsW(block);
+    for (const auto& [name, value] : overrides) vars[name] = value;
+    std::wstring environment;
+    for (const auto& [name, value] : vars) {
+        if (!value.empty()) environment += name + L"=" + value + L'\0';
+    }
+    environment += L'\0';
+    std::wstring line = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    ChildProcess child;
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                       environment.data(), currentFolder.empty() ? nullptr : currentFolder.c_str(),
+                       &startup, &info)) {
+        CloseHandle(info.hThread);
+        child.process.Reset(info.hProcess);
+        child.id = info.dwProcessId;
+    }
+    return child;
+}
+
 // Waits for the process to end; true with its exit code when it did in time.
-bool WaitForExit(const ChildProcess& child, DWORD timeoutMs, DWORD* exitCode);
+inline bool WaitForExit(const ChildProcess& child, DWORD timeoutMs, DWORD* exitCode) {
+    DWORD ignored = 0;
+    return child && WaitForSingleObject(child.process.Get(), timeoutMs) == WAIT_OBJECT_0 &&
+           GetExitCodeProcess(child.process.Get(), exitCode ? exitCode : &ignored);
+}
+
 // Ends the process if it still runs (clean-up after a failed test).
-void KillIfRunning(const ChildProcess& child);
+inline void KillIfRunning(const ChildProcess& child) {
+    if (child && WaitForSingleObject(child.process.Get(), 0) == WAIT_TIMEOUT) {
+        TerminateProcess(child.process.Get(), 99);
+        WaitForSingleObject(child.process.Get(), 5000);
+    }
+}
 
-// Polls every 20 ms until `ready` is true or the time is up.
-bool WaitUntil(const std::function<bool()>& ready, DWORD timeoutMs);
-// The same, running the calling thread's message loop meanwhile.
-bool PumpUntil(const std::function<bool()>& ready, DWORD timeoutMs);
+// Polls every 20 ms until `ready` is true or the time is up; with `pump`, running the calling
+// thread's message loop meanwhile.
+inline bool WaitUntil(const std::function<bool()>& ready, DWORD timeoutMs, bool pump = false) {
+    for (const ULONGLONG end = GetTickCount64() + timeoutMs;;) {
+        for (MSG msg; pump && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (ready()) return true;
+        if (GetTickCount64() >= end) return false;
+        if (pump) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        } else {
+            Sleep(20);
+        }
+    }
+}
 
-std::wstring WindowText(HWND window);
-std::wstring WindowClass(HWND window);
-// A top-level window of the process that `match` accepts (any, without it); null when none came.
-HWND WaitForWindow(DWORD processId, DWORD timeoutMs, const std::function<bool(HWND)>& match = {});
+inline bool PumpUntil(const std::function<bool()>& ready, DWORD timeoutMs) {
+    return WaitUntil(ready, timeoutMs, true);
+}
+
+inline std::wstring WindowText(HWND window) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+inline std::wstring WindowClass(HWND window) {
+    wchar_t name[256] = {};
+    return std::wstring(name, static_cast<std::size_t>(GetClassNameW(window, name, 256)));
+}
+
+// A top-level window of the process (of any, for 0) that `match` accepts (any, without it); null
+// when none came.
+inline HWND WaitForWindow(DWORD processId, DWORD timeoutMs,
+                          const std::function<bool(HWND)>& match = {}) {
+    struct Search {
+        DWORD id;
+        const std::function<bool(HWND)>& match;
+        HWND found;
+    } search{processId, match, nullptr};
+    const auto each = [](HWND window, LPARAM param) -> BOOL {
+        auto& s = *reinterpret_cast<Search*>(param);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if ((s.id == 0 || owner == s.id) && (!s.match || s.match(window))) s.found = window;
+        return s.found == nullptr;
+    };
+    WaitUntil(
+        [&] {
+            EnumWindows(each, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        timeoutMs);
+    return search.found;
+}

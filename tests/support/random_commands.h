@@ -3,6 +3,7 @@
 // Few folders and names, so that merges, duplicates and holes come up often; the same seed gives
 // the same stream in every process (the kill test's child and its parent rely on it).
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -87,9 +88,7 @@ private:
     std::string RemoteDir(const std::string& folder) const {
         if (smb) return folder.empty() ? "share\\" : "share\\" + folder + "\\";
         std::string dir = "/" + folder + (folder.empty() ? "" : "/");
-        for (char& c : dir) {
-            if (c == '\\') c = '/';
-        }
+        std::replace(dir.begin(), dir.end(), '\\', '/');
         return dir;
     }
     static std::string LocalDir(const std::string& folder) {

@@ -24,11 +24,13 @@ struct ReferenceBuffer {
 };
 
 inline void ReferenceCreate(ReferenceBuffer& buffer, std::string path, int32_t smbMode) {
-    buffer = ReferenceBuffer{};
-    buffer.slots.assign(kInitialCommandCapacity, CommandSlot{});
-    buffer.capacity = kInitialCommandCapacity;
-    buffer.path = std::move(path);
-    buffer.smbMode = smbMode;
+    buffer = ReferenceBuffer{std::vector<CommandSlot>(kInitialCommandCapacity),
+                             kInitialCommandCapacity,
+                             0,
+                             0,
+                             std::move(path),
+                             {},
+                             smbMode};
 }
 
 // Truncate and write every non-empty slot 0..through.
@@ -47,24 +49,6 @@ inline void ReferenceWrite(ReferenceBuffer& buffer, int32_t through) {
     }
 }
 
-inline void ReferenceCoalesce(ReferenceBuffer& buffer, int32_t newSlot, int32_t eventKind) {
-    CommandSlot& added = buffer.slots[static_cast<std::size_t>(newSlot)];
-    if (buffer.count > 0) {
-        const TransferCommand n = ParseCommand(added.Str());
-        for (int32_t i = 0; i < buffer.count; ++i) {
-            CommandSlot& slot = buffer.slots[static_cast<std::size_t>(i)];
-            if (slot.Empty()) continue;
-            const CoalesceOutcome outcome =
-                DecideCoalesce(eventKind, ParseCommand(slot.Str()), n, buffer.smbMode);
-            if (outcome.dropPending) slot.Clear();
-            if (outcome.pendingBecomes) slot.Assign(outcome.pendingText.Str());
-            if (outcome.newEffect == NewCommandEffect::kDrop) added.Clear();
-            if (outcome.newEffect == NewCommandEffect::kBecome) added.Assign(outcome.newText.Str());
-        }
-    }
-    ReferenceWrite(buffer, newSlot);
-}
-
 inline void ReferenceAdd(ReferenceBuffer& buffer, const char* command, int32_t eventKind) {
     for (;;) {
         if (buffer.count >= buffer.capacity) {
@@ -81,15 +65,25 @@ inline void ReferenceAdd(ReferenceBuffer& buffer, const char* command, int32_t e
     buffer.duplicate = 0;
     for (int32_t i = 0; i < buffer.count; ++i) {
         const CommandSlot& slot = buffer.slots[static_cast<std::size_t>(i)];
-        if (!slot.Empty() && slot.Str() == text) {
-            buffer.duplicate = 1;
-            break;
-        }
+        if (!slot.Empty() && slot.Str() == text) buffer.duplicate = 1;
     }
-    if (buffer.duplicate == 0) {
-        buffer.slots[static_cast<std::size_t>(buffer.count)].Assign(text);
-        if (!text.empty()) ReferenceCoalesce(buffer, buffer.count, eventKind);
+    if (buffer.duplicate != 0) return;
+    CommandSlot& added = buffer.slots[static_cast<std::size_t>(buffer.count)];
+    added.Assign(text);
+    if (text.empty()) return;
+    // Every pending command against the new one, in slot order.
+    const TransferCommand n = ParseCommand(added.Str());
+    for (int32_t i = 0; i < buffer.count; ++i) {
+        CommandSlot& slot = buffer.slots[static_cast<std::size_t>(i)];
+        if (slot.Empty()) continue;
+        const CoalesceOutcome outcome =
+            DecideCoalesce(eventKind, ParseCommand(slot.Str()), n, buffer.smbMode);
+        if (outcome.dropPending) slot.Clear();
+        if (outcome.pendingBecomes) slot.Assign(outcome.pendingText.Str());
+        if (outcome.newEffect == NewCommandEffect::kDrop) added.Clear();
+        if (outcome.newEffect == NewCommandEffect::kBecome) added.Assign(outcome.newText.Str());
     }
+    ReferenceWrite(buffer, buffer.count);
 }
 
 // What the change event handler does after each addition.
@@ -98,15 +92,13 @@ inline void ReferenceCount(ReferenceBuffer& buffer) {
     buffer.duplicate = 0;
 }
 
-inline void ReferenceSaveAndClear(ReferenceBuffer& buffer) {
-    ReferenceWrite(buffer, buffer.count - 1);
+inline void ReferenceEmpty(ReferenceBuffer& buffer) {
     for (CommandSlot& slot : buffer.slots) slot.Clear();
     buffer.count = 0;
     buffer.duplicate = 0;
 }
 
-inline void ReferenceEmpty(ReferenceBuffer& buffer) {
-    for (CommandSlot& slot : buffer.slots) slot.Clear();
-    buffer.count = 0;
-    buffer.duplicate = 0;
+inline void ReferenceSaveAndClear(ReferenceBuffer& buffer) {
+    ReferenceWrite(buffer, buffer.count - 1);
+    ReferenceEmpty(buffer);
 }

@@ -14,20 +14,17 @@
 class TempDir {
 public:
     TempDir() {
+        // The clock as well: some runtimes' random_device gives the same numbers in every process.
         static std::atomic<unsigned> counter{0};
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        std::random_device random;
         std::error_code ec;
         do {
             path = std::filesystem::temp_directory_path() /
-                   ("pellaro-test-" + std::to_string(random()) + "-" + std::to_string(stamp) + "-" +
-                    std::to_string(counter++));
+                   ("pellaro-test-" + std::to_string(std::random_device{}()) + "-" +
+                    std::to_string(stamp) + "-" + std::to_string(counter++));
         } while (!std::filesystem::create_directories(path, ec));
     }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
+    ~TempDir() { std::filesystem::remove_all(path, ignored); }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
@@ -38,9 +35,9 @@ public:
 
 private:
     std::filesystem::path path;
+    std::error_code ignored;
 };
 
-// Whole-file helpers for assertions.
 inline std::string ReadFileBytes(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/double_process_win.h"
+#include "support/process_win.h"
 #include "support/temp_dir.h"
 
 class TrayAppDouble {
@@ -15,13 +15,13 @@ public:
     TrayAppDouble(const std::filesystem::path& folder, const std::string& script)
         : scriptPath(folder / "tray-script.txt"), logPath(folder / "tray-requests.log") {
         WriteFileBytes(scriptPath, script);
-        child = std::make_unique<DoubleProcess>(
-            DoublePath("tray_app", "plkSysTrayApp.exe"),
-            L"\"" + scriptPath.wstring() + L"\" \"" + logPath.wstring() + L"\"");
+        child =
+            StartProcess(L"\"" + DoublePath("tray_app", "plkSysTrayApp.exe").wstring() + L"\" \"" +
+                         scriptPath.wstring() + L"\" \"" + logPath.wstring() + L"\"");
         const std::filesystem::path readyFile = std::filesystem::path(scriptPath) += ".ready";
-        ready =
-            child->Started() && WaitUntil([&] { return std::filesystem::exists(readyFile); }, 5000);
+        ready = child && WaitUntil([&] { return std::filesystem::exists(readyFile); }, 5000);
     }
+    ~TrayAppDouble() { KillIfRunning(child); }
     // Whether the double came to its first "ready" step.
     bool Ready() const { return ready; }
     // The requests served so far, each as its exact bytes.
@@ -36,13 +36,13 @@ public:
     }
     // The double's exit code once it ended within timeoutMs, else -1.
     int64_t WaitExit(uint32_t timeoutMs) const {
-        const std::optional<DWORD> code = child->WaitExit(timeoutMs);
-        return code ? static_cast<int64_t>(*code) : -1;
+        DWORD code = 0;
+        return WaitForExit(child, timeoutMs, &code) ? static_cast<int64_t>(code) : -1;
     }
 
 private:
     std::filesystem::path scriptPath;
     std::filesystem::path logPath;
-    std::unique_ptr<DoubleProcess> child;
+    ChildProcess child;
     bool ready = false;
 };

@@ -2,7 +2,7 @@
 // Each run appends to plftp-log.txt beside it: "run <n>\nshow <wShowWindow, -1: none>\ncmdline
 // <length>\n<command line>\nfilelist <length, -1: none>\n<the -filelist file's bytes>\n". Then it
 // does what plftp-control.txt beside it says, one key a line: "exit <s1> <s2> ..." and "sleep <ms1>
-// ..." for runs 1, 2, ... (the last repeats; none: 0), "write <path>|<text>" on every run.
+// ..." for runs 1, 2, ... (the last repeats; none: 0).
 #include <windows.h>
 #include <shellapi.h>
 
@@ -10,7 +10,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -40,13 +39,11 @@ int wmain() {
         number += at == 0 || log[at - 1] == '\n';
     }
     std::string exits, sleeps;
-    std::vector<std::string> writes;
     std::istringstream control(ReadAll(folder / "plftp-control.txt"));
     for (std::string line; std::getline(control, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.rfind("exit ", 0) == 0) exits = line.substr(5);
         if (line.rfind("sleep ", 0) == 0) sleeps = line.substr(6);
-        if (line.rfind("write ", 0) == 0) writes.push_back(line.substr(6));
     }
     STARTUPINFOW startup{};
     GetStartupInfoW(&startup);
@@ -64,12 +61,6 @@ int wmain() {
         << (startup.dwFlags & STARTF_USESHOWWINDOW ? startup.wShowWindow : -1) << "\ncmdline "
         << commandLine.size() << "\n"
         << commandLine << "\nfilelist " << fileList << "\n";
-    for (const std::string& write : writes) {
-        const std::size_t bar = write.find('|');
-        if (bar == std::string::npos) continue;
-        std::ofstream(fs::path(write.substr(0, bar)), std::ios::binary)
-            << write.substr(bar + 1) << "\n";
-    }
     Sleep(static_cast<DWORD>(ForRun(sleeps, number)));
     return static_cast<int>(ForRun(exits, number));
 }

@@ -1,10 +1,9 @@
 // Stands in for the tray application's pipe server, so that a test scripts each answer and delay.
-// plkSysTrayApp.exe <script> <log> [lifetime s]. Steps: hold, release (a client of its own keeps
-// the pipe busy), ready [name] (makes <script>.ready<name>), sleep <ms>, accept (logs the request
-// as "<length>\n<bytes>"), reply <text>, disconnect. Exit 0; 2 a step failed; 4 lifetime over.
+// plkSysTrayApp.exe <script> <log>. Steps: ready (makes <script>.ready), sleep <ms>, accept (logs
+// the request as "<length>\n<bytes>"), reply <text>, disconnect. Exit 0; 2 a step failed; 4 after
+// 30 s, whatever the script says.
 #include <windows.h>
 
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,25 +23,15 @@ HANDLE NewInstance(HANDLE old) {
                             nullptr);
 }
 
-bool Step(const std::string& verb, const std::string& argument, HANDLE& pipe, HANDLE& self,
+bool Step(const std::string& verb, const std::string& argument, HANDLE& pipe,
           const std::filesystem::path& script, const std::filesystem::path& log) {
-    if (verb == "hold") {
-        self = CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-        return self != INVALID_HANDLE_VALUE;
-    }
-    if (verb == "release" || verb == "disconnect") {
-        if (verb == "release") {
-            CloseHandle(self);
-        } else {
-            FlushFileBuffers(pipe);
-        }
+    if (verb == "disconnect") {
+        FlushFileBuffers(pipe);
         pipe = NewInstance(pipe);
         return pipe != INVALID_HANDLE_VALUE;
     }
-    if (verb == "ready") {
-        return !!(std::ofstream(std::filesystem::path(script) += ".ready" + argument) << "ready\n");
-    }
+    if (verb == "ready")
+        return !!(std::ofstream(std::filesystem::path(script) += ".ready") << "\n");
     if (verb == "sleep") return Sleep(std::strtoul(argument.c_str(), nullptr, 10)), true;
     if (verb == "accept") {
         if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED)
@@ -67,22 +56,20 @@ bool Step(const std::string& verb, const std::string& argument, HANDLE& pipe, HA
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) return 2;
-    const long lifetime = argc > 3 ? std::wcstol(argv[3], nullptr, 10) : 30;
     CreateThread(
         nullptr, 0,
-        [](void* seconds) -> DWORD {
-            Sleep(static_cast<DWORD>(reinterpret_cast<uintptr_t>(seconds)) * 1000u);
+        [](void*) -> DWORD {
+            Sleep(30000);
             ExitProcess(4);
         },
-        reinterpret_cast<void*>(static_cast<uintptr_t>(lifetime > 0 ? lifetime : 30)), 0, nullptr);
+        nullptr, 0, nullptr);
     HANDLE pipe = NewInstance(INVALID_HANDLE_VALUE);
-    HANDLE self = INVALID_HANDLE_VALUE;
     std::ifstream script(std::filesystem::path(argv[1]), std::ios::binary);
     for (std::string line; pipe != INVALID_HANDLE_VALUE && std::getline(script, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::size_t blank = line.find(' ');
         const std::string argument = blank == std::string::npos ? "" : line.substr(blank + 1);
-        if (!line.empty() && !Step(line.substr(0, blank), argument, pipe, self, argv[1], argv[2])) {
+        if (!line.empty() && !Step(line.substr(0, blank), argument, pipe, argv[1], argv[2])) {
             return 2;
         }
     }
