@@ -17,8 +17,7 @@ constexpr auto npos = std::string::npos;
 
 enum File { kNone, kConfig, kRegistry, kEventList, kSendList };
 
-// Whatever it finds at its start, the real watcher starts, takes a change, closes with 0, keeps
-// the other watchers' registry entries and sends every valid command.
+// Whatever it finds, the watcher runs, closes with 0, keeps others' entries, sends valid commands.
 TEST(BadInputE2ETest, EachStartsRunsClosesWith0AndSendsTheValidCommands) {
     const std::string bin{'\x01', '\x02', '\xff', '\xfe', '\0', '\x7f', 'b', 'i', 'n', '\0', 'y'};
     const std::string lng(3000, 'o');
@@ -77,8 +76,7 @@ TEST(BadInputE2ETest, EachStartsRunsClosesWith0AndSendsTheValidCommands) {
         WriteFileBytes(bench.folder / "new.txt", "x");
         const auto listed = [&] { return ReadFileBytes(paths.at(kEventList)).find("new.txt"); };
         EXPECT_TRUE(WaitUntil([&] { return listed() != npos; }, 20000));
-        // Commands the firing could not take over while the event list was held are sent by the
-        // next pass, here the last one at the close.
+        // What a firing could not take over from a held event list goes at the close.
         EXPECT_TRUE(!held || row.holdMs >= 60000 || held->WaitReleased(20000));
         EXPECT_EQ(bench.Close(watcher), 0);
         KillIfRunning(watcher);

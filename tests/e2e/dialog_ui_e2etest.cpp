@@ -38,8 +38,7 @@ ComPtr<IDataObject> ShellDataObjectOf(const std::vector<fs::path>& folders) {
     return data;
 }
 
-// The real CChangeNotifyApp on dialog 100 loaded from the built PellaroCNW.exe, without the watcher
-// behind it, with the shell's data objects, the real popup menu and the real clipboard.
+// The real CChangeNotifyApp on the built PellaroCNW.exe's dialog 100, without the watcher behind it.
 class DialogTest : public StateTest {
 protected:
     void SetUp() override {
@@ -68,14 +67,12 @@ protected:
         StateTest::TearDown();
     }
 
-    // The dialog's start: the command-line folder becomes the watched item.
     static HRESULT StartOn(REFIID riid, void** item) {
         State().watchedPathW.Assign(startFolder);
         return SHCreateItemFromParsingName(startFolder.c_str(), nullptr, riid, item);
     }
 
-    // Right-clicks the list and chooses the menu's item at `position` (1 "Copy", 2 "Copy All");
-    // the clipboard's text afterwards.
+    // Right-click, menu item `position` (1 "Copy", 2 "Copy All"): the clipboard's text.
     std::wstring CopyThroughMenu(int position) {
         std::thread user([position] {
             HWND menu = nullptr;
@@ -126,8 +123,7 @@ TEST_F(DialogTest, TheMenuCopiesRowsAndADropWatchesTheFirstFolder) {
     EXPECT_EQ(CopyThroughMenu(2), L"Watching\tWatched (Recursive)\r\nEmpty\r\n");
     EXPECT_TRUE(ListView_DeleteItem(list, 1));
 
-    // Dragged folders are never moved and the drag's data object is let go on leaving; the first
-    // folder dropped is watched.
+    // Dragged folders are never moved, the data object is let go, the first folder is watched.
     ComPtr<IDataObject> data = ShellDataObjectOf({home / "Alpha", home / "Beta"});
     ASSERT_TRUE(data);
     const auto refs = [&] { return data->AddRef(), data->Release(); };  // ours included
@@ -153,8 +149,7 @@ TEST_F(DialogTest, TheMenuCopiesRowsAndADropWatchesTheFirstFolder) {
     ExpectWatching(L"Alpha", true);
 }
 
-// "Pick..." on the running watcher, started on a folder relative to its current folder: a folder
-// entered in the picker is watched, a cancelled pick keeps it, and the watcher still ends with 0.
+// The running watcher, started on a relative folder: a picked folder is watched, a cancel keeps it.
 TEST(DialogEndToEndTest, PickerOfTheRunningWatcher) {
     TempDir home;
     for (const char* name : {"AppData", "Watched", "Other"}) fs::create_directory(home / name);

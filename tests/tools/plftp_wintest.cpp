@@ -23,8 +23,7 @@ namespace fs = std::filesystem;
 
 enum class Target { kFolder, kFtp };
 
-// Changes to a folder, ";"-separated: "+a/b=text" writes a file ("*a=text" too, dated 1.5 s after
-// its last write), "-a" removes, "a>b" renames.
+// ";"-separated: "+a/b=text" writes ("*" dates it 1.5 s after its last write), "-a" removes, "a>b" renames.
 void Change(const fs::path& root, const std::string& steps) {
     std::istringstream in(steps);
     for (std::string step; std::getline(in, step, ';');) {
@@ -56,15 +55,13 @@ protected:
         }
     }
 
-    // The target's settings as the folder's configuration gives them.
     std::string Settings() const {
         if (GetParam() == Target::kFolder) return "protocol=file\nroot=" + remote.string() + "\n";
         return "protocol=ftp\nip=127.0.0.1\nport=" + std::to_string(server->Port()) +
                "\nusername=pel\npassword=czNjcmV0IHBhc3M=\nencoding=utf8\n";
     }
 
-    // Starts plftp on the configuration written as the watcher's data folder holds it, with a
-    // file list, or without one for a whole-folder synchronisation.
+    // plftp on a configuration in the watcher's data folder; no file list: a whole-folder sync.
     ChildProcess Start(const std::string& config, const std::string& fileList = "",
                        const std::string& direction = "put") {
         const fs::path configFile = data / (key + "_" + direction + ".config");
@@ -108,8 +105,7 @@ TEST_P(PlftpTest, EveryCommandFormLeavesTheRemoteTreeItDescribes) {
         {"a.txt>b.txt", "-cmd=rn|-dir=/|-ldir={L}|-from=a.txt|-to=b.txt|", "b.txt=two"},
         {"+d/x.txt=2;+d/e/y.txt=3", "-cmd=put|-dir=/d/|-ldir={L}d\\|-sync=1|-sub=1|",
          "b.txt=two d/ d/e/ d/e/y.txt=3 d/x.txt=2"},
-        // A folder's send stands for the renames and deletions merged into it: what went locally
-        // goes there too; its subfolders stay.
+        // A folder's send stands for renames and deletions merged into it; its subfolders stay.
         {"d/x.txt>d/v.txt;+d/z.txt=4", "-cmd=put|-dir=/d/|-ldir={L}d\\|",
          "b.txt=two d/ d/e/ d/e/y.txt=3 d/v.txt=2 d/z.txt=4"},
         {"+d/e/w.txt=5", "-cmd=put|-dir=/d/|-ldir={L}d\\|-sub=1|",
@@ -168,8 +164,7 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
     EXPECT_FALSE(std::regex_search(added, std::regex("\tput\t[^\n]*\tok\r"))) << added;
 }
 
-// Each cause of failure has its status and its error lines; the swap file marks a download under
-// way and keeps a second run of the folder out until it ends.
+// The swap file marks a download under way and keeps a second run of the folder out.
 class PlftpFailureTest : public PlftpTest {};
 
 TEST_P(PlftpFailureTest, EachCauseHasItsStatusAndItsErrorLines) {
