@@ -8,16 +8,6 @@
 
 #include "support/process_win.h"
 
-inline std::wstring BoxCaption(HWND box) { return WindowText(box); }
-
-// The box's message text (the static control 0xFFFF; line feeds kept). WM_GETTEXT, which
-// GetDlgItemTextW sends, reads a control of another process too.
-inline std::wstring BoxText(HWND box) {
-    std::wstring text(8192, L'\0');
-    text.resize(GetDlgItemTextW(box, 0xFFFF, text.data(), 8192));
-    return text;
-}
-
 // The first visible box titled exactly `caption`, waiting up to timeoutMs; null when none came.
 // Hidden dialogs of the same title (which FindWindowW would return) are skipped.
 inline HWND FindBox(const std::wstring& caption, uint32_t timeoutMs) {

@@ -3,19 +3,92 @@
 // On 127.0.0.1 with one user, serving a folder of the test; it ends with its owner, or after 15
 // minutes whatever happens to the test.
 
+#include <windows.h>
+
 #include <filesystem>
+#include <set>
 #include <string>
+
+#include "support/process_win.h"
+#include "support/temp_dir.h"
+
+namespace ftp_server_detail {
+
+inline constexpr char kServerScript[] = R"(import logging, os, sys, time
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+from pyftpdlib.servers import FTPServer
+home, user, password, port, rate, control = sys.argv[1:7]
+logging.basicConfig(level=logging.WARNING)
+FTPHandler.authorizer = DummyAuthorizer()
+FTPHandler.authorizer.add_user(user, password, home, perm="elradfmwMT")
+ThrottledDTPHandler.read_limit = ThrottledDTPHandler.write_limit = int(rate)
+if int(rate):
+    FTPHandler.dtp_handler = ThrottledDTPHandler
+server = FTPServer(("127.0.0.1", int(port)), FTPHandler)
+open(control + ".part", "w").write(str(server.address[1]))
+os.replace(control + ".part", control + ".port")
+end = time.time() + 900
+while not os.path.exists(control + ".stop") and time.time() < end:
+    server.serve_forever(timeout=0.2, blocking=False)
+server.close_all()
+open(control + ".ended", "w").close()
+)";
+
+// The quoted Linux path of a Windows path (Wine's kernel32 export), empty when there is none.
+inline std::wstring UnixPath(const std::filesystem::path& path) {
+    using Convert = char*(CDECL*)(LPCWSTR);
+    const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    char* unix = convert ? convert(path.wstring().c_str()) : nullptr;
+    if (!unix) return {};
+    const std::wstring quoted = L"\"" + std::filesystem::path(std::string(unix)).wstring() + L"\" ";
+    HeapFree(GetProcessHeap(), 0, unix);
+    return quoted;
+}
+
+}  // namespace ftp_server_detail
 
 // What a folder holds, to compare a served folder with a watched one: "a/b.txt=<content>" files and
 // "a/" folders, sorted, blank-separated.
-std::string FolderTree(const std::filesystem::path& root);
+inline std::string FolderTree(const std::filesystem::path& root) {
+    std::set<std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string name = std::filesystem::relative(entry.path(), root).generic_string();
+        entries.insert(entry.is_directory() ? name + "/"
+                                            : name + "=" + ReadFileBytes(entry.path()));
+    }
+    std::string tree;
+    for (const std::string& entry : entries) tree += (tree.empty() ? "" : " ") + entry;
+    return tree;
+}
 
 class FtpServer {
 public:
-    // Serves `home` at a free port (or at `port`), at most `bytesPerSecond` in each data transfer
-    // when that is not 0.
+    // Serves `home` at a free port (or at `wantedPort`), at most `bytesPerSecond` in each data
+    // transfer when that is not 0.
     FtpServer(std::filesystem::path home, std::string user, std::string password,
-              unsigned bytesPerSecond = 0, unsigned port = 0);
+              unsigned bytesPerSecond = 0, unsigned wantedPort = 0) {
+        using ftp_server_detail::UnixPath;
+        static int serial = 0;
+        control = home.parent_path() / ("ftp-server-" + std::to_string(++serial));
+        const std::filesystem::path script = control.string() + ".py";
+        WriteFileBytes(script, ftp_server_detail::kServerScript);
+        const std::wstring unixScript = UnixPath(script);
+        const std::wstring unixHome = UnixPath(home);
+        if (unixScript.empty() || unixHome.empty()) return;
+        // Started from under Wine, a Linux program runs on its own: no handle comes back, so the
+        // control files are all there is between the two.
+        StartProcess(L"Z:\\usr\\bin\\python3 " + unixScript + unixHome + L"\"" +
+                     std::filesystem::path(user).wstring() + L"\" \"" +
+                     std::filesystem::path(password).wstring() + L"\" " +
+                     std::to_wstring(wantedPort) + L" " + std::to_wstring(bytesPerSecond) + L" " +
+                     UnixPath(control));
+        const std::filesystem::path portFile = control.string() + ".port";
+        if (WaitUntil([&] { return std::filesystem::exists(portFile); }, 15000)) {
+            port = static_cast<unsigned>(std::stoul(ReadFileBytes(portFile)));
+        }
+    }
     ~FtpServer() { Stop(); }
     FtpServer(const FtpServer&) = delete;
     FtpServer& operator=(const FtpServer&) = delete;
@@ -24,7 +97,12 @@ public:
     bool Running() const { return port != 0 && !stopped; }
     unsigned Port() const { return port; }
     // Stops it and waits until it no longer listens.
-    void Stop();
+    void Stop() {
+        if (port == 0 || stopped) return;
+        stopped = true;
+        WriteFileBytes(control.string() + ".stop", "");
+        WaitUntil([&] { return std::filesystem::exists(control.string() + ".ended"); }, 10000);
+    }
 
 private:
     std::filesystem::path control;  // <control>.port, .stop, .ended
