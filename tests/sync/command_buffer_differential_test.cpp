@@ -1,6 +1,4 @@
 // Catches: any step of the buffer whose slots, counts, flag or file bytes leave the plain one's.
-// Random additions, handler counts (with holes and missed counts), firings, shutdown saves and
-// group commits; the files are compared once a queued flush has come.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -16,7 +14,6 @@ namespace {
 
 class DifferentialTest : public BufferTest {
 protected:
-    // The state of a buffer as text: capacity, count, flag, slots and file bytes.
     template <class Slots>
     static std::string Snapshot(int32_t capacity, int32_t count, int32_t duplicate,
                                 const Slots& slots, const std::string& file) {
@@ -25,7 +22,6 @@ protected:
         for (const auto& slot : slots) out.append(slot.Str()) += "\n";
         return out + "file:\n" + file;
     }
-    // Empty when both agree, else what was done and both states.
     std::string Difference(const std::string& done) const {
         const CommandBuffer& real = State().commands;
         // While a flush message is queued the file may lag behind.
@@ -37,7 +33,6 @@ protected:
         return mine == plain ? "" : done + "\n" + mine + "-- vs --\n" + plain;
     }
 
-    // One step of a sequence; what differs afterwards.
     std::string Step(CommandGenerator& generator) {
         CommandBuffer& real = State().commands;
         const uint32_t action = generator.Below(1000);
@@ -57,11 +52,7 @@ protected:
         }
         if (action < 40) {
             // Group commit: the dialog posts its flush message, or it arrives.
-            if (real.flushQueued) {
-                EventListFlushArrived();
-            } else {
-                RequestEventListFlush();
-            }
+            real.flushQueued ? EventListFlushArrived() : static_cast<void>(RequestEventListFlush());
             return Difference("flush");
         }
         const GeneratedCommand command = generator.Next();
@@ -69,8 +60,7 @@ protected:
         ReferenceAdd(reference, command.text.CStr(), command.eventKind);
         const std::string differs = Difference("add " + std::to_string(command.eventKind) + " " +
                                                std::string(command.text.Str()));
-        // The handler's count; now and then an event counted without a command (a hole), or a
-        // count that did not happen.
+        // The handler's count, now and then with a hole (counted, no command) or none at all.
         const uint32_t count = generator.Below(100);
         const int32_t extra = count >= 4 && count < 8 ? 1 : 0;
         if (count >= 4) {
@@ -89,11 +79,9 @@ TEST_F(DifferentialTest, RandomSequencesGiveWhatThePlainBufferGives) {
     int32_t largestCapacity = 0;
     for (int sequence = 0; sequence < 10000; ++sequence) {
         const int32_t smbMode = sequences() % 4 == 0 ? 1 : 0;
-        // Mostly short sequences; one in a hundred long enough to grow the buffer.
         const int length = sequences() % 100 < 1 ? 150 + static_cast<int>(sequences() % 300)
                                                  : 1 + static_cast<int>(sequences() % 16);
-        // Both start from what the last sequence left in the file, which neither may trust;
-        // the plain buffer's file stays in memory.
+        // Both start from the file the last sequence left, which neither may trust.
         State().smbMode = smbMode;
         CreateCommandBuffer(State().commands);
         ReferenceCreate(reference, std::string(), smbMode);

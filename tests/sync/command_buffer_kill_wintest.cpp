@@ -1,5 +1,4 @@
 // Catches: a kill that leaves the event list torn, emptied or mixed instead of a complete step's.
-// A child adds commands step by step or in bursts (group commit) and is terminated at random.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -48,16 +47,12 @@ TEST(CommandBufferKill, AKilledWriterLeavesTheCommandsOfACompleteStep) {
             continue;
         }
         ++kills;
-        // What a restart reads back, as the file bytes those commands make.
-        std::string content;
-        for (const std::string& line : ReadCommandLines(path)) {
-            content += line + std::string(kEventLineEnd);
-        }
+        std::string content;  // what a restart reads back, as file bytes
+        for (const auto& line : ReadCommandLines(path)) content.append(line).append(kEventLineEnd);
         pending += !content.empty();
-        // The file after every step of the child's stream (and before the first).
         ReferenceBuffer reference;
         ReferenceCreate(reference, std::string(), 0);
-        std::unordered_set<std::string> steps{""};
+        std::unordered_set<std::string> steps{""};  // the file after each step and before them
         CommandGenerator generator(seed, 0);
         for (int step = 0; step < kSteps; ++step) {
             const GeneratedCommand command = generator.Next();

@@ -36,9 +36,9 @@ struct Script {
                                                                         : line);
         // No lock is held while a transfer runs: the change handling goes on meanwhile.
         std::thread([this] {
-            std::unique_lock<std::recursive_timed_mutex> lock(State().bufferMutex,
-                                                              std::defer_lock);
-            if (!lock.try_lock()) seen.back() += " under bufferMutex";
+            if (!std::unique_lock(State().bufferMutex, std::try_to_lock)) {
+                seen.back() += " under bufferMutex";
+            }
         }).join();
         if (during) during();
         return statuses.empty() ? 0 : statuses[std::min(seen.size(), statuses.size()) - 1];
@@ -255,11 +255,9 @@ TEST_F(SyncTimerTest, CyclesFireOnCountAndIntervalWithTheirTieBreaks) {
         clock = 0;
         fired.clear();
         statuses = c.statuses;
-        std::size_t next = 0;
+        std::size_t i = 0;  // the next change
         for (int cycles = 0; clock < c.until && cycles < 1000; ++cycles) {
-            for (; next < c.changes.size() && c.changes[next] <= clock; ++next) {
-                ++state.pendingEvents;
-            }
+            for (; i < c.changes.size() && c.changes[i] <= clock; ++i) ++state.pendingEvents;
             RunTimerCycle();
         }
         EXPECT_EQ(fired, c.expected);

@@ -1,6 +1,4 @@
 // Catches: the launcher losing the tool's exit code, waiting on a shown program, or a missing tool.
-// The real launcher against the transfer tool double; what the firing does with each status is
-// in transfer_runs_test.cpp.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,14 +17,13 @@ namespace fs = std::filesystem;
 TEST(TransferRunsWinTest, RunProcessGivesTheExitCodeOr259ForAShownProgramOr99) {
     TempDir temp;
     const fs::path tool = temp / "plftp.exe";
-    fs::copy_file(fs::path(ProgramFolder()) / "doubles" / "transfer_tool" / "plftp.exe", tool);
+    fs::copy_file(DoublePath("transfer_tool", "plftp.exe"), tool);
     const auto control = [&](const std::string& text) {
         WriteFileBytes(temp / "plftp-control.txt", text);
     };
     const auto runs = [&] { return ParseToolLog(ReadFileBytes(temp / "plftp-log.txt")); };
     const std::string line = "\"" + tool.string() + "\" -f x -path y";
-    uint32_t childId = 0;
-    uint32_t error = 0;
+    uint32_t childId = 0, error = 0;
     for (const int32_t status : {-1010, 1000, 0}) {
         control("exit " + std::to_string(status) + "\n");
         EXPECT_EQ(RunProcess(line.c_str(), childId, error), status);
@@ -44,11 +41,7 @@ TEST(TransferRunsWinTest, RunProcessGivesTheExitCodeOr259ForAShownProgramOr99) {
     EXPECT_LT(elapsed, std::chrono::milliseconds(3000));
     ASSERT_TRUE(WaitUntil([&] { return runs().size() == 4; }, 3000));
     EXPECT_EQ(runs()[3].show, 5);
-    if (HANDLE child = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, childId)) {
-        TerminateProcess(child, 0);
-        WaitForSingleObject(child, 5000);
-        CloseHandle(child);
-    }
+    KillIfRunning({UniqueHandle(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, childId))});
 
     const std::string missing = "\"" + (temp / "nothere").string() + "\" -f x";
     EXPECT_EQ(RunProcess(missing.c_str(), childId, error), 99);

@@ -1,6 +1,5 @@
 // Catches: a notification let through a filter or stopped by one wrongly, a wrong command form or
 // field parse, repeats not dropped, counts off, a double-byte name cut in two.
-// Each scenario is a run of notifications from a fresh state, with what is buffered and counted.
 #include "watch/change_event_handler.h"
 
 #include <gtest/gtest.h>
@@ -35,13 +34,9 @@ std::string Fields(const TransferCommand& c) {
 
 TEST(CommandText, ParsesFieldsByName) {
     const std::pair<std::string, std::string> cases[] = {
-        // line, "cmd,dir,ldir,filename,from,to,sync,sub,". The later of two values wins; unknown
-        // names, pieces without "=" and empty pieces are ignored; a value may hold "=".
-        {"-cmd=put|-dir=/a/|-dir=/b/|-colour=red|junk|", "put,/b/,,,,,,,"},
-        {"||-cmd=del||-filename=a=b.txt|||-dir=/a/", "del,/a/,,a=b.txt,,,,,"},
-        // Field limits: cmd 15 characters, sync and sub one.
+        // Fields "cmd,dir,ldir,filename,from,to,sync,sub,"; a later value wins, junk is ignored.
+        {"||-cmd=del|-dir=/a/|-dir=/b/|-x=1|junk||-filename=a=b.txt", "del,/b/,,a=b.txt,,,,,"},
         {"-cmd=abcdefghijklmnopq|-sync=12|-sub=1x|", "abcdefghijklmno,,,,,,1,1,"},
-        // Only the first 511 bytes count.
         {"-cmd=put|-filename=" + std::string(600, 'f') + "|-dir=/late/|",
          "put,,," + std::string(511 - 19, 'f') + ",,,,,"},
     };
@@ -55,18 +50,13 @@ constexpr int32_t kAttributes = 0x800;
 const std::set<std::wstring> kFolders = {LR"(C:\W\)", LR"(C:\W\sub\)", LR"(C:\W\sub\new\)"};
 
 int uploads = 0;
-bool networkUp = true;
-bool downloading = false;
-bool lockHeldInFolderTest = false;
-bool lockHeldAtBox = false;
+bool networkUp = true, downloading = false;
+bool lockHeldInFolderTest = false, lockHeldAtBox = false;
 std::vector<int32_t> boxes;
 
 bool HeldElsewhere() {
     bool held = false;
-    std::thread([&] {
-        held = !State().bufferMutex.try_lock();
-        if (!held) State().bufferMutex.unlock();
-    }).join();
+    std::thread([&] { held = !std::unique_lock(State().bufferMutex, std::try_to_lock); }).join();
     return held;
 }
 
@@ -112,7 +102,6 @@ protected:
         SelectAnsiCodePage(originalCodePage);
         BufferTest::TearDown();
     }
-    // A fresh state with remote base /home/u, subfolders and count mode.
     void Fresh(const std::function<void(WatcherState&)>& setup) {
         uploads = 0;
         networkUp = true;
@@ -141,12 +130,10 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
         {"folder rename", {}, {{kEventRenameFolder, LR"(C:\W\sub\old\)", LR"(C:\W\sub\new\)"}},
          {R"(-cmd=rn|-dir=/home/u/sub/|-ldir=C:\W\sub\new\|-from=old|-to=new|)"}, 1},
         {"smb cuts", smb,
-         {{kEventRmDir, LR"(C:\W\sub\old\)"},
-          {kEventRenameFolder, LR"(C:\W\sub\a\)", LR"(C:\W\sub\new\)"}},
+         {{kEventRmDir, LR"(C:\W\sub\old\)"}, {kEventRenameFolder, LR"(C:\W\sub\a\)", LR"(C:\W\sub\new\)"}},
          {R"(-cmd=del|-dir=\\nas\u\sub|-ldir=C:\W\sub|-sub=1|)",
           R"(-cmd=rn|-dir=\\nas\u\sub\|-ldir=C:\W\sub|-from=\a\|-to=\new\|)"}, 2},
-        // Path texts: the Network folder only as the first component; a
-        // doubled backslash made single unless the path is a UNC path.
+        // Network only as the first component; a doubled backslash made single outside UNC paths.
         {"paths", {},
          {{kEventCreate, LR"(Network\srv\share\W\a.txt\)"}, {kEventCreate, L"ネットワーク\\srv\\share\\W\\c.txt\\"},
           {kEventCreate, LR"(\\srv\share\W\Network\a.txt\)"}, {kEventCreate, LR"(C:\W\\b.txt\)"}},
@@ -154,27 +141,21 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
           R"(-cmd=put|-dir=/home/u/|-ldir=\\srv\share\W\|-filename=c.txt|)",
           R"(-cmd=put|-dir=/home/u/Network/|-ldir=\\srv\share\W\Network\|-filename=a.txt|)",
           R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=b.txt|)"}, 4},
-        // Filters.
         {"top level only", [](WatcherState& s) { s.subFolders = 0; },
-         {{kEventUpdateDir, LR"(C:\W\)"}, {kEventCreate, LR"(C:\W\sub\a.txt\)"},
-          {kEventMkDir, LR"(C:\W\sub\)"}, {kEventDelete, LR"(C:\W\a.txt\)"}},
-         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|)",
-          R"(-cmd=del|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)"}, 2},
+         {{kEventUpdateDir, LR"(C:\W\)"}, {kEventCreate, LR"(C:\W\sub\a.txt\)"}, {kEventMkDir, LR"(C:\W\sub\)"}, {kEventDelete, LR"(C:\W\a.txt\)"}},
+         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|)", R"(-cmd=del|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)"}, 2},
         {"repeat dropped", {}, {{kEventCreate, LR"(C:\W\a.txt\)"}, {kEventCreate, LR"(C:\W\a.txt\)"}},
          {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)"}, 1},
-        {"parent update, network", [](WatcherState& s) { s.networkFolder = 1; },
-         {{kEventCreate, LR"(C:\W\sub\a.txt\)"}, {kEventUpdateDir, LR"(C:\W\sub\)"}},
+        {"parent update, network", [](WatcherState& s) { s.networkFolder = 1; }, {{kEventCreate, LR"(C:\W\sub\a.txt\)"}, {kEventUpdateDir, LR"(C:\W\sub\)"}},
          {R"(-cmd=put|-dir=/home/u/sub/|-ldir=C:\W\sub\|-sub=1|)"}, 2},
         {"attributes", {}, {{kAttributes, LR"(C:\W\a.txt\)"}}, {}, 1},
         {"deletions while downloading", [](WatcherState&) { downloading = true; },
-         {{kEventUpdateItem, LR"(C:\W\a.txt\)"}, {kEventDelete, LR"(C:\W\b.txt\)"},
-          {kEventCreate, LR"(C:\W\sub\c.txt\)"}, {kEventDelete, LR"(C:\W\b.txt\)"}},
+         {{kEventUpdateItem, LR"(C:\W\a.txt\)"}, {kEventDelete, LR"(C:\W\b.txt\)"}, {kEventCreate, LR"(C:\W\sub\c.txt\)"}, {kEventDelete, LR"(C:\W\b.txt\)"}},
          {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|)",
           R"(-cmd=put|-dir=/home/u/sub/|-ldir=C:\W\sub\|-filename=c.txt|)",
           R"(-cmd=del|-dir=/home/u/|-ldir=C:\W\|-filename=b.txt|)"}, 3},
         {"client folder", {}, {{kEventCreate, LR"(C:\W\(!plkSep!)pellaro(!plkSep!)\a.txt\)"}}, {}, 0},
-        {"suppressed", [](WatcherState& s) { s.timedDownloadActive = 1; },
-         {{kEventCreate, LR"(C:\W\a.txt\)"}}, {}, 0},
+        {"suppressed", [](WatcherState& s) { s.timedDownloadActive = 1; }, {{kEventCreate, LR"(C:\W\a.txt\)"}}, {}, 0},
         {"no item", {}, {{kEventCreate, L""}, {kEventRenameItem, LR"(C:\W\a.txt\)"}}, {}, 0},
         // Over 511 bytes: the enclosing folder's recursive put stands in.
         {"over-long", {},
@@ -184,24 +165,18 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
         {"unsupported characters", [](WatcherState& s) { s.verbose = 1; },
          {{kEventRenameItem, L"C:\\W\\한.txt\\", L"C:\\W\\글.txt\\"}, {kEventCreate, L"C:\\W\\한글.txt\\"}},
          {}, 0, 0, {kMsgUnsupportedCharacter, kMsgUnsupportedCharacter, kMsgUnsupportedCharacter}},
-        // Immediate mode: an upload per accepted change (not Makefile, which has no dot; the
-        // client folder's too), nothing buffered; without a network a message instead.
+        // An upload per accepted change: not Makefile (no dot) nor the client folder's.
         {"immediate", immediate,
          {{kEventCreate, LR"(C:\W\a.txt\)"}, {kEventMkDir, LR"(C:\W\sub\new\)"},
-          {kEventCreate, LR"(C:\W\Makefile\)"}, {kEventCreate, LR"(C:\W\(!plkSep!)pellaro(!plkSep!)\b.txt\)"}},
-         {}, 0, 3},
-        // Not a repeat: a file made again after its deletion.
-        {"deleted, made again", {}, {{kEventDelete, LR"(C:\W\a.txt\)"}, {kEventCreate, LR"(C:\W\a.txt\)"}},
+          {kEventCreate, LR"(C:\W\Makefile\)"}, {kEventCreate, LR"(C:\W\(!plkSep!)pellaro(!plkSep!)\b.txt\)"}}, {}, 0, 3},
+        {"deleted, made again: not a repeat", {}, {{kEventDelete, LR"(C:\W\a.txt\)"}, {kEventCreate, LR"(C:\W\a.txt\)"}},
          {"-cmd=rn|-dir=|-from=/home/u/a.txt|-to=/home/u/a.txt|"}, 2},
-        // Lost changes send the whole folder, even right after a change in it,
-        // and count as a full batch.
+        // The whole folder even right after a change in it, counted as a full batch.
         {"lost changes", [](WatcherState& s) { s.syncThreshold = 5; },
          {{kEventCreate, LR"(C:\W\a.txt\)"}, {kLostChanges, L"-"}},
-         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)",
-          R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-sync=1|-sub=1|)"}, 2, 0, {}, 5},
+         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)", R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-sync=1|-sub=1|)"}, 2, 0, {}, 5},
         {"lost changes, immediate", immediate, {{kLostChanges, L"-"}}, {}, 0, 1},
-        {"immediate, no network", [&](WatcherState& s) { immediate(s); networkUp = false; },
-         {{kEventCreate, LR"(C:\W\c.txt\)"}}, {}, 0, 0, {kMsgNoConnection}},
+        {"immediate, no network", [&](WatcherState& s) { immediate(s); networkUp = false; }, {{kEventCreate, LR"(C:\W\c.txt\)"}}, {}, 0, 0, {kMsgNoConnection}},
     };
     // clang-format on
     for (const Scenario& s : scenarios) {
@@ -226,16 +201,13 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
     EXPECT_FALSE(lockHeldAtBox) << "no message is shown under bufferMutex";
 }
 
-// In code page 932 the second byte of 表 (95 5C) and of ソ (83 5C) has the value
-// of a backslash, that of ポ (83 7C) the value of "|": a byte-wise search would
-// cut these names in two.
+// In code page 932 the trail byte of 表 (95 5C) and ソ (83 5C) is a backslash, that of ポ (83 7C)
+// a "|": a byte-wise search would cut these names in two.
 TEST_F(ChangeEventHandlerTest, NamesWithBackslashOrBarTrailBytesComeOutWhole) {
     if (!SelectAnsiCodePage(932)) GTEST_SKIP() << "needs code page 932";
     const std::string hyo = "\x95\x5C", so = "\x83\x5C", po = "\x83\x7C";
     ASSERT_EQ(ToAnsiString(L"表ソポ"), hyo + so + po);
     Fresh([](WatcherState& s) { s.remoteDir.Assign("/"); });
-    const auto leaf = [] { return std::string(State().eventLeafName.Str()); };
-    const auto itemDir = [] { return std::string(State().itemDir.Str()); };
 
     const TransferCommand parsed = ParseCommand("-cmd=put|-dir=/" + po + "/|-ldir=C:\\" + hyo +
                                                 "\\|-filename=" + po + hyo + ".txt|");
@@ -246,17 +218,17 @@ TEST_F(ChangeEventHandlerTest, NamesWithBackslashOrBarTrailBytesComeOutWhole) {
               "-cmd=rn|-dir=/" + hyo + "/|-ldir=L\\|-from=" + hyo + "|-to=n|");
 
     SetItemDir(L"C:\\W\\表\\");
-    EXPECT_EQ(itemDir(), "C:\\W\\");
+    EXPECT_EQ(State().itemDir.Str(), std::string_view("C:\\W\\"));
     SetItemDir(L"C:\\表\\ソ.txt\\");
-    EXPECT_EQ(itemDir(), "C:\\" + hyo + "\\");
+    EXPECT_EQ(State().itemDir.Str(), "C:\\" + hyo + "\\");
     SetLeafName(L"C:\\W\\ソ表.txt\\");
-    EXPECT_EQ(leaf(), so + hyo + ".txt");
+    EXPECT_EQ(State().eventLeafName.Str(), so + hyo + ".txt");
     // 129 characters of two bytes each: the cut at 259 bytes keeps them whole.
     SetLeafName((L"C:\\W\\" + std::wstring(200, L'表') + L"\\").c_str());
     EXPECT_EQ(ToWideString(State().eventLeafName.Str()), std::wstring(129, L'表'));
     State().eventIsFolder = 1;
     SetLeafName(L"C:\\W\\表\\ソ\\");
-    EXPECT_EQ(leaf(), "/" + hyo + "/" + so + "/");
+    EXPECT_EQ(State().eventLeafName.Str(), "/" + hyo + "/" + so + "/");
 }
 
 }  // namespace

@@ -89,8 +89,7 @@ TEST_F(ShellWatcherTest, ChangesArriveWithTheirEventsAndPathsDroppedOnesAndRepea
                          SHCNE_UPDATEIMAGE, SHCNE_SERVERDISCONNECT}) {
         SHChangeNotify(dropped, SHCNF_PATHW, root.c_str(), nullptr);
     }
-    // An event that passes, announced last, shows that the earlier ones were delivered and
-    // dropped rather than still on their way.
+    // One that passes, announced last, shows the earlier ones were dropped, not on their way.
     SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHW, root.c_str(), nullptr);
     const std::wstring updateDir = std::to_wstring(SHCNE_UPDATEDIR) + L" " + root + L"\\ -";
     EXPECT_TRUE(PumpUntil([&] { return !watcher.seen.empty(); }, 10000));
