@@ -182,6 +182,8 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
     // clang-format on
     for (const Scenario& s : scenarios) {
         SCOPED_TRACE(s.name);
+        // UTF-8 as the ANSI code page can express every name.
+        if (CurrentAnsiCodePage() == 65001 && s.name == std::string("unsupported characters")) continue;
         Fresh(s.setup);
         for (const Step& step : s.steps) {
             if (step.event == kLostChanges) {
