@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "app/bounded_text.h"
+#include "app/file_ops.h"
 #include "app/seams.h"
 #include "app/text_conversion.h"
 #include "app/watcher_state.h"
@@ -392,12 +393,10 @@ bool IsDownloadUnderway() {
     const WatcherState& state = State();
     BoundedText<1024> path;
     FormatText(path, kSwapFileFormat, state.dataDir.CStr(), state.folderKey.CStr());
-    std::FILE* file = std::fopen(path.CStr(), "r");
-    if (!file) return false;
-    BoundedText<512> line;
-    const bool read = std::fgets(line.Data(), static_cast<int>(line.Capacity()), file) != nullptr;
-    std::fclose(file);
-    if (!read) return false;
-    line.Resync();
+    // Read through the file seam, which lets plftp delete the file meanwhile: a
+    // reader that does not share deletion would leave it behind at plftp's end.
+    std::string bytes;
+    if (ReadWholeFile(path.CStr(), bytes) != FileResult::kOk) return false;
+    const BoundedText<512> line(std::string_view(bytes).substr(0, bytes.find('\n')));
     return SwapLineSaysDownload(line.CStr());
 }

@@ -87,8 +87,15 @@ TEST(KillStressE2ETest, KilledWatchersLoseNoChange) {
         Sleep(random() % 1500);
         TerminateProcess(watcher.process.Get(), 9);
         WaitForExit(watcher, kTimeoutMs, nullptr);
-        // A tool the killed watcher started runs on to its end.
-        WaitUntil([&] { return !fs::exists(swap); }, kTimeoutMs);
+        // A tool the killed watcher started runs on to its end (its swap file names it).
+        WaitUntil([&] {
+            const std::string line = ReadFileBytes(swap);
+            const DWORD id = line.size() > 6 ? std::strtoul(line.c_str() + 6, nullptr, 10) : 0;
+            const HANDLE tool = id ? OpenProcess(SYNCHRONIZE, FALSE, id) : nullptr;
+            const bool running = tool && WaitForSingleObject(tool, 0) == WAIT_TIMEOUT;
+            if (tool) CloseHandle(tool);
+            return !running;
+        }, kTimeoutMs);
     }
     EXPECT_EQ(lostRounds, 0) << "rounds whose changes the watcher never read";
 

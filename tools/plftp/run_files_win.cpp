@@ -85,6 +85,15 @@ CFolderLock::~CFolderLock() {
     if (held) ReleaseMutex(mutex.Get());
 }
 
+CSwapFile::~CSwapFile() {
+    // A reader that does not share deletion holds it for a moment: a swap file
+    // left behind would stand for a run that has ended.
+    for (int attempt = 0; attempt < 20 && !DeleteFileW(path.c_str()); ++attempt) {
+        if (GetLastError() == ERROR_FILE_NOT_FOUND) break;
+        Sleep(50);
+    }
+}
+
 CSwapFile::CSwapFile(std::wstring path, bool download) : path(std::move(path)) {
     UniqueFileHandle file(CreateFileW(this->path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -55,7 +55,7 @@ private:
 class CSwapFile {
 public:
     CSwapFile(std::wstring path, bool download);
-    ~CSwapFile() { DeleteFileW(path.c_str()); }
+    ~CSwapFile();
     CSwapFile(const CSwapFile&) = delete;
     CSwapFile& operator=(const CSwapFile&) = delete;
 
