@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/platform_win.h"
 #include "support/file_holder_win.h"
 #include "support/ftp_server_win.h"
 #include "support/watcher_bench_win.h"
@@ -30,10 +31,6 @@ namespace {
 constexpr int kPending = 100000;
 constexpr DWORD kIdleMs = 60000;
 constexpr int kBurstFiles = 20000;
-
-bool UnderWine() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
 
 // Z:\proc\<pid> of the Linux process whose command line holds `needle`.
 std::string ProcFolder(const std::string& needle) {
@@ -96,7 +93,7 @@ double PrivateKb(HANDLE process, const std::string& proc) {
 
 // Where the watcher's figures are read under Wine; empty on Windows.
 std::string ProcOf(const WatcherBench& bench) {
-    return UnderWine() ? ProcFolder(bench.home.Path().filename().string()) : std::string();
+    return IsRunningUnderWine() ? ProcFolder(bench.home.Path().filename().string()) : std::string();
 }
 
 std::size_t Lines(const std::filesystem::path& file) {
