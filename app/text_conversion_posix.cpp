@@ -11,13 +11,11 @@ namespace {
 
 std::atomic<unsigned> selectedCodePage{1252};
 
-const char* IconvName(unsigned codePage) { return codePage == 932 ? "CP932" : "CP1252"; }
-
 class Converter {
 public:
     Converter(const char* to, const char* from) : cd(iconv_open(to, from)) {}
     ~Converter() {
-        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+        if (Ok()) iconv_close(cd);
     }
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
@@ -41,15 +39,33 @@ private:
     iconv_t cd;
 };
 
+// Opening a converter costs far more than converting a path with it, so each
+// thread keeps one per direction and code page (an iconv_t is not to be shared
+// between threads). The conversions here carry no shift state between calls.
+enum Direction { kToWide, kToAnsi };
+Converter& ConverterFor(Direction direction, unsigned codePage) {
+    struct Held {
+        Converter toWide932{"WCHAR_T", "CP932"};
+        Converter toAnsi932{"CP932", "WCHAR_T"};
+        Converter toWide1252{"WCHAR_T", "CP1252"};
+        Converter toAnsi1252{"CP1252", "WCHAR_T"};
+    };
+    thread_local Held held;
+    if (codePage == 932) return direction == kToWide ? held.toWide932 : held.toAnsi932;
+    return direction == kToWide ? held.toWide1252 : held.toAnsi1252;
+}
+
 bool IsLeadByte932(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 }  // namespace
 
 std::wstring ToWideString(std::string_view text) {
     std::wstring wide;
-    Converter conv("WCHAR_T", IconvName(selectedCodePage));
+    wide.reserve(text.size());
+    const unsigned codePage = selectedCodePage;
+    Converter& conv = ConverterFor(kToWide, codePage);
     if (!conv.Ok()) return wide;
-    const bool dbcs = selectedCodePage == 932;
+    const bool dbcs = codePage == 932;
     std::size_t i = 0;
     while (i < text.size()) {
         std::size_t n = (dbcs && IsLeadByte932(static_cast<unsigned char>(text[i])) &&
@@ -71,8 +87,10 @@ std::wstring ToWideString(std::string_view text) {
 
 std::string ToAnsiString(std::wstring_view text) {
     std::string ansi;
-    Converter conv(IconvName(selectedCodePage), "WCHAR_T");
-    Converter back("WCHAR_T", IconvName(selectedCodePage));
+    ansi.reserve(text.size());
+    const unsigned codePage = selectedCodePage;
+    Converter& conv = ConverterFor(kToAnsi, codePage);
+    Converter& back = ConverterFor(kToWide, codePage);
     if (!conv.Ok() || !back.Ok()) return ansi;
     for (wchar_t ch : text) {
         // Windows with WC_NO_BEST_FIT_CHARS keeps only exact forms; iconv's

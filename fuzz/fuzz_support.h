@@ -4,7 +4,6 @@
 // writes files, quiet seams, and a check that makes a broken invariant a
 // finding.
 
-#include <iconv.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -61,17 +60,6 @@ public:
 private:
     std::string_view rest;
 };
-
-// The native conversions open an iconv converter per call; when the last one
-// closes, the C library unloads the code page's module, and the next call loads
-// it again. Converters held for the whole run keep both modules loaded: the
-// targets then spend their time in the code under test.
-struct HeldConverters {
-    iconv_t converters[4];
-};
-inline const HeldConverters kHeldConverters = {
-    {iconv_open("WCHAR_T", "CP1252"), iconv_open("CP1252", "WCHAR_T"),
-     iconv_open("WCHAR_T", "CP932"), iconv_open("CP932", "WCHAR_T")}};
 
 // Both code pages of the native conversions: 932 puts "\" and "|" byte values
 // inside double-byte characters.
