@@ -45,33 +45,42 @@ rm -f build/windows/test-reports/*.xml
 scripts/with-wine build/windows ctest --test-dir build/windows --output-on-failure -j "$jobs" \
     -E '^kill_stress_e2etest$' || failed=1
 
+# Runs one test program under Wine (in a with-wine shell) with a time limit:
+# wine_gtest <exe> <report.xml> <log> <what failed> [gtest flags]. Its output
+# goes to the log, whose end is shown when the program fails.
+wine_gtest='
+wine_gtest() {
+    local exe="$1" report="$2" log="$3" what="$4"
+    shift 4
+    if timeout -k 5 600 wine "$exe" "$@" "--gtest_output=xml:Z:$report" > "$log" 2>&1; then
+        return 0
+    fi
+    echo "FAILED $what: $(basename "$exe" .exe)"
+    tail -n 60 "$log"
+    return 1
+}'
+
 # The kill stress run on its own, its output to a file: the processes it kills
 # and starts under Wine share its standard output, and a pipe that one of them
 # still held would keep CTest waiting after the test had ended.
 step "kill stress: 25 kills of the real watcher"
-scripts/with-wine build/windows bash -c '
-    timeout -k 5 600 wine "$1/bin/kill_stress_e2etest.exe" \
-        "--gtest_output=xml:Z:$1/test-reports/kill_stress_e2etest.xml" > "$1/kill-stress.log" 2>&1
-    status=$?
-    tail -n 5 "$1/kill-stress.log"
-    [ $status -eq 0 ] || { tail -n 60 "$1/kill-stress.log"; exit 1; }' _ "$root/build/windows" || failed=1
+scripts/with-wine build/windows bash -c "$wine_gtest"'
+    wine_gtest "$1/bin/kill_stress_e2etest.exe" "$1/test-reports/kill_stress_e2etest.xml" \
+        "$1/kill-stress.log" "under Wine" && tail -n 5 "$1/kill-stress.log"' \
+    _ "$root/build/windows" || failed=1
 
 # The Windows unit tests once more on another desktop: $1 is ja (code page
 # 932) or utf8 (UTF-8 as the ANSI code page); the reports go to $2.
 desktop_pass() {
     rm -rf "$2"
     mkdir -p "$2"
-    PELLARO_DESKTOP="$1" scripts/with-wine build/windows bash -c '
+    PELLARO_DESKTOP="$1" scripts/with-wine build/windows bash -c "$wine_gtest"'
         status=0
         for exe in "$1"/bin/*_test.exe "$1"/bin/*_wintest.exe; do
             [ -e "$exe" ] || continue
             name="$(basename "$exe" .exe)"
-            if ! timeout -k 5 600 wine "$exe" --gtest_brief=1 \
-                    "--gtest_output=xml:Z:$2/$name.xml" > "$2/$name.log" 2>&1; then
-                echo "FAILED on the $3 desktop: $name"
-                tail -n 40 "$2/$name.log"
-                status=1
-            fi
+            wine_gtest "$exe" "$2/$name.xml" "$2/$name.log" "on the $3 desktop" \
+                --gtest_brief=1 || status=1
         done
         exit $status' _ "$root/build/windows" "$2" "$1" || failed=1
 }
