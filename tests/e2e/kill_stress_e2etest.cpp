@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "app/win_handles.h"
 #include "support/ftp_server_win.h"
 #include "support/watcher_bench_win.h"
 
@@ -91,10 +92,8 @@ TEST(KillStressE2ETest, KilledWatchersLoseNoChange) {
         WaitUntil([&] {
             const std::string line = ReadFileBytes(swap);
             const DWORD id = line.size() > 6 ? std::strtoul(line.c_str() + 6, nullptr, 10) : 0;
-            const HANDLE tool = id ? OpenProcess(SYNCHRONIZE, FALSE, id) : nullptr;
-            const bool running = tool && WaitForSingleObject(tool, 0) == WAIT_TIMEOUT;
-            if (tool) CloseHandle(tool);
-            return !running;
+            const UniqueHandle tool(id ? OpenProcess(SYNCHRONIZE, FALSE, id) : nullptr);
+            return !tool || WaitForSingleObject(tool.Get(), 0) != WAIT_TIMEOUT;
         }, kTimeoutMs);
     }
     EXPECT_EQ(lostRounds, 0) << "rounds whose changes the watcher never read";

@@ -17,6 +17,12 @@ namespace {
 
 std::vector<uint32_t> sleeps;
 
+// A client of the pipe other than the watcher's.
+UniqueFileHandle OpenClient() {
+    return UniqueFileHandle(CreateFileA(kTrayPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+}
+
 // The tray application's end: one instance in message mode, answering one
 // client with `replies`; Request() is what it read.
 class TrayPipeServer {
@@ -49,8 +55,7 @@ public:
         // A client that never came would leave the server waiting: be that client.
         if (served.valid() &&
             served.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-            UniqueFileHandle client(CreateFileA(kTrayPipeName, GENERIC_READ | GENERIC_WRITE, 0,
-                                                nullptr, OPEN_EXISTING, 0, nullptr));
+            OpenClient();
         }
     }
     std::string Request() { return served.get(); }
@@ -83,8 +88,7 @@ TEST_F(TrayPipeWinTest, BusyPipeGivesUpAfterItsRetriesAndNoServerFails) {
     {
         TrayPipeServer server({});
         // Another client holds the only instance.
-        UniqueFileHandle other(CreateFileA(kTrayPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                           OPEN_EXISTING, 0, nullptr));
+        const UniqueFileHandle other = OpenClient();
         ASSERT_TRUE(other);
         State().pipeRetries = 2;
         EXPECT_EQ(TrayPipeRequest("C:\\w", "x"), -1027);
