@@ -1,11 +1,12 @@
 // Fixture for tests of the command buffer: a fresh buffer whose files lie in a temporary folder.
 #pragma once
-// The message box and the process end are fakes that record what they were asked to do.
+// The message boxes and the process end are recorded instead of shown or done.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "support/box_recorder.h"
 #include "support/state_fixture.h"
 #include "support/temp_dir.h"
 #include "sync/command_buffer.h"
@@ -15,12 +16,7 @@ class BufferTest : public StateTest {
 protected:
     void SetUp() override {
         StateTest::SetUp();
-        boxTexts.clear();
         exitCodes.clear();
-        CurrentSeams().showTimedBox = [](const std::wstring&, const std::wstring& text, uint32_t) {
-            boxTexts.push_back(text);
-            return -1;
-        };
         CurrentSeams().endProcess = [](uint32_t code) { exitCodes.push_back(code); };
         State().eventListPath.Assign(eventList);
         State().sendListPath.Assign(sendList);
@@ -50,12 +46,11 @@ protected:
     }
     std::string EventListBytes() const { return ReadFileBytes(eventList); }
 
+    BoxRecorder boxes;
     TempDir folder;
     std::string eventList = folder.Ansi() + "/key.txt";
     std::string sendList = folder.Ansi() + "/~~key.txt";
 
 public:
-    // What the fakes saw.
-    static inline std::vector<std::wstring> boxTexts;
-    static inline std::vector<uint32_t> exitCodes;
+    static inline std::vector<uint32_t> exitCodes;  // what the fake end of the process saw
 };

@@ -103,10 +103,6 @@ inline bool WaitUntil(const std::function<bool()>& ready, DWORD timeoutMs, bool 
     }
 }
 
-inline bool PumpUntil(const std::function<bool()>& ready, DWORD timeoutMs) {
-    return WaitUntil(ready, timeoutMs, true);
-}
-
 inline std::wstring WindowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(

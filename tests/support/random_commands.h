@@ -17,7 +17,7 @@ struct GeneratedCommand {
 
 class CommandGenerator {
 public:
-    CommandGenerator(uint32_t seed, int32_t smbMode) : random(seed), smb(smbMode != 0) {}
+    explicit CommandGenerator(uint32_t seed) : random(seed) {}
 
     uint32_t Below(uint32_t n) { return static_cast<uint32_t>(random() % n); }
 
@@ -63,8 +63,7 @@ public:
             }
         } else if (form < 82) {
             out.eventKind = kEventRenameFolder;
-            const RenameFolderContext context{"C:\\W", Below(2) ? "/" : (smb ? "share" : "/r"),
-                                              smb ? 1 : 0};
+            const RenameFolderContext context{"C:\\W", Below(2) ? "/" : "/r", 0};
             ComposeRenameFolderText(out.text, LocalDir(Join(folder, sub)),
                                     LocalDir(Join(folder, other)), ldir, context);
         } else if (form < 88) {
@@ -85,8 +84,7 @@ private:
     static std::string Join(const std::string& folder, const std::string& name) {
         return folder.empty() ? name : folder + "\\" + name;
     }
-    std::string RemoteDir(const std::string& folder) const {
-        if (smb) return folder.empty() ? "share\\" : "share\\" + folder + "\\";
+    static std::string RemoteDir(const std::string& folder) {
         std::string dir = "/" + folder + (folder.empty() ? "" : "/");
         std::replace(dir.begin(), dir.end(), '\\', '/');
         return dir;
@@ -96,5 +94,4 @@ private:
     }
 
     std::mt19937 random;
-    bool smb;
 };

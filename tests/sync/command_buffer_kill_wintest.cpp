@@ -53,7 +53,7 @@ TEST(CommandBufferKill, AKilledWriterLeavesTheCommandsOfACompleteStep) {
         ReferenceBuffer reference;
         ReferenceCreate(reference, std::string(), 0);
         std::unordered_set<std::string> steps{""};  // the file after each step and before them
-        CommandGenerator generator(seed, 0);
+        CommandGenerator generator(seed);
         for (int step = 0; step < kSteps; ++step) {
             const GeneratedCommand command = generator.Next();
             ReferenceAdd(reference, command.text.CStr(), command.eventKind);

@@ -1,5 +1,6 @@
 // Catches: a merge that drops, keeps or reorders a pending command against its rule (on the real
-// buffer and the plain one alike), a torn last line taken as a command, a lost send list.
+// buffer and the plain one alike), a torn last line taken as a command, a merge that misses a
+// command from before the buffer grew, a lost send list.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -121,7 +122,7 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
     EXPECT_TRUE(exitCodes.empty());
 }
 
-TEST_F(CoalescingTest, ReadsCompleteLinesOnlyAndTheBufferGrowsToWhatItReadsBack) {
+TEST_F(CoalescingTest, ReadsCompleteLinesOnlyAndTheBufferGrowsWithItsMergesIntact) {
     const std::string long511(511, 'x');
     const struct {
         std::string bytes;
@@ -143,16 +144,24 @@ TEST_F(CoalescingTest, ReadsCompleteLinesOnlyAndTheBufferGrowsToWhatItReadsBack)
     EXPECT_TRUE(ReadCommandLines(eventList).empty());
 
     std::vector<std::string> lines;
-    for (int i = 0; i < 151; ++i) {
-        lines.push_back("-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=f" + std::to_string(i) + "|");
+    for (int i = 0; i < 260; ++i) {
+        lines.push_back(PutFile("/", "f" + std::to_string(i), "C:\\W\\"));
     }
-    WriteFileBytes(eventList, FileOf(lines) + "\r\n-cmd=put|-dir=/|-ld");
+    const std::vector<std::string> restored(lines.begin(), lines.begin() + 151);
+    WriteFileBytes(eventList, FileOf(restored) + "\r\n-cmd=put|-dir=/|-ld");
     EXPECT_EQ(ReadBackEventList(), 151);
     EXPECT_EQ(State().commands.commandCount, 151);
     EXPECT_EQ(State().commands.commandCapacity, 201);
-    EXPECT_EQ(Commands(), lines);
+    EXPECT_EQ(Commands(), restored);
     Add(lines[3], kEventCreate);  // a duplicate of a restored command
     EXPECT_EQ(State().commands.commandCount, 151);
+    // Additions grow it again; the merges still find what was there before.
+    for (int i = 151; i < 260; ++i) Add(lines[i], kEventCreate);
+    Add(Text(ComposeDelFile, "/", "C:\\W\\", "f3"), kEventDelete);
+    lines.erase(lines.begin() + 3);
+    EXPECT_EQ(State().commands.commandCapacity, 403);
+    EXPECT_EQ(Commands(), lines);
+    EXPECT_EQ(EventListBytes(), FileOf(lines));
 }
 
 TEST_F(CoalescingTest, MergeSendListAppendsLeftOverCommandsAndDeletesTheFile) {
@@ -172,7 +181,7 @@ TEST_F(CoalescingTest, MergeSendListAppendsLeftOverCommandsAndDeletesTheFile) {
         EXPECT_FALSE(std::filesystem::exists(sendList)) << c.what;
         EXPECT_EQ(EventListBytes(), c.merged) << c.what;
     }
-    EXPECT_TRUE(boxTexts.empty());
+    EXPECT_TRUE(boxes.Boxes().empty());
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include "app/file_ops.h"
 #include "app/watcher_start.h"
 #include "notify/process_coordination.h"
-#include "support/box_recorder.h"
 #include "support/buffer_fixture.h"
 #include "support/temp_dir.h"
 #include "sync/command_buffer.h"
@@ -97,7 +96,7 @@ protected:
         s.sendListPath.Assign(data + "/~~K.txt");
         s.createdListPath.Assign(data + "/K_createdFileList.txt");
         CreateCommandBuffer(s.commands);
-        BoxRecorder boxes;
+        boxes.Clear();
         fault = failing;
         persistent = always;
         faults = 0;

@@ -127,7 +127,7 @@ TEST_F(RaceStressTest, EveryChangeReachesTheToolOnceWhileTheTimerFires) {
     EXPECT_GE(sentFiles[""], 1);  // the whole-folder puts have no file name
     EXPECT_EQ(sentFiles.size(), static_cast<std::size_t>(files) + 1);
     EXPECT_GT(toolRuns.load(), rounds) << "the timer fired within the rounds";
-    EXPECT_TRUE(boxTexts.empty());
+    EXPECT_TRUE(boxes.Boxes().empty());
     EXPECT_TRUE(exitCodes.empty());
 }
 

@@ -52,7 +52,6 @@ const std::set<std::wstring> kFolders = {LR"(C:\W\)", LR"(C:\W\sub\)", LR"(C:\W\
 int uploads = 0;
 bool networkUp = true, downloading = false;
 bool lockHeldInFolderTest = false, lockHeldAtBox = false;
-std::vector<int32_t> boxes;
 
 bool HeldElsewhere() {
     bool held = false;
@@ -90,12 +89,10 @@ protected:
         BufferTest::SetUp();
         CurrentChangeHandlerCalls() = {FakeFolderTest, [] { return networkUp; },
                                        [] { return downloading; }, [] { return ++uploads > 0; }};
-        CurrentSeams().showTimedBox = [](const std::wstring&, const std::wstring& text,
-                                         uint32_t timeoutMs) {
+        boxes.PassTo([](const std::wstring&, const std::wstring&, uint32_t) {
             lockHeldAtBox |= HeldElsewhere();
-            boxes.push_back(MessageCodeOf(text, timeoutMs));
             return -1;
-        };
+        });
         WriteFileBytes(folder / "cnwfolder.txt", "C:\\W=0\n\\\\srv\\share\\W=0\n");
     }
     void TearDown() override {
@@ -106,7 +103,7 @@ protected:
         uploads = 0;
         networkUp = true;
         downloading = false;
-        boxes.clear();
+        boxes.Clear();
         std::filesystem::remove(eventList);
         WatcherState& s = State();
         s.Reset();
@@ -197,7 +194,7 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
         EXPECT_EQ(State().pendingEvents.load(), s.pending >= 0 ? s.pending : s.counted);
         EXPECT_EQ(State().commands.commandCount, s.counted);
         EXPECT_EQ(uploads, s.uploads);
-        EXPECT_EQ(boxes, s.boxes);
+        EXPECT_EQ(boxes.Codes(), s.boxes);
         EXPECT_EQ(EventListBytes(), FileOf(s.commands));
     }
     EXPECT_TRUE(lockHeldInFolderTest) << "the folder test runs under bufferMutex";

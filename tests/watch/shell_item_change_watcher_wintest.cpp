@@ -68,8 +68,8 @@ protected:
     bool Seen(long event, const std::wstring& first, const std::wstring& second = L"") {
         const std::wstring call = std::to_wstring(event) + L" " + root + L"\\" + first + L"\\ " +
                                   (second.empty() ? L"-" : root + L"\\" + second + L"\\");
-        return PumpUntil([&] { return std::count(watcher.seen.begin(), watcher.seen.end(), call); },
-                         10000);
+        return WaitUntil([&] { return std::count(watcher.seen.begin(), watcher.seen.end(), call); },
+                         10000, true);
     }
     std::wstring In(const std::wstring& name) const { return root + L"\\" + name; }
 
@@ -92,7 +92,7 @@ TEST_F(ShellWatcherTest, ChangesArriveWithTheirEventsAndPathsDroppedOnesAndRepea
     // One that passes, announced last, shows the earlier ones were dropped, not on their way.
     SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHW, root.c_str(), nullptr);
     const std::wstring updateDir = std::to_wstring(SHCNE_UPDATEDIR) + L" " + root + L"\\ -";
-    EXPECT_TRUE(PumpUntil([&] { return !watcher.seen.empty(); }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return !watcher.seen.empty(); }, 10000, true));
     EXPECT_EQ(watcher.seen, std::vector<std::wstring>{updateDir});
     WriteFileBytes(In(L"a.txt"), "one");
     EXPECT_TRUE(Seen(SHCNE_CREATE, L"a.txt"));

@@ -25,7 +25,7 @@ int wmain(int argc, wchar_t** argv) {
     CommandBuffer& buffer = State().commands;
     CreateCommandBuffer(buffer);
     if (std::FILE* started = std::fopen((path + ".started").c_str(), "wb")) std::fclose(started);
-    CommandGenerator generator(static_cast<uint32_t>(std::wcstoul(argv[2], nullptr, 10)), 0);
+    CommandGenerator generator(static_cast<uint32_t>(std::wcstoul(argv[2], nullptr, 10)));
     for (long step = 0; step < std::wcstol(argv[3], nullptr, 10); ++step) {
         const GeneratedCommand command = generator.Next();
         AddCommand(command.text.CStr(), command.eventKind);
