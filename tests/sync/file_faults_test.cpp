@@ -3,6 +3,7 @@
 // The sites are every operation a clean day reaches, by phase and file.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <regex>
 #include <set>
 #include <string>
@@ -22,6 +23,7 @@
 namespace {
 
 enum Phase { kNone, kStart, kAdd, kMerge, kFire, kShutdown };
+constexpr const char* kPhaseNames[] = {"-", "start", "add", "merge", "fire", "shutdown"};
 
 using Site = std::tuple<Phase, std::string, FileOp>;
 
@@ -155,19 +157,25 @@ TEST_F(FileFaultsTest, NoCommandIsLostWhateverFileOperationFails) {
     ASSERT_TRUE(clean.lost.empty() && clean.seen.empty());
     ASSERT_GE(expected.size(), 5u);  // the left-overs and the net additions
     const std::set<Site> sites = reached;
+    std::string table;  // a line a site: phase, file, operation, then each outcome
     for (const Site& site : sites) {
         const auto& [sitePhase, file, op] = site;
         if (sitePhase == kNone) continue;
+        table += std::string(kPhaseNames[sitePhase]) + "\t" + file + "\t" + FileOpName(op);
         for (const bool always : {false, true}) {
             const Outcome o = Day(&site, always);
-            SCOPED_TRACE(std::to_string(sitePhase) + " " + file + " " + FileOpName(op) +
-                         (always ? " throughout" : " once"));
+            SCOPED_TRACE(table.substr(table.rfind('\n') + 1) + (always ? " throughout" : " once"));
             EXPECT_TRUE(o.lost.empty()) << *o.lost.begin();
             // A failure that does not last is waited out or retried unseen.
             EXPECT_TRUE(always || o.seen.empty()) << o.seen;
             EXPECT_EQ(std::regex_replace(o.seen, std::regex("-2004 |-2007 |exit 1 "), ""), "");
+            table += std::string(always ? "\tthroughout: " : "\tonce: ") +
+                     std::to_string(o.lost.size()) + " lost, " +
+                     (o.seen.empty() ? "nothing shown" : o.seen);
         }
+        table += "\n";
     }
+    std::printf("%s", table.c_str());
 }
 
 }  // namespace
