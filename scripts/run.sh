@@ -8,8 +8,9 @@
 # at each start. With a folder, that folder's own configuration in the data
 # folder is used. Every line of the folder's transfer log is printed as it is
 # written.
-# Ctrl-C (or SIGTERM) closes the watcher in order: WM_CLOSE to its dialog, then
-# its own shutdown; the script ends with the watcher's exit status.
+# Ctrl-C (or SIGTERM, or closing the terminal) closes the watcher in order:
+# WM_CLOSE to its dialog, then its own shutdown; the script ends with the
+# watcher's exit status.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -77,11 +78,22 @@ watch_folder() {
         wine "$bin/plftp.exe" -f "$data_win\\${key}_put.config" -path "$folder_win" || true
     fi
 
-    echo "Watching $folder_win (stop with Ctrl-C)"
     # A process group of its own: Ctrl-C reaches this script, which closes the
     # watcher through its dialog instead of letting the signal kill it.
     setsid wine "$bin/PellaroCNW.exe" "$folder_win" &
     local watcher=$!
+    # It takes the folder in the registry just before it asks for the folder's
+    # changes: a change made after "Watching" shows is seen.
+    local i
+    for ((i = 0; i < 300; i++)); do
+        tr -d '\r' < "$data/cnwfolder.txt" 2>/dev/null |
+            awk -v entry="$folder_win=" 'index(tolower($0), tolower(entry)) == 1 &&
+                substr($0, length(entry) + 1) + 0 > 0 { found = 1 } END { exit !found }' && break
+        kill -0 "$watcher" 2>/dev/null || break
+        sleep 0.1
+    done
+    sleep 0.5
+    kill -0 "$watcher" 2>/dev/null && echo "Watching $folder_win (stop with Ctrl-C)"
     stopping=""
     stop() {
         [ -n "$stopping" ] && return
@@ -89,7 +101,7 @@ watch_folder() {
         echo "Closing the watcher..."
         wine "$bin/pellaro-close.exe" "$folder_win" || true
     }
-    trap stop INT TERM
+    trap stop INT TERM HUP
     local status=0
     while :; do
         wait "$watcher" && status=0 || status=$?

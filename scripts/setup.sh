@@ -11,6 +11,7 @@ packages=(
     locales                              # localedef, for the Japanese desktop
     python3-pyftpdlib                    # the FTP server of the transfer tool's tests
     clang libclang-rt-14-dev             # fuzz targets (libFuzzer) and the thread-sanitizer build
+    tmux                                 # a real terminal for the run command's check
 )
 
 missing=()

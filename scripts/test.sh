@@ -5,7 +5,8 @@
 #      thread sanitizer, native builds with clang;
 #   3. the Windows build (MinGW-w64), all tests under Wine with an Xvfb display;
 #   4. the Windows unit tests again on a Japanese desktop (code page 932) and
-#      with UTF-8 as the ANSI code page; the package unpacked and run.
+#      with UTF-8 as the ANSI code page; the package unpacked and run;
+#   5. README's run command typed at a real terminal (scripts/terminal-check.sh).
 # Ends with one line adding up every test case that ran.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -110,6 +111,9 @@ if cmake --build --preset windows --target package >/dev/null &&
 else
     failed=1
 fi
+
+step "README's run command typed at a real terminal (tmux)"
+scripts/terminal-check.sh || failed=1
 
 # One line for all: every gtest report of the three passes.
 summary() {
