@@ -36,8 +36,12 @@ watch_folder() {
     local bin="$build/bin"
     local folder_win data_win data key
     folder_win="$(winepath -w "$folder" 2>/dev/null)"
-    data_win="$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')\\xq\\pellaro"
+    data_win="$(wine cmd /c echo %APPDATA% </dev/null 2>/dev/null | tr -d '\r')\\xq\\pellaro"
     data="$(winepath -u "$data_win" 2>/dev/null)"
+    if [[ "$data_win" != ?:* || -z "$data" ]]; then
+        echo "Wine gave no data folder (APPDATA): nothing is started" >&2
+        return 1
+    fi
     mkdir -p "$data"
     # The folder key, as the watcher derives it.
     key="${folder_win#\\\\}"
