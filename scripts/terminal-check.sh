@@ -28,7 +28,7 @@ shows() { screen | grep -Eq "$1"; }
 # A run still going is ended as a person would end it, so that it closes the
 # watcher and takes its Wine bench down; then the terminal goes.
 cleanup() {
-    if ! shows '^status [0-9]+$'; then
+    if term has-session -t run 2>/dev/null && ! shows '^status [0-9]+$'; then
         term send-keys -t run C-c 2>/dev/null
         for ((i = 0; i < 240; i++)); do shows '^status [0-9]+$' && break; sleep 0.25; done
     fi
