@@ -12,6 +12,7 @@ packages=(
     python3-pyftpdlib                    # the FTP server of the transfer tool's tests
     clang libclang-rt-14-dev             # fuzz targets (libFuzzer) and the thread-sanitizer build
     tmux                                 # a real terminal for the run command's check
+    procps                               # pkill, which passes Ctrl-C on in the Wine bench
 )
 
 missing=()

@@ -161,10 +161,12 @@ TEST_F(FileFaultsTest, NoCommandIsLostWhateverFileOperationFails) {
     for (const Site& site : sites) {
         const auto& [sitePhase, file, op] = site;
         if (sitePhase == kNone) continue;
-        table += std::string(kPhaseNames[sitePhase]) + "\t" + file + "\t" + FileOpName(op);
+        const std::string where =
+            std::string(kPhaseNames[sitePhase]) + "\t" + file + "\t" + FileOpName(op);
+        table += where;
         for (const bool always : {false, true}) {
             const Outcome o = Day(&site, always);
-            SCOPED_TRACE(table.substr(table.rfind('\n') + 1) + (always ? " throughout" : " once"));
+            SCOPED_TRACE(where + (always ? " throughout" : " once"));
             EXPECT_TRUE(o.lost.empty()) << *o.lost.begin();
             // A failure that does not last is waited out or retried unseen.
             EXPECT_TRUE(always || o.seen.empty()) << o.seen;
