@@ -122,9 +122,18 @@ private:
             GetDlgItemTextW(box, kMessageTextId, text.data(), static_cast<int>(text.size()))));
         const bool question = GetDlgItem(box, IDYES) != nullptr;
         std::string line = question ? "question: " : "box " + std::to_string(CodeOf(text)) + ": ";
-        for (wchar_t c : text) {
-            if (c == L'\r') continue;
-            line += c == L'\n' ? std::string("\n    ") : ToUtf8(std::wstring_view(&c, 1));
+        // One line per line of the box, without the blanks at their ends.
+        std::size_t start = 0;
+        for (bool first = true; start <= text.size(); first = false) {
+            std::size_t end = text.find(L'\n', start);
+            if (end == std::wstring::npos) end = text.size();
+            std::wstring part = text.substr(start, end - start);
+            const std::size_t from = part.find_first_not_of(L" \t\r");
+            part = from == std::wstring::npos
+                       ? std::wstring()
+                       : part.substr(from, part.find_last_not_of(L" \t\r") - from + 1);
+            if (!part.empty()) line += (first ? "" : "\n    ") + ToUtf8(part);
+            start = end + 1;
         }
         if (question) line += "\n    (answered No: nothing is sent or fetched)";
         Print(line);

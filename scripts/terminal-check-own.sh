@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# Types the run command for a user's own folder at a real terminal (a tmux
+# session of its own) and checks what they would see:
+#   - a folder mirrored to a folder: its files (names in UTF-8) sent once, a
+#     new file sent, the same folder refused while it is watched, Ctrl-C ends
+#     it with 0, and a restart says "Watching" within 10 s;
+#   - a folder that does not exist, and a configuration with a misspelt key:
+#     refused in one line with status 1;
+#   - a folder mirrored to an FTP server (pyftpdlib on 127.0.0.1): a wrong
+#     password refused with the server's reason; the right one sends the
+#     folder; the server stopped, a saved file's failure shows; Ctrl-C then
+#     ends the command within 10 s.
+# Every wait is bounded; a failure dumps the screen. Everything it made is
+# removed at the end, and every run it started is ended.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root="$(pwd)"
+server="pellaro-own-$$"
+work="$(mktemp -d /tmp/pellaro-own.XXXXXX)"
+data="$root/build/windows/wineprefix/drive_c/users/$(id -un)/AppData/Roaming/xq/pellaro"
+ftp_pid=""
+
+term() { tmux -L "$server" "$@"; }
+screen() { term capture-pane -p -J -S -500 -t "$1"; }
+shows() { screen "$1" | grep -Eq "$2"; }
+dump() {
+    echo "terminal-own: $2; the terminal showed:"
+    screen "$1" | grep -v '^$' | tail -n 30
+}
+# wait_for <seconds> <window> <what> <pattern>: polls the window's screen.
+wait_for() {
+    local seconds="$1" window="$2" what="$3" pattern="$4" i
+    for ((i = 0; i < seconds * 4; i++)); do
+        shows "$window" "$pattern" && return 0
+        sleep 0.25
+    done
+    dump "$window" "$what did not show within $seconds s"
+    return 1
+}
+wait_file() {
+    local seconds="$1" path="$2" i
+    for ((i = 0; i < seconds * 4; i++)); do
+        [ -e "$path" ] && return 0
+        sleep 0.25
+    done
+    dump run "$path did not arrive within $seconds s"
+    return 1
+}
+# type <window> <command>: a fresh screen, then the command and its status.
+type_command() {
+    term send-keys -t "$1" 'clear' Enter
+    sleep 0.2
+    term clear-history -t "$1"
+    term send-keys -t "$1" "$2"'; echo "status $?"' Enter
+}
+key_of() {
+    local key="Z:${1//\//\\}"
+    key="${key/:\\/_}"
+    key="${key//\\/_}"
+    printf '%s' "${key// /_}"
+}
+cleanup() {
+    local window
+    for window in run other; do
+        if term has-session -t "$window" 2>/dev/null && ! shows "$window" '^status [0-9]+$'; then
+            term send-keys -t "$window" C-c 2>/dev/null
+            wait_for 30 "$window" "the run's end" '^status [0-9]+$' >/dev/null
+        fi
+    done
+    term kill-server 2>/dev/null
+    [ -z "$ftp_pid" ] || kill "$ftp_pid" 2>/dev/null
+    local folder
+    for folder in "$work/own" "$work/ftpdocs"; do
+        rm -f "$data/$(key_of "$folder")"_*
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+started=$SECONDS
+
+mkdir -p "$work/own/Projets été" "$work/out" "$work/ftproot/docs" "$work/ftpdocs"
+echo "first" > "$work/own/Projets été/résumé final.txt"
+echo "ftp" > "$work/ftpdocs/sent.txt"
+
+term new-session -d -s run -x 200 -y 50 -c "$root" "bash --norc --noprofile" || exit 1
+term new-session -d -s other -x 200 -y 50 -c "$root" "bash --norc --noprofile" || exit 1
+
+# A folder that does not exist.
+type_command other "scripts/run.sh '$work/nope' '$work/out'"
+wait_for 10 other "the refusal of a missing folder" '^status 1$' || exit 1
+shows other "no folder $work/nope" || { dump other "no word of the missing folder"; exit 1; }
+
+# Own folder to a folder: sent once, names in UTF-8, then watched.
+type_command run "scripts/run.sh '$work/own' '$work/out'"
+wait_for 900 run "the watcher's start" 'Watching .* \(stop with Ctrl-C\)|^status [0-9]+$' || exit 1
+shows run '^status' && { dump run "scripts/run.sh ended before it watched"; exit 1; }
+[ "$(cat "$work/out/Projets été/résumé final.txt" 2>/dev/null)" = "first" ] ||
+    { dump run "the folder was not sent once"; exit 1; }
+shows run 'put .*Projets été.résumé final\.txt.* ok' ||
+    { dump run "the first send's line is not in UTF-8"; exit 1; }
+echo "saved" > "$work/own/new.txt"
+wait_file 60 "$work/out/new.txt" || exit 1
+wait_for 10 run "the new file's line" 'put .*new\.txt.* ok' || exit 1
+
+# The same folder again, while it is watched.
+type_command other "scripts/run.sh '$work/own'"
+wait_for 20 other "the refusal of a watched folder" '^status 1$' || exit 1
+shows other 'already watched' || { dump other "no word that the folder is watched"; exit 1; }
+
+term send-keys -t run C-c
+wait_for 15 run "the end after Ctrl-C" '^status 0$' || exit 1
+
+# A restart: nothing to build, the configuration it has.
+type_command run "scripts/run.sh '$work/own'"
+restart=$SECONDS
+wait_for 10 run "the restart's Watching" 'Watching .* \(stop with Ctrl-C\)' || exit 1
+restart=$((SECONDS - restart))
+term send-keys -t run C-c
+wait_for 15 run "the end after Ctrl-C" '^status 0$' || exit 1
+
+# A misspelt key.
+echo "protocl=ftp" >> "$data/$(key_of "$work/own")_put.config"
+type_command other "scripts/run.sh '$work/own'"
+wait_for 10 other "the refusal of an unknown key" '^status 1$' || exit 1
+shows other 'unknown key "protocl"' || { dump other "no word of the unknown key"; exit 1; }
+
+# FTP: a server of our own on a free port.
+port="$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+/usr/bin/python3 - "$port" "$work/ftproot" > "$work/ftpd.log" 2>&1 <<'EOF' &
+import sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+users = DummyAuthorizer()
+users.add_user("me", "pass word", sys.argv[2], perm="elradfmwMT")
+FTPHandler.authorizer = users
+FTPServer(("127.0.0.1", int(sys.argv[1])), FTPHandler).serve_forever()
+EOF
+ftp_pid=$!
+for ((i = 0; i < 40; i++)); do
+    /usr/bin/python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 1)" 2>/dev/null && break
+    sleep 0.25
+done
+url="ftp://me@127.0.0.1:$port/docs"
+
+type_command run "PELLARO_FTP_PASSWORD=wrong scripts/run.sh '$work/ftpdocs' $url"
+wait_for 60 run "the wrong password's end" '^status 1$' || exit 1
+shows run 'refused the login' || { dump run "no word of the refused login"; exit 1; }
+
+type_command run "PELLARO_FTP_PASSWORD='pass word' scripts/run.sh '$work/ftpdocs' $url"
+wait_for 60 run "the watcher's start" 'Watching .* \(stop with Ctrl-C\)|^status [0-9]+$' || exit 1
+shows run '^status' && { dump run "scripts/run.sh ended before it watched"; exit 1; }
+[ "$(cat "$work/ftproot/docs/sent.txt" 2>/dev/null)" = "ftp" ] ||
+    { dump run "the folder was not sent to the server"; exit 1; }
+
+kill "$ftp_pid"
+wait "$ftp_pid" 2>/dev/null
+ftp_pid=""
+echo "while the server is away" > "$work/ftpdocs/late.txt"
+wait_for 60 run "the failure with the server stopped" 'box 100: .*|FAILED .*late\.txt' || exit 1
+term send-keys -t run C-c
+stop=$SECONDS
+wait_for 10 run "the end after Ctrl-C" '^status [0-9]+$' || exit 1
+
+echo "terminal-own: own folder to a folder and to FTP, refusals of a missing folder, a watched" \
+    "folder, a misspelt key and a wrong password, a stopped server's failure shown; restart to" \
+    "Watching ${restart} s, Ctrl-C after the failure ended in $((SECONDS - stop)) s; all in" \
+    "$((SECONDS - started)) s"
