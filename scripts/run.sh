@@ -80,7 +80,7 @@ put_config="$data/${key}_put.config"
 # Already watched: the watcher's entry in the registry file holds its process
 # id, and its process is running.
 watched_here() {
-    tr -d '\r' < "$data/cnwfolder.txt" 2>/dev/null | iconv -f "$codepage" -t UTF-8 2>/dev/null |
+    tr -d '\r' 2>/dev/null < "$data/cnwfolder.txt" | iconv -f "$codepage" -t UTF-8 2>/dev/null |
         entry="$folder_win=" awk 'BEGIN { entry = tolower(ENVIRON["entry"]) }
             index(tolower($0), entry) == 1 && substr($0, length(entry) + 1) + 0 > 0 { found = 1 }
             END { exit !found }'
@@ -153,6 +153,9 @@ if [ -n "$target" ]; then
             link="$prefix/dosdevices/unc/$server/$share"
             if [ -n "${PELLARO_SMB_SHARE:-}" ]; then
                 [ -d "$PELLARO_SMB_SHARE" ] || fail "no folder $PELLARO_SMB_SHARE (PELLARO_SMB_SHARE)"
+                # Made in the bench, once the prefix is there.
+                export PELLARO_SMB_LINK="$link"
+                PELLARO_SMB_SHARE="$(realpath "$PELLARO_SMB_SHARE")"
             elif [ ! -d "$link" ]; then
                 fail "\\\\$server\\$share is not mapped: set PELLARO_SMB_SHARE to the Linux folder the share is mounted on"
             fi
@@ -211,6 +214,10 @@ watch_folder() {
         put="$data/${key}_put.config"
     fi
     mkdir -p "$data"
+    if [ -n "${PELLARO_SMB_LINK:-}" ]; then
+        mkdir -p "$(dirname "$PELLARO_SMB_LINK")"
+        ln -sfn "$PELLARO_SMB_SHARE" "$PELLARO_SMB_LINK"
+    fi
 
     local send_once=""
     if [ $# -gt 0 ]; then
