@@ -252,10 +252,19 @@ watch_folder() {
     setsid wine "$bin/pellaro-echo.exe" "$folder_win" "$data_win\\${key}_plftp.log" \
         "$data_win\\${key}_plerror.txt" </dev/null 2>/dev/null > >(cat) &
     local echo_pid=$!
-    local watcher=""
+    local watcher="" sender=""
     stopping=""
     stop() {
-        [ -z "$watcher" ] && exit 130
+        if [ -z "$watcher" ]; then
+            # During the first send: it ends here, its run file with it.
+            echo "Stopped during the first send: nothing is watched"
+            if [ -n "$sender" ]; then
+                kill -KILL "$sender" 2>/dev/null
+                { wait "$sender"; } 2>/dev/null
+            fi
+            rm -f "$data/${key}_.plftp.swap"
+            exit 130
+        fi
         if [ -n "$stopping" ]; then
             echo "Ending the watcher now"
             kill -KILL "$watcher" 2>/dev/null || true
@@ -277,7 +286,10 @@ watch_folder() {
         # Both sides start equal: one whole-folder send.
         echo "Sending $folder_win once..."
         local sent=0
-        wine "$bin/plftp.exe" -f "$data_win\\${key}_put.config" -path "$folder_win" </dev/null || sent=$?
+        # In the background: a trap runs only once a foreground command ends.
+        setsid wine "$bin/plftp.exe" -f "$data_win\\${key}_put.config" -path "$folder_win" </dev/null &
+        sender=$!
+        wait "$sender" || sent=$?
         if [ "$sent" -ne 0 ]; then
             end
             echo "The first send failed (plftp status $sent, its failures above): nothing is watched" >&2
@@ -295,11 +307,12 @@ watch_folder() {
     local i
     for ((i = 0; i < 300; i++)); do
         watched_here && break
+        [ -z "$stopping" ] || break
         kill -0 "$watcher" 2>/dev/null || break
         sleep 0.1
     done
     sleep 0.3
-    kill -0 "$watcher" 2>/dev/null && echo "Watching $folder_win (stop with Ctrl-C)"
+    [ -z "$stopping" ] && kill -0 "$watcher" 2>/dev/null && echo "Watching $folder_win (stop with Ctrl-C)"
     local status=0 reaped=""
     while :; do
         if [ -z "$stopping" ]; then
@@ -316,7 +329,9 @@ watch_folder() {
         sleep 0.2 &
         wait $! 2>/dev/null || true
     done
-    [ -n "$reaped" ] || { wait "$watcher" 2>/dev/null && status=0 || status=$?; }
+    if [ -z "$reaped" ]; then
+        { wait "$watcher"; } 2>/dev/null && status=0 || status=$?
+    fi
     end
     echo "The watcher ended with status $status"
     exit "$status"
