@@ -1,0 +1,181 @@
+// Catches: pellaro-echo missing, repeating or mislabelling a watcher's box, leaving a box to its
+// time-out, touching another folder's box, or printing a transfer log or error line late, twice,
+// or not in UTF-8.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/text_conversion.h"
+#include "support/box_driver.h"
+#include "support/process_win.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Utf8(const std::wstring& text) {
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+void Append(const fs::path& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary | std::ios::app) << bytes;
+}
+
+// pellaro-echo with its standard output in a file of the test's folder.
+class BoxEchoTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        UniqueFileHandle out(CreateFileW(output.wstring().c_str(), GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(out);
+        Append(log, "2026-01-01 10:00:00\tput\tZ:\\old.txt\t/old.txt\tok\r\n");
+        std::wstring line = L"\"" + ProgramFolder() + L"\\pellaro-echo.exe\" \"" + folder +
+                            L"\" \"" + log.wstring() + L"\" \"" + errors.wstring() + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = out.Get();
+        startup.hStdError = out.Get();
+        PROCESS_INFORMATION info{};
+        ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                   nullptr, &startup, &info));
+        CloseHandle(info.hThread);
+        echo.process.Reset(info.hProcess);
+        echo.id = info.dwProcessId;
+        // It has taken the files' sizes once it looks for boxes; a first box tells.
+        ASSERT_TRUE(ShowUntilPressed(folder, L"MANUALLY reflect local events to remote, please."));
+        ASSERT_TRUE(Printed("box 212: MANUALLY reflect local events to remote, please.\n"));
+    }
+    void TearDown() override { KillIfRunning(echo); }
+
+    std::string Output() const {
+        std::ifstream in(output, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    // True once `text` is in the output (at most 10 s).
+    bool Printed(const std::string& text) const {
+        const bool found =
+            WaitUntil([&] { return Output().find(text) != std::string::npos; }, 10000);
+        if (!found) ADD_FAILURE() << "not printed: " << text << "\noutput:\n" << Output();
+        return found;
+    }
+    // Shows an OK box; true when something pressed it within 10 s (a time-out returns -1).
+    static bool ShowUntilPressed(const std::wstring& caption, const std::wstring& text) {
+        static thread_local bool timedOut;
+        timedOut = false;
+        HWND scratch =
+            CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        SetTimer(scratch, 1, 10000, [](HWND, UINT, UINT_PTR, DWORD) {
+            timedOut = true;
+            PostQuitMessage(0);
+        });
+        const int result = MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK);
+        KillTimer(scratch, 1);
+        DestroyWindow(scratch);
+        if (timedOut) {
+            for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) {
+                if (msg.message == WM_QUIT) break;
+            }
+        }
+        return result == IDOK && !timedOut;
+    }
+
+    TempDir dir;
+    fs::path output = dir / "echo.txt";
+    fs::path log = dir / "key_plftp.log";
+    fs::path errors = dir / "key_plerror.txt";
+    std::wstring folder = L"C:\\users\\me\\My Docs";
+    ChildProcess echo;
+};
+
+TEST_F(BoxEchoTest, EachBoxOfTheFolderIsPrintedOnceWithItsCodeAndPressed) {
+    struct Case {
+        std::wstring caption;  // the folder as the watcher may spell it
+        std::wstring text;
+        std::string printed;
+    };
+    const std::vector<Case> cases = {
+        {folder,
+         L"Could not connect to server.\nPlease verify network connectivity or config files.",
+         "box -2005: Could not connect to server.\n    Please verify network connectivity or "
+         "config files.\n"},
+        {L"c:\\USERS\\me\\My Docs\\",
+         L" Threshold count reached\nProcess failed with returned as -1010: PLE_NOSERVER",
+         "box 100: Threshold count reached\n    Process failed with returned as -1010: "
+         "PLE_NOSERVER\n"},
+        {folder, L"指示に従い、本機 <= 遠隔 からの同期が実行中です !",
+         "box 203: " + Utf8(L"指示に従い、本機 <= 遠隔 からの同期が実行中です !") + "\n"},
+        {folder,
+         L"You may be run into error ! \nEnsure that you terminate plerror.txt before performing "
+         L"further events",
+         "box -2013: You may be run into error !\n    Ensure that you terminate plerror.txt before "
+         "performing further events\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_TRUE(ShowUntilPressed(c.caption, c.text)) << Utf8(c.text);
+        Printed(c.printed);
+    }
+    // The same text again is a new box, printed again.
+    EXPECT_TRUE(ShowUntilPressed(folder, cases[0].text));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const std::string out = Output();
+            const std::size_t first = out.find(cases[0].printed);
+            return first != std::string::npos &&
+                   out.find(cases[0].printed, first + 1) != std::string::npos;
+        },
+        10000))
+        << Output();
+
+    // Another folder's box (a longer path of the same start) is left alone.
+    std::thread other(
+        [] { ShowUntilPressed(L"C:\\users\\me\\My Docs 2", L"Could not connect to server."); });
+    HWND box = FindBox(L"C:\\users\\me\\My Docs 2", 10000);
+    ASSERT_NE(box, nullptr);
+    Sleep(1000);
+    EXPECT_TRUE(IsWindow(box)) << "another folder's box was pressed";
+    PressButton(box, IDOK);
+    other.join();
+    EXPECT_EQ(Output().find("My Docs 2"), std::string::npos) << Output();
+}
+
+TEST_F(BoxEchoTest, NewLinesOfTheLogAndTheErrorFileArePrintedOnceInUtf8) {
+    // A name the desktop's code page holds.
+    const std::wstring name = CurrentAnsiCodePage() == 932 ? L"日本語.txt" : L"résumé été.txt";
+    const std::string ansi = ToAnsiString(name);
+    Append(log, "2026-01-01 10:00:01\tput\tZ:\\docs\\" + ansi + "\t/docs/" + ansi + "\tok\r\n");
+    Printed("10:00:01 put      Z:\\docs\\" + Utf8(name) + " -> /docs/" + Utf8(name) + "  ok\n");
+    // A line still being written waits for its end.
+    Append(log, "2026-01-01 10:00:02\tdelete\t\t/gone.txt");
+    Sleep(500);
+    Append(log, "\tok\r\n");
+    Printed("10:00:02 delete   /gone.txt  ok\n");
+    Append(errors, "2026-01-01 10:00:03\t-cmd=put|-filename=" + ansi +
+                       "|\tcannot connect to ftp://127.0.0.1:21/ (error 12029)\r\n");
+    Printed("10:00:03 FAILED   -cmd=put|-filename=" + Utf8(name) +
+            "|: cannot connect to ftp://127.0.0.1:21/ (error 12029)\n");
+    // A log rolled over starts again: its first line is new.
+    fs::rename(log, dir / "key_plftp.log.1");
+    Append(log, "2026-01-01 10:00:04\tput\tZ:\\a.txt\t/a.txt\tok\r\n");
+    Printed("10:00:04 put      Z:\\a.txt -> /a.txt  ok\n");
+
+    const std::string out = Output();
+    EXPECT_EQ(out.find("old.txt"), std::string::npos) << "a line from before its start\n" << out;
+    EXPECT_EQ(out.find("10:00:01"), out.rfind("10:00:01")) << "a line printed twice\n" << out;
+}
+
+}  // namespace
