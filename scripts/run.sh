@@ -13,11 +13,13 @@
 # Every message box of the watcher (its code and text), every line of the
 # folder's transfer log and every failure plftp records is printed here as it
 # happens, in UTF-8; nobody sees Wine's desktop. A folder that does not exist,
-# a folder already watched, no configuration or one with an unknown key or
-# protocol: one line and status 1 before anything is started.
+# a folder already watched, a target folder with files of its own (the first
+# send would remove them; PELLARO_REPLACE=1 allows it), no configuration or
+# one with an unknown key or protocol: one line and status 1 before anything
+# is started.
 # Ctrl-C (or SIGTERM, or closing the terminal) closes the watcher in order:
 # WM_CLOSE to its dialog, then its own shutdown; one that has not ended within
-# 8 s, or a second Ctrl-C, ends it at once (its pending commands stay in its
+# 8 s, or a second Ctrl-C a second later, ends it at once (its pending commands stay in its
 # event list file and go at its next start). The script ends with the
 # watcher's exit status.
 set -euo pipefail
@@ -174,6 +176,24 @@ if [ -n "$target" ]; then
             ;;
     esac
     settings+=("sync_threshold=1" "sub=1")
+    # The first send makes the target equal to the folder: what a target
+    # folder holds that the folder has not would be removed. Only an empty
+    # target, or the one this folder is already mirrored to, is taken as it is.
+    local_target=""
+    case "${settings[0]}" in
+        protocol=file) local_target="$target" ;;
+        protocol=smb)
+            local_target="${PELLARO_SMB_SHARE:-$link}"
+            IFS='\' read -r -a parts <<< "$unc"
+            for part in "${parts[@]:4}"; do local_target="$local_target/$part"; done
+            ;;
+    esac
+    if [ -n "$local_target" ] && [ -n "$(ls -A "$local_target" 2>/dev/null)" ] &&
+        [ -z "${PELLARO_REPLACE:-}" ] &&
+        ! printf '%s\r\n' "cmd=put" "${settings[@]}" | iconv -f UTF-8 -t "$codepage" 2>/dev/null |
+            cmp -s "$put_config" -; then
+        fail "the target $target is not empty: the first send would remove what it has and $folder has not (an empty target, or PELLARO_REPLACE=1)"
+    fi
 elif [ ! -e "$put_config" ]; then
     fail "no configuration for $folder ($data_win\\${key}_put.config); make one with: scripts/run.sh \"$folder\" TARGET"
 else
@@ -268,6 +288,9 @@ watch_folder() {
             exit 130
         fi
         if [ -n "$stopping" ]; then
+            # The same signal twice at once (timeout sends it to its whole
+            # group as well) is one request.
+            [ $((SECONDS - stopping)) -ge 1 ] || return 0
             echo "Ending the watcher now"
             kill -KILL "$watcher" 2>/dev/null || true
             return
