@@ -188,7 +188,7 @@ if [ -n "$target" ]; then
             for part in "${parts[@]:4}"; do local_target="$local_target/$part"; done
             ;;
     esac
-    if [ -n "$local_target" ] && [ -n "$(ls -A "$local_target" 2>/dev/null)" ] &&
+    if [ -z "$demo" ] && [ -n "$local_target" ] && [ -n "$(ls -A "$local_target" 2>/dev/null)" ] &&
         [ -z "${PELLARO_REPLACE:-}" ] &&
         ! printf '%s\r\n' "cmd=put" "${settings[@]}" | iconv -f UTF-8 -t "$codepage" 2>/dev/null |
             cmp -s "$put_config" -; then
@@ -203,9 +203,9 @@ fi
 
 # Builds only what changed: the configure step and the packages only when
 # missing (a build re-configures itself when a CMake file changed).
-if ! command -v cmake ninja wine Xvfb tmux x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then
-    scripts/setup.sh
-fi
+for tool in cmake ninja wine Xvfb iconv x86_64-w64-mingw32-g++-posix; do
+    command -v "$tool" >/dev/null 2>&1 || { scripts/setup.sh && break; }
+done
 if [ ! -f "$build/build.ninja" ]; then
     echo "Building (the first time takes a few minutes)..."
     cmake --preset windows >/dev/null
