@@ -437,6 +437,8 @@ bool StopSyncUploads(bool runOwed) {
 
 void CloseTransfers(bool closed) { transfersClosed = closed; }
 
+bool TransfersClosed() { return transfersClosed.load(); }
+
 bool SwapLineSaysDownload(const char* line) {
     if (!line) return false;
     std::string_view rest(line);

@@ -63,6 +63,7 @@ std::mutex& TransferRunLock();
 // nothing more (a failed batch keeps its send list, for the next start to merge
 // back), SyncUpload and SyncDownload do nothing, and uploads cannot be asked.
 void CloseTransfers(bool closed);
+bool TransfersClosed();
 
 // Starts `commandLine` (ANSI), waits for it and returns its exit code: 99 when
 // it could not be started (errorCode gets the system error), 259 when a shown
