@@ -62,10 +62,11 @@ protected:
         CurrentTimerFiring() = FireEventList;
         BufferTest::TearDown();
     }
-    // A change as the handler takes it: added, counted, its write queued with the dialog.
-    void Change(const std::string& command) {
+    // A change as the handler takes it: added and counted; its write is either done or
+    // still queued with the dialog.
+    void Change(const std::string& command, bool writeQueued = false) {
         std::lock_guard<std::recursive_timed_mutex> lock(State().bufferMutex);
-        static_cast<void>(RequestEventListFlush());
+        if (writeQueued) static_cast<void>(RequestEventListFlush());
         Add(command, kEventCreate);
         ++State().pendingEvents;
     }
@@ -121,7 +122,7 @@ TEST_F(SyncTimerCycleTest, AfterAFiringTheCountHoldsWhatIsStillPending) {
         State().syncThreshold = row.threshold;
         for (const std::string& name : row.before) Change(Put(name));
         State().pendingEvents += row.noCommand;
-        if (row.queuedDuringRun) duringRun = [this] { Change(Put("b.txt")); };
+        if (row.queuedDuringRun) duringRun = [this] { Change(Put("b.txt"), true); };
         if (row.afterLastTest) afterFiring = [this] { Change(Put("b.txt")); };
         Cycles(10);
         EXPECT_EQ(sent, row.sent);
@@ -146,7 +147,7 @@ TEST_F(SyncTimerCycleTest, ADependentWatcherEndsOnTheFirstCycleAfterTheTrayAppHa
         State().dependentMode = 1;
         State().syncThreshold = 1;
         networkAlive = row.network;
-        if (row.pendingFire) Change(Put("a.txt"));
+        if (row.pendingFire) Change(Put("a.txt"), true);
         // There is no tray application here: the first cycle ends the watcher.
         Cycles(1);
         EXPECT_EQ(exitCodes, std::vector<uint32_t>{0});
