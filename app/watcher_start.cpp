@@ -115,7 +115,9 @@ void StartWatcher() {
     // bufferMutex lives in the state record from the start.
     if (state.noWatchMode == 0) RestoreLeftOvers();
     if (state.intervalSync == 1) StartUpSynchronisation(firstStart);
-    if (state.intervalSync == 1 || state.thresholdSync == 1) {
+    // A dependent watcher gets the thread in immediate mode too: its cycles
+    // are idle, and each ends with the test for the tray application.
+    if (state.intervalSync == 1 || state.thresholdSync == 1 || state.dependentMode == 1) {
         if (state.syncInterval > 0) state.intervalStart = CurrentSeams().now();
         if (!StartSyncTimer()) CurrentSeams().endProcess(1);
     }

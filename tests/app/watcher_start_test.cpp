@@ -273,4 +273,25 @@ TEST_F(WatcherStartTest, ASessionEndWaitsForTheRunningBatchAndStartsNoOtherRun) 
     EXPECT_NE(ReadFileBytes(data / "cnwfolder.txt").find("C:\\W=0"), std::string::npos);
 }
 
+std::atomic<int> ends{0};
+std::atomic<bool> endedWithOtherStatus{false};
+
+TEST_F(WatcherStartTest, ADependentWatcherEndsWithoutTheTrayAppInImmediateModeToo) {
+    Config("");  // neither count nor interval mode
+    State().dependentMode = 1;
+    CurrentSeams().sleepMs = [](uint32_t) { std::this_thread::yield(); };
+    // The fake end returns, so the thread goes on ending the watcher each cycle.
+    CurrentSeams().endProcess = [](uint32_t code) {
+        ++ends;
+        if (code != 0) endedWithOtherStatus = true;
+    };
+    ends = 0;
+    StartWatcher();
+    EXPECT_TRUE(State().timerThread.joinable());
+    // There is no tray application here.
+    EXPECT_TRUE(Eventually([] { return ends.load() > 0; })) << "the watcher never ended";
+    StopWatcher();
+    EXPECT_FALSE(endedWithOtherStatus.load()) << "ended with a status other than 0";
+}
+
 }  // namespace
