@@ -1,6 +1,7 @@
 #include "app/watcher_start.h"
 
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "app/file_ops.h"
@@ -16,6 +17,7 @@
 #include "sync/sync_timer.h"
 #include "sync/transfer_report.h"
 #include "sync/transfer_runs.h"
+#include "watch/transfer_command.h"
 
 namespace {
 
@@ -96,6 +98,27 @@ void RestoreLeftOvers() {
     }
 }
 
+// An immediate-mode upload still owed when no tool may run any more: the
+// watched folder's recursive synchronising put is kept as a pending command,
+// so the next start sends the folder (the next start of an immediate-mode
+// watcher makes no whole-folder synchronisation of its own).
+void KeepOwedUpload() {
+    WatcherState& state = State();
+    std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+    const std::string ldir = std::string(state.watchedPath.Str()) + "\\";
+    state.itemDir.Assign(ldir);
+    RelativeDirectory();
+    const std::string target =
+        state.remoteDirSet == 1 && state.remoteDir.Str() != "/"
+            ? std::string(state.remoteDir.Str()) + std::string(state.relativeDir.Str())
+            : std::string(state.relativeDir.Str());
+    CommandText command;
+    if (!ComposePutTree(command, target, ldir)) return;
+    AddCommand(command.CStr(), 0);
+    if (state.commands.duplicateCommand != 1) ++state.commands.commandCount;
+    state.commands.duplicateCommand = 0;
+}
+
 }  // namespace
 
 void StartWatcher() {
@@ -149,7 +172,7 @@ void EndWatcherSession() {
     // send list is either sent or kept for the next start.
     CloseTransfers(true);
     StopSyncTimer();
-    static_cast<void>(StopSyncUploads(false));
+    if (StopSyncUploads(false)) KeepOwedUpload();
     if (state.commands.commandCount > 0) SaveAndClearBuffer();
     SetRegistryOwner(state.watchedPath.CStr(), false);
 }

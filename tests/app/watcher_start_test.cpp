@@ -294,4 +294,33 @@ TEST_F(WatcherStartTest, ADependentWatcherEndsWithoutTheTrayAppInImmediateModeTo
     EXPECT_FALSE(endedWithOtherStatus.load()) << "ended with a status other than 0";
 }
 
+TEST_F(WatcherStartTest, AnUploadStillOwedAtTheSessionEndIsKeptForTheNextStart) {
+    Config("");  // immediate mode
+    gate.batches = 0;
+    gate.open = false;
+    StartWatcher();
+    CurrentTransferRunners().runProcess = GatedTool;
+    ASSERT_TRUE(RequestSyncUpload());
+    ASSERT_TRUE(Eventually([] {
+        std::lock_guard<std::mutex> lock(gate.mutex);
+        return gate.batches == 1;
+    })) << "the upload never started";
+    ASSERT_TRUE(RequestSyncUpload());  // a change during the upload: one more run owed
+    std::thread session(EndWatcherSession);
+    ASSERT_TRUE(Eventually([] { return TransfersClosed(); })) << "the session end did not begin";
+    {
+        std::lock_guard<std::mutex> lock(gate.mutex);
+        gate.open = true;
+        gate.changed.notify_all();
+    }
+    session.join();
+    EXPECT_EQ(trace, (std::vector<std::string>{"other", "tool ended"}));  // no run after the end
+    const std::vector<std::string> kept = ReadCommandLines(State().eventListPath.CStr());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].rfind("-cmd=put|", 0), 0u) << kept[0];
+    EXPECT_NE(kept[0].find("|-ldir=C:\\W\\|"), std::string::npos) << kept[0];
+    EXPECT_NE(kept[0].find("-sub=1|"), std::string::npos) << kept[0];
+    EXPECT_TRUE(recorder.WaitForBoxes(1));  // the upload's start message, on a thread of its own
+}
+
 }  // namespace
