@@ -1,9 +1,10 @@
 #include "app/watcher_start.h"
 
-#include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
+#include "app/file_ops.h"
 #include "app/seams.h"
 #include "app/text_conversion.h"
 #include "app/watcher_state.h"
@@ -16,6 +17,7 @@
 #include "sync/sync_timer.h"
 #include "sync/transfer_report.h"
 #include "sync/transfer_runs.h"
+#include "watch/transfer_command.h"
 
 namespace {
 
@@ -25,31 +27,22 @@ constexpr wchar_t kAskUpload[] = L"Local => Remote Syncing ?";
 constexpr wchar_t kAskUploadJa[] = L"本機 => 遠隔への同期を行いますか ?";
 constexpr int32_t kMsgSyncingFinished = 220;
 constexpr char kGuestPrefix[] = "guest";
-// How long the shutdown waits for immediate-mode uploads still running.
-constexpr uint32_t kUploadWaitMs = 30000;
 
 // Set once the start has claimed the folder: the shutdown then has something
 // to release and save.
 bool started = false;
 
-// A file is created by opening it for appending; a failure is not reported.
-void CreateIfMissing(const char* path) {
-    if (std::FILE* file = std::fopen(path, "a")) std::fclose(file);
-}
+// The start reads and creates its files through the file layer: a file that
+// another program holds open (without read sharing) is still found with its
+// size, and a failure to create one is not reported.
+bool FileExists(const char* path) { return FileSizeAt(path) >= 0; }
 
-bool FileExists(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) return false;
-    std::fclose(file);
-    return true;
-}
-
-bool FileHasContent(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) return false;
-    const bool content = std::fgetc(file) != EOF;
-    std::fclose(file);
-    return content;
+// Whether the event list holds commands: in the file, or, when a write was cut
+// short or the file is held, whole only in its pending replacement
+// ("<file>.new"), which the read-back takes first.
+bool EventListHasContent() {
+    const std::string path(State().eventListPath.Str());
+    return FileSizeAt(path) > 0 || FileSizeAt(PendingReplacementPath(path)) > 0;
 }
 
 // True at the folder's first start: the created-file list was missing. It is
@@ -57,7 +50,7 @@ bool FileHasContent(const char* path) {
 bool MarkFirstStart() {
     const char* path = State().createdListPath.CStr();
     const bool first = !FileExists(path);
-    CreateIfMissing(path);
+    static_cast<void>(CreateIfMissing(path));
     if (first) SetFileTimes(path, kFirstStartMarkerTime);
     return first;
 }
@@ -76,7 +69,7 @@ bool Ask(const wchar_t* english, const wchar_t* japanese) {
 void StartUpSynchronisation(bool firstStart) {
     WatcherState& state = State();
     if (!CurrentSeams().isNetworkAlive()) {
-        CreateIfMissing(state.eventListPath.CStr());
+        static_cast<void>(CreateIfMissing(state.eventListPath.CStr()));
         return;
     }
     if (firstStart) {
@@ -97,12 +90,33 @@ void StartUpSynchronisation(bool firstStart) {
 // The commands an earlier run left: a send list goes back into the event list,
 // which is then sent, or read back into the buffer when nothing could be sent.
 void RestoreLeftOvers() {
-    const char* eventList = State().eventListPath.CStr();
-    CreateIfMissing(eventList);
+    static_cast<void>(CreateIfMissing(State().eventListPath.CStr()));
+    // Settles a replacement an interrupted write left in "<file>.new" first.
     MergeSendList();
-    if (FileHasContent(eventList) && FireEventList() == kTransferNothingSent) {
+    if (EventListHasContent() && FireEventList() == kTransferNothingSent) {
         ReadBackEventList();
     }
+}
+
+// An immediate-mode upload still owed when no tool may run any more: the
+// watched folder's recursive synchronising put is kept as a pending command,
+// so the next start sends the folder (the next start of an immediate-mode
+// watcher makes no whole-folder synchronisation of its own).
+void KeepOwedUpload() {
+    WatcherState& state = State();
+    std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+    const std::string ldir = std::string(state.watchedPath.Str()) + "\\";
+    state.itemDir.Assign(ldir);
+    RelativeDirectory();
+    const std::string target =
+        state.remoteDirSet == 1 && state.remoteDir.Str() != "/"
+            ? std::string(state.remoteDir.Str()) + std::string(state.relativeDir.Str())
+            : std::string(state.relativeDir.Str());
+    CommandText command;
+    if (!ComposePutTree(command, target, ldir)) return;
+    AddCommand(command.CStr(), 0);
+    if (state.commands.duplicateCommand != 1) ++state.commands.commandCount;
+    state.commands.duplicateCommand = 0;
 }
 
 }  // namespace
@@ -114,6 +128,7 @@ void StartWatcher() {
         CloseAndTerminate(CurrentProcessId());
         return;
     }
+    CloseTransfers(false);
     ReadFolderConfig();
     if (state.intervalSync == 1) state.noIntervalDownload = 0;
     state.networkFolder = IsNetworkFolder() ? 1 : 0;
@@ -123,7 +138,9 @@ void StartWatcher() {
     // bufferMutex lives in the state record from the start.
     if (state.noWatchMode == 0) RestoreLeftOvers();
     if (state.intervalSync == 1) StartUpSynchronisation(firstStart);
-    if (state.intervalSync == 1 || state.thresholdSync == 1) {
+    // A dependent watcher gets the thread in immediate mode too: its cycles
+    // are idle, and each ends with the test for the tray application.
+    if (state.intervalSync == 1 || state.thresholdSync == 1 || state.dependentMode == 1) {
         if (state.syncInterval > 0) state.intervalStart = CurrentSeams().now();
         if (!StartSyncTimer()) CurrentSeams().endProcess(1);
     }
@@ -133,21 +150,29 @@ void StopWatcher() {
     if (!started) return;
     started = false;
     WatcherState& state = State();
-    SetRegistryOwner(state.watchedPath.CStr(), false);
-    // The timer goes first (a firing under way is let to finish): the last
-    // firing below must be the only one.
+    // The timer and the upload worker go first (a run under way is let to
+    // finish, an upload still owed is made): the last firing below must be
+    // the only transfer.
     StopSyncTimer();
+    static_cast<void>(StopSyncUploads(true));
     if (state.commands.commandCount > 0) SaveAndClearBuffer();
-    if (FileHasContent(state.eventListPath.CStr())) FireEventList();
-    WaitForUploadThreads(kUploadWaitMs);
+    if (EventListHasContent()) FireEventList();
+    // The entry is released only now: a watcher started again for the folder
+    // meanwhile ends itself instead of working on the same files as this
+    // last firing.
+    SetRegistryOwner(state.watchedPath.CStr(), false);
     ReleaseCommandBuffer();
 }
 
 void EndWatcherSession() {
     if (!started) return;
-    started = false;  // nothing is sent while the session goes
+    started = false;
     WatcherState& state = State();
-    SetRegistryOwner(state.watchedPath.CStr(), false);
-    state.timerStop = true;
+    // No transfer starts any more; one under way is waited for, so that its
+    // send list is either sent or kept for the next start.
+    CloseTransfers(true);
+    StopSyncTimer();
+    if (StopSyncUploads(false)) KeepOwedUpload();
     if (state.commands.commandCount > 0) SaveAndClearBuffer();
+    SetRegistryOwner(state.watchedPath.CStr(), false);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The watcher start (configuration, registry claim, left-over commands,
-// start-up synchronisation, sync timer thread) and shutdown (registry release,
-// timer stop, save, last firing, buffer release). All run on the dialog thread.
+// start-up synchronisation, sync timer thread) and shutdown (timer and upload
+// worker stop, save, last firing, registry release, buffer release). All run
+// on the dialog thread.
 
 #include <cstdint>
 
@@ -11,8 +12,10 @@ constexpr int64_t kFirstStartMarkerTime = 347135400;
 void StartWatcher();
 void StopWatcher();
 
-// The session ends (log-off, shutdown): releases the registry entry and saves
-// the pending commands to the event list file; no tool runs.
+// The session ends (log-off, shutdown): no transfer starts any more; a firing
+// or upload under way is waited for (a failed batch keeps its send list), the
+// pending commands are saved to the event list file and the registry entry is
+// released.
 void EndWatcherSession();
 
 // Platform glue: sets the access and modification times of `path` (ANSI) to

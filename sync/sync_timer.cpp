@@ -17,11 +17,12 @@ constexpr uint32_t kCycleSleepMs = 1000;
 
 int32_t SecondsSince(int64_t start, int64_t now) { return static_cast<int32_t>(now - start); }
 
-// Steps 2 and 3 of ResetAfterFire, under bufferMutex.
+// Steps 2 and 3 of ResetAfterFire, under bufferMutex, but the count: after a
+// firing it already holds what is still pending (the firing cleared it when it
+// took the event list over, and changes counted since are not sent yet).
 void ClearFiringState(WatcherState& state) {
     state.thresholdReached = 0;
     state.intervalReached = 0;
-    state.pendingEvents = 0;
     state.elapsedSeconds = 0;
     state.toolCommandLine.Clear();
     state.lastEventParent.Clear();
@@ -30,9 +31,13 @@ void ClearFiringState(WatcherState& state) {
     state.eventAccepted = 0;
 }
 
+// Ends the watcher when it depends on the tray application and that has gone.
+// The event list is brought level with the buffer first: the end does not run
+// the shutdown, and the next start reads what the file holds.
 void DependentModeCheck() {
     const WatcherState& state = State();
     if (state.dependentMode != 1 || IsTrayAppRunning()) return;
+    static_cast<void>(FlushEventList());
     CloseAndTerminate(CurrentProcessId());
 }
 
@@ -85,7 +90,13 @@ void RunTimerCycle() {
         DependentModeCheck();
         return;
     }
-    const int32_t status = CurrentTimerFiring()();
+    int32_t status = kTransferNothingSent;
+    {
+        // One transfer at a time: an upload the change handling asked for is
+        // not overlapped (the tool would refuse one of the two runs).
+        std::lock_guard<std::mutex> runLock(TransferRunLock());
+        status = CurrentTimerFiring()();
+    }
     {
         std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
         // The buffer is not emptied here: each pass of the firing emptied it
@@ -99,6 +110,9 @@ void RunTimerCycle() {
         }
     }
     if (status == kTransferNothingSent) seams.sleepMs(kCycleSleepMs);
+    // On every cycle, not only the idle ones: a firing that keeps failing must
+    // not keep the watcher alive once the tray application has gone.
+    DependentModeCheck();
 }
 
 void SyncTimerThread() {

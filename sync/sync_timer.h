@@ -24,11 +24,13 @@ enum class CycleDecision {
 CycleDecision DecideCycle(int64_t now);
 
 // One whole cycle: the decision, then the firing and the reset (or the
-// one-second sleep and the dependent-mode check). A firing that sent nothing
-// (FireEventList returned 1) resets nothing and is followed by a one-second
-// sleep, so a network that stays down does not make the thread spin. The
-// reset after a firing clears what ResetAfterFire clears but the buffer:
-// commands added after the firing's last pass stay buffered for the next one.
+// one-second sleep). A firing that sent nothing (FireEventList returned 1)
+// resets nothing and is followed by a one-second sleep, so a network that
+// stays down does not make the thread spin. The reset after a firing clears
+// what ResetAfterFire clears but the buffer and the count: commands added
+// after the firing's last pass stay buffered, and counted, for the next one.
+// Every cycle ends with the dependent-mode check. The firing runs under
+// TransferRunLock.
 void RunTimerCycle();
 
 // What a cycle calls to fire: FireEventList unless a test replaced it.

@@ -1,5 +1,6 @@
 #include "sync/transfer_runs.h"
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -41,21 +42,24 @@ TransferRunners DefaultRunners() {
 
 const char* Caption() { return State().watchedPath.CStr(); }
 
-// -1 when the file cannot be opened.
-long FileSize(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) return -1;
-    long size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-    std::fclose(file);
-    return size;
+// -1 when there is no such file. Through the file layer: a file another
+// program holds open is still seen with its size.
+int64_t FileSize(const char* path) { return FileSizeAt(path); }
+
+// Empties the event list after a failed batch; false when it kept its content.
+bool EmptyEventListFile(const char* path) {
+    return ReplaceFileContent(path, {}, false) != ReplaceOutcome::kFailed;
 }
 
-bool FileExists(const char* path) { return FileSize(path) >= 0; }
-
-// Creates the file empty, or empties it.
-void TruncateFile(const char* path) {
-    if (std::FILE* file = std::fopen(path, "w")) std::fclose(file);
+// The send list after its run: deleted, or emptied when it cannot be deleted
+// (the next firing then only deletes it). Left with its commands, it would be
+// merged back behind newer ones and sent again: that is reported.
+void DiscardSendList() {
+    const std::string path(State().sendListPath.Str());
+    if (RemoveFile(path) == FileResult::kOk || FileSizeAt(path) < 0) return;
+    OpenedFile emptied = OpenFileAt(path, FileAccess::kRewrite);
+    if (emptied && emptied.CutHere()) return;
+    ShowMessage(kMsgFileOpenFailed, State().watchedPath.CStr());
 }
 
 // The tool's error file counts as a failure while it holds anything.
@@ -152,8 +156,10 @@ Takeover TakeEventList() {
         FileResult::kOk) {
         return Takeover::kFailed;
     }
-    TruncateFile(state.eventListPath.CStr());
+    static_cast<void>(CreateIfMissing(state.eventListPath.CStr()));
     EmptyCommandBuffer();
+    // Every change counted so far has its command in this batch.
+    State().pendingEvents = 0;
     return Takeover::kTaken;
 }
 
@@ -196,18 +202,63 @@ const char* FiringContext(const FiringReason& reason) {
     return kContextEventListFiring;
 }
 
-// The immediate mode's upload threads still running.
-struct UploadThreads {
+enum class Pending { kCommands, kNone, kBusy };
+
+// Before each size test of the firing: the event list file is brought level
+// with the buffer (a write still queued with the dialog would otherwise make
+// it look empty), and when neither holds a command the counted changes merged
+// to nothing, so nothing is counted as pending any more.
+Pending PendingCommands() {
+    WatcherState& state = State();
+    std::unique_lock<std::recursive_timed_mutex> lock(state.bufferMutex, std::defer_lock);
+    if (!lock.try_lock_for(kBatchLockWait)) return Pending::kBusy;
+    if (!FlushEventList()) return Pending::kBusy;
+    if (FileSize(state.eventListPath.CStr()) > 0) return Pending::kCommands;
+    const CommandBuffer& buffer = state.commands;
+    for (int32_t i = 0; i < buffer.commandCount; ++i) {
+        if (!buffer.commandSlots[static_cast<std::size_t>(i)].Empty()) return Pending::kCommands;
+    }
+    state.pendingEvents = 0;
+    return Pending::kNone;
+}
+
+// The immediate mode's uploads: one worker thread, started at the first
+// request, runs them one after another. A request while a run is under way
+// (or already asked for) leaves exactly one more run owed.
+struct UploadWorker {
     std::mutex mutex;
-    std::condition_variable ended;
-    int running = 0;
+    std::condition_variable wake;
+    std::thread thread;
+    bool owed = false;
+    bool stop = false;
+    bool runOwedOnStop = true;
 };
 
-UploadThreads& RunningUploads() {
-    // Never destroyed: a thread may still end while the process exits.
-    static UploadThreads* const threads = new UploadThreads;
-    return *threads;
+UploadWorker& Uploads() {
+    // Never destroyed: the owner stops and joins the thread; a process that
+    // ends without that must not run a destructor on a joinable thread.
+    static UploadWorker* const worker = new UploadWorker;
+    return *worker;
 }
+
+void UploadLoop() noexcept {
+    UploadWorker& worker = Uploads();
+    std::unique_lock<std::mutex> lock(worker.mutex);
+    for (;;) {
+        worker.wake.wait(lock, [&worker] { return worker.owed || worker.stop; });
+        if (worker.stop && !(worker.owed && worker.runOwedOnStop)) return;
+        worker.owed = false;
+        lock.unlock();
+        {
+            std::lock_guard<std::mutex> runLock(TransferRunLock());
+            SyncUploadThread();
+        }
+        lock.lock();
+    }
+}
+
+// Set while the session ends: no transfer starts any more.
+std::atomic<bool> transfersClosed{false};
 
 }  // namespace
 
@@ -229,49 +280,61 @@ int32_t FireEventList() {
     if (!ReadFiringReason(reason)) return kTransferNothingSent;
     const char* eventList = state.eventListPath.CStr();
 
-    if (FileExists(eventList)) {
-        while (FileSize(eventList) > 0) {
-            ran = true;
-            Takeover takeover = Takeover::kFailed;
+    // Pass after pass while commands are pending: those that arrive during a
+    // run are sent by the next pass.
+    for (;;) {
+        const Pending pending = PendingCommands();
+        if (pending == Pending::kNone || transfersClosed.load()) break;
+        ran = true;
+        if (pending == Pending::kBusy) break;
+        Takeover takeover = Takeover::kFailed;
+        {
+            std::unique_lock<std::recursive_timed_mutex> lock(state.bufferMutex, std::defer_lock);
+            if (!lock.try_lock_for(kBatchLockWait)) break;
+            // Nothing is lost when the file cannot be taken over: its
+            // commands stay in the file and the buffer for the next cycle.
+            takeover = TakeEventList();
+        }
+        if (takeover == Takeover::kSendListLeft) ReportSendListLeft();
+        if (takeover != Takeover::kTaken) return kTransferNothingSent;
+        if (state.verbose != 0) ShowMessage(ProgressMessage(reason), Caption());
+
+        if (state.googleDriveMode != 0) {
+            result = PipeTransfer(kPipeBatchFormat);
+        } else {
+            result = ToolTransfer(BatchCommandLine());
+        }
+        const bool failed = result != kTransferSuccess || ErrorFileHasContent();
+        // The session ends: no upload can stand in for a failed batch, so
+        // its send list stays for the next start to merge back.
+        if (failed && transfersClosed.load()) return result;
+        DiscardSendList();
+
+        if (result != kTransferSuccess) ReportTransferResult(result, FiringContext(reason));
+        if (failed) {
+            if (state.verbose != 0) ShowMessage(kMsgUploadFallback, Caption());
+            bool emptied = false;
             {
-                std::unique_lock<std::recursive_timed_mutex> lock(state.bufferMutex,
-                                                                  std::defer_lock);
-                if (!lock.try_lock_for(kBatchLockWait)) break;
-                // Nothing is lost when the file cannot be taken over: its
-                // commands stay in the file and the buffer for the next cycle.
-                takeover = TakeEventList();
-            }
-            if (takeover == Takeover::kSendListLeft) ReportSendListLeft();
-            if (takeover != Takeover::kTaken) return kTransferNothingSent;
-            if (state.verbose != 0) ShowMessage(ProgressMessage(reason), Caption());
-
-            if (state.googleDriveMode != 0) {
-                result = PipeTransfer(kPipeBatchFormat);
-            } else {
-                result = ToolTransfer(BatchCommandLine());
-            }
-            std::remove(state.sendListPath.CStr());
-
-            if (result != kTransferSuccess) ReportTransferResult(result, FiringContext(reason));
-            if (result != kTransferSuccess || ErrorFileHasContent()) {
-                if (state.verbose != 0) ShowMessage(kMsgUploadFallback, Caption());
-                {
-                    // Commands added during the run go too: the upload that
-                    // follows sends the folder as it is now.
-                    std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+                // Commands added during the run go too: the upload that
+                // follows sends the folder as it is now. A file that
+                // cannot be emptied keeps them, and the buffer with it.
+                std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+                emptied = EmptyEventListFile(eventList);
+                if (emptied) {
                     EmptyCommandBuffer();
-                    TruncateFile(eventList);
+                    state.pendingEvents = 0;
                 }
-                if (state.verbose != 0 && ErrorFileHasContent()) {
-                    ShowMessage(kMsgErrorFileLeft, Caption());
-                }
-                SyncUpload();
             }
-            if (!FileExists(eventList)) break;
+            if (state.verbose != 0 && ErrorFileHasContent()) {
+                ShowMessage(kMsgErrorFileLeft, Caption());
+            }
+            SyncUpload();
+            // What stayed is tried by the next cycle, not in a loop here.
+            if (!emptied) break;
         }
     }
 
-    if (state.noIntervalDownload == 1) return result;
+    if (state.noIntervalDownload == 1 || transfersClosed.load()) return result;
     if (reason.interval == 1 && !ran) {
         SetTimedDownloadActive(1);
         SyncDownload();
@@ -284,6 +347,7 @@ int32_t FireEventList() {
 
 int32_t SyncDownload() {
     WatcherState& state = State();
+    if (transfersClosed.load()) return 0;
     if (state.googleDriveMode != 0) {
         StoreSyncResult(PipeTransfer(kPipeDownloadFormat));
     } else {
@@ -308,6 +372,7 @@ int32_t SyncDownload() {
 
 int32_t SyncUpload() {
     WatcherState& state = State();
+    if (transfersClosed.load()) return 0;
     int32_t status = 0;
     if (state.googleDriveMode != 0) {
         status = PipeTransfer(kPipeUploadFormat);
@@ -329,34 +394,50 @@ int32_t SyncUploadThread() noexcept {
     return 0;
 }
 
-bool StartSyncUploadThread() noexcept {
-    UploadThreads& threads = RunningUploads();
-    {
-        std::lock_guard<std::mutex> lock(threads.mutex);
-        ++threads.running;
-    }
-    try {
-        std::thread([]() noexcept {
-            SyncUploadThread();
-            UploadThreads& done = RunningUploads();
-            std::lock_guard<std::mutex> lock(done.mutex);
-            --done.running;
-            done.ended.notify_all();
-        }).detach();
-        return true;
-    } catch (const std::system_error&) {
-        std::lock_guard<std::mutex> lock(threads.mutex);
-        --threads.running;
-        return false;
-    }
+std::mutex& TransferRunLock() {
+    static std::mutex* const lock = new std::mutex;  // never destroyed, like the worker
+    return *lock;
 }
 
-bool WaitForUploadThreads(uint32_t timeoutMs) {
-    UploadThreads& threads = RunningUploads();
-    std::unique_lock<std::mutex> lock(threads.mutex);
-    return threads.ended.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                  [&threads] { return threads.running == 0; });
+bool RequestSyncUpload() noexcept {
+    UploadWorker& worker = Uploads();
+    std::lock_guard<std::mutex> lock(worker.mutex);
+    if (worker.stop || transfersClosed.load()) return false;
+    worker.owed = true;
+    if (!worker.thread.joinable()) {
+        try {
+            worker.thread = std::thread(UploadLoop);
+        } catch (const std::system_error&) {
+            worker.owed = false;
+            return false;
+        }
+    }
+    worker.wake.notify_one();
+    return true;
 }
+
+bool StopSyncUploads(bool runOwed) {
+    UploadWorker& worker = Uploads();
+    std::thread thread;
+    {
+        std::lock_guard<std::mutex> lock(worker.mutex);
+        worker.stop = true;
+        worker.runOwedOnStop = runOwed;
+        worker.wake.notify_one();
+        thread = std::move(worker.thread);
+    }
+    if (thread.joinable()) thread.join();
+    std::lock_guard<std::mutex> lock(worker.mutex);
+    const bool leftOwed = worker.owed;
+    worker.owed = false;
+    worker.stop = false;
+    worker.runOwedOnStop = true;
+    return leftOwed;
+}
+
+void CloseTransfers(bool closed) { transfersClosed = closed; }
+
+bool TransfersClosed() { return transfersClosed.load(); }
 
 bool SwapLineSaysDownload(const char* line) {
     if (!line) return false;

@@ -11,6 +11,7 @@
 // or the pipe runs, so changes keep being buffered meanwhile.
 
 #include <cstdint>
+#include <mutex>
 
 // The two ways a transfer is made, replaceable so that the firing's decisions
 // can be tested without processes or pipes. Start with RunProcess and
@@ -36,14 +37,33 @@ int32_t FireEventList();
 int32_t SyncDownload();
 int32_t SyncUpload();
 
-// Thread body for the immediate mode's upload after each accepted change: runs
-// SyncUpload and returns 0. StartSyncUploadThread runs it on a detached thread
-// (it uses nothing but the process-wide state, which is never destroyed) and
-// returns false when no thread could be started. WaitForUploadThreads waits
-// until none of them runs any more, at most `timeoutMs`; false on time-out.
+// Thread body of the immediate mode's upload: runs SyncUpload, returns 0.
 int32_t SyncUploadThread() noexcept;
-bool StartSyncUploadThread() noexcept;
-bool WaitForUploadThreads(uint32_t timeoutMs);
+
+// Immediate mode: asks for a whole-folder upload after a change. The uploads
+// run one at a time on one worker thread (started at the first request); a
+// request while one runs, or is already asked for, leaves exactly one more run
+// owed, made when the running one ends, so a change the running upload has
+// already passed by is still sent. False when nothing could be asked for (no
+// thread, or the worker is stopping).
+bool RequestSyncUpload() noexcept;
+
+// Stops the upload worker: a run under way is let to finish (it is what sends
+// the user's changes); with `runOwed` an owed run is made first. Returns
+// whether a run was still owed and not made. The worker can be asked again
+// afterwards.
+bool StopSyncUploads(bool runOwed);
+
+// One transfer at a time per watcher: the timer's firings and the worker's
+// uploads hold this lock around their runs, so the tool never refuses a run
+// because another one of this watcher is under way.
+std::mutex& TransferRunLock();
+
+// While closed (the session ends), no transfer starts: FireEventList sends
+// nothing more (a failed batch keeps its send list, for the next start to merge
+// back), SyncUpload and SyncDownload do nothing, and uploads cannot be asked.
+void CloseTransfers(bool closed);
+bool TransfersClosed();
 
 // Starts `commandLine` (ANSI), waits for it and returns its exit code: 99 when
 // it could not be started (errorCode gets the system error), 259 when a shown

@@ -33,7 +33,7 @@ ChangeHandlerCalls DefaultCalls() {
     calls.isFolderPath = IsFolderPath;
     calls.isNetworkAlive = NetworkAliveThroughSeam;
     calls.isDownloadUnderway = IsDownloadUnderway;
-    calls.startSyncUpload = StartSyncUploadThread;
+    calls.startSyncUpload = RequestSyncUpload;
     return calls;
 }
 

@@ -16,7 +16,7 @@
 #include <cstdint>
 
 // What the handler asks of the system. Starts with IsFolderPath, the
-// isNetworkAlive seam, IsDownloadUnderway and StartSyncUploadThread; tests
+// isNetworkAlive seam, IsDownloadUnderway and RequestSyncUpload; tests
 // replace them.
 struct ChangeHandlerCalls {
     bool (*isFolderPath)(const wchar_t* itemPath) = nullptr;

@@ -4,11 +4,15 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
+#include "app/file_ops.h"
 #include "app/watcher_start.h"
 #include "notify/process_coordination.h"
 #include "support/box_recorder.h"
@@ -25,10 +29,62 @@ namespace fs = std::filesystem;
 std::vector<std::string> trace;  // questions asked, tool runs, ends
 bool answerDownload = false, answerUpload = false, networkAlive = true;
 
+std::string registryDuringBatch;  // the registry file while the last batch was sent
+
 int32_t RunTool(const char* commandLine, uint32_t&, uint32_t&) {
-    trace.push_back(std::string(commandLine).find("_get.config") != std::string::npos ? "get"
-                                                                                      : "put");
+    const std::string line(commandLine);
+    if (line.find(" -filelist ") != std::string::npos) {
+        registryDuringBatch = ReadFileBytes(std::string(State().dataDir.Str()) + "/cnwfolder.txt");
+        trace.push_back("batch");
+        return 0;
+    }
+    trace.push_back(line.find("_get.config") != std::string::npos ? "get" : "put");
     return 0;
+}
+
+// A file another program holds so that it can be neither replaced nor written over.
+bool EventListHeld(FileOp op, std::string_view path) {
+    return path == State().eventListPath.Str() && (op == FileOp::kReplace || op == FileOp::kOpen);
+}
+
+// The batch of the timer thread waits here until the test opens the gate.
+struct BatchGate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int batches = 0;
+    bool open = false;
+} gate;
+
+int32_t GatedTool(const char* commandLine, uint32_t&, uint32_t&) {
+    std::unique_lock<std::mutex> lock(gate.mutex);
+    trace.push_back(std::string(commandLine).find(" -filelist ") != std::string::npos ? "batch"
+                                                                                      : "other");
+    ++gate.batches;
+    gate.changed.notify_all();
+    gate.changed.wait_for(lock, std::chrono::seconds(20), [] { return gate.open; });
+    trace.push_back("tool ended");
+    return 0;
+}
+
+// A bounded wait for something another thread does; false when it did not happen.
+template <typename Done>
+bool Eventually(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// A change as the handler counts it.
+void Change(const std::string& command) {
+    WatcherState& s = State();
+    std::lock_guard<std::recursive_timed_mutex> lock(s.bufferMutex);
+    AddCommand(command.c_str(), 2);
+    if (s.commands.duplicateCommand == 0) ++s.commands.commandCount;
+    s.commands.duplicateCommand = 0;
+    ++s.pendingEvents;
 }
 
 int64_t MarkerTime() {
@@ -67,7 +123,9 @@ protected:
         CreateCommandBuffer(s.commands);
     }
     void TearDown() override {
+        ReplaceFileFaultCheck(nullptr);
         StopWatcher();
+        CloseTransfers(false);
         StateTest::TearDown();
     }
     void Config(const std::string& text) { WriteFileBytes(State().putConfigPath.CStr(), text); }
@@ -141,6 +199,128 @@ TEST_F(WatcherStartTest, AnUnsupportedFolderNameEndsTheWatcherBeforeAnyFile) {
         EXPECT_EQ(recorder.Codes(), (std::vector<int32_t>{-2015})) << folder;
         EXPECT_TRUE(fs::is_empty(data)) << folder;
     }
+}
+
+const std::string kPut = "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=";
+
+TEST_F(WatcherStartTest, LeftOversWholeOnlyInAPendingReplacementAreReadBack) {
+    // A write of the event list was cut short while another program held the file: the file
+    // is empty and the whole list waits in "<file>.new"; the file stays held at this start.
+    for (const bool network : {false, true}) {
+        SCOPED_TRACE(network ? "network up" : "network down");
+        StopWatcher();
+        std::string leftOvers;
+        for (const char* name : {"0|", "1|", "2|"}) leftOvers += kPut + name + "\n";
+        WriteFileBytes(State().eventListPath.CStr(), "");
+        WriteFileBytes(PendingReplacementPath(State().eventListPath.CStr()), leftOvers);
+        Config("sync_threshold=100\n");
+        networkAlive = network;
+        ReplaceFileFaultCheck(EventListHeld);
+        CreateCommandBuffer(State().commands);
+        StartWatcher();
+        EXPECT_EQ(State().commands.commandCount, 3) << "the left-overs counted as none";
+        ReplaceFileFaultCheck(nullptr);
+        networkAlive = false;
+        StopWatcher();  // saved for the next start
+        EXPECT_EQ(ReadCommandLines(State().eventListPath.CStr()).size(), 3u);
+        fs::remove(PendingReplacementPath(State().eventListPath.CStr()));
+    }
+}
+
+TEST_F(WatcherStartTest, TheRegistryEntryIsHeldUntilTheFinalSendHasEnded) {
+    WriteFileBytes(State().eventListPath.CStr(), kPut + "a.txt|\n");
+    Config("sync_threshold=100\n");
+    networkAlive = false;
+    StartWatcher();
+    networkAlive = true;
+    StopWatcher();
+    EXPECT_EQ(trace, std::vector<std::string>{"batch"});
+    const std::string owner = "C:\\W=" + std::to_string(CurrentProcessId());
+    EXPECT_NE(registryDuringBatch.find(owner), std::string::npos)
+        << "released while sending: " << registryDuringBatch;
+    EXPECT_NE(ReadFileBytes(data / "cnwfolder.txt").find("C:\\W=0"), std::string::npos);
+}
+
+TEST_F(WatcherStartTest, ASessionEndWaitsForTheRunningBatchAndStartsNoOtherRun) {
+    Config("sync_threshold=1\n");
+    CurrentSeams().sleepMs = [](uint32_t) { std::this_thread::yield(); };
+    gate.batches = 0;
+    gate.open = false;
+    StartWatcher();
+    CurrentTransferRunners().runProcess = GatedTool;
+    Change(kPut + "a.txt|");
+    ASSERT_TRUE(Eventually([] {
+        std::lock_guard<std::mutex> lock(gate.mutex);
+        return gate.batches == 1;
+    })) << "the timer never fired";
+    Change(kPut + "b.txt|");  // during the run: a second pass would send it
+    std::atomic<bool> ended{false};
+    std::thread session([&ended] {
+        EndWatcherSession();
+        ended = true;
+    });
+    ASSERT_TRUE(Eventually([] { return TransfersClosed(); })) << "the session end did not begin";
+    EXPECT_FALSE(ended.load()) << "returned while the batch still ran";
+    {
+        std::lock_guard<std::mutex> lock(gate.mutex);
+        gate.open = true;
+        gate.changed.notify_all();
+    }
+    session.join();
+    EXPECT_EQ(trace, (std::vector<std::string>{"batch", "tool ended"}));
+    EXPECT_EQ(ReadCommandLines(State().eventListPath.CStr()),
+              std::vector<std::string>{kPut + "b.txt|"});
+    EXPECT_NE(ReadFileBytes(data / "cnwfolder.txt").find("C:\\W=0"), std::string::npos);
+}
+
+std::atomic<int> ends{0};
+std::atomic<bool> endedWithOtherStatus{false};
+
+TEST_F(WatcherStartTest, ADependentWatcherEndsWithoutTheTrayAppInImmediateModeToo) {
+    Config("");  // neither count nor interval mode
+    State().dependentMode = 1;
+    CurrentSeams().sleepMs = [](uint32_t) { std::this_thread::yield(); };
+    // The fake end returns, so the thread goes on ending the watcher each cycle.
+    CurrentSeams().endProcess = [](uint32_t code) {
+        ++ends;
+        if (code != 0) endedWithOtherStatus = true;
+    };
+    ends = 0;
+    StartWatcher();
+    EXPECT_TRUE(State().timerThread.joinable());
+    // There is no tray application here.
+    EXPECT_TRUE(Eventually([] { return ends.load() > 0; })) << "the watcher never ended";
+    StopWatcher();
+    EXPECT_FALSE(endedWithOtherStatus.load()) << "ended with a status other than 0";
+}
+
+TEST_F(WatcherStartTest, AnUploadStillOwedAtTheSessionEndIsKeptForTheNextStart) {
+    Config("");  // immediate mode
+    gate.batches = 0;
+    gate.open = false;
+    StartWatcher();
+    CurrentTransferRunners().runProcess = GatedTool;
+    ASSERT_TRUE(RequestSyncUpload());
+    ASSERT_TRUE(Eventually([] {
+        std::lock_guard<std::mutex> lock(gate.mutex);
+        return gate.batches == 1;
+    })) << "the upload never started";
+    ASSERT_TRUE(RequestSyncUpload());  // a change during the upload: one more run owed
+    std::thread session(EndWatcherSession);
+    ASSERT_TRUE(Eventually([] { return TransfersClosed(); })) << "the session end did not begin";
+    {
+        std::lock_guard<std::mutex> lock(gate.mutex);
+        gate.open = true;
+        gate.changed.notify_all();
+    }
+    session.join();
+    EXPECT_EQ(trace, (std::vector<std::string>{"other", "tool ended"}));  // no run after the end
+    const std::vector<std::string> kept = ReadCommandLines(State().eventListPath.CStr());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].rfind("-cmd=put|", 0), 0u) << kept[0];
+    EXPECT_NE(kept[0].find("|-ldir=C:\\W\\|"), std::string::npos) << kept[0];
+    EXPECT_NE(kept[0].find("-sub=1|"), std::string::npos) << kept[0];
+    EXPECT_TRUE(recorder.WaitForBoxes(1));  // the upload's start message, on a thread of its own
 }
 
 }  // namespace

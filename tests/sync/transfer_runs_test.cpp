@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -187,6 +190,85 @@ TEST_F(TransferRunsTest, EachRunGivesItsTransfersAndBoxes) {
     }
 }
 
+// The tool as the immediate mode meets it: a run of the folder while another is under way is
+// refused with -1027. The first run waits at the gate until the test opens it.
+struct ToolGate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int inside = 0, most = 0, entered = 0;
+    bool open = false;
+    std::vector<std::string> seen;
+
+    int32_t Run(const char* line) {
+        std::unique_lock<std::mutex> lock(mutex);
+        seen.push_back(std::string(line).find(" -filelist ") != std::string::npos ? "batch"
+                                                                                  : "upload");
+        const int32_t status = ++inside > 1 ? -1027 : 0;
+        most = std::max(most, inside);
+        ++entered;
+        changed.notify_all();
+        const bool opened =
+            changed.wait_for(lock, std::chrono::seconds(20), [this] { return open; });
+        --inside;
+        return opened ? status : -1;
+    }
+    bool WaitEntered(int runs) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(20),
+                                [this, runs] { return entered >= runs; });
+    }
+    void Open() {
+        std::lock_guard<std::mutex> lock(mutex);
+        open = true;
+        changed.notify_all();
+    }
+}* gate = nullptr;
+
+TEST_F(TransferRunsTest, ImmediateUploadsRunOneAtATimeAndAChangeDuringARunGetsOneMore) {
+    const struct {
+        const char* name;
+        bool timerFiring;   // the first run is a batch of the timer thread
+        int changesDuring;  // uploads asked for while the first run is under way
+        std::vector<std::string> runs;
+    } rows[] = {
+        {"one change", false, 0, {"upload"}},
+        {"three changes during the run: exactly one more run", false, 3, {"upload", "upload"}},
+        {"an upload asked during a timer firing waits for it", true, 1, {"batch", "upload"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Fresh(row.timerFiring ? 1 : -1);
+        ToolGate tool;
+        gate = &tool;
+        CurrentTransferRunners().runProcess = [](const char* line, uint32_t&, uint32_t&) {
+            return gate->Run(line);
+        };
+        WatcherState& s = State();
+        // Dependent: no start message (204) on a thread of its own, so every box seen is a
+        // failure; the timer cycle's end of the watcher is only recorded.
+        s.dependentMode = 1;
+        CurrentSeams().endProcess = [](uint32_t) {};
+        std::thread timer;
+        if (row.timerFiring) {
+            s.thresholdSync = s.syncThreshold = s.pendingEvents = 1;
+            s.timerThreadRecorded = true;
+            timer = std::thread(RunTimerCycle);
+        } else {
+            EXPECT_TRUE(RequestSyncUpload());
+        }
+        ASSERT_TRUE(tool.WaitEntered(1)) << "the first run never started";
+        for (int i = 0; i < row.changesDuring; ++i) EXPECT_TRUE(RequestSyncUpload());
+        tool.Open();
+        if (timer.joinable()) timer.join();
+        EXPECT_FALSE(StopSyncUploads(true)) << "a run was owed and not made";
+        EXPECT_EQ(tool.seen, row.runs);
+        EXPECT_EQ(tool.most, 1) << "two runs of the folder at once";
+        // A failure box is shown on the run's own thread, before the worker stops.
+        EXPECT_EQ(recorder.Codes(), std::vector<int32_t>{});
+        gate = nullptr;
+    }
+}
+
 TEST_F(TransferRunsTest, ContextThenTheTableTextOrTheGenericText) {
     const std::string generic = "\nTransfer failure. Please view the log file.";
     const struct {
@@ -241,7 +323,11 @@ TEST_F(SyncTimerTest, CyclesFireOnCountAndIntervalWithTheirTieBreaks) {
     CurrentSeams().sleepMs = [](uint32_t ms) { clock += ms / 1000; };
     CurrentTimerFiring() = [] {
         fired.push_back(std::to_string(clock) + (State().intervalReached ? " interval" : " count"));
-        return statuses.empty() ? 0 : statuses[std::min(fired.size(), statuses.size()) - 1];
+        const int32_t status =
+            statuses.empty() ? 0 : statuses[std::min(fired.size(), statuses.size()) - 1];
+        // A firing that sends takes every counted change with its batch.
+        if (status != 1) State().pendingEvents = 0;
+        return status;
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

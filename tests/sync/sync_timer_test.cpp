@@ -1,0 +1,162 @@
+// Catches: a change left unsent (or uncounted) by the end of a firing, a count that keeps firing
+// on nothing, and a dependent watcher that outlives the tray application while firings fail.
+// Real firings and timer cycles with a scripted tool, a fake clock and a recorded process end.
+#include "sync/sync_timer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/buffer_fixture.h"
+#include "sync/transfer_runs.h"
+#include "watch/transfer_command.h"
+
+namespace {
+
+std::vector<std::string> sent;      // every command the tool was given, in order
+std::function<void()> duringRun;    // runs once, inside the next tool run
+std::function<void()> afterFiring;  // runs once, between the firing and the cycle's reset
+int firings = 0;
+bool networkAlive = true;
+
+std::string Put(const std::string& name) {
+    return "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=" + name + "|";
+}
+
+class SyncTimerCycleTest : public BufferTest {
+protected:
+    void SetUp() override {
+        BufferTest::SetUp();
+        sent.clear();
+        duringRun = nullptr;
+        afterFiring = nullptr;
+        firings = 0;
+        networkAlive = true;
+        CurrentSeams().isNetworkAlive = [] { return networkAlive; };
+        CurrentSeams().now = [] { return int64_t{0}; };
+        CurrentSeams().sleepMs = [](uint32_t) {};
+        CurrentTransferRunners().runProcess = [](const char*, uint32_t&, uint32_t&) {
+            for (const std::string& line : ReadCommandLines(State().sendListPath.CStr())) {
+                sent.push_back(line);
+            }
+            if (auto run = std::exchange(duringRun, nullptr)) run();
+            return 0;
+        };
+        CurrentTimerFiring() = [] {
+            ++firings;
+            const int32_t status = FireEventList();
+            if (auto late = std::exchange(afterFiring, nullptr)) late();
+            return status;
+        };
+        std::remove(eventList.c_str());
+        std::remove(sendList.c_str());
+        WatcherState& s = State();
+        s.toolDir = "";
+        s.thresholdSync = 1;
+        s.timerThreadRecorded = true;
+    }
+    void TearDown() override {
+        CurrentTimerFiring() = FireEventList;
+        BufferTest::TearDown();
+    }
+    // A change as the handler takes it: added and counted; its write is either done or
+    // still queued with the dialog.
+    void Change(const std::string& command, bool writeQueued = false) {
+        std::lock_guard<std::recursive_timed_mutex> lock(State().bufferMutex);
+        if (writeQueued) static_cast<void>(RequestEventListFlush());
+        Add(command, kEventCreate);
+        ++State().pendingEvents;
+    }
+    void Cycles(int count) {
+        for (int i = 0; i < count; ++i) RunTimerCycle();
+    }
+};
+
+TEST_F(SyncTimerCycleTest, AfterAFiringTheCountHoldsWhatIsStillPending) {
+    const struct {
+        const char* name;
+        int32_t threshold;
+        std::vector<std::string> before;  // counted changes before the first cycle
+        int noCommand;                    // counted changes that merged to nothing
+        bool queuedDuringRun;             // b.txt arrives during the run, its write still queued
+        bool afterLastTest;  // b.txt arrives after the firing's last test, before the reset
+        std::vector<std::string> sent;
+        int32_t pending;  // the count after ten cycles
+        int firings;
+    } rows[] = {
+        {"write queued at the last size test",
+         1,
+         {"a.txt"},
+         0,
+         true,
+         false,
+         {Put("a.txt"), Put("b.txt")},
+         0,
+         1},
+        {"change between the last test and the reset",
+         1,
+         {"a.txt"},
+         0,
+         false,
+         true,
+         {Put("a.txt"), Put("b.txt")},
+         0,
+         2},
+        {"the same with threshold 2: b.txt waits, counted",
+         2,
+         {"a.txt", "c.txt"},
+         0,
+         false,
+         true,
+         {Put("a.txt"), Put("c.txt")},
+         1,
+         1},
+        {"changes that left no command fire once, then rest", 2, {}, 2, false, false, {}, 0, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        State().syncThreshold = row.threshold;
+        for (const std::string& name : row.before) Change(Put(name));
+        State().pendingEvents += row.noCommand;
+        if (row.queuedDuringRun) duringRun = [this] { Change(Put("b.txt"), true); };
+        if (row.afterLastTest) afterFiring = [this] { Change(Put("b.txt")); };
+        Cycles(10);
+        EXPECT_EQ(sent, row.sent);
+        EXPECT_EQ(State().pendingEvents.load(), row.pending);
+        EXPECT_EQ(firings, row.firings);
+    }
+}
+
+TEST_F(SyncTimerCycleTest, ADependentWatcherEndsOnTheFirstCycleAfterTheTrayAppHasGone) {
+    const struct {
+        const char* name;
+        bool network;      // false: every firing sends nothing and returns 1
+        bool pendingFire;  // the count is met, so every cycle fires
+    } rows[] = {
+        {"idle cycle", true, false},
+        {"firing that keeps failing: network down", false, true},
+        {"firing that sends", true, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        State().dependentMode = 1;
+        State().syncThreshold = 1;
+        networkAlive = row.network;
+        if (row.pendingFire) Change(Put("a.txt"), true);
+        // There is no tray application here: the first cycle ends the watcher.
+        Cycles(1);
+        EXPECT_EQ(exitCodes, std::vector<uint32_t>{0});
+        if (!row.network) {
+            // Its queued write reached the file first: the next start sends it.
+            EXPECT_EQ(ReadCommandLines(State().eventListPath.CStr()),
+                      std::vector<std::string>{Put("a.txt")});
+        }
+    }
+}
+
+}  // namespace
