@@ -431,6 +431,13 @@ std::wstring PreparedPath(const wchar_t* path, bool isFirst) {
     return text;
 }
 
+// Whether an item path lies below the watched folder (Windows names: in
+// either case).
+bool InsideWatchedFolder(std::wstring_view path) {
+    const std::wstring folder = ToWideString(State().watchedPath.Str()) + L"\\";
+    return path.size() > folder.size() && SameFolderName(path.substr(0, folder.size()), folder);
+}
+
 // An event whose path does not fit a working copy (511 UTF-16 code units) or
 // a command field (511 bytes in the ANSI code page): the deep folders of a
 // long path, or names in a double-byte code page.
@@ -555,8 +562,23 @@ void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* s
 
     // The paths, whole; a doubled backslash inside a first path that is not a
     // UNC path is made single.
-    const std::wstring firstWide = PreparedPath(firstPath, true);
-    const std::wstring secondWide = secondPath ? PreparedPath(secondPath, false) : std::wstring();
+    std::wstring firstWide = PreparedPath(firstPath, true);
+    std::wstring secondWide = secondPath ? PreparedPath(secondPath, false) : std::wstring();
+    if (IsRename(event)) {
+        // A move out of the watched folder takes the item away, a move into
+        // it brings one: as a rename the remote side would have kept the item
+        // under its new name, or renamed it to a place outside its folder.
+        const bool fromInside = InsideWatchedFolder(firstWide);
+        const bool toInside = InsideWatchedFolder(secondWide);
+        if (fromInside && !toInside) {
+            event = event == kEventRenameFolder ? kEventRmDir : kEventDelete;
+            secondPath = nullptr;
+        } else if (!fromInside && toInside) {
+            event = event == kEventRenameFolder ? kEventMkDir : kEventCreate;
+            firstWide = secondWide;
+            secondPath = nullptr;
+        }
+    }
     const std::string firstAnsi = ToAnsiString(firstWide);
     const std::string secondAnsi = secondPath ? ToAnsiString(secondWide) : std::string();
 

@@ -147,6 +147,12 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
          {"-cmd=rn|-dir=|-from=/home/u/a/x.txt|-to=/home/u/b/x.txt|",
           "-cmd=rn|-dir=|-from=/home/u/a/n.txt|-to=/home/u/n.txt|",
           "-cmd=rn|-dir=|-from=/home/u/sub/|-to=/home/u/b/sub/|"}, 4},
+        // Moved out: gone from the folder; moved in: new in it.
+        {"moves out of and into the watched folder", {},
+         {{kEventRenameItem, LR"(C:\W\a.txt\)", LR"(C:\Other\a.txt\)"}, {kEventRenameItem, LR"(C:\Other\b.txt\)", LR"(c:\w\sub\b.txt\)"},
+          {kEventRenameFolder, LR"(C:\W\sub\new\)", LR"(D:\new\)"}},
+         {R"(-cmd=del|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)", R"(-cmd=put|-dir=/home/u/sub/|-ldir=c:\w\sub\|-filename=b.txt|)",
+          R"(-cmd=del|-dir=/home/u/sub/new/|-ldir=C:\W\sub\new\|-sub=1|)"}, 3},
         // "New folder", filled, renamed before the batch: its send follows it as a move.
         {"a new folder filled and renamed", {},
          {{kEventMkDir, LR"(C:\W\New folder\)"}, {kEventCreate, LR"(C:\W\New folder\x.txt\)"},
