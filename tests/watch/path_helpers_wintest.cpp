@@ -17,15 +17,16 @@ std::wstring Long(const std::wstring& path) { return L"\\\\?\\" + path; }
 TEST(IsFolderPath, TellsFoldersFromFilesAtAnyDepth) {
     TempDir temp;
     const std::wstring root = temp.Path().wstring();
-    // Four levels of 70 characters: the deepest folder lies past MAX_PATH.
+    // Eight levels of 70 characters: past MAX_PATH from the fourth, past a 512-unit copy at the
+    // last.
     std::vector<std::wstring> folders;
     std::wstring deep = root;
-    for (wchar_t letter : {L'a', L'b', L'c', L'd'}) {
+    for (wchar_t letter : {L'a', L'b', L'c', L'd', L'e', L'f', L'g', L'h'}) {
         deep += L"\\" + std::wstring(70, letter);
         ASSERT_TRUE(CreateDirectoryW(Long(deep).c_str(), nullptr)) << GetLastError();
         folders.push_back(deep);
     }
-    ASSERT_GT(deep.size(), static_cast<std::size_t>(MAX_PATH));
+    ASSERT_GT(deep.size(), 512u);
     const std::wstring file = deep + L"\\Makefile";
     HANDLE created = CreateFileW(Long(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -39,8 +40,9 @@ TEST(IsFolderPath, TellsFoldersFromFilesAtAnyDepth) {
         std::wstring path;
         bool folder;
     } cases[] = {
-        {root + L"\\", true},  {folders[0] + L"\\", true}, {deep + L"\\", true},
-        {file + L"\\", false}, {gone + L"\\", false},      {Long(deep) + L"\\", true},
+        {root + L"\\", true},       {folders[0] + L"\\", true}, {folders[3] + L"\\", true},
+        {deep + L"\\", true},       {file + L"\\", false},      {gone + L"\\", false},
+        {Long(deep) + L"\\", true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsFolderPath(c.path.c_str()), c.folder) << c.path.size() << " code units";
