@@ -518,7 +518,8 @@ Outcome DecideAndAddLong(const LongEvent& e) {
         folder = FolderOfItem(folder);
         ldir = ToAnsiString(folder);
     }
-    if (ldir.size() > kMaxCommandBytes || folder.empty()) return Outcome::kDone;
+    // Nothing below the watched folder fits: the watched folder itself.
+    if (ldir.size() > kMaxCommandBytes || folder.empty()) ldir = watchedLdir;
     const std::string targetDir = RemoteDirOf(ldir);
     if (ImmediateMode()) return UploadAtOnce();
     if (e.firstAnsi.find(kClientFolderMarker) != std::string::npos ||
