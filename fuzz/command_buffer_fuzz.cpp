@@ -20,6 +20,7 @@ namespace {
 
 constexpr int32_t kEvents[] = {kEventCreate, kEventDelete,    kEventRenameItem,   kEventMkDir,
                                kEventRmDir,  kEventUpdateDir, kEventRenameFolder, kEventUpdateItem};
+constexpr int32_t kMoveEvents[] = {kEventCreate, kEventRenameItem, kEventRenameFolder};
 constexpr const char* kFolders[] = {"", "a", "b", "a\\b", "c", "a\\b\\c"};
 constexpr const char* kNames[] = {"x.txt", "y.txt", "a", "b", "c"};
 
@@ -93,8 +94,15 @@ std::string Composed(FuzzInput& in, bool smb, int32_t& event) {
             break;
         }
         case 7:
-            event = kEventCreate;
-            ComposeMove(out, dir + name, RemoteDir(Pick(in, kFolders), smb) + name);
+            // A delete and a create merged, a file moved to another folder, a
+            // folder moved.
+            event = Pick(in, kMoveEvents);
+            if (event == kEventRenameFolder) {
+                ComposeMove(out, RemoteDir(sub, smb),
+                            RemoteDir(Join(Pick(in, kFolders), other), smb));
+            } else {
+                ComposeMove(out, dir + name, RemoteDir(Pick(in, kFolders), smb) + name);
+            }
             break;
         default:
             event = kEventDelete;

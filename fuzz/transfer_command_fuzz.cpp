@@ -67,6 +67,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FUZZ_CHECK(!(outcome.dropPending && outcome.pendingBecomes));
     if (outcome.newEffect == NewCommandEffect::kBecome) FUZZ_CHECK(!outcome.newText.Empty());
     if (outcome.pendingBecomes) FUZZ_CHECK(!outcome.pendingText.Empty());
+    // A folder rename becomes the move of its old folder, and drops only
+    // what it names below that folder.
+    std::string oldFolder, newFolder;
+    if (FolderRenamePaths(added, oldFolder, newFolder)) {
+        FUZZ_CHECK(!oldFolder.empty() && !newFolder.empty());
+    }
+    if (outcome.rule == CoalesceRule::kF1) {
+        FUZZ_CHECK(event == kEventRenameFolder && FolderRenamePaths(added, oldFolder, newFolder));
+        const TransferCommand move = ParseCommand(outcome.newText.Str());
+        FUZZ_CHECK(move.cmd.Str() == "rn" && move.dir.Empty() && move.from.Str() == oldFolder);
+        if (outcome.dropPending) {
+            FUZZ_CHECK(pending.dir.Str().starts_with(oldFolder) ||
+                       (pending.from.Str().starts_with(oldFolder) &&
+                        pending.to.Str().starts_with(oldFolder)));
+        }
+    }
+    // A recursive delete is never dropped by what was pending.
+    if (event == kEventRmDir) FUZZ_CHECK(outcome.newEffect == NewCommandEffect::kKeep);
 
     // The stand-in walks up from the added command's folders; it must end,
     // and what it gives must be a recursive put that fits.

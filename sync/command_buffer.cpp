@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <iterator>
+#include <map>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -17,7 +19,6 @@
 
 namespace {
 
-
 // What a slot is looked up by. Each kind holds the fields that one or more
 // merge rules compare for equality, so a new command finds the pending
 // commands its rules can apply to without scanning the others:
@@ -30,7 +31,9 @@ enum Kind : uint32_t {
     kDelFile,     // filename of "del": C1
     kDelSubLast,  // last component of dir of "del" with sub 1: M1
     kTreeLdir,    // ldir of sync 1 and sub 1, as a rolling hash: M2 (N.ldir contains it)
-    kFrom,        // from: F2
+    kFrom,        // from: F1 (a move's old end)
+    kDir,         // dir: F1 (found through the ordered paths)
+    kMoveTo,      // to of a move ("rn" with an empty dir): F1
     kKindCount
 };
 constexpr uint32_t kKindBits = 4;
@@ -86,16 +89,31 @@ struct SlotEntry {
     uint16_t mask = 0;
 };
 
-// Calls file(kind, key) for each key the command is filed under; the length of
-// its ldir when it is a tree send (an empty ldir too: it occurs in every one).
-template <class File>
-std::optional<std::size_t> FileKeys(std::string_view text, File&& file) {
+// The remote paths a folder rename looks below are kept in order, each with a
+// tag naming the key kind it is filed under: a dir, or a move's from or to.
+constexpr char kPathTags[] = {'d', 'f', 't'};
+constexpr Kind kPathKinds[] = {kDir, kFrom, kMoveTo};
+
+// Calls file(kind, key) for each key the command is filed under and
+// path(tagged) for each of its paths a folder rename looks below; returns the
+// length of its ldir when it is a tree send (an empty ldir too: it occurs in
+// every one).
+template <class File, class Path>
+std::optional<std::size_t> FileKeys(std::string_view text, File&& file, Path&& path) {
     const TransferCommand p = ParseCommand(text);
     const std::string_view cmd = p.cmd.Str();
     file(kText, HashFields(kText, {text}));
     file(kCmdDirFile, HashFields(kCmdDirFile, {cmd, p.dir, p.filename}));
     file(kCmdDir, HashFields(kCmdDir, {cmd, p.dir}));
     file(kFrom, HashFields(kFrom, {p.from}));
+    if (!p.dir.Empty()) {
+        file(kDir, HashFields(kDir, {p.dir}));
+        path(std::string(1, 'd').append(p.dir.Str()));
+    } else if (cmd == "rn") {
+        file(kMoveTo, HashFields(kMoveTo, {p.to}));
+        path(std::string(1, 'f').append(p.from.Str()));
+        path(std::string(1, 't').append(p.to.Str()));
+    }
     if (cmd == "rn") file(kRnDirTo, HashFields(kRnDirTo, {p.dir, p.to}));
     const bool sub = p.sub.Str() == "1";
     if (cmd == "del") {
@@ -148,6 +166,9 @@ struct CommandIndex {
     std::vector<SlotEntry> entries;  // one per slot
     int32_t ldirLengthCount[kMaxLdir] = {};
     std::vector<uint16_t> ldirLengths;  // lengths with a count above 0, ascending
+    // Tagged remote paths (kPathTags) with the number of slots that hold each:
+    // the folders below a renamed one are a range of this map.
+    std::map<std::string, int32_t, std::less<>> paths;
     int32_t seenCapacity = -1;
     int32_t seenCount = 0;  // commandCount when the last operation ended
     std::vector<int32_t> candidates;
@@ -167,12 +188,15 @@ struct CommandIndex {
 
     void Insert(int32_t slot, std::string_view text) {
         SlotEntry& entry = entries[static_cast<std::size_t>(slot)];
-        const std::optional<std::size_t> tree = FileKeys(text, [&](uint32_t kind, uint64_t key) {
-            std::vector<uint32_t>& bucket = buckets[key];
-            entry.pos[kind] = static_cast<uint32_t>(bucket.size());
-            entry.mask = static_cast<uint16_t>(entry.mask | (1u << kind));
-            bucket.push_back(static_cast<uint32_t>(slot) << kKindBits | kind);
-        });
+        const std::optional<std::size_t> tree = FileKeys(
+            text,
+            [&](uint32_t kind, uint64_t key) {
+                std::vector<uint32_t>& bucket = buckets[key];
+                entry.pos[kind] = static_cast<uint32_t>(bucket.size());
+                entry.mask = static_cast<uint16_t>(entry.mask | (1u << kind));
+                bucket.push_back(static_cast<uint32_t>(slot) << kKindBits | kind);
+            },
+            [&](std::string tagged) { ++paths[std::move(tagged)]; });
         if (tree && ldirLengthCount[*tree]++ == 0) {
             ldirLengths.insert(std::lower_bound(ldirLengths.begin(), ldirLengths.end(), *tree),
                                static_cast<uint16_t>(*tree));
@@ -182,17 +206,23 @@ struct CommandIndex {
     // `text`: what the slot held when it was inserted.
     void Remove(int32_t slot, std::string_view text) {
         SlotEntry& entry = entries[static_cast<std::size_t>(slot)];
-        const std::optional<std::size_t> tree = FileKeys(text, [&](uint32_t kind, uint64_t key) {
-            const auto found = buckets.find(key);
-            if ((entry.mask & (1u << kind)) == 0 || found == buckets.end()) return;
-            std::vector<uint32_t>& bucket = found->second;
-            const uint32_t pos = entry.pos[kind];
-            const uint32_t moved = bucket.back();
-            bucket[pos] = moved;
-            entries[moved >> kKindBits].pos[moved & ((1u << kKindBits) - 1)] = pos;
-            bucket.pop_back();
-            if (bucket.empty()) buckets.erase(found);
-        });
+        const std::optional<std::size_t> tree = FileKeys(
+            text,
+            [&](uint32_t kind, uint64_t key) {
+                const auto found = buckets.find(key);
+                if ((entry.mask & (1u << kind)) == 0 || found == buckets.end()) return;
+                std::vector<uint32_t>& bucket = found->second;
+                const uint32_t pos = entry.pos[kind];
+                const uint32_t moved = bucket.back();
+                bucket[pos] = moved;
+                entries[moved >> kKindBits].pos[moved & ((1u << kKindBits) - 1)] = pos;
+                bucket.pop_back();
+                if (bucket.empty()) buckets.erase(found);
+            },
+            [&](const std::string& tagged) {
+                const auto found = paths.find(tagged);
+                if (found != paths.end() && --found->second <= 0) paths.erase(found);
+            });
         if (tree && --ldirLengthCount[*tree] == 0) {
             ldirLengths.erase(std::lower_bound(ldirLengths.begin(), ldirLengths.end(), *tree));
         }
@@ -204,6 +234,7 @@ struct CommandIndex {
         entries.assign(buffer.commandSlots.size(), SlotEntry{});
         std::fill(std::begin(ldirLengthCount), std::end(ldirLengthCount), 0);
         ldirLengths.clear();
+        paths.clear();
         for (std::size_t i = 0; i < buffer.commandSlots.size(); ++i) {
             if (!buffer.commandSlots[i].Empty()) {
                 Insert(static_cast<int32_t>(i), buffer.commandSlots[i].Str());
@@ -223,6 +254,17 @@ struct CommandIndex {
         for (uint32_t element : found->second) {
             const auto slot = static_cast<int32_t>(element >> kKindBits);
             if (slot < limit) candidates.push_back(slot);
+        }
+    }
+
+    // Pending commands with a dir, or a move with an end, at or below `folder`.
+    void TakeBelow(const std::string& folder, int32_t limit) {
+        for (std::size_t t = 0; t < std::size(kPathTags); ++t) {
+            const std::string prefix = std::string(1, kPathTags[t]) + folder;
+            for (auto it = paths.lower_bound(prefix);
+                 it != paths.end() && it->first.starts_with(prefix); ++it) {
+                Take(HashFields(kPathKinds[t], {std::string_view(it->first).substr(1)}), limit);
+            }
         }
     }
 
@@ -362,13 +404,23 @@ bool WriteSteps(CommandBuffer& buffer, CommandIndex& index, int32_t through) {
     return outcome != ReplaceOutcome::kFailed;
 }
 
+// An equal pending command makes the new one a repeat; for a rename only when
+// nothing was added after it (RepeatsOnlyAsLast).
 bool IsPending(const CommandBuffer& buffer, CommandIndex& index, std::string_view text) {
     index.candidates.clear();
     index.Take(HashFields(kText, {text}), buffer.commandCount);
+    int32_t last = -1;
     for (int32_t slot : index.candidates) {
-        if (buffer.commandSlots[static_cast<std::size_t>(slot)].Str() == text) return true;
+        if (buffer.commandSlots[static_cast<std::size_t>(slot)].Str() == text) {
+            last = std::max(last, slot);
+        }
     }
-    return false;
+    if (last < 0) return false;
+    if (!RepeatsOnlyAsLast(text)) return true;
+    for (int32_t i = buffer.commandCount - 1; i > last; --i) {
+        if (!buffer.commandSlots[static_cast<std::size_t>(i)].Empty()) return false;
+    }
+    return true;
 }
 
 // Collects every pending slot that a rule of `eventKind` can apply to (a
@@ -387,10 +439,15 @@ void CollectCandidates(CommandIndex& index, int32_t eventKind, const TransferCom
             if (smbMode == 0) take(HashFields(kDelFile, {n.filename}));
             take(HashFields(kCmdDirFile, {"put", n.dir, ""}));
             break;
-        case kEventRenameItem:
+        case kEventRenameItem: {
             take(HashFields(kCmdDirFile, {"put", n.dir, n.from}));
             if (!n.from.Empty()) take(HashFields(kCmdDirFile, {"put", n.dir, ""}));
+            std::string folder, name;
+            if (n.dir.Empty() && SplitRemotePath(n.from, folder, name)) {
+                take(HashFields(kCmdDirFile, {"put", folder, name}));
+            }
             break;
+        }
         case kEventMkDir:
             take(HashFields(kDelSubLast, {LastComponent(n.dir)}));
             index.TakeEnclosingTrees(n.ldir, limit);
@@ -403,10 +460,11 @@ void CollectCandidates(CommandIndex& index, int32_t eventKind, const TransferCom
             take(HashFields(kCmdDir, {"put", n.dir}));
             take(HashFields(kCmdDir, {"rn", n.dir}));
             break;
-        case kEventRenameFolder:
-            take(HashFields(kCmdDir, {"put", FolderRenameOldDir(n)}));
-            take(HashFields(kFrom, {n.from}));
+        case kEventRenameFolder: {
+            std::string oldFolder, newFolder;
+            if (FolderRenamePaths(n, oldFolder, newFolder)) index.TakeBelow(oldFolder, limit);
             break;
+        }
         default:
             break;
     }
@@ -493,7 +551,8 @@ int32_t AppendLines(CommandBuffer& buffer, const std::vector<std::string>& lines
 void AdoptUnreadFile(CommandBuffer& buffer) {
     if (!buffer.fileUnread) return;
     std::vector<std::string> lines;
-    if (ReadCommandLines(std::string(State().eventListPath.Str()), lines) != FileResult::kOk) return;
+    if (ReadCommandLines(std::string(State().eventListPath.Str()), lines) != FileResult::kOk)
+        return;
     const int32_t through = std::min(buffer.commandCount, buffer.commandCapacity - 1);
     for (int32_t i = 0; i <= through; ++i) {
         const CommandSlot& slot = buffer.commandSlots[static_cast<std::size_t>(i)];

@@ -1,5 +1,7 @@
 #include "watch/change_event_handler.h"
 
+#include <cwchar>
+#include <cwctype>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -113,13 +115,19 @@ std::string LeafOf(const wchar_t* path) {
 
 // What the composition works from: the event, its paths and its folders.
 struct EventPaths {
-    int32_t event;
-    const wchar_t* first;   // P1
-    const wchar_t* second;  // P2, or null
+    int32_t event = 0;
+    const wchar_t* first = nullptr;   // P1
+    const wchar_t* second = nullptr;  // P2, or null
     std::string_view firstAnsi;
     std::string_view secondAnsi;
     std::string localDir;   // L: itemDir before the SMB cuts
     std::string targetDir;  // before the SMB cuts
+    // A rename whose items lie in different folders: the remote paths of its
+    // move, and the folder that holds both, as the stand-in's start.
+    bool isMove = false;
+    std::string moveFrom;
+    std::string moveTo;
+    std::string moveLdir;
 };
 
 // The recursive put that stands in for a command over 511 bytes. A deleted or
@@ -128,7 +136,7 @@ bool ComposeStandIn(CommandText& out, const EventPaths& paths) {
     std::string dir = paths.targetDir;
     std::string ldir = paths.localDir;
     const std::string watchedLdir = std::string(State().watchedPath.Str()) + "\\";
-    if ((paths.event == kEventRmDir || paths.event == kEventRenameFolder) &&
+    if (!paths.isMove && (paths.event == kEventRmDir || paths.event == kEventRenameFolder) &&
         ldir.size() > watchedLdir.size()) {
         dir = ParentFolder(dir);
         ldir = ParentFolder(ldir);
@@ -138,12 +146,20 @@ bool ComposeStandIn(CommandText& out, const EventPaths& paths) {
 
 enum class Composed { kNoCommand, kOwnForm, kStandIn, kNothingFits };
 
-// The command of each kind of change, or the stand-in for a line over 511 bytes.
+// The command of each kind of change, or the stand-in for a line over 511
+// bytes. The stand-in walks up from L and the remote directory of the event,
+// never from the SMB rename's cut itemDir: cut again, it named a folder
+// above the change, and its synchronising put removed that folder's other
+// contents.
 Composed ComposeForEvent(CommandText& out, const EventPaths& paths) {
     const WatcherState& state = State();
     const std::string itemDir(state.itemDir.Str());
     const std::string_view target = paths.targetDir;
     bool fits = true;
+    if (paths.isMove) {
+        if (ComposeMove(out, paths.moveFrom, paths.moveTo)) return Composed::kOwnForm;
+        return ComposeStandIn(out, paths) ? Composed::kStandIn : Composed::kNothingFits;
+    }
     switch (paths.event) {
         case kEventRenameItem: {
             const std::string from = LeafOf(paths.first);
@@ -199,6 +215,66 @@ std::string TargetDir() {
     return state.remoteDirSet == 1 && state.remoteDir.Str() != "/"
                ? std::string(state.remoteDir.Str()) + std::string(state.relativeDir.Str())
                : std::string(state.relativeDir.Str());
+}
+
+// The remote directory of a local folder (ANSI, with its final backslash).
+// Sets itemDir and relativeDir on the way.
+std::string RemoteDirOf(std::string_view localFolder) {
+    State().itemDir.Assign(localFolder);
+    RelativeDirectory();
+    return TargetDir();
+}
+
+// The folder holding an item path, with its final backslash
+// ("C:\W\a\x.txt\" gives "C:\W\a\"); empty when there is none.
+std::wstring FolderOfItem(std::wstring_view item) {
+    if (!item.empty() && item.back() == L'\\') item.remove_suffix(1);
+    const std::size_t at = item.rfind(L'\\');
+    return at == std::wstring_view::npos ? std::wstring() : std::wstring(item.substr(0, at + 1));
+}
+
+// Windows names are the same in either case.
+bool SameFolderName(std::wstring_view a, std::wstring_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i] &&
+            std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The longest folder (with its final backslash) that holds both folders.
+std::wstring CommonFolder(std::wstring_view a, std::wstring_view b) {
+    std::size_t common = 0;
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+        if (!SameFolderName(a.substr(i, 1), b.substr(i, 1))) break;
+        if (a[i] == L'\\') common = i + 1;
+    }
+    return std::wstring(a.substr(0, common));
+}
+
+// A rename whose two items lie in different folders (Explorer's move, a
+// "move" command) is a move: the rename form names one folder for both, so the
+// remote side kept the item where it was and the new folder never got it.
+// Fills the move's remote paths from both items' folders.
+void PrepareMove(EventPaths& paths) {
+    WatcherState& state = State();
+    const std::wstring fromFolder = FolderOfItem(paths.first);
+    const std::wstring toFolder = FolderOfItem(paths.second);
+    if (SameFolderName(fromFolder, toFolder)) return;
+    paths.isMove = true;
+    if (state.eventIsFolder == 1) {
+        paths.moveFrom = RemoteDirOf(ToAnsiString(paths.first));
+        paths.moveTo = RemoteDirOf(ToAnsiString(paths.second));
+    } else {
+        const std::string fromLeaf = LeafOf(paths.first);
+        const std::string toLeaf = LeafOf(paths.second);
+        paths.moveFrom = RemoteDirOf(ToAnsiString(fromFolder)) + fromLeaf;
+        paths.moveTo = RemoteDirOf(ToAnsiString(toFolder)) + toLeaf;
+    }
+    paths.moveLdir = ToAnsiString(CommonFolder(fromFolder, toFolder));
 }
 
 void CountAdded() {
@@ -291,6 +367,7 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
     // Directories: the local folder the command names (kept as it is for the
     // forms that send it) and the remote directory below the configured base.
     if (state.eventAccepted == 0) return Outcome::kDone;
+    if (IsRename(event)) PrepareMove(paths);
     if (event == kEventRmDir) {
         state.itemDir.Assign(paths.firstAnsi);
     } else {
@@ -299,22 +376,29 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
     paths.localDir = std::string(state.itemDir.Str());
     RelativeDirectory();
     paths.targetDir = TargetDir();
+    if (paths.isMove) {
+        // The stand-in of a move sends the folder that holds both ends.
+        paths.localDir = paths.moveLdir;
+        paths.targetDir = RemoteDirOf(paths.moveLdir);
+        state.itemDir.Assign(paths.localDir);
+        RelativeDirectory();
+    }
     if (ImmediateMode()) return UploadAtOnce();
 
     // Composition.
     if (state.itemDir.Str().find(kClientFolderMarker) != std::string_view::npos) {
         return Outcome::kDone;
     }
-    // On an SMB share a folder is renamed or removed from its parent: the
-    // local folder, and for a removal the remote directory, lose the folder.
-    EventPaths composed = paths;
-    if (state.smbMode == 1 && (event == kEventRenameFolder || event == kEventRmDir)) {
+    // On an SMB share a folder is renamed from its parent: the local folder
+    // of the rename form is the parent. A recursive delete keeps the folder
+    // itself: cut to the parent, it named the parent, and the tool removed
+    // the parent with every sibling of the deleted folder.
+    if (state.smbMode == 1 && event == kEventRenameFolder && !paths.isMove) {
         state.itemDir.Assign(CutTwiceAtLastBackslash(state.itemDir.Str()));
-        if (event == kEventRmDir) composed.targetDir = CutTwiceAtLastBackslash(paths.targetDir);
     }
     state.newCommand.Clear();
     CommandText command;
-    const Composed composedAs = ComposeForEvent(command, composed);
+    const Composed composedAs = ComposeForEvent(command, paths);
     if (composedAs == Composed::kNothingFits) {
         // Not even the watched folder's recursive put fits in a line: the
         // change reaches the remote side with a whole-folder upload instead.
@@ -329,6 +413,134 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
     if (event == kEventUpdateDir || event == kEventUpdateItem) state.eventAccepted = 0;
 
     // Counting; a command the buffer already held counts once only.
+    CountAdded();
+    return Outcome::kDone;
+}
+
+// An item path as the handler works on it: under the shell's Network folder
+// in UNC form, and, for a first path, a doubled backslash made single unless
+// it is a UNC path.
+std::wstring PreparedPath(const wchar_t* path, bool isFirst) {
+    std::wstring text(path);
+    RewriteNetworkPath(text.data());
+    text.resize(std::wcslen(text.c_str()));
+    if (isFirst && !text.starts_with(L"\\\\")) {
+        const std::size_t pair = text.find(L"\\\\");
+        if (pair != std::wstring::npos) text.erase(pair, 1);
+    }
+    return text;
+}
+
+// Whether an item path lies below the watched folder (Windows names: in
+// either case).
+bool InsideWatchedFolder(std::wstring_view path) {
+    const std::wstring folder = ToWideString(State().watchedPath.Str()) + L"\\";
+    return path.size() > folder.size() && SameFolderName(path.substr(0, folder.size()), folder);
+}
+
+// An event whose path does not fit a working copy (511 UTF-16 code units) or
+// a command field (511 bytes in the ANSI code page): the deep folders of a
+// long path, or names in a double-byte code page.
+struct LongEvent {
+    int32_t event;
+    const std::wstring& first;
+    const std::wstring* second;  // null without a second item
+    const std::string& firstAnsi;
+    const std::string& secondAnsi;
+};
+
+// The folder a long path's event starts its stand-in from: the folder
+// itself for a folder that is there, the folder holding the item otherwise
+// (a deleted or renamed folder cannot be sent itself).
+std::wstring StandInStart(int32_t event, const std::wstring& path, bool isFolder) {
+    if (isFolder && event != kEventRmDir && event != kEventRenameFolder) return path;
+    return FolderOfItem(path);
+}
+
+// A long path's change cannot be named in a command: the recursive put of
+// the deepest folder above it whose line fits stands in for it, as it does
+// for a command over 511 bytes. The filters that can judge the event without
+// a working copy of its path run as for any event; the repeat filter sees an
+// empty entry, so the events around it are never taken for repeats.
+Outcome DecideAndAddLong(const LongEvent& e) {
+    WatcherState& state = State();
+    const ChangeHandlerCalls& calls = CurrentChangeHandlerCalls();
+    RecordRecentPath(state, L"", e.event);
+    state.lastEventParent.Clear();
+
+    if (e.event == kEventDelete) {
+        state.eventIsFolder = 0;
+    } else if (e.event == kEventRmDir) {
+        state.eventIsFolder = 1;
+    } else {
+        state.eventIsFolder = calls.isFolderPath(e.first.c_str()) ||
+                                      (e.second && calls.isFolderPath(e.second->c_str()))
+                                  ? 1
+                                  : 0;
+    }
+    const bool isFolder = state.eventIsFolder == 1;
+
+    // Top-level filter: a folder is its own item folder, so a long path
+    // passes only as a file directly in the watched folder.
+    if (state.subFolders == 0) {
+        const std::string top = std::string(state.watchedPath.Str()) + "\\";
+        for (const std::wstring* path : {&e.first, e.second}) {
+            if (!path) continue;
+            if (isFolder || ToAnsiString(FolderOfItem(*path)) != top) {
+                state.eventAccepted = 0;
+                return Outcome::kDone;
+            }
+        }
+    }
+    if (e.event == kEventDelete || e.event == kEventRmDir) {
+        if (!calls.isDownloadUnderway()) state.eventAccepted = 1;
+    } else {
+        state.eventAccepted = 1;
+    }
+    if (!isFolder) {
+        const std::wstring& named = e.event == kEventRenameItem && e.second ? *e.second : e.first;
+        const std::wstring_view leaf = std::wstring_view(named).substr(FolderOfItem(named).size());
+        if (leaf.find(L'.') == std::wstring_view::npos) {
+            state.eventAccepted = 0;
+            return Outcome::kDone;
+        }
+    }
+    if (state.eventAccepted == 0) return Outcome::kDone;
+
+    // The deepest folder above both items whose path fits a working copy and
+    // a field, but not above the watched folder.
+    std::wstring folder = StandInStart(e.event, e.first, isFolder);
+    if (e.second) folder = CommonFolder(folder, StandInStart(e.event, *e.second, isFolder));
+    const std::string watchedLdir = std::string(state.watchedPath.Str()) + "\\";
+    std::string ldir = ToAnsiString(folder);
+    while ((folder.size() > kItemPathCapacity - 1 || ldir.size() > kMaxCommandBytes) &&
+           ldir.size() > watchedLdir.size()) {
+        folder = FolderOfItem(folder);
+        ldir = ToAnsiString(folder);
+    }
+    // Nothing below the watched folder fits: the watched folder itself.
+    if (ldir.size() > kMaxCommandBytes || folder.empty()) ldir = watchedLdir;
+    const std::string targetDir = RemoteDirOf(ldir);
+    if (ImmediateMode()) return UploadAtOnce();
+    if (e.firstAnsi.find(kClientFolderMarker) != std::string::npos ||
+        e.secondAnsi.find(kClientFolderMarker) != std::string::npos) {
+        return Outcome::kDone;
+    }
+    const bool known = e.event == kEventRenameItem || e.event == kEventCreate ||
+                       e.event == kEventDelete || e.event == kEventMkDir ||
+                       e.event == kEventRmDir || e.event == kEventUpdateDir ||
+                       e.event == kEventUpdateItem || e.event == kEventRenameFolder;
+    state.newCommand.Clear();
+    if (known) {
+        CommandText command;
+        if (!ComposeEnclosingPutTree(command, targetDir, ldir, watchedLdir)) {
+            if (calls.isNetworkAlive()) calls.startSyncUpload();
+            return Outcome::kDone;
+        }
+        state.newCommand.Assign(command.Str());
+        AddCommand(state.newCommand.CStr(), kStandInEvent);
+    }
+    if (e.event == kEventUpdateDir || e.event == kEventUpdateItem) state.eventAccepted = 0;
     CountAdded();
     return Outcome::kDone;
 }
@@ -349,17 +561,27 @@ void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* s
     if (secondPath && !*secondPath) secondPath = nullptr;
     if (!firstPath || !*firstPath || (IsRename(event) && !secondPath)) return;
 
-    // The paths; a doubled backslash inside a first path that is not a
+    // The paths, whole; a doubled backslash inside a first path that is not a
     // UNC path is made single.
-    ItemPath first;
-    ItemPath second;
-    if (!first.Assign(firstPath) || (secondPath && !second.Assign(secondPath))) return;
-    RewriteNetworkPath(first);
-    if (!first.Str().starts_with(L"\\\\")) ReplaceFirst(first, L"\\\\", L"\\");
-    if (secondPath) RewriteNetworkPath(second);
-    const std::string firstAnsi = ToAnsiString(first.Str());
-    const std::string secondAnsi = secondPath ? ToAnsiString(second.Str()) : std::string();
-    if (firstAnsi.size() > kMaxCommandBytes || secondAnsi.size() > kMaxCommandBytes) return;
+    std::wstring firstWide = PreparedPath(firstPath, true);
+    std::wstring secondWide = secondPath ? PreparedPath(secondPath, false) : std::wstring();
+    if (IsRename(event)) {
+        // A move out of the watched folder takes the item away, a move into
+        // it brings one: as a rename the remote side would have kept the item
+        // under its new name, or renamed it to a place outside its folder.
+        const bool fromInside = InsideWatchedFolder(firstWide);
+        const bool toInside = InsideWatchedFolder(secondWide);
+        if (fromInside && !toInside) {
+            event = event == kEventRenameFolder ? kEventRmDir : kEventDelete;
+            secondPath = nullptr;
+        } else if (!fromInside && toInside) {
+            event = event == kEventRenameFolder ? kEventMkDir : kEventCreate;
+            firstWide = secondWide;
+            secondPath = nullptr;
+        }
+    }
+    const std::string firstAnsi = ToAnsiString(firstWide);
+    const std::string secondAnsi = secondPath ? ToAnsiString(secondWide) : std::string();
 
     // Unsupported characters: "?" stands for what the code page cannot
     // hold, and no file name contains one of its own.
@@ -373,12 +595,25 @@ void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* s
         return;
     }
 
-    EventPaths paths{
-        event, first.CStr(), secondPath ? second.CStr() : nullptr, firstAnsi, secondAnsi, {}, {}};
+    ItemPath first;
+    ItemPath second;
+    const bool fits = first.Assign(firstWide) && (!secondPath || second.Assign(secondWide)) &&
+                      firstAnsi.size() <= kMaxCommandBytes && secondAnsi.size() <= kMaxCommandBytes;
     Outcome outcome = Outcome::kDone;
-    {
+    if (fits) {
+        EventPaths paths;
+        paths.event = event;
+        paths.first = first.CStr();
+        paths.second = secondPath ? second.CStr() : nullptr;
+        paths.firstAnsi = firstAnsi;
+        paths.secondAnsi = secondAnsi;
         std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
         outcome = DecideAndAdd(paths, first);
+    } else {
+        const LongEvent longEvent{event, firstWide, secondPath ? &secondWide : nullptr, firstAnsi,
+                                  secondAnsi};
+        std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+        outcome = DecideAndAddLong(longEvent);
     }
     ShowOutcome(outcome);
 }

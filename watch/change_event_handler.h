@@ -32,9 +32,11 @@ constexpr char kClientFolderMarker[] = "(!plkSep!)pellaro(!plkSep!)";
 
 // Handles one change. `event` is the SHCNE_* code; `firstPath` and
 // `secondPath` are the item path texts, null when the notification has no such
-// item. An event without a first path, a rename without a second one, and a
-// path longer than a working copy holds (511 UTF-16 code units, or 511 bytes
-// in the ANSI code page) are skipped: nothing the rules do could name the item.
+// item. An event without a first path, or a rename without a second one, is
+// skipped: nothing the rules do could name the item. A path longer than a
+// working copy holds (511 UTF-16 code units, or 511 bytes in the ANSI code
+// page) is never cut, which would name another item: the recursive put of the
+// deepest folder above it that fits stands in for its command.
 void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* secondPath);
 
 // Changes were lost before they could be told apart (the feed's buffer

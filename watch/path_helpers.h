@@ -34,8 +34,9 @@ void RewriteNetworkPath(wchar_t* path);
 void SetLastEventParent(const wchar_t* itemPath);
 
 // Whether the item path names an existing folder: it lists "<path>*", which
-// fails for a file and for an item that no longer exists. The only platform
-// call of this file.
+// fails for a file and for an item that no longer exists. Any length: a path
+// past MAX_PATH is searched in its "\\?\" form. The only platform call of
+// this file.
 bool IsFolderPath(const wchar_t* itemPath);
 
 // itemDir = the local folder of the item, in the ANSI code page: the folder

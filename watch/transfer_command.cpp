@@ -256,8 +256,53 @@ std::string DropLastCharacter(std::string_view text) {
     return ToAnsiString(wide);
 }
 
-std::string FolderRenameOldDir(const TransferCommand& added) {
-    return DropLastCharacter(added.dir.Str()) + std::string(added.from.Str());
+bool RepeatsOnlyAsLast(std::string_view command) { return ParseCommand(command).cmd.Str() == "rn"; }
+
+bool SplitRemotePath(std::string_view path, std::string& folder, std::string& name) {
+    const std::wstring wide = ToWideString(path);
+    const std::size_t at = wide.find_last_of(L"\\/");
+    if (at == std::wstring::npos || at + 1 == wide.size()) return false;
+    folder = ToAnsiString(std::wstring_view(wide).substr(0, at + 1));
+    name = ToAnsiString(std::wstring_view(wide).substr(at + 1));
+    return true;
+}
+
+namespace {
+
+bool EndsWithSeparator(std::string_view text) {
+    if (text.empty()) return false;
+    const std::wstring wide = ToWideString(text);
+    return !wide.empty() && (wide.back() == L'/' || wide.back() == L'\\');
+}
+
+// A folder name as a rename gives it ("old", or "\old\" in SMB mode) without
+// its backslashes at either end.
+std::string BareFolderName(std::string_view name) {
+    std::wstring wide = ToWideString(name);
+    while (!wide.empty() && wide.back() == L'\\') wide.pop_back();
+    std::size_t start = 0;
+    while (start < wide.size() && wide[start] == L'\\') ++start;
+    return ToAnsiString(std::wstring_view(wide).substr(start));
+}
+
+}  // namespace
+
+bool FolderRenamePaths(const TransferCommand& added, std::string& oldFolder,
+                       std::string& newFolder) {
+    if (added.dir.Empty()) {
+        oldFolder.assign(added.from.Str());
+        newFolder.assign(added.to.Str());
+    } else {
+        if (!EndsWithSeparator(added.dir)) return false;
+        const std::wstring dir = ToWideString(added.dir);
+        const std::string separator = ToAnsiString(std::wstring_view(dir).substr(dir.size() - 1));
+        const std::string oldName = BareFolderName(added.from);
+        const std::string newName = BareFolderName(added.to);
+        if (oldName.empty() || newName.empty()) return false;
+        oldFolder = std::string(added.dir.Str()) + oldName + separator;
+        newFolder = std::string(added.dir.Str()) + newName + separator;
+    }
+    return EndsWithSeparator(oldFolder) && EndsWithSeparator(newFolder);
 }
 
 CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
@@ -298,8 +343,17 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
             }
             break;
         case kEventRenameItem:
-            if (cmd == "put" && p.filename.Str() == n.from.Str() && p.dir.Str() == n.dir.Str() &&
-                ComposePutFile(out.pendingText, p.dir, p.ldir, n.to)) {
+            if (n.dir.Empty()) {
+                // A move to another folder: the move itself sends the file
+                // when the remote side does not have it under its old path.
+                std::string folder, name;
+                if (cmd == "put" && SplitRemotePath(n.from, folder, name) &&
+                    p.dir.Str() == folder && p.filename.Str() == name) {
+                    dropPending(CoalesceRule::kR3);
+                }
+            } else if (cmd == "put" && p.filename.Str() == n.from.Str() &&
+                       p.dir.Str() == n.dir.Str() &&
+                       ComposePutFile(out.pendingText, p.dir, p.ldir, n.to)) {
                 out.pendingBecomes = true;
                 dropNew(CoalesceRule::kR1);
             } else if (cmd == "put" && p.dir.Str() == n.dir.Str() && p.filename.Empty()) {
@@ -318,9 +372,10 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
             }
             break;
         case kEventRmDir:
+            // The folder may have been on the remote side before the put:
+            // its deletion is kept whatever was pending in it.
             if (cmd == "put" && p.dir.Str() == n.dir.Str()) {
                 dropPending(CoalesceRule::kT1);
-                dropNew(CoalesceRule::kT1);
             } else if (cmd == "del" && p.dir.Str() == n.dir.Str()) {
                 dropPending(CoalesceRule::kT2);
             }
@@ -330,20 +385,26 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
                 dropPending(CoalesceRule::kU1);
             break;
         case kEventRenameFolder: {
-            if (cmd == "put" && p.dir == FolderRenameOldDir(n)) {
-                std::wstring local = ToWideString(p.ldir);
-                if (!local.empty()) local.pop_back();
-                bool found = false;
-                const std::string folder = ToAnsiString(CutAtLastSeparator(local, false, found)) +
-                                           "\\" + std::string(LastComponent(n.to)) + "\\";
-                if (ComposePutTree(out.pendingText,
-                                   DropLastCharacter(n.dir) + std::string(n.to.Str()), folder)) {
-                    out.pendingBecomes = true;
-                    dropNew(CoalesceRule::kF1);
-                    break;
-                }
+            // Pending commands below the old folder name local items that are
+            // gone: sent now they would be skipped, and a plain rename would
+            // leave their changes out. The move renames the remote folder and
+            // then makes it equal to the local one, which covers them all.
+            std::string oldFolder, newFolder;
+            if (!FolderRenamePaths(n, oldFolder, newFolder)) break;
+            const auto inside = [&](const auto& field) {
+                return field.Str().starts_with(std::string_view(oldFolder));
+            };
+            const bool isMove = cmd == "rn" && p.dir.Empty();
+            const bool dirInside = !p.dir.Empty() && inside(p.dir);
+            const bool fromInside = isMove && inside(p.from);
+            const bool toInside = isMove && inside(p.to);
+            if ((dirInside || fromInside || toInside) &&
+                ComposeMove(out.newText, oldFolder, newFolder)) {
+                out.rule = CoalesceRule::kF1;
+                out.newEffect = NewCommandEffect::kBecome;
+                // A move with one end outside the folder stays: it runs first.
+                out.dropPending = dirInside || (fromInside && toInside);
             }
-            if (p.from.Str() == n.from.Str()) dropPending(CoalesceRule::kF2);
             break;
         }
         default:

@@ -101,19 +101,22 @@ enum class CoalesceRule : uint8_t {
     // A new creation: C1 makes a move of a pending deletion of the name, C2
     // yields to a pending send of the whole folder.
     kC1, kC2,
-    // A new file rename: R1 renames a pending put, R2 yields to a folder send.
-    kR1, kR2,
+    // A new file rename: R1 renames a pending put, R2 yields to a folder send;
+    // a file moved to another folder: R3 drops a pending put of its source
+    // (the move sends the file when the remote side lacks it).
+    kR1, kR2, kR3,
     // A new folder: M1 makes a move of a pending recursive delete of the name,
     // M2 yields to a pending recursive send of an enclosing folder.
     kM1, kM2,
-    // A new recursive delete: T1 cancels with a pending put in the folder, T2
-    // replaces a pending delete there.
+    // A new recursive delete: T1 drops a pending put in the folder, T2 a
+    // pending delete there; the delete itself always stays.
     kT1, kT2,
     // A new folder-wide send replaces pending puts and renames in the folder.
     kU1,
-    // A new folder rename: F1 moves a pending put to the new folder, F2 drops a
-    // pending command with the same old name.
-    kF1, kF2,
+    // A new folder rename or move with a pending command at or below the old
+    // folder: F1 makes it a move (renamed, then made equal to the local
+    // folder) and drops the pending commands that lie wholly inside.
+    kF1,
 };
 // clang-format on
 
@@ -128,6 +131,12 @@ struct CoalesceOutcome {
     CommandText newText;  // with kBecome
 };
 
+// A command equal to a pending one is refused as its repeat. A rename or a
+// move ("rn") is a repeat only of the last pending command: with others after
+// it, it undoes them (a.txt to A.txt, back, and to A.txt again), and refused it
+// would leave the remote name behind the local one.
+bool RepeatsOnlyAsLast(std::string_view command);
+
 // The first rule of the event's list whose condition holds for P and whose
 // resulting line fits in a slot, with its effects. A rule whose result would
 // not fit is passed over: both commands then stay as they are, which sends
@@ -136,7 +145,14 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& pending
                                const TransferCommand& added, int32_t smbMode);
 
 // Texts the rules derive from N, shared with the buffer's lookups.
-// Q of the folder-rename rule: N.dir without its last character, then N.from.
-std::string FolderRenameOldDir(const TransferCommand& added);
+// The old and the new remote folder of a folder rename (each with its final
+// separator): N.dir followed by the bare old or new name (its backslashes
+// removed) and N.dir's own separator, or, for a move (empty dir), N.from and
+// N.to. False when they name no folder (no final separator, or empty).
+bool FolderRenamePaths(const TransferCommand& added, std::string& oldFolder,
+                       std::string& newFolder);
+// A remote file path cut at its last "/" or "\" (on the UTF-16 form): the
+// folder with its separator, and the name. False without a separator or a name.
+bool SplitRemotePath(std::string_view path, std::string& folder, std::string& name);
 // `text` without its last character (cut on the UTF-16 form).
 std::string DropLastCharacter(std::string_view text);

@@ -62,10 +62,18 @@ inline void ReferenceAdd(ReferenceBuffer& buffer, const char* command, int32_t e
     }
     std::string_view text = command ? std::string_view(command) : std::string_view();
     if (text.size() > kMaxCommandBytes) text = std::string_view();  // refused, never cut
+    // A repeat of any pending command; a rename only of the last one.
     buffer.duplicate = 0;
+    int32_t lastUsed = -1;
     for (int32_t i = 0; i < buffer.count; ++i) {
         const CommandSlot& slot = buffer.slots[static_cast<std::size_t>(i)];
-        if (!slot.Empty() && slot.Str() == text) buffer.duplicate = 1;
+        if (slot.Empty()) continue;
+        lastUsed = i;
+        if (slot.Str() == text) buffer.duplicate = 1;
+    }
+    if (buffer.duplicate != 0 && RepeatsOnlyAsLast(text) &&
+        buffer.slots[static_cast<std::size_t>(lastUsed)].Str() != text) {
+        buffer.duplicate = 0;
     }
     if (buffer.duplicate != 0) return;
     CommandSlot& added = buffer.slots[static_cast<std::size_t>(buffer.count)];

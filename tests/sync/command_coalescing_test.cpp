@@ -35,11 +35,12 @@ std::string Rename(const char* dir, const char* from, const char* to) {
 std::string PutTree(const char* dir, const char* ldir) { return Text(ComposePutTree, dir, ldir); }
 std::string DelTree(const char* dir) { return Text(ComposeDelTree, dir, "L\\"); }
 std::string PutFolder(const char* dir) { return Text(ComposePutFolder, dir, "L\\"); }
+std::string Move(const char* from, const char* to) { return Text(ComposeMove, from, to); }
 
 struct RuleCase {
     const char* what;
     std::vector<std::pair<int32_t, std::string>> steps;  // event, command
-    std::vector<std::string> batch;  // the non-empty slots afterwards, in order
+    std::vector<std::string> batch;                      // the non-empty slots afterwards, in order
     int32_t smbMode = 0;
 };
 
@@ -58,7 +59,8 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
          {{kEventRmDir, DelTree("/a/")}, {kEventDelete, DelFile("/a/", "x.txt")}},
          {DelTree("/a/")}},
         {"C1: the last matching deletion gives the move, every match is dropped",
-         {{kEventDelete, DelFile("/a/", "x.txt")}, {kEventDelete, DelFile("/b/", "x.txt")},
+         {{kEventDelete, DelFile("/a/", "x.txt")},
+          {kEventDelete, DelFile("/b/", "x.txt")},
           {kEventCreate, PutFile("/c/", "x.txt")}},
          {"-cmd=rn|-dir=|-from=/b/x.txt|-to=/c/x.txt|"}},
         {"C1 is off in SMB mode",
@@ -82,26 +84,68 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
          {{kEventMkDir, PutTree("/a/", "C:\\W\\a\\")},
           {kEventMkDir, PutTree("/a/b/", "C:\\W\\a\\b\\")}},
          {PutTree("/a/", "C:\\W\\a\\")}},
-        {"T1: a folder sent and deleted again: neither is sent",
-         {{kEventMkDir, PutTree("/a/x/", "C:\\W\\a\\x\\")}, {kEventRmDir, DelTree("/a/x/")}},
-         {}},
+        // The folder was on the remote side before: dropping its deletion with the put kept it
+        // there, and the next download brought it back.
+        {"T1: a put in a deleted folder goes, the recursive delete stays",
+         {{kEventUpdateItem, PutFolder("/a/x/")},
+          {kEventMkDir, PutTree("/a/x/", "C:\\W\\a\\x\\")},
+          {kEventRmDir, DelTree("/a/x/")}},
+         {DelTree("/a/x/")}},
         {"T2: the recursive delete replaces pending deletions in the folder",
-         {{kEventDelete, DelFile("/a/x/", "1")}, {kEventDelete, DelFile("/a/x/", "2")},
+         {{kEventDelete, DelFile("/a/x/", "1")},
+          {kEventDelete, DelFile("/a/x/", "2")},
           {kEventRmDir, DelTree("/a/x/")}},
          {DelTree("/a/x/")}},
         {"U1: a folder-wide send replaces the folder's puts and renames",
-         {{kEventCreate, PutFile("/a/", "x")}, {kEventRenameItem, Rename("/a/", "p", "q")},
-          {kEventDelete, DelFile("/a/", "y")}, {kEventUpdateDir, PutFolder("/a/")}},
+         {{kEventCreate, PutFile("/a/", "x")},
+          {kEventRenameItem, Rename("/a/", "p", "q")},
+          {kEventDelete, DelFile("/a/", "y")},
+          {kEventUpdateDir, PutFolder("/a/")}},
          {DelFile("/a/", "y"), PutFolder("/a/")}},
-        {"F1: in SMB mode the pending send follows the folder's new name",
-         {{kEventMkDir, PutTree("share\\sub\\old\\", "C:\\W\\sub\\old\\")}, {kEventRenameFolder,
-           "-cmd=rn|-dir=share\\sub\\|-ldir=C:\\W\\sub\\|-from=\\old\\|-to=\\new\\|"}},
-         {PutTree("share\\sub\\new\\", "C:\\W\\sub\\\\new\\\\")},
+        // A file moved to another folder is a move; its pending put in the old folder, sent,
+        // would be skipped as gone.
+        {"R3: a new file moved to another folder before it was sent: the move carries it",
+         {{kEventCreate, PutFile("/a/", "x.txt")},
+          {kEventCreate, PutFile("/a/", "y.txt")},
+          {kEventRenameItem, Move("/a/x.txt", "/b/x.txt")}},
+         {PutFile("/a/", "y.txt"), Move("/a/x.txt", "/b/x.txt")}},
+        // The everyday "New folder", filled, then renamed: sent before the rename, the pending
+        // commands below it would find their local items gone.
+        {"F1: a folder renamed with commands pending below it becomes a move of the folder",
+         {{kEventMkDir, PutTree("/New folder/", "C:\\W\\New folder\\")},
+          {kEventCreate, PutFile("/New folder/sub/", "x.txt")},
+          {kEventUpdateDir, PutFolder("/New folder x/")},
+          {kEventRenameFolder, "-cmd=rn|-dir=/|-ldir=C:\\W\\Docs\\|-from=New folder|-to=Docs|"}},
+         {PutFolder("/New folder x/"), Move("/New folder/", "/Docs/")}},
+        {"F1 in SMB mode, for a change deep below the folder",
+         {{kEventUpdateItem, PutFolder("share\\sub\\old\\x\\")},
+          {kEventRenameFolder,
+           "-cmd=rn|-dir=share\\sub\\|-ldir=C:\\W\\sub|-from=\\old\\|-to=\\new\\|"}},
+         {Move("share\\sub\\old\\", "share\\sub\\new\\")},
          1},
-        {"F2: a pending command with the same old name is dropped",
+        {"F1 keeps a move out of the folder and the folder move follows it",
+         {{kEventRenameItem, Move("/old/x.txt", "/b/x.txt")},
+          {kEventRenameItem, Move("/b/y.txt", "/old/y.txt")},
+          {kEventRenameFolder, Move("/old/", "/b/new/")}},
+         {Move("/old/x.txt", "/b/x.txt"), Move("/b/y.txt", "/old/y.txt"),
+          Move("/old/", "/b/new/")}},
+        // Dropping a command because it shares an old name with the renamed folder lost a
+        // rename elsewhere.
+        {"a folder renamed with nothing pending below it stays a rename",
          {{kEventRenameItem, Rename("/sub/", "old", "x")},
-          {kEventRenameFolder, "-cmd=rn|-dir=/sub/|-ldir=C:\\W\\sub\\|-from=old|-to=new|"}},
-         {"-cmd=rn|-dir=/sub/|-ldir=C:\\W\\sub\\|-from=old|-to=new|"}},
+          {kEventUpdateDir, PutFolder("/sub/older/")},
+          {kEventRenameFolder, "-cmd=rn|-dir=/sub/|-ldir=C:\\W\\sub\\new\\|-from=old|-to=new|"}},
+         {Rename("/sub/", "old", "x"), PutFolder("/sub/older/"),
+          "-cmd=rn|-dir=/sub/|-ldir=C:\\W\\sub\\new\\|-from=old|-to=new|"}},
+        // a.txt to A.txt, back, and again: refused as a repeat, the third left the remote name
+        // a.txt. A rename repeats only the last pending command.
+        {"a rename back and forth is no repeat, a repeated notification is",
+         {{kEventRenameItem, Rename("/", "a.txt", "A.txt")},
+          {kEventRenameItem, Rename("/", "a.txt", "A.txt")},
+          {kEventRenameItem, Rename("/", "A.txt", "a.txt")},
+          {kEventRenameItem, Rename("/", "a.txt", "A.txt")}},
+         {Rename("/", "a.txt", "A.txt"), Rename("/", "A.txt", "a.txt"),
+          Rename("/", "a.txt", "A.txt")}},
     };
     for (const RuleCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -129,9 +173,12 @@ TEST_F(CoalescingTest, ReadsCompleteLinesOnlyAndTheBufferGrowsWithItsMergesIntac
         std::vector<std::string> lines;
         bool torn;
     } cases[] = {
-        {"a\nb\n", {"a", "b"}, false},     {"a\r\nb\r\n", {"a", "b"}, false},
-        {"a\nb", {"a"}, true},             {"a\nb\r", {"a"}, true},
-        {"\n\r\na\n", {"a"}, false},       {"", {}, false},
+        {"a\nb\n", {"a", "b"}, false},
+        {"a\r\nb\r\n", {"a", "b"}, false},
+        {"a\nb", {"a"}, true},
+        {"a\nb\r", {"a"}, true},
+        {"\n\r\na\n", {"a"}, false},
+        {"", {}, false},
         {long511 + "\n" + long511 + "y\n", {long511}, false},
     };
     for (const auto& c : cases) {

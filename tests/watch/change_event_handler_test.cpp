@@ -47,7 +47,9 @@ TEST(CommandText, ParsesFieldsByName) {
 
 constexpr int32_t kAttributes = 0x800;
 
-const std::set<std::wstring> kFolders = {LR"(C:\W\)", LR"(C:\W\sub\)", LR"(C:\W\sub\new\)"};
+const std::set<std::wstring> kFolders = {
+    LR"(C:\W\)",      LR"(C:\W\sub\)",        LR"(C:\W\sub\new\)", LR"(C:\W\b\sub\)",
+    LR"(C:\W\Docs\)", LR"(C:\W\New folder\)", LR"(C:\W\sub\Old\)"};
 
 int uploads = 0;
 bool networkUp = true, downloading = false;
@@ -126,10 +128,52 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
         // The forms the end-to-end runs do not show.
         {"folder rename", {}, {{kEventRenameFolder, LR"(C:\W\sub\old\)", LR"(C:\W\sub\new\)"}},
          {R"(-cmd=rn|-dir=/home/u/sub/|-ldir=C:\W\sub\new\|-from=old|-to=new|)"}, 1},
-        {"smb cuts", smb,
+        // The recursive delete names the deleted folder: cut to its parent, it had the tool
+        // remove the parent with every sibling.
+        {"smb: a deleted folder is named itself, a renamed one by its parent", smb,
          {{kEventRmDir, LR"(C:\W\sub\old\)"}, {kEventRenameFolder, LR"(C:\W\sub\a\)", LR"(C:\W\sub\new\)"}},
-         {R"(-cmd=del|-dir=\\nas\u\sub|-ldir=C:\W\sub|-sub=1|)",
+         {R"(-cmd=del|-dir=\\nas\u\sub\old\|-ldir=C:\W\sub\old\|-sub=1|)",
           R"(-cmd=rn|-dir=\\nas\u\sub\|-ldir=C:\W\sub|-from=\a\|-to=\new\|)"}, 2},
+        // Its stand-in starts from the folder's parent, not from a parent cut once more.
+        {"smb: an over-long deletion's stand-in sends the deleted folder's parent", smb,
+         {{kEventRmDir, L"C:\\W\\" + std::wstring(200, L'a') + L"\\" + std::wstring(200, L'b') + L"\\"}},
+         {"-cmd=put|-dir=\\\\nas\\u\\" + std::string(200, 'a') + "\\|-ldir=C:\\W\\" + std::string(200, 'a') + "\\|-sync=1|-sub=1|"}, 1},
+        // Items in two folders: a move. As a rename in the old folder the remote side kept the
+        // file there and the new folder never got it; a new file's put was skipped as gone.
+        {"moves between folders", {},
+         {{kEventRenameItem, LR"(C:\W\a\x.txt\)", LR"(C:\W\b\x.txt\)"},
+          {kEventCreate, LR"(C:\W\a\n.txt\)"}, {kEventRenameItem, LR"(C:\W\a\n.txt\)", LR"(C:\W\n.txt\)"},
+          {kEventRenameFolder, LR"(C:\W\sub\)", LR"(C:\W\b\sub\)"}},
+         {"-cmd=rn|-dir=|-from=/home/u/a/x.txt|-to=/home/u/b/x.txt|",
+          "-cmd=rn|-dir=|-from=/home/u/a/n.txt|-to=/home/u/n.txt|",
+          "-cmd=rn|-dir=|-from=/home/u/sub/|-to=/home/u/b/sub/|"}, 4},
+        // Moved out: gone from the folder; moved in: new in it.
+        {"moves out of and into the watched folder", {},
+         {{kEventRenameItem, LR"(C:\W\a.txt\)", LR"(C:\Other\a.txt\)"}, {kEventRenameItem, LR"(C:\Other\b.txt\)", LR"(c:\w\sub\b.txt\)"},
+          {kEventRenameFolder, LR"(C:\W\sub\new\)", LR"(D:\new\)"}},
+         {R"(-cmd=del|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)", R"(-cmd=put|-dir=/home/u/sub/|-ldir=c:\w\sub\|-filename=b.txt|)",
+          R"(-cmd=del|-dir=/home/u/sub/new/|-ldir=C:\W\sub\new\|-sub=1|)"}, 3},
+        // "New folder", filled, renamed before the batch: its send follows it as a move.
+        {"a new folder filled and renamed", {},
+         {{kEventMkDir, LR"(C:\W\New folder\)"}, {kEventCreate, LR"(C:\W\New folder\x.txt\)"},
+          {kEventRenameFolder, LR"(C:\W\New folder\)", LR"(C:\W\Docs\)"}},
+         {"-cmd=rn|-dir=|-from=/home/u/New folder/|-to=/home/u/Docs/|"}, 3},
+        // An edit in an existing folder, then the folder deleted: the delete reaches the remote.
+        {"an edited folder deleted", {},
+         {{kEventUpdateItem, LR"(C:\W\sub\a.txt\)"}, {kEventRmDir, LR"(C:\W\sub\)"}},
+         {R"(-cmd=del|-dir=/home/u/sub/|-ldir=C:\W\sub\|-sub=1|)"}, 2},
+        // Case only: renames in place, back and forth, none taken for a repeat.
+        {"case-only renames", {},
+         {{kEventRenameItem, LR"(C:\W\a.txt\)", LR"(C:\W\A.txt\)"}, {kEventRenameItem, LR"(C:\W\A.txt\)", LR"(C:\W\a.txt\)"},
+          {kEventRenameItem, LR"(C:\W\a.txt\)", LR"(C:\W\A.txt\)"}, {kEventRenameFolder, LR"(C:\W\sub\old\)", LR"(C:\W\sub\Old\)"}},
+         {R"(-cmd=rn|-dir=/home/u/|-ldir=C:\W\|-from=a.txt|-to=A.txt|)", R"(-cmd=rn|-dir=/home/u/|-ldir=C:\W\|-from=A.txt|-to=a.txt|)",
+          R"(-cmd=rn|-dir=/home/u/|-ldir=C:\W\|-from=a.txt|-to=A.txt|)", R"(-cmd=rn|-dir=/home/u/sub/|-ldir=C:\W\sub\Old\|-from=old|-to=Old|)"}, 4},
+        // Longer than a working copy: the deepest folder that fits stands in; a name without a
+        // dot is still no file to send.
+        {"path over 511 code units", {},
+         {{kEventCreate, L"C:\\W\\" + std::wstring(100, L'p') + L"\\" + std::wstring(450, L'q') + L"\\x.txt\\"},
+          {kEventCreate, L"C:\\W\\" + std::wstring(100, L'p') + L"\\" + std::wstring(450, L'q') + L"\\Makefile\\"}},
+         {"-cmd=put|-dir=/home/u/" + std::string(100, 'p') + "/|-ldir=C:\\W\\" + std::string(100, 'p') + "\\|-sync=1|-sub=1|"}, 1},
         // Network only as the first component; a doubled backslash made single outside UNC paths.
         {"paths", {},
          {{kEventCreate, LR"(Network\srv\share\W\a.txt\)"}, {kEventCreate, L"ネットワーク\\srv\\share\\W\\c.txt\\"},
@@ -180,7 +224,8 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
     for (const Scenario& s : scenarios) {
         SCOPED_TRACE(s.name);
         // UTF-8 as the ANSI code page can express every name.
-        if (CurrentAnsiCodePage() == 65001 && s.name == std::string("unsupported characters")) continue;
+        if (CurrentAnsiCodePage() == 65001 && s.name == std::string("unsupported characters"))
+            continue;
         Fresh(s.setup);
         for (const Step& step : s.steps) {
             if (step.event == kLostChanges) {
@@ -229,6 +274,17 @@ TEST_F(ChangeEventHandlerTest, NamesWithBackslashOrBarTrailBytesComeOutWhole) {
     State().eventIsFolder = 1;
     SetLeafName(L"C:\\W\\表\\ソ\\");
     EXPECT_EQ(State().eventLeafName.Str(), "/" + hyo + "/" + so + "/");
+
+    // 271 characters fit a working copy, their 531 bytes no field: the folder stands in.
+    Fresh([](WatcherState& s) { s.remoteDir.Assign("/"); });
+    const std::wstring folder(100, L'表');
+    HandleChangeEvent(kEventCreate,
+                      (L"C:\\W\\" + folder + L"\\" + std::wstring(160, L'表') + L".txt\\").c_str(),
+                      nullptr);
+    std::string hyo100;
+    for (int i = 0; i < 100; ++i) hyo100 += hyo;
+    EXPECT_EQ(Commands(), std::vector<std::string>{"-cmd=put|-dir=/" + hyo100 + "/|-ldir=C:\\W\\" +
+                                                   hyo100 + "\\|-sync=1|-sub=1|"});
 }
 
 }  // namespace
