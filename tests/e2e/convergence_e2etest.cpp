@@ -70,8 +70,9 @@ std::vector<std::string> Split(const std::string& text) {
 struct DayResult {
     std::vector<Action> done;  // the actions that could be carried out
     std::vector<Difference> differences;
-    std::string notes;  // what else went wrong: start, close, failed items
-    bool Differs() const { return !differences.empty() || !notes.empty(); }
+    std::string problems;  // a start or close that went wrong: the day fails
+    std::string notes;     // failed items reported, commands left: shown, the trees decide
+    bool Differs() const { return !differences.empty() || !problems.empty(); }
 };
 
 // The first lines of a file, for a report.
@@ -105,7 +106,7 @@ DayResult RunDay(const std::string& target, const std::string& mode,
     } else {
         server = std::make_unique<FtpServer>(bench.home / "remote", "pel", "s3cret pass");
         if (!server->Running()) {
-            result.notes = "no FTP server (python3-pyftpdlib)\n";
+            result.problems = "no FTP server (python3-pyftpdlib)\n";
             return result;
         }
         config = "protocol=ftp\nip=127.0.0.1\nport=" + std::to_string(server->Port()) +
@@ -124,7 +125,7 @@ DayResult RunDay(const std::string& target, const std::string& mode,
             },
             kStartMs)) {
         KillIfRunning(watcher);
-        result.notes = "the watcher did not start\n";
+        result.problems = "the watcher did not start\n";
         return result;
     }
     Sleep(500);
@@ -134,9 +135,10 @@ DayResult RunDay(const std::string& target, const std::string& mode,
     }
     const long code = bench.Close(watcher);
     KillIfRunning(watcher);
-    if (code != 0) result.notes += "the watcher's close ended with " + std::to_string(code) + "\n";
+    if (code != 0)
+        result.problems += "the watcher's close ended with " + std::to_string(code) + "\n";
     if (!WaitForTools(bench.toolDir.wstring(), kToolsMs)) {
-        result.notes +=
+        result.problems +=
             "plftp still ran " + std::to_string(kToolsMs / 1000) + " s after the close\n";
     }
     result.differences = Compare(ReadTree(bench.folder.wstring()), ReadTree(remote));
@@ -183,8 +185,12 @@ bool Day(Tally& tally, const std::string& target, const std::string& mode, uint3
                 mode.c_str(), result.done.size(), indices.size(),
                 static_cast<double>(GetTickCount64() - start) / 1000.0,
                 result.Differs() ? "DIFFERS" : "equal");
-    if (!result.Differs()) return true;
-    std::printf("%s%s", Report(result.differences, 12).c_str(), result.notes.c_str());
+    if (!result.Differs()) {
+        std::printf("%s", result.notes.c_str());
+        return true;
+    }
+    std::printf("%s%s%s", Report(result.differences, 12).c_str(), result.problems.c_str(),
+                result.notes.c_str());
     std::fflush(stdout);
 
     int tries = 0;
@@ -198,8 +204,9 @@ bool Day(Tally& tally, const std::string& target, const std::string& mode, uint3
     std::vector<std::size_t> shortest;
     for (std::size_t i : Shrink(indices.size(), fails, 200)) shortest.push_back(indices[i]);
     if (tries == 0) {
-        std::printf("  replay: PELLARO_CONVERGENCE_KEEP=%s scripts/convergence.sh 1 %u %s %s\n",
-                    keep.empty() ? "" : Indices(keep).c_str(), seed, target.c_str(), mode.c_str());
+        std::printf("  replay: %sscripts/convergence.sh 1 %u %s %s\n",
+                    keep.empty() ? "" : ("PELLARO_CONVERGENCE_KEEP=" + Indices(keep) + " ").c_str(),
+                    seed, target.c_str(), mode.c_str());
         std::fflush(stdout);
         return false;
     }
@@ -213,7 +220,7 @@ bool Day(Tally& tally, const std::string& target, const std::string& mode, uint3
         const DayResult last = RunDay(target, mode, Pick(all, shortest));
         std::printf("  the shortened list once more: %s\n%s%s",
                     last.Differs() ? "differs" : "equal this time",
-                    Report(last.differences, 12).c_str(), last.notes.c_str());
+                    Report(last.differences, 12).c_str(), last.problems.c_str());
     }
     std::fflush(stdout);
     return false;
