@@ -48,9 +48,9 @@ struct CiDay {
     bool enabled;
 };
 constexpr CiDay kCiDays[] = {
-    {"file", "1", 11, false}, {"file", "1000", 12, false}, {"file", "immediate", 13, false},
-    {"smb", "5", 21, false},  {"smb", "1", 22, false},     {"smb", "immediate", 23, false},
-    {"ftp", "5", 31, false},  {"ftp", "1000", 32, false},  {"ftp", "immediate", 33, false},
+    {"file", "1", 71, false}, {"file", "1000", 238, false}, {"file", "immediate", 252, false},
+    {"smb", "5", 240, false}, {"smb", "1", 261, false},     {"smb", "immediate", 343, false},
+    {"ftp", "5", 73, false},  {"ftp", "1000", 156, false},  {"ftp", "immediate", 201, false},
 };
 
 std::string Env(const char* name, const char* fallback = "") {
