@@ -426,6 +426,15 @@ std::vector<Difference> Compare(const Tree& local, const Tree& remote) {
     return differences;
 }
 
+bool Shares(const std::vector<Difference>& a, const std::vector<Difference>& b) {
+    for (const Difference& x : a) {
+        for (const Difference& y : b) {
+            if (x.what == y.what && x.path == y.path) return true;
+        }
+    }
+    return false;
+}
+
 std::string Report(const std::vector<Difference>& differences, std::size_t limit) {
     static constexpr const char* kWhat[] = {"missing", "extra", "different"};
     std::string text;

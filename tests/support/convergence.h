@@ -86,6 +86,9 @@ struct Difference {
 // What `remote` lacks, holds besides, or holds otherwise than `local`; names compared exactly.
 std::vector<Difference> Compare(const Tree& local, const Tree& remote);
 
+// Whether a difference of `a` (the same path, missing, extra or different) is one of `b`'s too.
+bool Shares(const std::vector<Difference>& a, const std::vector<Difference>& b);
+
 // At most `limit` lines, then how many were left out.
 std::string Report(const std::vector<Difference>& differences, std::size_t limit);
 
