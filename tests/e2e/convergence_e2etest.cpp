@@ -18,6 +18,7 @@
 //                               of its first 120 s)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -158,9 +159,16 @@ std::vector<Action> Pick(const std::vector<Action>& all, const std::vector<std::
     return picked;
 }
 
-std::string Listing(const std::vector<Action>& all, const std::vector<std::size_t>& keep) {
+// The actions of `keep`, each marked when it could not be done (only its pause then counts).
+std::string Listing(const std::vector<Action>& all, const std::vector<std::size_t>& keep,
+                    const std::vector<Action>& done) {
     std::string text;
-    for (std::size_t i : keep) text += "    [" + std::to_string(i) + "] " + Describe(all[i]) + "\n";
+    for (std::size_t i : keep) {
+        const std::string line = Describe(all[i]);
+        const bool did = std::any_of(done.begin(), done.end(),
+                                     [&](const Action& a) { return Describe(a) == line; });
+        text += "    [" + std::to_string(i) + "] " + line + (did ? "" : " (not done)") + "\n";
+    }
     return text;
 }
 
@@ -214,18 +222,15 @@ bool Day(Tally& tally, const std::string& target, const std::string& mode, uint3
         std::fflush(stdout);
         return false;
     }
+    const DayResult last =
+        shortest.size() < indices.size() ? RunDay(target, mode, Pick(all, shortest)) : result;
     std::printf(
         "  shortened in %d tries%s to %zu actions (replay: PELLARO_CONVERGENCE_KEEP=%s "
-        "scripts/convergence.sh 1 %u %s %s):\n%s",
+        "scripts/convergence.sh 1 %u %s %s):\n%s  run once more: %s\n%s%s",
         tries, GetTickCount64() < shrinkUntil ? "" : " (out of time)", shortest.size(),
         Indices(shortest).c_str(), seed, target.c_str(), mode.c_str(),
-        Listing(all, shortest).c_str());
-    if (shortest.size() < indices.size()) {
-        const DayResult last = RunDay(target, mode, Pick(all, shortest));
-        std::printf("  the shortened list once more: %s\n%s%s",
-                    last.Differs() ? "differs" : "equal this time",
-                    Report(last.differences, 12).c_str(), last.problems.c_str());
-    }
+        Listing(all, shortest, last.done).c_str(), last.Differs() ? "differs" : "equal this time",
+        Report(last.differences, 12).c_str(), last.problems.c_str());
     std::fflush(stdout);
     return false;
 }
