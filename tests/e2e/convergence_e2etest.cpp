@@ -14,6 +14,7 @@
 //   PELLARO_CONVERGENCE_TARGET  file, smb, ftp or all; PELLARO_CONVERGENCE_MODE 1, 5, 1000,
 //                               immediate or all: the days take the pairs in turn
 //   PELLARO_CONVERGENCE_KEEP    "3,7,12": only these actions of the day (a shortened list)
+//   PELLARO_CONVERGENCE_SETTLE_MS  the quiet time between the last action and the close (1000)
 //   PELLARO_CONVERGENCE_SHRINK_S  seconds of shortening per differing day (600; CI: what is left
 //                               of its first 120 s)
 #include <gtest/gtest.h>
@@ -134,6 +135,9 @@ DayResult RunDay(const std::string& target, const std::string& mode,
         if (Apply(bench.folder.wstring(), outside.wstring(), action)) result.done.push_back(action);
         Sleep(action.pauseMs);
     }
+    // The user stops, then closes: a change made in the last instant before the close is a
+    // shutdown edge of its own (PELLARO_CONVERGENCE_SETTLE_MS=0 tries it).
+    Sleep(static_cast<DWORD>(std::stoul(Env("PELLARO_CONVERGENCE_SETTLE_MS", "1000"))));
     const long code = bench.Close(watcher);
     KillIfRunning(watcher);
     if (code != 0)
