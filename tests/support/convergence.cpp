@@ -1,0 +1,508 @@
+#include "support/convergence.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <random>
+#include <set>
+
+namespace convergence {
+
+namespace {
+
+constexpr std::array<const char*, static_cast<std::size_t>(Kind::kCount)> kKindNames = {
+    "create",      "overwrite",   "append",       "truncate",     "save-by-rename", "rename",
+    "case-rename", "move-file",   "make-folder",  "fill-folder",  "rename-folder",  "move-folder",
+    "delete-file", "delete-tree", "copy-tree-in", "move-tree-in", "long-name"};
+
+// How often each kind is drawn, where it can be done at all.
+constexpr std::array<unsigned, static_cast<std::size_t>(Kind::kCount)> kWeights = {
+    14, 8, 6, 4, 7, 6, 4, 6, 4, 4, 4, 3, 6, 3, 3, 2, 2};
+
+constexpr std::size_t kMaxDepth = 3;  // folders below the watched one
+
+std::string Join(const std::string& folder, const std::string& name) {
+    return folder.empty() ? name : folder + "/" + name;
+}
+
+std::string Parent(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string Leaf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+std::size_t Depth(const std::string& folder) {
+    return folder.empty()
+               ? 0
+               : 1 + static_cast<std::size_t>(std::count(folder.begin(), folder.end(), '/'));
+}
+
+bool IsBelow(const std::string& path, const std::string& folder) {
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           path[folder.size()] == '/';
+}
+
+std::string Lower(std::string text) {
+    for (char& ch : text) {
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+    }
+    return text;
+}
+
+// The tree as the actions so far leave it: what the next action may act on.
+class Model {
+public:
+    Model() { folders.insert(""); }
+
+    std::set<std::string> folders;             // "" is the watched folder
+    std::map<std::string, std::size_t> files;  // path -> size
+
+    // Windows names ignore case: a name is free when no item has it in any case.
+    bool Free(const std::string& path) const {
+        const std::string lower = Lower(path);
+        for (const auto& folder : folders) {
+            if (Lower(folder) == lower) return false;
+        }
+        for (const auto& [file, size] : files) {
+            if (Lower(file) == lower) return false;
+        }
+        return true;
+    }
+    // Moves a folder and everything below it (or, with an empty `to`, removes them).
+    void MoveTree(const std::string& from, const std::string& to) {
+        std::set<std::string> keptFolders;
+        for (const auto& folder : folders) {
+            if (folder == from || IsBelow(folder, from)) {
+                if (!to.empty()) keptFolders.insert(to + folder.substr(from.size()));
+            } else {
+                keptFolders.insert(folder);
+            }
+        }
+        std::map<std::string, std::size_t> keptFiles;
+        for (const auto& [file, size] : files) {
+            if (IsBelow(file, from)) {
+                if (!to.empty()) keptFiles[to + file.substr(from.size())] = size;
+            } else {
+                keptFiles[file] = size;
+            }
+        }
+        folders = std::move(keptFolders);
+        files = std::move(keptFiles);
+    }
+    // The depth of the deepest folder in the tree of `folder`, counted from it (1 for itself).
+    std::size_t Height(const std::string& folder) const {
+        std::size_t height = 1;
+        for (const auto& other : folders) {
+            if (IsBelow(other, folder)) height = std::max(height, Depth(other) - Depth(folder) + 1);
+        }
+        return height;
+    }
+};
+
+class Generator {
+public:
+    explicit Generator(uint32_t seed) : random(seed) {}
+
+    std::vector<Action> Day() {
+        const std::size_t count = 20 + Below(41);
+        std::vector<Action> actions;
+        while (actions.size() < count) {
+            Action action;
+            if (!Make(DrawKind(), action)) continue;
+            action.pauseMs = Pause();
+            actions.push_back(std::move(action));
+        }
+        return actions;
+    }
+
+private:
+    std::size_t Below(std::size_t n) { return n == 0 ? 0 : random() % n; }
+
+    template <class Container>
+    auto Any(const Container& items) {
+        auto it = items.begin();
+        std::advance(it, static_cast<std::ptrdiff_t>(Below(items.size())));
+        return *it;
+    }
+
+    Kind DrawKind() {
+        unsigned total = 0;
+        for (unsigned weight : kWeights) total += weight;
+        unsigned at = static_cast<unsigned>(Below(total));
+        for (std::size_t k = 0; k < kWeights.size(); ++k) {
+            if (at < kWeights[k]) return static_cast<Kind>(k);
+            at -= kWeights[k];
+        }
+        return Kind::kCreate;
+    }
+
+    // Mostly none or short, so that commands are still pending or merging when the next change
+    // comes; some past the watcher's one-second cycle, so that others are firing or sent.
+    unsigned Pause() {
+        const std::size_t draw = Below(100);
+        if (draw < 40) return 0;
+        if (draw < 65) return static_cast<unsigned>(10 + Below(140));
+        if (draw < 90) return static_cast<unsigned>(200 + Below(800));
+        return static_cast<unsigned>(1200 + Below(1300));
+    }
+
+    std::size_t Size() {
+        const std::size_t draw = Below(100);
+        if (draw < 5) return 0;
+        if (draw < 60) return 1 + Below(100);
+        if (draw < 85) return 100 + Below(3900);
+        if (draw < 96) return 4000 + Below(60000);
+        return 64000 + Below(240000);
+    }
+
+    std::string FileName() {
+        const std::string n = std::to_string(++counter);
+        switch (Below(7)) {
+            case 0:
+                return "f" + n + ".txt";
+            case 1:
+                return "my notes " + n + ".txt";
+            case 2:
+                return "café " + n + ".txt";
+            case 3:
+                return "Übersicht-" + n + ".md";
+            case 4:
+                return "report.v" + n + ".final.docx";
+            case 5:
+                return "archive " + n + ".tar.gz";
+            default:
+                return "niño.año." + n + ".csv";
+        }
+    }
+
+    std::string FolderName() {
+        const std::string n = std::to_string(++counter);
+        switch (Below(5)) {
+            case 0:
+                return "d" + n;
+            case 1:
+                return "New folder " + n;
+            case 2:
+                return "Fotos été " + n;
+            case 3:
+                return "v1.2." + n;
+            default:
+                return "Ünïcode dir " + n;
+        }
+    }
+
+    // A file name that brings the path to 180 to 240 bytes.
+    std::string LongName(const std::string& folder) {
+        const std::string n = " " + std::to_string(++counter) + ".txt";
+        const std::size_t want = 180 + Below(61);
+        const std::size_t used = folder.empty() ? 0 : folder.size() + 1;
+        const std::size_t length = std::min<std::size_t>(want > used ? want - used : 20, 240);
+        std::string name;
+        while (name.size() + n.size() < length) name += "long name ";
+        return name.substr(0, length > n.size() ? length - n.size() : 0) + n;
+    }
+
+    // Folders where a new folder may go.
+    std::vector<std::string> Parents() const {
+        std::vector<std::string> parents;
+        for (const auto& folder : model.folders) {
+            if (Depth(folder) < kMaxDepth) parents.push_back(folder);
+        }
+        return parents;
+    }
+
+    std::vector<NewFile> SomeFiles(std::size_t most, bool nested) {
+        std::vector<NewFile> files;
+        const std::string sub = nested && Below(2) ? FolderName() + "/" : "";
+        for (std::size_t i = 1 + Below(most); i > 0; --i) {
+            files.push_back(
+                {(i % 2 ? "" : sub) + FileName(), static_cast<uint32_t>(random()), Size()});
+        }
+        return files;
+    }
+
+    bool Make(Kind kind, Action& a) {
+        a.kind = kind;
+        std::vector<std::string> subfolders(std::next(model.folders.begin()), model.folders.end());
+        switch (kind) {
+            case Kind::kCreate:
+            case Kind::kLongName: {
+                const std::string folder = Any(model.folders);
+                a.path = Join(folder, kind == Kind::kCreate ? FileName() : LongName(folder));
+                a.seed = static_cast<uint32_t>(random());
+                a.size = Size();
+                model.files[a.path] = a.size;
+                return true;
+            }
+            case Kind::kOverwrite:
+            case Kind::kAppend:
+            case Kind::kTruncate:
+            case Kind::kSaveByRename: {
+                if (model.files.empty()) return false;
+                const auto [path, size] = Any(model.files);
+                if (kind == Kind::kTruncate && size == 0) return false;
+                a.path = path;
+                a.seed = static_cast<uint32_t>(random());
+                // Half the new contents keep the size: only the bytes tell them apart.
+                a.size = kind == Kind::kTruncate ? Below(size)
+                         : kind == Kind::kAppend ? 1 + Below(2000)
+                         : Below(2)              ? size
+                                                 : Size();
+                if (kind == Kind::kSaveByRename) {
+                    a.to = Join(Parent(path),
+                                Below(2) ? "~" + Leaf(path) + ".tmp"
+                                         : Leaf(path) + "." + std::to_string(++counter) + ".tmp");
+                }
+                model.files[path] = kind == Kind::kAppend ? size + a.size : a.size;
+                return true;
+            }
+            case Kind::kRename:
+            case Kind::kCaseRename:
+            case Kind::kMoveFile:
+            case Kind::kDeleteFile: {
+                if (model.files.empty()) return false;
+                const auto [path, size] = Any(model.files);
+                a.path = path;
+                if (kind == Kind::kRename) a.to = Join(Parent(path), FileName());
+                if (kind == Kind::kCaseRename) {
+                    std::string leaf = Leaf(path);
+                    const std::size_t letter =
+                        leaf.find_first_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
+                    if (letter == std::string::npos) return false;
+                    char& ch = leaf[letter];
+                    ch = static_cast<char>(ch >= 'a' ? ch - 'a' + 'A' : ch - 'A' + 'a');
+                    a.to = Join(Parent(path), leaf);
+                }
+                if (kind == Kind::kMoveFile) {
+                    const std::string folder = Any(model.folders);
+                    if (folder == Parent(path)) return false;
+                    a.to = Join(folder, Leaf(path));
+                    if (!model.Free(a.to)) return false;
+                }
+                model.files.erase(path);
+                if (kind != Kind::kDeleteFile) model.files[a.to] = size;
+                return true;
+            }
+            case Kind::kMakeFolder:
+            case Kind::kFillFolder:
+            case Kind::kCopyTreeIn:
+            case Kind::kMoveTreeIn: {
+                const std::vector<std::string> parents = Parents();
+                const std::string parent = Any(parents);
+                a.path = Join(parent, FolderName());
+                model.folders.insert(a.path);
+                if (kind == Kind::kMakeFolder) return true;
+                const bool nested = kind != Kind::kFillFolder && Depth(a.path) < kMaxDepth;
+                a.files = SomeFiles(kind == Kind::kFillFolder ? 6 : 5, nested);
+                for (const NewFile& file : a.files) {
+                    if (Parent(file.path) != "")
+                        model.folders.insert(Join(a.path, Parent(file.path)));
+                    model.files[Join(a.path, file.path)] = file.size;
+                }
+                return true;
+            }
+            case Kind::kRenameFolder:
+            case Kind::kMoveFolder:
+            case Kind::kDeleteTree: {
+                if (subfolders.empty()) return false;
+                a.path = Any(subfolders);
+                if (kind == Kind::kRenameFolder) a.to = Join(Parent(a.path), FolderName());
+                if (kind == Kind::kMoveFolder) {
+                    const std::string into = Any(model.folders);
+                    if (into == Parent(a.path) || into == a.path || IsBelow(into, a.path) ||
+                        Depth(into) + model.Height(a.path) > kMaxDepth) {
+                        return false;
+                    }
+                    a.to = Join(into, Leaf(a.path));
+                    if (!model.Free(a.to)) return false;
+                }
+                model.MoveTree(a.path, a.to);
+                return true;
+            }
+            case Kind::kCount:
+                break;
+        }
+        return false;
+    }
+
+    std::mt19937 random;
+    Model model;
+    unsigned counter = 0;
+};
+
+}  // namespace
+
+const char* KindName(Kind kind) {
+    const auto at = static_cast<std::size_t>(kind);
+    return at < kKindNames.size() ? kKindNames[at] : "?";
+}
+
+std::string Content(uint32_t seed, std::size_t size) {
+    static constexpr char kWords[][8] = {"alpha ",  "beta ", "gamma ",
+                                         "delta\n", "eps ",  "zeta\r\n"};
+    std::minstd_rand random(seed == 0 ? 1 : seed);
+    std::string bytes = std::to_string(seed) + ":";
+    while (bytes.size() < size) bytes += kWords[random() % 6];
+    bytes.resize(size);
+    return bytes;
+}
+
+std::string Describe(const Action& a) {
+    std::string line = std::string(KindName(a.kind)) + " \"" + a.path + "\"";
+    if (!a.to.empty()) line += (a.kind == Kind::kSaveByRename ? " via \"" : " -> \"") + a.to + "\"";
+    const bool writes = a.kind == Kind::kCreate || a.kind == Kind::kOverwrite ||
+                        a.kind == Kind::kAppend || a.kind == Kind::kTruncate ||
+                        a.kind == Kind::kSaveByRename || a.kind == Kind::kLongName;
+    if (writes) line += " " + std::to_string(a.size) + " bytes";
+    if (!a.files.empty()) line += " +" + std::to_string(a.files.size()) + " files";
+    return line + " pause " + std::to_string(a.pauseMs);
+}
+
+std::vector<Action> MakeDay(uint32_t seed) { return Generator(seed).Day(); }
+
+std::vector<std::size_t> Shrink(std::size_t count,
+                                const std::function<bool(const std::vector<std::size_t>&)>& fails,
+                                int budget) {
+    std::vector<std::size_t> current(count);
+    for (std::size_t i = 0; i < count; ++i) current[i] = i;
+    std::size_t parts = 2;
+    while (current.size() >= 2 && budget > 0) {
+        bool reduced = false;
+        const std::size_t chunk = (current.size() + parts - 1) / parts;
+        for (std::size_t start = 0; start < current.size() && budget > 0; start += chunk) {
+            std::vector<std::size_t> rest(current.begin(),
+                                          current.begin() + static_cast<std::ptrdiff_t>(start));
+            rest.insert(rest.end(),
+                        current.begin() +
+                            static_cast<std::ptrdiff_t>(std::min(start + chunk, current.size())),
+                        current.end());
+            --budget;
+            if (fails(rest)) {
+                current = std::move(rest);
+                parts = std::max<std::size_t>(parts - 1, 2);
+                reduced = true;
+                break;
+            }
+        }
+        if (!reduced) {
+            if (parts >= current.size()) break;
+            parts = std::min(parts * 2, current.size());
+        }
+    }
+    return current;
+}
+
+std::vector<Difference> Compare(const Tree& local, const Tree& remote) {
+    std::vector<Difference> differences;
+    auto l = local.begin();
+    auto r = remote.begin();
+    while (l != local.end() || r != remote.end()) {
+        if (r == remote.end() || (l != local.end() && l->first < r->first)) {
+            differences.push_back({Difference::kMissing, l->first, ""});
+            ++l;
+        } else if (l == local.end() || r->first < l->first) {
+            differences.push_back({Difference::kExtra, r->first, ""});
+            ++r;
+        } else {
+            if (l->second.folder != r->second.folder) {
+                differences.push_back({Difference::kDifferent, l->first,
+                                       l->second.folder ? "a folder here, a file there"
+                                                        : "a file here, a folder there"});
+            } else if (l->second.bytes != r->second.bytes) {
+                const auto& a = l->second.bytes;
+                const auto& b = r->second.bytes;
+                const auto at =
+                    std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin();
+                differences.push_back({Difference::kDifferent, l->first,
+                                       std::to_string(a.size()) + " bytes here, " +
+                                           std::to_string(b.size()) +
+                                           " there, first differing at " + std::to_string(at)});
+            }
+            ++l;
+            ++r;
+        }
+    }
+    return differences;
+}
+
+bool Shares(const std::vector<Difference>& a, const std::vector<Difference>& b) {
+    for (const Difference& x : a) {
+        for (const Difference& y : b) {
+            if (x.what == y.what && x.path == y.path) return true;
+        }
+    }
+    return false;
+}
+
+std::string Report(const std::vector<Difference>& differences, std::size_t limit) {
+    static constexpr const char* kWhat[] = {"missing", "extra", "different"};
+    std::string text;
+    for (std::size_t i = 0; i < differences.size() && i < limit; ++i) {
+        const Difference& d = differences[i];
+        text += std::string("  ") + kWhat[d.what] + " \"" + d.path + "\"" +
+                (d.detail.empty() ? "" : ": " + d.detail) + "\n";
+    }
+    if (differences.size() > limit) {
+        text += "  ... and " + std::to_string(differences.size() - limit) + " more\n";
+    }
+    return text;
+}
+
+void Tally::AddDay(const std::string& column, const std::vector<Action>& done, bool differs) {
+    std::vector<int>& row = counts[column];
+    row.resize(static_cast<std::size_t>(Kind::kCount));
+    for (const Action& action : done) ++row[static_cast<std::size_t>(action.kind)];
+    ++days[column].first;
+    days[column].second += differs ? 1 : 0;
+}
+
+std::string Tally::Table() const {
+    std::vector<std::string> columns;
+    for (const auto& [column, row] : counts) columns.push_back(column);
+    std::string text;
+    char cell[64];
+    const auto line = [&](const std::string& name,
+                          const std::function<int(const std::string&)>& value) {
+        std::snprintf(cell, sizeof cell, "%-15s", name.c_str());
+        text += cell;
+        int total = 0;
+        for (const std::string& column : columns) {
+            const int v = value(column);
+            total += v;
+            std::snprintf(cell, sizeof cell, " %*d",
+                          static_cast<int>(std::max<std::size_t>(column.size(), 5)), v);
+            text += cell;
+        }
+        std::snprintf(cell, sizeof cell, " %6d\n", total);
+        text += cell;
+    };
+    std::snprintf(cell, sizeof cell, "%-15s", "action");
+    text += cell;
+    for (const std::string& column : columns) {
+        std::snprintf(cell, sizeof cell, " %*s",
+                      static_cast<int>(std::max<std::size_t>(column.size(), 5)), column.c_str());
+        text += cell;
+    }
+    text += "  total\n";
+    for (std::size_t k = 0; k < static_cast<std::size_t>(Kind::kCount); ++k) {
+        line(KindName(static_cast<Kind>(k)), [&](const std::string& c) { return counts.at(c)[k]; });
+    }
+    line("days", [&](const std::string& c) { return days.at(c).first; });
+    line("differing", [&](const std::string& c) { return days.at(c).second; });
+    return text;
+}
+
+int Tally::Days() const {
+    int total = 0;
+    for (const auto& [column, d] : days) total += d.first;
+    return total;
+}
+
+int Tally::DifferingDays() const {
+    int total = 0;
+    for (const auto& [column, d] : days) total += d.second;
+    return total;
+}
+
+}  // namespace convergence

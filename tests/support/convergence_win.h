@@ -1,0 +1,228 @@
+// The actions of a convergence day carried out with the file calls programs use (CreateFileW,
+// MoveFileExW, DeleteFileW, ...), the trees read back, and the wait for the transfer tools a
+// closed watcher leaves running. Every path goes through the \\?\ form, so that names past
+// MAX_PATH work as a program that asks for long paths sees them.
+#pragma once
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <string>
+#include <vector>
+
+#include "app/win_handles.h"
+#include "support/convergence.h"
+#include "support/process_win.h"
+
+namespace convergence {
+
+inline std::wstring WideOf(const std::string& utf8) {
+    std::wstring wide(utf8.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                            static_cast<int>(wide.size()))));
+    return wide;
+}
+
+inline std::string Utf8Of(const std::wstring& wide) {
+    std::string text(wide.size() * 3, '\0');
+    text.resize(static_cast<std::size_t>(
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
+                            static_cast<int>(text.size()), nullptr, nullptr)));
+    return text;
+}
+
+// `root` (a drive or UNC folder) with the relative "/"-separated `path` below it, as \\?\ path.
+inline std::wstring LongPath(const std::wstring& root, const std::string& path = "") {
+    std::wstring full = root;
+    if (!path.empty()) full += L"\\" + WideOf(path);
+    for (wchar_t& ch : full) {
+        if (ch == L'/') ch = L'\\';
+    }
+    if (full.rfind(L"\\\\?\\", 0) == 0) return full;
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+// Writes `bytes` into the file as `disposition` opens it, at its end with `append`.
+inline bool WriteInto(const std::wstring& file, const std::string& bytes, DWORD disposition,
+                      bool append = false) {
+    const UniqueFileHandle handle(
+        CreateFileW(file.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ,
+                    nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle) return false;
+    DWORD written = 0;
+    return bytes.empty() || (WriteFile(handle.Get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                                       &written, nullptr) &&
+                             written == bytes.size());
+}
+
+inline bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Creates every missing folder of `path` (a \\?\ path) below `root`.
+inline void MakeFolders(const std::wstring& root, const std::string& path) {
+    for (std::size_t slash = 0; slash != std::string::npos;) {
+        slash = path.find('/', slash + 1);
+        CreateDirectoryW(LongPath(root, path.substr(0, slash)).c_str(), nullptr);
+    }
+}
+
+// Removes a folder with everything in it, as a program's recursive delete does: files first,
+// then each folder once it is empty.
+inline bool RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    const UniqueFindHandle search(FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (search) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring item = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(item);
+            } else {
+                DeleteFileW(item.c_str());
+            }
+        } while (FindNextFileW(search.Get(), &found));
+    }
+    return RemoveDirectoryW(folder.c_str()) != FALSE;
+}
+
+inline std::string ReadAll(const std::wstring& file) {
+    const UniqueFileHandle handle(CreateFileW(
+        file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (handle && ReadFile(handle.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        bytes.append(buffer, read);
+    }
+    return bytes;
+}
+
+// Everything below `root` (a \\?\ path).
+inline void ReadTreeInto(const std::wstring& root, const std::string& prefix, Tree& tree) {
+    WIN32_FIND_DATAW found;
+    const UniqueFindHandle search(FindFirstFileW((root + L"\\*").c_str(), &found));
+    if (!search) return;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::string path = prefix + Utf8Of(name);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            tree[path] = Item{true, {}};
+            ReadTreeInto(root + L"\\" + name, path + "/", tree);
+        } else {
+            tree[path] = Item{false, ReadAll(root + L"\\" + name)};
+        }
+    } while (FindNextFileW(search.Get(), &found));
+}
+
+inline Tree ReadTree(const std::wstring& root) {
+    Tree tree;
+    ReadTreeInto(LongPath(root), "", tree);
+    return tree;
+}
+
+// Carries out `a` in the watched folder `root`, with `outside` (a folder of the same volume
+// outside it) for the trees copied or moved in. False when the action could not be done (in a
+// shortened list an earlier action it relies on may be gone): it is then left out.
+inline bool Apply(const std::wstring& root, const std::wstring& outside, const Action& a) {
+    const std::wstring path = LongPath(root, a.path);
+    const std::wstring to = LongPath(root, a.to);
+    const std::string bytes = Content(a.seed, a.size);
+    switch (a.kind) {
+        case Kind::kCreate:
+        case Kind::kLongName:
+            return WriteInto(path, bytes, CREATE_NEW);
+        case Kind::kOverwrite:
+            return WriteInto(path, bytes, TRUNCATE_EXISTING);
+        case Kind::kAppend:
+            return WriteInto(path, bytes, OPEN_EXISTING, true);
+        case Kind::kTruncate: {
+            const UniqueFileHandle handle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                                      nullptr));
+            LARGE_INTEGER size{};
+            size.QuadPart = static_cast<LONGLONG>(a.size);
+            LARGE_INTEGER now{};
+            return handle && GetFileSizeEx(handle.Get(), &now) && now.QuadPart > size.QuadPart &&
+                   SetFilePointerEx(handle.Get(), size, nullptr, FILE_BEGIN) &&
+                   SetEndOfFile(handle.Get());
+        }
+        case Kind::kSaveByRename:
+            return Exists(path) && WriteInto(to, bytes, CREATE_ALWAYS) &&
+                   MoveFileExW(to.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+        case Kind::kRename:
+        case Kind::kCaseRename:
+        case Kind::kMoveFile:
+        case Kind::kRenameFolder:
+        case Kind::kMoveFolder:
+            return MoveFileExW(path.c_str(), to.c_str(), 0) != FALSE;
+        case Kind::kMakeFolder:
+            return CreateDirectoryW(path.c_str(), nullptr) != FALSE;
+        case Kind::kFillFolder:
+            if (!CreateDirectoryW(path.c_str(), nullptr)) return false;
+            for (const NewFile& file : a.files) {
+                WriteInto(LongPath(path, file.path), Content(file.seed, file.size), CREATE_NEW);
+            }
+            return true;
+        case Kind::kDeleteFile:
+            return DeleteFileW(path.c_str()) != FALSE;
+        case Kind::kDeleteTree:
+            return Exists(path) && RemoveTree(path);
+        case Kind::kCopyTreeIn:
+        case Kind::kMoveTreeIn: {
+            // Made outside first: the watcher sees only the copy or the move.
+            const std::wstring made = LongPath(outside, "tree");
+            RemoveTree(made);
+            CreateDirectoryW(made.c_str(), nullptr);
+            for (const NewFile& file : a.files) {
+                const std::size_t slash = file.path.rfind('/');
+                if (slash != std::string::npos) MakeFolders(made, file.path.substr(0, slash));
+                WriteInto(LongPath(made, file.path), Content(file.seed, file.size), CREATE_NEW);
+            }
+            if (a.kind == Kind::kMoveTreeIn)
+                return MoveFileExW(made.c_str(), path.c_str(), 0) != FALSE;
+            if (!CreateDirectoryW(path.c_str(), nullptr)) return false;
+            for (const NewFile& file : a.files) {
+                const std::size_t slash = file.path.rfind('/');
+                if (slash != std::string::npos) MakeFolders(path, file.path.substr(0, slash));
+                CopyFileW(LongPath(made, file.path).c_str(), LongPath(path, file.path).c_str(),
+                          TRUE);
+            }
+            RemoveTree(made);
+            return true;
+        }
+        case Kind::kCount:
+            break;
+    }
+    return false;
+}
+
+// Waits until no transfer tool started from `toolFolder` runs (a closed watcher may leave the
+// last one running); false when one still ran after `timeoutMs`.
+inline bool WaitForTools(const std::wstring& toolFolder, DWORD timeoutMs) {
+    const auto running = [&] {
+        const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = snapshot && Process32FirstW(snapshot.Get(), &entry); more;
+             more = Process32NextW(snapshot.Get(), &entry)) {
+            if (_wcsicmp(entry.szExeFile, L"plftp.exe") != 0) continue;
+            const UniqueHandle process(
+                OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+            wchar_t image[MAX_PATH * 4] = {};
+            DWORD length = MAX_PATH * 4;
+            if (!process || !QueryFullProcessImageNameW(process.Get(), 0, image, &length))
+                return true;
+            if (_wcsnicmp(image, toolFolder.c_str(), toolFolder.size()) == 0) return true;
+        }
+        return false;
+    };
+    return WaitUntil([&] { return !running(); }, timeoutMs);
+}
+
+}  // namespace convergence
