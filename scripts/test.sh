@@ -8,8 +8,15 @@
 #      with UTF-8 as the ANSI code page; the package unpacked and run;
 #   5. README's run command typed at a real terminal (scripts/terminal-check.sh).
 # Ends with one line adding up every test case that ran.
+#
+#   scripts/test.sh --repeat N [--busy] [--fresh]
+# runs only the three Wine passes (3. and 4.) N times instead, with a tally of
+# failures per pass (scripts/repeat.sh).
 set -uo pipefail
 cd "$(dirname "$0")/.."
+if [ "${1:-}" = "--repeat" ]; then
+    exec scripts/repeat.sh "$@"
+fi
 root="$(pwd)"
 jobs="${PELLARO_JOBS:-2}"
 failed=0

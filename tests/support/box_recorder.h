@@ -33,7 +33,7 @@ public:
     // After recording, hand the box on to `show` (outside the lock); without it a box returns -1.
     void PassTo(ShowFunction show) { passTo = show; }
     bool WaitForBoxes(std::size_t count,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
+                      std::chrono::milliseconds timeout = std::chrono::seconds(60));
     std::vector<RecordedBox> Boxes();
     std::vector<int32_t> Codes();
     void Clear();

@@ -85,7 +85,7 @@ public:
                      std::to_wstring(wantedPort) + L" " + std::to_wstring(bytesPerSecond) + L" " +
                      UnixPath(control));
         const std::filesystem::path portFile = control.string() + ".port";
-        if (WaitUntil([&] { return std::filesystem::exists(portFile); }, 15000)) {
+        if (WaitUntil([&] { return std::filesystem::exists(portFile); }, 60000)) {
             port = static_cast<unsigned>(std::stoul(ReadFileBytes(portFile)));
         }
     }

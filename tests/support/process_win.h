@@ -28,6 +28,7 @@ inline std::filesystem::path DoublePath(const std::string& name, const std::stri
 struct ChildProcess {
     UniqueHandle process;
     DWORD id = 0;
+    DWORD error = 0;  // GetLastError of a CreateProcessW that failed
     explicit operator bool() const { return static_cast<bool>(process); }
 };
 
@@ -66,6 +67,8 @@ inline ChildProcess StartProcess(const std::wstring& commandLine,
         CloseHandle(info.hThread);
         child.process.Reset(info.hProcess);
         child.id = info.dwProcessId;
+    } else {
+        child.error = GetLastError();
     }
     return child;
 }
