@@ -6,7 +6,9 @@
 #   3. the Windows build (MinGW-w64), all tests under Wine with an Xvfb display;
 #   4. the Windows unit tests again on a Japanese desktop (code page 932) and
 #      with UTF-8 as the ANSI code page; the package unpacked and run;
-#   5. README's run command typed at a real terminal (scripts/terminal-check.sh).
+#   5. README's run command typed at a real terminal: the demo
+#      (scripts/terminal-check.sh) and an own folder mirrored to a folder and
+#      to FTP, with its refusals and failures (scripts/terminal-check-own.sh).
 # Ends with one line adding up every test case that ran.
 #
 #   scripts/test.sh --repeat N [--busy] [--fresh]
@@ -121,6 +123,7 @@ fi
 
 step "README's run command typed at a real terminal (tmux)"
 scripts/terminal-check.sh || failed=1
+scripts/terminal-check-own.sh || failed=1
 
 # One line for all: every gtest report of the three passes.
 summary() {
