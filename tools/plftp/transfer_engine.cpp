@@ -560,6 +560,13 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
             }
             continue;
         }
+        if (!source.folder && settings.sizeLimit != 0 && source.size > settings.sizeLimit) {
+            // Left out, and its counterpart left alone with it.
+            skippedForSize = true;
+            journal.Action(put ? "put" : "get", LocalText(localPath), remote.Describe(remotePath),
+                           "skipped: over the size limit");
+            continue;
+        }
         const auto found = targetEntries.find(key);
         TreeEntry* target = found == targetEntries.end() ? nullptr : &found->second;
         if (target && target->link) {
@@ -607,12 +614,6 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
             }
             if (put) knownRemoteFolders.insert(remotePath);
             if (!Mirror(direction, localPath, remotePath, walk, extras, kToolSuccess)) return false;
-            continue;
-        }
-        if (settings.sizeLimit != 0 && source.size > settings.sizeLimit) {
-            skippedForSize = true;
-            journal.Action(put ? "put" : "get", LocalText(localPath), remote.Describe(remotePath),
-                           "skipped: over the size limit");
             continue;
         }
         if (target && target->folder) {
