@@ -167,7 +167,8 @@ public:
     Outcome MakeFolder(const std::wstring& folder) override {
         MemoryDisk::Node* node = disk.Find(NativePath(folder));
         if (node && node->folder) return Outcome::Ok();
-        if (node || !disk.Find(ParentPath(NativePath(folder)))) {
+        // Paths end at 260 characters, as without long-path support.
+        if (node || !disk.Find(ParentPath(NativePath(folder))) || NativePath(folder).size() > 260) {
             return Outcome::Fail(kToolWriteError, "cannot make the folder");
         }
         disk.AddFolder(NativePath(folder));
