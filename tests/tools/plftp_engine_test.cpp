@@ -221,6 +221,12 @@ TEST(PlftpSafety, LinksAreNeverFollowed) {
          "dir/;Else/;Else/f.txt=f", kToolSuccess, [](Bench& b) { b.settings.remoteDir = L"/dir"; }},
         {"delete tree holding a link", L"W/", L"d/j@R:/Else;Else/f.txt=f",
          "-cmd=del|-dir=/d/|-sub=1|", "W/", "Else/;Else/f.txt=f"},
+        {"a move into a link", L"W/", L"m/a.txt=1;m/k@R:/Else;Else/",
+         "-cmd=rn|-dir=|-from=/m/a.txt|-to=/m/k/x.txt|", "W/", "Else/;m/;m/a.txt=1;m/k@",
+         kToolInvalidRequest, [](Bench& b) { b.settings.remoteDir = L"/m"; }},
+        {"a put below a link", L"W/a.txt=1", L"m/k@R:/Else;Else/",
+         "-cmd=put|-dir=/m/k/|-ldir={L}|-filename=a.txt|", "W/;W/a.txt=1", "Else/;m/;m/k@",
+         kToolInvalidRequest, [](Bench& b) { b.settings.remoteDir = L"/m"; }},
         {"a link where a folder is to go", L"W/d/a.txt=1", L"d@R:/Else;Else/f.txt=f", "put",
          "W/;W/d/;W/d/a.txt=1", "d@;Else/;Else/f.txt=f", kToolWriteError},
     });

@@ -103,6 +103,23 @@ int32_t CTransferEngine::RunCommandLine(std::string_view line) {
         }
     }
 
+    // Nothing is written or removed through a link on the way down either.
+    auto throughLink = [](CTransferTarget& side, const std::wstring& base, std::wstring path) {
+        for (; path.size() > base.size() && path != L"/"; path = ParentPath(path)) {
+            TreeEntry entry;
+            if (side.Stat(path, entry) && entry.link && entry.folder) return true;
+        }
+        return false;
+    };
+    const std::wstring moveTo = command.dir.Empty() ? CanonicalPath(Wide(command.to)) : L"";
+    if ((!dir.empty() && throughLink(remote, settings.remoteDir, dir)) ||
+        (!ldir.empty() && throughLink(local, settings.watchedFolder, ldir)) ||
+        (!moveTo.empty() && IsWithin(moveTo, settings.remoteDir, remoteCase) &&
+         throughLink(remote, settings.remoteDir, ParentPath(moveTo)))) {
+        Refused(kToolInvalidRequest, "a path that passes through a link");
+        return itemStatus;
+    }
+
     if (command.cmd == "put" && !dir.empty() && !ldir.empty()) {
         if (!filename.empty()) {
             PutFile(dir, ldir, filename);
