@@ -1,7 +1,8 @@
 // A real FTP server for one test: Debian's pyftpdlib, run by /usr/bin/python3 from under Wine.
 #pragma once
 // On 127.0.0.1 with one user, serving a folder of the test; it ends with its owner, or after 15
-// minutes whatever happens to the test.
+// minutes whatever happens to the test. A download of a file whose name starts with "cut" is cut
+// after a third and ended with 426, as a server that aborts a transfer does.
 
 #include <windows.h>
 
@@ -16,15 +17,26 @@ namespace ftp_server_detail {
 
 inline constexpr char kServerScript[] = R"(import logging, os, sys, time
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 home, user, password, port, rate, control = sys.argv[1:7]
 logging.basicConfig(level=logging.WARNING)
 FTPHandler.authorizer = DummyAuthorizer()
 FTPHandler.authorizer.add_user(user, password, home, perm="elradfmwMT")
 ThrottledDTPHandler.read_limit = ThrottledDTPHandler.write_limit = int(rate)
-if int(rate):
-    FTPHandler.dtp_handler = ThrottledDTPHandler
+class CuttingDTPHandler(DTPHandler):
+    # A download of a file whose name starts with "cut" ends after a third with 426.
+    def send(self, data):
+        sent = DTPHandler.send(self, data)
+        f = getattr(self, "file_obj", None)
+        if f is not None and not self.receive and os.path.basename(f.name).startswith("cut"):
+            if self.get_transmitted_bytes() * 3 >= os.fstat(f.fileno()).st_size:
+                self.handle_close()
+        return sent
+    def use_sendfile(self):
+        return False
+FTPHandler.dtp_handler = ThrottledDTPHandler if int(rate) else CuttingDTPHandler
+FTPHandler.use_sendfile = False
 server = FTPServer(("127.0.0.1", int(port)), FTPHandler)
 open(control + ".part", "w").write(str(server.address[1]))
 os.replace(control + ".part", control + ".port")
@@ -50,11 +62,12 @@ inline std::wstring UnixPath(const std::filesystem::path& path) {
 }  // namespace ftp_server_detail
 
 // What a folder holds, to compare a served folder with a watched one: "a/b.txt=<content>" files and
-// "a/" folders, sorted, blank-separated.
+// "a/" folders (names in UTF-8), sorted, blank-separated.
 inline std::string FolderTree(const std::filesystem::path& root) {
     std::set<std::string> entries;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-        const std::string name = std::filesystem::relative(entry.path(), root).generic_string();
+        const std::u8string utf8 = std::filesystem::relative(entry.path(), root).generic_u8string();
+        const std::string name(utf8.begin(), utf8.end());  // UTF-8, whatever the code page
         entries.insert(entry.is_directory() ? name + "/"
                                             : name + "=" + ReadFileBytes(entry.path()));
     }

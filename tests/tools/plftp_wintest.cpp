@@ -13,6 +13,7 @@
 
 #include "app/bounded_text.h"
 #include "app/folder_key.h"
+#include "support/file_holder_win.h"
 #include "support/ftp_server_win.h"
 #include "support/process_win.h"
 #include "support/temp_dir.h"
@@ -23,12 +24,14 @@ namespace fs = std::filesystem;
 
 enum class Target { kFolder, kFtp };
 
-// ";"-separated: "+a/b=text" writes ("*" dates it 1.5 s after its last write), "-a" removes, "a>b" renames.
+// ";"-separated: "+a/b=text" writes ("*" dates it 1.5 s after its last write), "-a" removes, "a>b"
+// renames.
 void Change(const fs::path& root, const std::string& steps) {
     std::istringstream in(steps);
     for (std::string step; std::getline(in, step, ';');) {
         const std::size_t eq = step.find('='), arrow = step.find('>');
-        const fs::path file = root / step.substr(1, eq - 1);
+        const std::string name = step.substr(1, eq - 1);
+        const fs::path file = root / fs::path(std::u8string(name.begin(), name.end()));
         if (step[0] == '+' || step[0] == '*') {
             const auto before = fs::exists(file) ? fs::last_write_time(file) : fs::file_time_type{};
             fs::create_directories(file.parent_path());
@@ -162,6 +165,66 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
     EXPECT_EQ(Run("cmd=put\n" + settings), 1000);
     const std::string added = FileOf("_plftp.log").substr(log.size());
     EXPECT_FALSE(std::regex_search(added, std::regex("\tput\t[^\n]*\tok\r"))) << added;
+}
+
+// What only a real target shows: the server's own listing of names with blanks, names out of the
+// code page, a transfer the server cuts, a file another program holds, a link.
+TEST_P(PlftpTest, RealTargetsNeverLoseTheOldFile) {
+    const bool ftp = GetParam() == Target::kFtp;
+    const std::string cut(300 * 1024, 'c');
+    const struct {
+        const char* name;
+        std::string local, remote;  // Change() steps before the run
+        std::string direction;
+        bool ansi;  // the FTP settings without encoding=utf8
+        bool hold;  // a.txt held by another program
+        int32_t status;
+        std::string localAfter, remoteAfter;
+        bool ftpOnly;
+    } rows[] = {
+        {"a download the server cuts", "+cut.bin=old", "+cut.bin=" + cut, "get", false, false,
+         -1018, "cut.bin=old", "cut.bin=" + cut, true},
+        {"a name with blanks", "+meeting notes.txt=old;+x.txt=1",
+         "+meeting notes.txt=newer;+x.txt=1", "get", false, false, -1008,
+         "meeting notes.txt=old x.txt=1", "meeting notes.txt=newer x.txt=1", true},
+        {"names out of the code page", "+æ¥æ¬.txt=1;+ä¸­æ.txt=2", "+old.txt=o",
+         "put", true, false, -1016, "ä¸­æ.txt=2 æ¥æ¬.txt=1", "old.txt=o", true},
+        {"a source file held locked", "+a.txt=new!", "+a.txt=old;+extra.txt=e", "put", false, true,
+         -1018, "a.txt=new!", "a.txt=old extra.txt=e", false},
+    };
+    for (const auto& row : rows) {
+        if (row.ftpOnly && !ftp) continue;
+        SCOPED_TRACE(row.name);
+        for (const fs::path& folder : {watched, remote}) {
+            for (const auto& entry : fs::directory_iterator(folder)) fs::remove_all(entry.path());
+        }
+        Change(watched, row.local);
+        Change(remote, row.remote);
+        std::string settings = Settings();
+        if (row.ansi) settings = std::regex_replace(settings, std::regex("encoding=utf8\n"), "");
+        std::unique_ptr<HeldFile> held;
+        if (row.hold) {
+            held = std::make_unique<HeldFile>(watched / "a.txt", false, 60000);
+            ASSERT_TRUE(held->Held());
+        }
+        EXPECT_EQ(Run(settings, "", row.direction), row.status) << FileOf("_plerror.txt");
+        held.reset();
+        // Long contents shown by their length.
+        auto brief = [](const std::string& tree) {
+            std::string out;
+            std::istringstream in(tree);
+            for (std::string item; std::getline(in, item, ' ');) {
+                const std::size_t eq = item.find('=');
+                if (eq != std::string::npos && item.size() - eq > 40) {
+                    item = item.substr(0, eq + 1) + std::to_string(item.size() - eq - 1) + " bytes";
+                }
+                out += (out.empty() ? "" : " ") + item;
+            }
+            return out;
+        };
+        EXPECT_EQ(brief(FolderTree(watched)), brief(row.localAfter));
+        EXPECT_EQ(brief(FolderTree(remote)), brief(row.remoteAfter));
+    }
 }
 
 // The swap file marks a download under way and keeps a second run of the folder out.

@@ -18,10 +18,14 @@ FILETIME FromTicks(int64_t ticks) {
     return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFFu), static_cast<DWORD>(value >> 32)};
 }
 
+// A name Windows rejects (ERROR_INVALID_NAME) is not "missing": it is a
+// failure to read or write that name.
 bool IsMissing(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-           error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH;
+           error == ERROR_BAD_NETPATH;
 }
+
+bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
 bool IsFolder(const std::wstring& native) {
     const DWORD attributes = GetFileAttributesW(native.c_str());
@@ -46,8 +50,8 @@ std::wstring CFolderTarget::NativePath(const std::wstring& path) const {
     return native;
 }
 
-std::wstring CFolderTarget::PartPath(const std::wstring& path) const {
-    return NativePath(JoinPath(ParentPath(path), PartName(LeafName(path))));
+std::wstring CFolderTarget::LocalFolder(const std::wstring& path) const {
+    return CanonicalPath(NativePath(path));
 }
 
 Outcome CFolderTarget::List(const std::wstring& folder, std::vector<TreeEntry>& entries) {
@@ -55,13 +59,15 @@ Outcome CFolderTarget::List(const std::wstring& folder, std::vector<TreeEntry>& 
     const std::wstring native = NativePath(folder);
     const std::wstring pattern = native + (native.ends_with(L'\\') ? L"*" : L"\\*");
     WIN32_FIND_DATAW data;
-    UniqueFindHandle find(
-        FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
+    UniqueFindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+                                           FindExSearchNameMatch, nullptr, 0));
     if (!find) {
         const DWORD error = GetLastError();
-        if (IsFolder(native)) return Outcome::Ok();  // a drive root without entries
+        // A drive root without entries; any other failure is no listing at all.
+        if (error == ERROR_FILE_NOT_FOUND && IsFolder(native)) return Outcome::Ok();
         if (IsMissing(error)) {
-            return Outcome::Fail(kToolInvalidRemoteDir, SystemReason("find the folder", native, error));
+            return Outcome::Fail(kToolInvalidRemoteDir,
+                                 SystemReason("find the folder", native, error));
         }
         return Outcome::Fail(kToolReadError, SystemReason("list", native, error));
     }
@@ -71,11 +77,15 @@ Outcome CFolderTarget::List(const std::wstring& folder, std::vector<TreeEntry>& 
         TreeEntry entry;
         entry.name = data.cFileName;
         entry.folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.link = IsLink(data.dwFileAttributes);
         entry.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         entry.modified = Ticks(data.ftLastWriteTime);
         entry.exactTime = true;
         entries.push_back(std::move(entry));
     } while (FindNextFileW(find.Get(), &data));
+    if (const DWORD error = GetLastError(); error != ERROR_NO_MORE_FILES) {
+        return Outcome::Fail(kToolReadError, SystemReason("list", native, error));
+    }
     return Outcome::Ok();
 }
 
@@ -89,6 +99,7 @@ Outcome CFolderTarget::Stat(const std::wstring& path, TreeEntry& entry) {
     }
     entry.name = LeafName(path);
     entry.folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.link = IsLink(data.dwFileAttributes);
     entry.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     entry.modified = Ticks(data.ftLastWriteTime);
     entry.exactTime = true;
@@ -129,19 +140,29 @@ Outcome CFolderTarget::MakeFolder(const std::wstring& folder) {
     return Outcome::Fail(kToolWriteError, SystemReason("make the folder", native, error));
 }
 
-Outcome CFolderTarget::Store(const std::wstring& localFile, const std::wstring& path,
-                             int64_t /*modified*/) {
-    // CopyFileW keeps the file's time.
-    const std::wstring part = PartPath(path);
+Outcome CFolderTarget::Store(const std::wstring& localFile, const std::wstring& partPath) {
+    // Opened first, so that a file the user holds locked reads as a read
+    // failure, not as a failure to write the target. CopyFileW keeps the time.
+    {
+        UniqueFileHandle source(CreateFileW(localFile.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!source) {
+            const DWORD error = GetLastError();
+            return Outcome::Fail(IsMissing(error) ? kToolFileNotFound : kToolReadError,
+                                 SystemReason("read", localFile, error));
+        }
+    }
+    const std::wstring part = NativePath(partPath);
     if (!CopyFileW(localFile.c_str(), part.c_str(), FALSE)) {
         const DWORD error = GetLastError();
-        if (GetFileAttributesW(localFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            return Outcome::Fail(kToolFileNotFound, SystemReason("read", localFile, error));
-        }
         DeleteFileW(part.c_str());
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+            return Outcome::Fail(kToolReadError, SystemReason("read", localFile, error));
+        }
         return Outcome::Fail(kToolWriteError, SystemReason("write", part, error));
     }
-    return Commit(part, path, 0);
+    return Outcome::Ok();
 }
 
 Outcome CFolderTarget::Fetch(const std::wstring& path, const std::wstring& localFile) {
@@ -149,17 +170,22 @@ Outcome CFolderTarget::Fetch(const std::wstring& path, const std::wstring& local
     if (CopyFileW(native.c_str(), localFile.c_str(), FALSE)) return Outcome::Ok();
     const DWORD error = GetLastError();
     DeleteFileW(localFile.c_str());
-    if (IsMissing(error)) return Outcome::Fail(kToolRemoteNotFound, SystemReason("read", native, error));
+    if (IsMissing(error))
+        return Outcome::Fail(kToolRemoteNotFound, SystemReason("read", native, error));
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+        return Outcome::Fail(kToolReadError, SystemReason("read", native, error));
+    }
     return Outcome::Fail(kToolWriteError, SystemReason("write", localFile, error));
 }
 
-Outcome CFolderTarget::Commit(const std::wstring& partFile, const std::wstring& path,
-                              int64_t modified) {
+Outcome CFolderTarget::PlaceFile(const std::wstring& partPath, const std::wstring& path,
+                                 int64_t modified) {
+    // MOVEFILE_REPLACE_EXISTING replaces in one step: the old file stays
+    // whole when it fails.
+    const std::wstring part = NativePath(partPath);
     const std::wstring native = NativePath(path);
-    if (!MoveFileExW(partFile.c_str(), native.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        const DWORD error = GetLastError();
-        DeleteFileW(partFile.c_str());
-        return Outcome::Fail(kToolRenameError, SystemReason("rename into", native, error));
+    if (!MoveFileExW(part.c_str(), native.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        return Outcome::Fail(kToolRenameError, SystemReason("rename into", native, GetLastError()));
     }
     if (modified != 0) {
         UniqueFileHandle file(CreateFileW(native.c_str(), FILE_WRITE_ATTRIBUTES,
@@ -185,7 +211,8 @@ Outcome CFolderTarget::RemoveFile(const std::wstring& path) {
 Outcome CFolderTarget::RemoveFolder(const std::wstring& folder) {
     const std::wstring native = NativePath(folder);
     if (RemoveDirectoryW(native.c_str())) return Outcome::Ok();
-    return Outcome::Fail(kToolRemoveError, SystemReason("remove the folder", native, GetLastError()));
+    return Outcome::Fail(kToolRemoveError,
+                         SystemReason("remove the folder", native, GetLastError()));
 }
 
 Outcome CFolderTarget::Rename(const std::wstring& from, const std::wstring& to) {

@@ -17,18 +17,17 @@ public:
     Outcome ExactTime(const std::wstring& path, int64_t& modified) override;
     int64_t TimeStep() const override;
     Outcome MakeFolder(const std::wstring& folder) override;
-    Outcome Store(const std::wstring& localFile, const std::wstring& path,
-                  int64_t modified) override;
+    std::wstring LocalFolder(const std::wstring& path) const override;
+    Outcome Store(const std::wstring& localFile, const std::wstring& partPath) override;
     Outcome Fetch(const std::wstring& path, const std::wstring& localFile) override;
+    Outcome PlaceFile(const std::wstring& partPath, const std::wstring& path,
+                      int64_t modified) override;
     Outcome RemoveFile(const std::wstring& path) override;
     Outcome RemoveFolder(const std::wstring& folder) override;
     Outcome Rename(const std::wstring& from, const std::wstring& to) override;
     std::wstring Describe(const std::wstring& path) const override { return NativePath(path); }
 
     std::wstring NativePath(const std::wstring& path) const override;
-    std::wstring PartPath(const std::wstring& path) const override;
-    Outcome Commit(const std::wstring& partFile, const std::wstring& path,
-                   int64_t modified) override;
 
 private:
     std::wstring root;

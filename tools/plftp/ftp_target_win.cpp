@@ -1,5 +1,7 @@
 #include "tools/plftp/ftp_target_win.h"
 
+#include <winsock2.h>
+
 #include <cstdio>
 
 #include "app/text_conversion.h"
@@ -21,6 +23,18 @@ bool ServerGone(DWORD error) {
         case ERROR_INTERNET_NAME_NOT_RESOLVED:
         case ERROR_INTERNET_FORCE_RETRY:
         case ERROR_INTERNET_OPERATION_CANCELLED:
+        case ERROR_INTERNET_SERVER_UNREACHABLE:
+        // What the sockets below say when the server goes away mid-transfer.
+        case WSAECONNRESET:
+        case WSAECONNABORTED:
+        case WSAENETRESET:
+        case WSAENETDOWN:
+        case WSAENETUNREACH:
+        case WSAEHOSTUNREACH:
+        case WSAETIMEDOUT:
+        case WSAECONNREFUSED:
+        case WSAENOTCONN:
+        case WSAESHUTDOWN:
             return true;
         default:
             return false;
@@ -48,8 +62,8 @@ bool ParseFtpTime(const std::string& text, int64_t& ticks) {
         }
         return value;
     };
-    const SYSTEMTIME time = {number(0, 4), number(4, 2), 0, number(6, 2),
-                             number(8, 2), number(10, 2), number(12, 2), 0};
+    const SYSTEMTIME time = {number(0, 4),  number(4, 2),  0, number(6, 2), number(8, 2),
+                             number(10, 2), number(12, 2), 0};
     FILETIME file;
     if (!SystemTimeToFileTime(&time, &file)) return false;
     ticks = static_cast<int64_t>((static_cast<uint64_t>(file.dwHighDateTime) << 32) |
@@ -63,8 +77,8 @@ std::string FtpTime(int64_t ticks) {
     SYSTEMTIME time;
     if (!FileTimeToSystemTime(&file, &time)) return {};
     char text[32];
-    std::snprintf(text, sizeof text, "%04u%02u%02u%02u%02u%02u", time.wYear, time.wMonth,
-                  time.wDay, time.wHour, time.wMinute, time.wSecond);
+    std::snprintf(text, sizeof text, "%04u%02u%02u%02u%02u%02u", time.wYear, time.wMonth, time.wDay,
+                  time.wHour, time.wMinute, time.wSecond);
     return text;
 }
 
@@ -77,8 +91,30 @@ Outcome CFtpTarget::Failure(int32_t status, const char* what, const std::wstring
     if (error == ERROR_INTERNET_LOGIN_FAILURE) status = kToolLoginRefused;
     if (ServerGone(error)) status = kToolNoServer;
     std::string reason = SystemReason(what, Describe(path), error);
-    if (error == ERROR_INTERNET_EXTENDED_ERROR) reason += ": " + LastReply();
+    if (error == ERROR_INTERNET_EXTENDED_ERROR) {
+        const std::string reply = LastReply();
+        if (reply.starts_with("421")) status = kToolNoServer;  // the server closes the session
+        reason += ": " + reply;
+    }
     return Outcome::Fail(status, reason);
+}
+
+Outcome CFtpTarget::TransferEnd(int32_t status, const char* what, const std::wstring& path) const {
+    // WinINet reads the server's last word on the transfer when the file
+    // handle closes: 226 or 250 when complete, 426 or 451 when cut.
+    const std::string reply = LastReply();
+    if (reply.empty() || reply[0] == '2' || reply[0] == '1') return Outcome::Ok();
+    if (reply.starts_with("421")) status = kToolNoServer;
+    return Outcome::Fail(status, "cannot " + std::string(what) + " " +
+                                     ToAnsiString(Describe(path)) +
+                                     ": the server ended the transfer with " + reply);
+}
+
+std::string CFtpTarget::CannotHold(const std::wstring& name) const {
+    if (!config.utf8Names && !FitsAnsiCodePage(name)) {
+        return "a name the ANSI code page cannot hold (encoding=utf8 sends it)";
+    }
+    return UnsafeNameReason(name);
 }
 
 std::string CFtpTarget::Encode(const std::wstring& path) const {
@@ -88,9 +124,11 @@ std::string CFtpTarget::Encode(const std::wstring& path) const {
     }
     if (!config.utf8Names) return ToAnsiString(absolute);
     const int length = static_cast<int>(absolute.size());
-    const int needed = WideCharToMultiByte(CP_UTF8, 0, absolute.data(), length, nullptr, 0, nullptr, nullptr);
+    const int needed =
+        WideCharToMultiByte(CP_UTF8, 0, absolute.data(), length, nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<std::size_t>(needed > 0 ? needed : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, absolute.data(), length, bytes.data(), needed, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, absolute.data(), length, bytes.data(), needed, nullptr,
+                        nullptr);
     return bytes;
 }
 
@@ -116,27 +154,31 @@ Outcome CFtpTarget::Connect() {
                          INTERNET_OPTION_DATA_SEND_TIMEOUT}) {
         InternetSetOptionW(session.Get(), option, &timeout, sizeof timeout);
     }
-    connection.Reset(InternetConnectW(
-        session.Get(), config.host.c_str(), config.port,
-        config.userName.empty() ? nullptr : config.userName.c_str(),
-        config.userName.empty() ? nullptr : config.password.c_str(), INTERNET_SERVICE_FTP,
-        INTERNET_FLAG_PASSIVE, 0));
+    connection.Reset(InternetConnectW(session.Get(), config.host.c_str(), config.port,
+                                      config.userName.empty() ? nullptr : config.userName.c_str(),
+                                      config.userName.empty() ? nullptr : config.password.c_str(),
+                                      INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0));
     if (!connection) {
         Outcome outcome = Failure(kToolNoServer, "connect to", L"/");
         if (outcome.status == kToolLoginRefused) {
-            outcome.reason = "the server refused the login of user " + ToAnsiString(config.userName);
+            outcome.reason =
+                "the server refused the login of user " + ToAnsiString(config.userName);
         }
         return outcome;
     }
     char folder[MAX_PATH * 2] = {};
     DWORD length = sizeof folder;
     home = FtpGetCurrentDirectoryA(connection.Get(), folder, &length) ? folder : "/";
+    std::string reply;
+    if (config.utf8Names) (void)Command("OPTS UTF8 ON", reply);
+    // A server on Windows does not tell names apart by case; the others do.
+    if (Command("SYST", reply) && reply.find("Windows") != std::string::npos) caseSensitive = false;
     return Outcome::Ok();
 }
 
 bool CFtpTarget::Command(const std::string& command, std::string& reply) {
-    const BOOL ok = FtpCommandA(connection.Get(), FALSE, FTP_TRANSFER_TYPE_BINARY,
-                                command.c_str(), 0, nullptr);
+    const BOOL ok =
+        FtpCommandA(connection.Get(), FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr);
     reply = LastReply();
     return ok != FALSE;
 }
@@ -146,7 +188,10 @@ Outcome CFtpTarget::List(const std::wstring& folder, std::vector<TreeEntry>& ent
     // A search path does not list a folder on every server (nor under every
     // WinINet): change into it and list the current folder.
     if (!FtpSetCurrentDirectoryA(connection.Get(), Encode(folder).c_str())) {
-        const bool missing = GetLastError() == ERROR_INTERNET_EXTENDED_ERROR;
+        // Only "550" says the folder is not there; any other refusal is a
+        // folder that cannot be read, never one taken as missing or empty.
+        const bool missing =
+            GetLastError() == ERROR_INTERNET_EXTENDED_ERROR && LastReply().starts_with("550");
         return Failure(missing ? kToolInvalidRemoteDir : kToolReadError, "change to", folder);
     }
     WIN32_FIND_DATAA data;
@@ -154,7 +199,12 @@ Outcome CFtpTarget::List(const std::wstring& folder, std::vector<TreeEntry>& ent
                                           INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
     if (!find) {
         const DWORD error = GetLastError();
-        if (error == ERROR_NO_MORE_FILES || error == ERROR_SUCCESS) return Outcome::Ok();
+        const std::string reply = LastReply();
+        // An empty folder, but only when the listing itself went through.
+        if ((error == ERROR_NO_MORE_FILES || error == ERROR_SUCCESS) &&
+            (reply.empty() || reply[0] == '1' || reply[0] == '2')) {
+            return Outcome::Ok();
+        }
         return Failure(kToolReadError, "list", folder);
     }
     do {
@@ -198,7 +248,8 @@ Outcome CFtpTarget::Stat(const std::wstring& path, TreeEntry& entry) {
 
 Outcome CFtpTarget::ExactTime(const std::wstring& path, int64_t& modified) {
     std::string reply;
-    if (!Command("MDTM " + Encode(path), reply)) return Failure(kToolRemoteNotFound, "ask the time of", path);
+    if (!Command("MDTM " + Encode(path), reply))
+        return Failure(kToolRemoteNotFound, "ask the time of", path);
     if (reply.size() < 4 || !ParseFtpTime(reply.substr(4), modified)) {
         return Outcome::Fail(kToolReadError, "no time in the reply \"" + reply + "\"");
     }
@@ -209,15 +260,15 @@ Outcome CFtpTarget::MakeFolder(const std::wstring& folder) {
     if (FtpCreateDirectoryA(connection.Get(), Encode(folder).c_str())) return Outcome::Ok();
     const Outcome outcome = Failure(kToolWriteError, "make the folder", folder);
     TreeEntry entry;
-    if (outcome.status == kToolWriteError && Stat(folder, entry) && entry.folder) return Outcome::Ok();
+    if (outcome.status == kToolWriteError && Stat(folder, entry) && entry.folder)
+        return Outcome::Ok();
     return outcome;
 }
 
-Outcome CFtpTarget::Store(const std::wstring& localFile, const std::wstring& path,
-                          int64_t modified) {
-    UniqueFileHandle source(CreateFileW(localFile.c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+Outcome CFtpTarget::Store(const std::wstring& localFile, const std::wstring& partPath) {
+    UniqueFileHandle source(CreateFileW(
+        localFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!source) {
         const DWORD error = GetLastError();
         return Outcome::Fail(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
@@ -225,49 +276,57 @@ Outcome CFtpTarget::Store(const std::wstring& localFile, const std::wstring& pat
                                  : kToolReadError,
                              SystemReason("read", localFile, error));
     }
-    const std::wstring part = JoinPath(ParentPath(path), PartName(LeafName(path)));
-    {
-        UniqueInternet upload(FtpOpenFileA(connection.Get(), Encode(part).c_str(), GENERIC_WRITE,
-                                           kTransferFlags, 0));
-        if (!upload) return Failure(kToolWriteError, "write", part);
-        char buffer[64 * 1024];
-        for (;;) {
-            DWORD read = 0;
-            if (!ReadFile(source.Get(), buffer, sizeof buffer, &read, nullptr)) {
-                const Outcome outcome = Outcome::Fail(kToolReadError, SystemReason("read", localFile, GetLastError()));
-                upload.Reset();
-                FtpDeleteFileA(connection.Get(), Encode(part).c_str());
-                return outcome;
-            }
-            if (read == 0) break;
-            DWORD written = 0;
-            if (!InternetWriteFile(upload.Get(), buffer, read, &written) || written != read) {
-                return Failure(kToolWriteError, "write", part);
-            }
+    UniqueInternet upload(
+        FtpOpenFileA(connection.Get(), Encode(partPath).c_str(), GENERIC_WRITE, kTransferFlags, 0));
+    if (!upload) return Failure(kToolWriteError, "write", partPath);
+    char buffer[64 * 1024];
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(source.Get(), buffer, sizeof buffer, &read, nullptr)) {
+            return Outcome::Fail(kToolReadError, SystemReason("read", localFile, GetLastError()));
+        }
+        if (read == 0) break;
+        DWORD written = 0;
+        if (!InternetWriteFile(upload.Get(), buffer, read, &written) || written != read) {
+            return Failure(kToolWriteError, "write", partPath);
         }
     }
-    if (!FtpRenameFileA(connection.Get(), Encode(part).c_str(), Encode(path).c_str())) {
-        // Servers that do not rename over a file: remove the old one first.
-        FtpDeleteFileA(connection.Get(), Encode(path).c_str());
-        if (!FtpRenameFileA(connection.Get(), Encode(part).c_str(), Encode(path).c_str())) {
-            const Outcome outcome = Failure(kToolRenameError, "rename into", path);
-            FtpDeleteFileA(connection.Get(), Encode(part).c_str());
+    upload.Reset();
+    return TransferEnd(kToolWriteError, "write", partPath);
+}
+
+Outcome CFtpTarget::PlaceFile(const std::wstring& partPath, const std::wstring& path,
+                              int64_t modified) {
+    const std::string part = Encode(partPath), target = Encode(path);
+    if (!FtpRenameFileA(connection.Get(), part.c_str(), target.c_str())) {
+        Outcome outcome = Failure(kToolRenameError, "rename into", path);
+        if (outcome.status == kToolNoServer) return outcome;
+        // A server that does not rename over a file: the old version steps
+        // aside under a name of its own, and comes back if the new one cannot
+        // take its place. It is removed only once the new one is there.
+        const std::string old = Encode(JoinPath(ParentPath(path), OldVersionName(LeafName(path))));
+        if (!FtpRenameFileA(connection.Get(), target.c_str(), old.c_str())) return outcome;
+        if (!FtpRenameFileA(connection.Get(), part.c_str(), target.c_str())) {
+            outcome = Failure(kToolRenameError, "rename into", path);
+            FtpRenameFileA(connection.Get(), old.c_str(), target.c_str());
             return outcome;
         }
+        FtpDeleteFileA(connection.Get(), old.c_str());
     }
     // Keeping the time is a courtesy of servers that know MFMT.
     std::string reply;
-    if (modified != 0) Command("MFMT " + FtpTime(modified) + " " + Encode(path), reply);
+    if (modified != 0) Command("MFMT " + FtpTime(modified) + " " + target, reply);
     return Outcome::Ok();
 }
 
 Outcome CFtpTarget::Fetch(const std::wstring& path, const std::wstring& localFile) {
-    UniqueInternet download(FtpOpenFileA(connection.Get(), Encode(path).c_str(), GENERIC_READ,
-                                         kTransferFlags, 0));
+    UniqueInternet download(
+        FtpOpenFileA(connection.Get(), Encode(path).c_str(), GENERIC_READ, kTransferFlags, 0));
     if (!download) return Failure(kToolRemoteNotFound, "read", path);
     UniqueFileHandle target(CreateFileW(localFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!target) return Outcome::Fail(kToolWriteError, SystemReason("write", localFile, GetLastError()));
+    if (!target)
+        return Outcome::Fail(kToolWriteError, SystemReason("write", localFile, GetLastError()));
     char buffer[64 * 1024];
     Outcome outcome;
     for (;;) {
@@ -279,11 +338,14 @@ Outcome CFtpTarget::Fetch(const std::wstring& path, const std::wstring& localFil
         if (read == 0) break;
         DWORD written = 0;
         if (!WriteFile(target.Get(), buffer, read, &written, nullptr) || written != read) {
-            outcome = Outcome::Fail(kToolWriteError, SystemReason("write", localFile, GetLastError()));
+            outcome =
+                Outcome::Fail(kToolWriteError, SystemReason("write", localFile, GetLastError()));
             break;
         }
     }
     target.Reset();
+    download.Reset();
+    if (outcome) outcome = TransferEnd(kToolReadError, "read", path);
     if (!outcome) DeleteFileW(localFile.c_str());
     return outcome;
 }

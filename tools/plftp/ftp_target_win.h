@@ -34,9 +34,12 @@ public:
     Outcome ExactTime(const std::wstring& path, int64_t& modified) override;
     int64_t TimeStep() const override { return 10'000'000; }  // MDTM and MFMT: seconds
     Outcome MakeFolder(const std::wstring& folder) override;
-    Outcome Store(const std::wstring& localFile, const std::wstring& path,
-                  int64_t modified) override;
+    bool CaseSensitive() const override { return caseSensitive; }
+    std::string CannotHold(const std::wstring& name) const override;
+    Outcome Store(const std::wstring& localFile, const std::wstring& partPath) override;
     Outcome Fetch(const std::wstring& path, const std::wstring& localFile) override;
+    Outcome PlaceFile(const std::wstring& partPath, const std::wstring& path,
+                      int64_t modified) override;
     Outcome RemoveFile(const std::wstring& path) override;
     Outcome RemoveFolder(const std::wstring& folder) override;
     Outcome Rename(const std::wstring& from, const std::wstring& to) override;
@@ -51,8 +54,13 @@ private:
     // Sends a command without data and returns the server's reply.
     bool Command(const std::string& command, std::string& reply);
 
+    // The reply that ended the data transfer just closed: a failure unless
+    // the server confirmed it.
+    Outcome TransferEnd(int32_t status, const char* what, const std::wstring& path) const;
+
     const ToolConfig& config;
-    std::string home;  // the login folder, for paths that do not start with "/"
+    bool caseSensitive = true;  // false for a server that says it runs on Windows
+    std::string home;           // the login folder, for paths that do not start with "/"
     UniqueInternet session;
     UniqueInternet connection;
 };

@@ -1,5 +1,6 @@
 #include "tools/plftp/path_text.h"
 
+#include <cstdint>
 #include <cwctype>
 
 std::wstring CanonicalPath(std::wstring_view text) {
@@ -48,9 +49,31 @@ bool RelativeTo(std::wstring_view path, std::wstring_view base, std::wstring& re
     return true;
 }
 
-std::wstring PartName(std::wstring_view name) {
-    return L"~" + std::wstring(name) + L".plftp-part";
+namespace {
+
+// "~<name><suffix>", with the name shortened (and a hash of it added, so two
+// long names stay apart) when the whole would pass the 255 characters a
+// name may have.
+std::wstring TempName(std::wstring_view name, std::wstring_view suffix) {
+    constexpr std::size_t kMaxName = 255;
+    if (1 + name.size() + suffix.size() <= kMaxName) {
+        return L"~" + std::wstring(name) + std::wstring(suffix);
+    }
+    uint32_t hash = 2166136261u;  // FNV-1a over the UTF-16 units
+    for (wchar_t c : name) hash = (hash ^ static_cast<uint32_t>(c)) * 16777619u;
+    std::wstring tag(8, L'0');
+    for (std::size_t i = 0; i < 8; ++i) tag[7 - i] = L"0123456789abcdef"[(hash >> (4 * i)) & 15u];
+    std::size_t keep = kMaxName - 1 - tag.size() - 1 - suffix.size();
+    // Never between the two halves of a surrogate pair.
+    if (keep > 0 && name[keep - 1] >= 0xD800 && name[keep - 1] <= 0xDBFF) --keep;
+    return L"~" + std::wstring(name.substr(0, keep)) + L"~" + tag + std::wstring(suffix);
 }
+
+}  // namespace
+
+std::wstring PartName(std::wstring_view name) { return TempName(name, L".plftp-part"); }
+
+std::wstring OldVersionName(std::wstring_view name) { return TempName(name, L".plftp-old"); }
 
 namespace {
 

@@ -23,8 +23,11 @@ std::wstring LeafName(std::wstring_view path);
 bool RelativeTo(std::wstring_view path, std::wstring_view base, std::wstring& relative);
 
 // The name a file has beside its real one while an upload or download
-// writes it; renamed into place once complete.
+// writes it; renamed into place once complete. Never longer than 255
+// characters: a long name is shortened and a hash of it added.
 std::wstring PartName(std::wstring_view name);
+// The name an old version has while a new one is renamed into its place.
+std::wstring OldVersionName(std::wstring_view name);
 
 // Whether `name` matches one of the wildcard patterns ("*" any run, "?" one
 // character; letters in either case) of a list separated by ";" or ",".

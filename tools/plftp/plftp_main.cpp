@@ -17,6 +17,7 @@
 #include "app/win_handles.h"
 #include "tools/plftp/folder_target_win.h"
 #include "tools/plftp/ftp_target_win.h"
+#include "tools/plftp/path_guard.h"
 #include "tools/plftp/path_text.h"
 #include "tools/plftp/run_files_win.h"
 #include "tools/plftp/tool_config.h"
@@ -50,8 +51,9 @@ void MakeFolderChain(const std::wstring& folder) {
 
 // The lines of the file list (CR LF or LF), empty ones left out.
 bool ReadFileList(const std::wstring& path, std::vector<std::string>& lines) {
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                      nullptr));
     if (!file) return false;
     std::string text;
     char buffer[16 * 1024];
@@ -89,7 +91,8 @@ int32_t Run(const ToolOptions& options) {
 
     std::vector<std::string> items;
     if (!options.fileList.empty() && !ReadFileList(options.fileList, items)) {
-        journal.Failure(commandLine, SystemReason("read the file list", options.fileList, GetLastError()));
+        journal.Failure(commandLine,
+                        SystemReason("read the file list", options.fileList, GetLastError()));
         return kToolOpenFileError;
     }
     if (options.fileList.empty()) items.push_back(commandLine);
@@ -116,15 +119,18 @@ int32_t Run(const ToolOptions& options) {
         const DWORD attributes = GetFileAttributesW(config.root.c_str());
         if (config.protocol == TargetProtocol::kFile &&
             (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))) {
-            return failAll(Outcome::Fail(kToolInvalidRemoteDir, "the target folder " +
-                                                                    ToAnsiString(config.root) +
-                                                                    " does not exist"));
+            return failAll(Outcome::Fail(
+                kToolInvalidRemoteDir,
+                "the target folder " + ToAnsiString(config.root) + " does not exist"));
         }
         remote = std::make_unique<CFolderTarget>(config.root);
     }
 
     EngineSettings settings;
     settings.watchedFolder = CanonicalPath(options.folder);
+    if (std::string why = UnfitBaseReason(settings.watchedFolder, true); !why.empty()) {
+        return failAll(Outcome::Fail(kToolInvalidLocalDir, "-path: " + why));
+    }
     settings.remoteDir = config.remoteDir;
     settings.ignore = config.ignore;
     settings.ignoreDir = config.ignoreDir;

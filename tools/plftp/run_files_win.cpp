@@ -98,8 +98,8 @@ CSwapFile::CSwapFile(std::wstring path, bool download) : path(std::move(path)) {
     UniqueFileHandle file(CreateFileW(this->path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
-    const std::string line = "plftp " + std::to_string(GetCurrentProcessId()) +
-                             (download ? " get" : " put") + "\r\n";
+    const std::string line =
+        "plftp " + std::to_string(GetCurrentProcessId()) + (download ? " get" : " put") + "\r\n";
     DWORD written = 0;
     WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }

@@ -5,6 +5,7 @@
 #include "app/text_conversion.h"
 #include "app/watcher_state.h"
 #include "config/folder_config.h"
+#include "tools/plftp/path_guard.h"
 #include "tools/plftp/path_text.h"
 
 namespace {
@@ -25,7 +26,9 @@ std::string ToolOnlyValue(const std::string& path, std::string_view key) {
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        const auto lower = [](char c) {
+            return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+        };
         if (lower(a[i]) != lower(b[i])) return false;
     }
     return true;
@@ -68,10 +71,12 @@ Outcome LoadToolConfig(const std::string& path, ToolConfig& config) {
     if (protocol == "file") {
         config.protocol = TargetProtocol::kFile;
         config.root = ToWideString(ToolOnlyValue(path, "root="));
-        while (config.root.size() > 1 && (config.root.back() == L'\\' || config.root.back() == L'/')) {
+        while (config.root.size() > 1 &&
+               (config.root.back() == L'\\' || config.root.back() == L'/')) {
             config.root.pop_back();
         }
-        if (config.root.empty()) return Outcome::Fail(kToolInvalidTarget, "protocol=file needs root=");
+        if (config.root.empty())
+            return Outcome::Fail(kToolInvalidTarget, "protocol=file needs root=");
     } else if (protocol == "smb") {
         config.protocol = TargetProtocol::kSmb;
     } else if (protocol == "ftp") {
@@ -101,6 +106,20 @@ Outcome LoadToolConfig(const std::string& path, ToolConfig& config) {
             return Outcome::Fail(kToolInvalidRemoteDir, "protocol=smb needs dir=");
         }
         config.remoteDir = L"/";
+    }
+    // Below root= (or the server's root) whether or not dir= starts with a
+    // separator: "dir=sub" never names a sibling of the root.
+    if (config.protocol != TargetProtocol::kSmb && !config.remoteDir.starts_with(L'/')) {
+        config.remoteDir.insert(0, L"/");
+    }
+    const bool smb = config.protocol == TargetProtocol::kSmb;
+    if (std::string why = UnfitBaseReason(config.remoteDir, smb); !why.empty()) {
+        return Outcome::Fail(kToolInvalidTarget, "dir=: " + why);
+    }
+    if (config.protocol == TargetProtocol::kFile) {
+        if (std::string why = UnfitBaseReason(CanonicalPath(config.root), true); !why.empty()) {
+            return Outcome::Fail(kToolInvalidTarget, "root=: " + why);
+        }
     }
     config.ignore = ToWideString(state.ignorePatterns.Str());
     config.ignoreDir = ToWideString(state.ignoreDirPatterns.Str());

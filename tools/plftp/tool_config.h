@@ -15,16 +15,16 @@ enum class TargetProtocol : uint8_t { kFile, kSmb, kFtp };
 struct ToolConfig {
     TransferDirection direction = TransferDirection::kPut;
     TargetProtocol protocol = TargetProtocol::kFile;
-    std::wstring root;        // kFile: the Windows folder that "/" names
-    std::wstring remoteDir;   // "dir=" in the path form of transfer_target.h; "/" when empty
-    std::wstring host;        // kFtp
+    std::wstring root;       // kFile: the Windows folder that "/" names
+    std::wstring remoteDir;  // "dir=" in the path form of transfer_target.h; "/" when empty
+    std::wstring host;       // kFtp
     uint16_t port = 21;
     std::wstring userName;
-    std::wstring password;    // decoded
-    bool utf8Names = false;   // "encoding=utf8"; otherwise the ANSI code page
-    std::wstring ignore;      // wildcard lists for folder walks
+    std::wstring password;   // decoded
+    bool utf8Names = false;  // "encoding=utf8"; otherwise the ANSI code page
+    std::wstring ignore;     // wildcard lists for folder walks
     std::wstring ignoreDir;
-    uint64_t sizeLimit = 0;   // bytes; 0 for none
+    uint64_t sizeLimit = 0;  // bytes; 0 for none
 };
 
 // Reads the file at `path` (ANSI). A file that cannot be opened fails with

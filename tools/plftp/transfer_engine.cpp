@@ -1,11 +1,13 @@
 #include "tools/plftp/transfer_engine.h"
 
 #include <algorithm>
+#include <cwctype>
 #include <map>
 #include <tuple>
 #include <vector>
 
 #include "app/text_conversion.h"
+#include "tools/plftp/path_guard.h"
 #include "tools/plftp/path_text.h"
 #include "watch/transfer_command.h"
 
@@ -14,6 +16,15 @@ namespace {
 bool IsFatal(int32_t status) { return status == kToolNoServer || status == kToolLoginRefused; }
 
 std::wstring Wide(const BoundedText<512>& field) { return ToWideString(field.Str()); }
+
+// The key two names of one folder are matched by on a side: the name itself
+// where case counts, otherwise its letters in one case.
+std::wstring NameKey(const std::wstring& name, bool caseSensitive) {
+    if (caseSensitive) return name;
+    std::wstring key = name;
+    for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+    return key;
+}
 
 }  // namespace
 
@@ -24,50 +35,138 @@ CTransferEngine::CTransferEngine(CLocalFolderTarget& local, CTransferTarget& rem
 bool CTransferEngine::Failed(const Outcome& outcome) {
     journal.Failure(item, outcome.reason);
     if (itemStatus == kToolSuccess) itemStatus = outcome.status;
+    if (IsFatal(outcome.status)) fatal = true;
     return !IsFatal(outcome.status);
+}
+
+bool CTransferEngine::Refused(int32_t status, const std::string& why) {
+    journal.Action("refuse", L"", L"", why);
+    return Failed(Outcome::Fail(status, "refused: " + why));
+}
+
+std::wstring CTransferEngine::LocalText(const std::wstring& path) const {
+    return path.empty() ? L"" : local.NativePath(path);
 }
 
 void CTransferEngine::Log(std::string_view action, const std::wstring& localPath,
                           const std::wstring& remotePath, const Outcome& outcome) {
-    const std::wstring localText = localPath.empty() ? L"" : local.NativePath(localPath);
     const std::wstring remoteText = remotePath.empty() ? L"" : remote.Describe(remotePath);
-    journal.Action(action, localText, remoteText,
+    journal.Action(action, LocalText(localPath), remoteText,
                    outcome ? std::string("ok") : "failed: " + outcome.reason);
+}
+
+bool CTransferEngine::FoldersApart() {
+    const std::wstring target = remote.LocalFolder(settings.remoteDir);
+    if (target.empty() || !FoldersOverlap(target, settings.watchedFolder)) return true;
+    Refused(kToolInvalidTarget, "the target folder " + ToAnsiString(target) +
+                                    " and the watched folder " +
+                                    ToAnsiString(settings.watchedFolder) + " overlap");
+    return false;
 }
 
 int32_t CTransferEngine::RunCommandLine(std::string_view line) {
     item.assign(line);
     itemStatus = kToolSuccess;
+    if (fatal) {
+        Failed(Outcome::Fail(kToolNoServer, "not tried: the server went away before"));
+        return itemStatus;
+    }
+    if (!FoldersApart()) return itemStatus;
     const TransferCommand command = ParseCommand(line);
-    const std::wstring dir = CanonicalPath(Wide(command.dir));
-    const std::wstring ldir = CanonicalPath(Wide(command.ldir));
-    const std::wstring filename = Wide(command.filename);
+    const bool remoteCase = remote.CaseSensitive();
     const bool sync = command.sync == "1";
     const bool sub = command.sub == "1";
+
+    // Every field is confined before anything is touched.
+    std::wstring dir, ldir, filename;
+    if (!command.dir.Empty()) {
+        if (std::string why =
+                ConfinePath(Wide(command.dir), settings.remoteDir, remoteCase, false, dir);
+            !why.empty()) {
+            Refused(kToolInvalidRequest, "-dir=: " + why);
+            return itemStatus;
+        }
+    }
+    if (!command.ldir.Empty()) {
+        if (std::string why =
+                ConfinePath(Wide(command.ldir), settings.watchedFolder, false, false, ldir);
+            !why.empty()) {
+            Refused(kToolInvalidRequest, "-ldir=: " + why);
+            return itemStatus;
+        }
+    }
+    if (!command.filename.Empty()) {
+        filename = Wide(command.filename);
+        if (std::string why = UnsafeNameReason(filename); !why.empty()) {
+            Refused(kToolInvalidRequest, "-filename=: " + why);
+            return itemStatus;
+        }
+    }
+
+    // Nothing is written or removed through a link on the way down either.
+    auto throughLink = [](CTransferTarget& side, const std::wstring& base, std::wstring path) {
+        for (; path.size() > base.size() && path != L"/"; path = ParentPath(path)) {
+            TreeEntry entry;
+            if (side.Stat(path, entry) && entry.link && entry.folder) return true;
+        }
+        return false;
+    };
+    const std::wstring moveTo = command.dir.Empty() ? CanonicalPath(Wide(command.to)) : L"";
+    if ((!dir.empty() && throughLink(remote, settings.remoteDir, dir)) ||
+        (!ldir.empty() && throughLink(local, settings.watchedFolder, ldir)) ||
+        (!moveTo.empty() && IsWithin(moveTo, settings.remoteDir, remoteCase) &&
+         throughLink(remote, settings.remoteDir, ParentPath(moveTo)))) {
+        Refused(kToolInvalidRequest, "a path that passes through a link");
+        return itemStatus;
+    }
 
     if (command.cmd == "put" && !dir.empty() && !ldir.empty()) {
         if (!filename.empty()) {
             PutFile(dir, ldir, filename);
-        } else if (sync && sub) {
-            Mirror(TransferDirection::kPut, ldir, dir, Walk::kRecursive, Extras::kRemove,
-                   kToolSuccess);
         } else {
             // A folder-wide send stands for the renames and deletions merged
             // into it, so what is gone locally goes on the remote side too.
-            Mirror(TransferDirection::kPut, ldir, dir, sub ? Walk::kRecursive : Walk::kFilesOnly,
-                   Extras::kRemove, kToolSuccess);
+            Mirror(TransferDirection::kPut, ldir, dir,
+                   (sync && sub) || sub ? Walk::kRecursive : Walk::kFilesOnly, Extras::kRemove,
+                   kToolSuccess);
         }
     } else if (command.cmd == "del" && !dir.empty() && (!filename.empty() || sub)) {
-        Delete(filename.empty() ? dir : JoinPath(dir, filename));
-    } else if (command.cmd == "rn" && !command.from.Empty() && !command.to.Empty()) {
-        if (dir.empty()) {
-            const std::wstring to = CanonicalPath(Wide(command.to));
-            RenameRemote(CanonicalPath(Wide(command.from)), to, LocalFor(to), true);
+        if (filename.empty() && (dir.size() == settings.remoteDir.size())) {
+            Refused(kToolInvalidRequest, "-dir=: the mapped folder itself is never removed");
         } else {
-            const std::wstring newName = BareName(Wide(command.to));
-            RenameRemote(JoinPath(dir, BareName(Wide(command.from))), JoinPath(dir, newName),
-                         ldir.empty() ? LocalFor(JoinPath(dir, newName)) : JoinPath(ldir, newName),
-                         false);
+            Delete(filename.empty() ? dir : JoinPath(dir, filename));
+        }
+    } else if (command.cmd == "rn" && !command.from.Empty() && !command.to.Empty()) {
+        if (command.dir.Empty()) {
+            std::wstring from, to;
+            std::string why =
+                ConfinePath(Wide(command.from), settings.remoteDir, remoteCase, true, from);
+            if (why.empty()) {
+                why = ConfinePath(Wide(command.to), settings.remoteDir, remoteCase, true, to);
+            }
+            if (!why.empty()) {
+                Refused(kToolInvalidRequest, "-from=/-to=: " + why);
+                return itemStatus;
+            }
+            RenameRemote(from, to, LocalFor(to), true);
+        } else {
+            std::wstring oldName, newName;
+            std::string why = ConfineName(Wide(command.from), oldName);
+            if (why.empty()) why = ConfineName(Wide(command.to), newName);
+            if (!why.empty()) {
+                Refused(kToolInvalidRequest, "-from=/-to=: " + why);
+                return itemStatus;
+            }
+            const std::wstring to = JoinPath(dir, newName);
+            std::wstring localPath = ldir.empty() ? LocalFor(to) : JoinPath(ldir, newName);
+            // A folder rename names the renamed folder itself in -ldir=, a file
+            // rename the folder the file is in.
+            TreeEntry probe;
+            if (!ldir.empty() && NameKey(LeafName(ldir), false) == NameKey(newName, false) &&
+                local.Stat(localPath, probe).status == kToolRemoteNotFound) {
+                localPath = ldir;
+            }
+            RenameRemote(JoinPath(dir, oldName), to, localPath, false);
         }
     } else {
         Failed(Outcome::Fail(kToolInvalidRequest, "not a transfer command"));
@@ -78,10 +177,12 @@ int32_t CTransferEngine::RunCommandLine(std::string_view line) {
 int32_t CTransferEngine::Synchronise(TransferDirection direction, std::string_view runItem) {
     item.assign(runItem);
     itemStatus = kToolSuccess;
+    if (!FoldersApart()) return itemStatus;
     TreeEntry folder;
     if (!local.Stat(settings.watchedFolder, folder) || !folder.folder) {
         Failed(Outcome::Fail(kToolInvalidLocalDir,
-                             "the local folder " + ToAnsiString(local.NativePath(settings.watchedFolder)) +
+                             "the local folder " +
+                                 ToAnsiString(local.NativePath(settings.watchedFolder)) +
                                  " does not exist"));
         return itemStatus;
     }
@@ -91,24 +192,63 @@ int32_t CTransferEngine::Synchronise(TransferDirection direction, std::string_vi
 }
 
 std::wstring CTransferEngine::LocalFor(const std::wstring& remotePath) const {
-    std::wstring relative;
-    if (!RelativeTo(remotePath, settings.remoteDir, relative)) return {};
-    return relative == L"/" ? settings.watchedFolder
-                            : JoinPath(settings.watchedFolder, relative.substr(1));
+    if (!IsWithin(remotePath, settings.remoteDir, remote.CaseSensitive())) return {};
+    const std::wstring_view rest =
+        std::wstring_view(remotePath)
+            .substr(settings.remoteDir == L"/" ? 0 : settings.remoteDir.size());
+    if (rest.empty() || rest == L"/") return settings.watchedFolder;
+    return JoinPath(settings.watchedFolder, rest.substr(rest.front() == L'/' ? 1 : 0));
+}
+
+bool CTransferEngine::Ignored(const TreeEntry& entry) const {
+    return MatchesAnyPattern(entry.folder ? settings.ignoreDir : settings.ignore, entry.name);
+}
+
+bool CTransferEngine::Removable(const TreeEntry& entry) const {
+    if (IsTransferTempName(entry.name)) return true;
+    if (Ignored(entry)) return false;
+    return entry.folder || entry.link || settings.sizeLimit == 0 ||
+           entry.size <= settings.sizeLimit;
 }
 
 void CTransferEngine::PutFile(const std::wstring& remoteFolder, const std::wstring& localFolder,
                               const std::wstring& name) {
+    TreeEntry probe{name};
+    if (Ignored(probe)) {
+        journal.Action("put", LocalText(JoinPath(localFolder, name)),
+                       remote.Describe(JoinPath(remoteFolder, name)), "skipped: ignored");
+        return;
+    }
     SendLocalItem(JoinPath(localFolder, name), JoinPath(remoteFolder, name), false);
 }
 
 void CTransferEngine::SendLocalItem(const std::wstring& localPath, const std::wstring& remotePath,
                                     bool onlyWhenDifferent) {
     TreeEntry source;
-    if (!local.Stat(localPath, source)) {
+    const Outcome found = local.Stat(localPath, source);
+    if (found.status == kToolRemoteNotFound) {
         // Gone since the change was seen: whatever removed it sends its own command.
-        journal.Action("put", local.NativePath(localPath), remote.Describe(remotePath),
+        journal.Action("put", LocalText(localPath), remote.Describe(remotePath),
                        "skipped: no longer there");
+        return;
+    }
+    if (!found) {
+        Log("put", localPath, remotePath, found);
+        Failed(found);
+        return;
+    }
+    if (source.link) {
+        journal.Action("put", LocalText(localPath), remote.Describe(remotePath), "skipped: a link");
+        return;
+    }
+    if (Ignored(source)) {
+        journal.Action("put", LocalText(localPath), remote.Describe(remotePath),
+                       "skipped: ignored");
+        return;
+    }
+    if (std::string why = remote.CannotHold(LeafName(remotePath)); !why.empty()) {
+        Log("put", localPath, remotePath, Outcome::Fail(kToolWriteError, why));
+        Failed(Outcome::Fail(kToolWriteError, "cannot keep the name on the target: " + why));
         return;
     }
     if (source.folder) {
@@ -116,43 +256,65 @@ void CTransferEngine::SendLocalItem(const std::wstring& localPath, const std::ws
                kToolSuccess);
         return;
     }
-    if (onlyWhenDifferent) {
-        TreeEntry target;
-        if (remote.Stat(remotePath, target) && !target.folder &&
-            SameFile(local, localPath, source, remote, remotePath, target)) {
-            return;
-        }
+    if (settings.sizeLimit != 0 && source.size > settings.sizeLimit) {
+        skippedForSize = true;
+        journal.Action("put", LocalText(localPath), remote.Describe(remotePath),
+                       "skipped: over the size limit");
+        return;
+    }
+    TreeEntry target;
+    const bool there = remote.Stat(remotePath, target).status == kToolSuccess;
+    if (there && (target.link || target.folder)) {
+        Failed(Outcome::Fail(kToolWriteError, "a folder or link stands where " +
+                                                  ToAnsiString(remote.Describe(remotePath)) +
+                                                  " is to go"));
+        return;
+    }
+    if (onlyWhenDifferent && there &&
+        SameFile(local, localPath, source, remote, remotePath, target)) {
+        return;
     }
     if (!MakeFolders(remote, ParentPath(remotePath))) return;
-    TransferFile(TransferDirection::kPut, localPath, remotePath, source);
+    const Outcome outcome = TransferFile(TransferDirection::kPut, localPath, remotePath, source);
+    if (!outcome) Failed(outcome);
 }
 
 void CTransferEngine::Delete(const std::wstring& remotePath) {
-    Outcome outcome = remote.RemoveFile(remotePath);
-    if (!outcome) {
-        TreeEntry entry;
-        const Outcome found = remote.Stat(remotePath, entry);
-        if (found.status == kToolRemoteNotFound) {
-            journal.Action("delete", L"", remote.Describe(remotePath), "ok: already gone");
-            return;
-        }
-        if (!found) {
-            Log("delete", L"", remotePath, found);
-            Failed(found);
-            return;
-        }
-        if (entry.folder) {
-            RemoveItem(remote, remotePath, true);
-            return;
-        }
+    TreeEntry entry;
+    const Outcome found = remote.Stat(remotePath, entry);
+    if (found.status == kToolRemoteNotFound) {
+        journal.Action("delete", L"", remote.Describe(remotePath), "ok: already gone");
+        return;
     }
-    Log("delete", L"", remotePath, outcome);
+    if (!found) {
+        Log("delete", L"", remotePath, found);
+        Failed(found);
+        return;
+    }
+    // The side being read keeps its item: a name that is there again locally
+    // is not removed from the target.
+    const std::wstring localPath = LocalFor(remotePath);
+    TreeEntry localEntry;
+    if (!localPath.empty() && local.Stat(localPath, localEntry)) {
+        journal.Action("delete", LocalText(localPath), remote.Describe(remotePath),
+                       "kept: still there locally");
+        return;
+    }
+    if (!Removable(entry)) {
+        journal.Action("delete", L"", remote.Describe(remotePath),
+                       "kept: ignored or over the size limit");
+        return;
+    }
+    bool kept = false;
+    const Outcome outcome = RemoveItem(remote, remotePath, entry, kept);
     if (!outcome) Failed(outcome);
 }
 
 void CTransferEngine::RenameRemote(const std::wstring& from, const std::wstring& to,
                                    const std::wstring& localPath, bool reconcile) {
     bool renamed = false;
+    const bool caseOnly =
+        from != to && NameKey(from, remote.CaseSensitive()) == NameKey(to, remote.CaseSensitive());
     if (from != to) {
         Outcome outcome = remote.Rename(from, to);
         bool sourceMissing = false;
@@ -163,10 +325,25 @@ void CTransferEngine::RenameRemote(const std::wstring& from, const std::wstring&
                 sourceMissing = true;
             } else if (!source) {
                 outcome = source;
-            } else if (ClearWayTo(to)) {
-                outcome = remote.Rename(from, to);
-            } else {
-                return;
+            } else if (!caseOnly) {
+                // Something is in the way at `to`: it is replaced only when it
+                // may be removed, never by removing `from` under another name.
+                TreeEntry existing;
+                if (remote.Stat(to, existing)) {
+                    if (!Removable(existing)) {
+                        outcome = Outcome::Fail(kToolRenameError, "the item in the way is kept");
+                    } else {
+                        bool kept = false;
+                        outcome = RemoveItem(remote, to, existing, kept);
+                        if (outcome && kept) {
+                            outcome =
+                                Outcome::Fail(kToolRenameError, "the item in the way is kept");
+                        }
+                    }
+                } else if (!MakeFolders(remote, ParentPath(to))) {
+                    return;
+                }
+                if (outcome) outcome = remote.Rename(from, to);
             }
         }
         const std::wstring both = remote.Describe(from) + L" -> " + remote.Describe(to);
@@ -187,12 +364,6 @@ void CTransferEngine::RenameRemote(const std::wstring& from, const std::wstring&
     SendLocalItem(localPath, to, true);
 }
 
-bool CTransferEngine::ClearWayTo(const std::wstring& path) {
-    TreeEntry existing;
-    if (remote.Stat(path, existing)) return RemoveItem(remote, path, existing.folder);
-    return MakeFolders(remote, ParentPath(path));
-}
-
 bool CTransferEngine::MakeFolders(CTransferTarget& side, const std::wstring& folder) {
     const bool isRemote = &side == &remote;
     if (folder.empty() || folder == L"/" || (isRemote && knownRemoteFolders.contains(folder))) {
@@ -200,11 +371,17 @@ bool CTransferEngine::MakeFolders(CTransferTarget& side, const std::wstring& fol
     }
     TreeEntry entry;
     Outcome outcome = side.Stat(folder, entry);
-    if (outcome && entry.folder) {
+    if (outcome && entry.folder && !entry.link) {
         if (isRemote) knownRemoteFolders.insert(folder);
         return true;
     }
-    if (outcome.status != kToolRemoteNotFound && !outcome) {
+    if (outcome) {
+        Failed(Outcome::Fail(kToolWriteError, "a file or link stands where the folder " +
+                                                  ToAnsiString(side.Describe(folder)) +
+                                                  " is to go"));
+        return false;
+    }
+    if (outcome.status != kToolRemoteNotFound) {
         Failed(outcome);
         return false;
     }
@@ -219,26 +396,51 @@ bool CTransferEngine::MakeFolders(CTransferTarget& side, const std::wstring& fol
     return true;
 }
 
-bool CTransferEngine::RemoveItem(CTransferTarget& side, const std::wstring& path, bool folder) {
+Outcome CTransferEngine::RemoveItem(CTransferTarget& side, const std::wstring& path,
+                                    const TreeEntry& entry, bool& kept) {
     const bool isRemote = &side == &remote;
-    const std::wstring localText = isRemote ? L"" : path;
-    const std::wstring remoteText = isRemote ? path : L"";
-    if (!folder) {
-        const Outcome outcome = side.RemoveFile(path);
-        Log("delete", localText, remoteText, outcome);
-        return outcome || Failed(outcome);
+    const std::wstring localPath = isRemote ? L"" : path;
+    const std::wstring remotePath = isRemote ? path : L"";
+    if (!entry.folder || entry.link) {
+        // A link goes as a link: what it points to is never looked at.
+        Outcome outcome = entry.folder ? side.RemoveFolder(path) : side.RemoveFile(path);
+        TreeEntry still;
+        if (!outcome && side.Stat(path, still).status == kToolRemoteNotFound) {
+            outcome = Outcome::Ok();  // gone meanwhile: what was wanted
+        }
+        Log(entry.link ? "unlink" : "delete", localPath, remotePath, outcome);
+        return outcome;
     }
     std::vector<TreeEntry> entries;
     Outcome outcome = side.List(path, entries);
-    if (outcome.status == kToolInvalidRemoteDir) return true;  // already gone
-    if (!outcome) return Failed(outcome);
-    for (const TreeEntry& entry : entries) {
-        if (!RemoveItem(side, JoinPath(path, entry.name), entry.folder)) return false;
+    if (outcome.status == kToolInvalidRemoteDir) return Outcome::Ok();  // already gone
+    if (!outcome) {
+        Log("rmdir", localPath, remotePath, outcome);
+        return outcome;
+    }
+    bool keptHere = false;
+    for (const TreeEntry& child : entries) {
+        if (!Removable(child)) {
+            keptHere = true;
+            journal.Action("delete", isRemote ? L"" : LocalText(JoinPath(path, child.name)),
+                           isRemote ? side.Describe(JoinPath(path, child.name)) : L"",
+                           "kept: ignored or over the size limit");
+            continue;
+        }
+        outcome = RemoveItem(side, JoinPath(path, child.name), child, keptHere);
+        if (!outcome) return outcome;
+    }
+    if (isRemote) knownRemoteFolders.clear();  // the folders below it went too
+    if (keptHere) {
+        kept = true;
+        journal.Action("rmdir", LocalText(localPath),
+                       remotePath.empty() ? L"" : side.Describe(path),
+                       "kept: holds ignored files or files over the size limit");
+        return Outcome::Ok();
     }
     outcome = side.RemoveFolder(path);
-    Log("rmdir", localText, remoteText, outcome);
-    if (isRemote) knownRemoteFolders.clear();  // the folders below it went too
-    return outcome || Failed(outcome);
+    Log("rmdir", localPath, remotePath, outcome);
+    return outcome;
 }
 
 bool CTransferEngine::SameFile(CTransferTarget& sourceSide, const std::wstring& sourcePath,
@@ -263,34 +465,39 @@ bool CTransferEngine::SameFile(CTransferTarget& sourceSide, const std::wstring& 
     return difference < step && difference > -step;
 }
 
-bool CTransferEngine::TransferFile(TransferDirection direction, const std::wstring& localPath,
-                               const std::wstring& remotePath, TreeEntry& source) {
-    if (settings.sizeLimit != 0 && source.size > settings.sizeLimit) {
-        skippedForSize = true;
-        journal.Action(direction == TransferDirection::kPut ? "put" : "get",
-                       local.NativePath(localPath), remote.Describe(remotePath),
-                       "skipped: over the size limit");
-        return true;
-    }
-    if (direction == TransferDirection::kPut) {
-        const Outcome outcome = remote.Store(local.NativePath(localPath), remotePath, source.modified);
-        if (outcome.status == kToolFileNotFound) {
-            journal.Action("put", local.NativePath(localPath), remote.Describe(remotePath),
-                           "skipped: no longer there");
-            return true;
-        }
-        Log("put", localPath, remotePath, outcome);
-        return outcome || Failed(outcome);
-    }
-    if (!source.exactTime) {
+Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::wstring& localPath,
+                                      const std::wstring& remotePath, TreeEntry& source) {
+    const bool put = direction == TransferDirection::kPut;
+    CTransferTarget& targetSide = put ? remote : static_cast<CTransferTarget&>(local);
+    const std::wstring& targetPath = put ? remotePath : localPath;
+    const std::wstring part = JoinPath(ParentPath(targetPath), PartName(LeafName(targetPath)));
+    if (!put && !source.exactTime) {
         int64_t exact = 0;
         if (remote.ExactTime(remotePath, exact)) source.modified = exact;
     }
-    const std::wstring part = local.PartPath(localPath);
-    Outcome outcome = remote.Fetch(remotePath, part);
-    if (outcome) outcome = local.Commit(part, localPath, source.modified);
-    Log("get", localPath, remotePath, outcome);
-    return outcome || Failed(outcome);
+    Outcome outcome = put ? remote.Store(local.NativePath(localPath), part)
+                          : remote.Fetch(remotePath, local.NativePath(part));
+    if (put && outcome.status == kToolFileNotFound) {
+        journal.Action("put", LocalText(localPath), remote.Describe(remotePath),
+                       "skipped: no longer there");
+        return Outcome::Ok();
+    }
+    // The size the listing gave must have arrived: a cut transfer never
+    // replaces the file it was to renew.
+    TreeEntry written;
+    if (outcome) outcome = targetSide.Stat(part, written);
+    if (outcome && (written.folder || written.size != source.size)) {
+        outcome = Outcome::Fail(put ? kToolWriteError : kToolReadError,
+                                "incomplete transfer: " + std::to_string(written.size) + " of " +
+                                    std::to_string(source.size) + " bytes");
+    }
+    if (outcome) outcome = targetSide.PlaceFile(part, targetPath, source.modified);
+    if (!outcome && !fatal && !IsFatal(outcome.status)) {
+        TreeEntry leftover;
+        if (targetSide.Stat(part, leftover) && !leftover.folder) (void)targetSide.RemoveFile(part);
+    }
+    Log(put ? "put" : "get", localPath, remotePath, outcome);
+    return outcome;
 }
 
 bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& localFolder,
@@ -301,12 +508,13 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
     CTransferTarget& targetSide = put ? remote : static_cast<CTransferTarget&>(local);
     const std::wstring& sourceFolder = put ? localFolder : remoteFolder;
     const std::wstring& targetFolder = put ? remoteFolder : localFolder;
+    const bool targetCase = targetSide.CaseSensitive();
 
     std::vector<TreeEntry> sourceEntries;
     Outcome outcome = sourceSide.List(sourceFolder, sourceEntries);
     if (outcome.status == kToolInvalidRemoteDir) {
         if (missingSource == kToolSuccess) {
-            journal.Action(put ? "put" : "get", local.NativePath(localFolder),
+            journal.Action(put ? "put" : "get", LocalText(localFolder),
                            remote.Describe(remoteFolder), "skipped: no longer there");
             return true;
         }
@@ -317,38 +525,107 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
     std::vector<TreeEntry> targetList;
     outcome = targetSide.List(targetFolder, targetList);
     if (outcome.status == kToolInvalidRemoteDir) {
-        if (!MakeFolders(targetSide, targetFolder)) return false;
+        if (!MakeFolders(targetSide, targetFolder)) return !fatal;
         targetList.clear();
     } else if (!outcome) {
         return Failed(outcome);
     }
-    knownRemoteFolders.insert(remoteFolder);
+    if (put) knownRemoteFolders.insert(remoteFolder);
     std::map<std::wstring, TreeEntry> targetEntries;
-    for (TreeEntry& entry : targetList) targetEntries.emplace(entry.name, std::move(entry));
+    for (TreeEntry& entry : targetList) {
+        const std::wstring key = NameKey(entry.name, targetCase);
+        targetEntries.emplace(key, std::move(entry));
+    }
 
-    auto ignored = [&](const TreeEntry& entry) {
-        return MatchesAnyPattern(entry.folder ? settings.ignoreDir : settings.ignore, entry.name);
+    // Anything that fails in this folder keeps its extras: a partial picture
+    // of a folder never decides a delete.
+    bool troubled = false;
+    auto fail = [&](const Outcome& failure) {
+        troubled = true;
+        return Failed(failure);
     };
-
+    std::set<std::wstring> sourceKeys;
     for (TreeEntry& source : sourceEntries) {
-        if (ignored(source)) continue;
+        if (IsTransferTempName(source.name)) continue;
+        const std::wstring key = NameKey(source.name, targetCase);
         const std::wstring localPath = JoinPath(localFolder, source.name);
         const std::wstring remotePath = JoinPath(remoteFolder, source.name);
         const std::wstring& targetPath = put ? remotePath : localPath;
         const std::wstring& sourcePath = put ? localPath : remotePath;
-        const auto found = targetEntries.find(source.name);
+        if (!sourceKeys.insert(key).second) {
+            if (!fail(Outcome::Fail(kToolWriteError,
+                                    "two names differ only in case, the target keeps one: " +
+                                        ToAnsiString(sourceSide.Describe(sourcePath))))) {
+                return false;
+            }
+            continue;
+        }
+        if (Ignored(source)) continue;
+        if (source.link) {
+            journal.Action(put ? "put" : "get", LocalText(localPath), remote.Describe(remotePath),
+                           "skipped: a link");
+            continue;
+        }
+        if (std::string why = targetSide.CannotHold(source.name); !why.empty()) {
+            journal.Action(put ? "put" : "get", put ? LocalText(localPath) : L"",
+                           remote.Describe(remotePath), "failed: " + why);
+            if (!fail(Outcome::Fail(kToolWriteError,
+                                    "cannot keep the name " +
+                                        ToAnsiString(sourceSide.Describe(sourcePath)) + ": " +
+                                        why))) {
+                return false;
+            }
+            continue;
+        }
+        if (!source.folder && settings.sizeLimit != 0 && source.size > settings.sizeLimit) {
+            // Left out, and its counterpart left alone with it.
+            skippedForSize = true;
+            journal.Action(put ? "put" : "get", LocalText(localPath), remote.Describe(remotePath),
+                           "skipped: over the size limit");
+            continue;
+        }
+        const auto found = targetEntries.find(key);
         TreeEntry* target = found == targetEntries.end() ? nullptr : &found->second;
+        if (target && target->link) {
+            if (!fail(Outcome::Fail(kToolWriteError,
+                                    "a link stands where " +
+                                        ToAnsiString(targetSide.Describe(targetPath)) +
+                                        " is to go"))) {
+                return false;
+            }
+            continue;
+        }
+        if (target && target->name != source.name) {
+            // Only the case differs on a side that does not tell case apart:
+            // the item is renamed, never deleted and made again.
+            const std::wstring oldPath = JoinPath(targetFolder, target->name);
+            outcome = targetSide.Rename(oldPath, targetPath);
+            Log("rename", put ? L"" : oldPath, put ? oldPath : L"", outcome);
+            if (!outcome) {
+                if (!fail(outcome)) return false;
+                continue;
+            }
+            target->name = source.name;
+        }
         if (source.folder) {
             if (walk == Walk::kFilesOnly) continue;
             if (target && !target->folder) {
-                if (!RemoveItem(targetSide, targetPath, false)) return false;
+                bool kept = false;
+                outcome = Removable(*target)
+                              ? RemoveItem(targetSide, targetPath, *target, kept)
+                              : Outcome::Fail(kToolWriteError,
+                                              "a kept file stands where a folder is to go");
+                if (!outcome) {
+                    if (!fail(outcome)) return false;
+                    continue;
+                }
                 target = nullptr;
             }
             if (!target) {
                 outcome = targetSide.MakeFolder(targetPath);
                 Log("mkdir", put ? L"" : localPath, put ? remotePath : L"", outcome);
                 if (!outcome) {
-                    if (!Failed(outcome)) return false;
+                    if (!fail(outcome)) return false;
                     continue;
                 }
             }
@@ -357,26 +634,38 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
             continue;
         }
         if (target && target->folder) {
-            if (!RemoveItem(targetSide, targetPath, true)) return false;
+            bool kept = false;
+            outcome = RemoveItem(targetSide, targetPath, *target, kept);
+            if (outcome && kept)
+                outcome =
+                    Outcome::Fail(kToolWriteError, "a kept folder stands where a file is to go");
+            if (!outcome) {
+                if (!fail(outcome)) return false;
+                continue;
+            }
             target = nullptr;
         }
         if (target && SameFile(sourceSide, sourcePath, source, targetSide, targetPath, *target)) {
             continue;
         }
-        if (!TransferFile(direction, localPath, remotePath, source)) return false;
+        outcome = TransferFile(direction, localPath, remotePath, source);
+        if (!outcome && !fail(outcome)) return false;
     }
 
-    if (extras == Extras::kRemove) {
-        std::map<std::wstring, bool> sourceNames;
-        for (const TreeEntry& source : sourceEntries) sourceNames.emplace(source.name, source.folder);
-        for (const auto& [name, target] : targetEntries) {
-            // What plftp would not send is never removed either.
-            const bool overLimit =
-                !target.folder && settings.sizeLimit != 0 && target.size > settings.sizeLimit;
-            if (ignored(target) || overLimit || sourceNames.contains(name)) continue;
-            if (walk == Walk::kFilesOnly && target.folder) continue;  // files only
-            if (!RemoveItem(targetSide, JoinPath(targetFolder, name), target.folder)) return false;
-        }
+    if (extras == Extras::kKeep) return true;
+    if (troubled) {
+        journal.Action(put ? "put" : "get", LocalText(localFolder), remote.Describe(remoteFolder),
+                       "kept: what only the receiving side has, as something here failed");
+        return true;
+    }
+    for (const auto& [key, target] : targetEntries) {
+        if (sourceKeys.contains(key)) continue;
+        // What plftp would not send is never removed either.
+        if (!Removable(target)) continue;
+        if (walk == Walk::kFilesOnly && target.folder && !target.link) continue;  // files only
+        bool kept = false;
+        outcome = RemoveItem(targetSide, JoinPath(targetFolder, target.name), target, kept);
+        if (!outcome && !Failed(outcome)) return false;
     }
     return true;
 }

@@ -3,6 +3,18 @@
 // synchronisation, carried out on a local folder and a remote target. Every
 // action goes to the run's journal (the transfer log), every failure too (the
 // error file), with the item it belongs to. Single-threaded.
+//
+// Its safety rules, kept here in one place:
+// - every path from a command field or a listing is confined below the mapped
+//   remote folder or the watched folder (path_guard.h), or the item fails;
+// - a target that holds the watched folder, or lies in it, is refused;
+// - a delete goes ahead only for an item listed completely, not ignored, not
+//   over the size limit, on the receiving side, in a folder where nothing
+//   failed in this run; a link is never followed and goes as a link;
+// - names are matched the way the receiving side compares them: a case-only
+//   difference on a case-insensitive side is a rename;
+// - a transfer counts when the target confirmed it and the size matches; the
+//   old file is replaced only by a complete new one.
 
 #include <cstdint>
 #include <set>
@@ -37,8 +49,8 @@ public:
                     const EngineSettings& settings, CRunJournal& journal);
 
     // Carries out one line of a file list; 0, or the status of its first
-    // failure. A line that is no command of the file list fails with
-    // kToolInvalidRequest.
+    // failure. A line that is no command of the file list, or whose paths do
+    // not stay below the mapped folders, fails with kToolInvalidRequest.
     int32_t RunCommandLine(std::string_view line);
 
     // Makes the receiving side equal to the sending side: "put" sends the
@@ -56,6 +68,9 @@ private:
     // Records a failed operation; false when the run cannot go on with this
     // item (the server is gone or refused the login).
     bool Failed(const Outcome& outcome);
+    bool Refused(int32_t status, const std::string& why);
+    // False (and a failure) when the target and the watched folder overlap.
+    bool FoldersApart();
 
     void PutFile(const std::wstring& remoteFolder, const std::wstring& localFolder,
                  const std::wstring& name);
@@ -65,34 +80,46 @@ private:
     // item is sent to the new place as well.
     void RenameRemote(const std::wstring& from, const std::wstring& to,
                       const std::wstring& localPath, bool reconcile);
-    // Removes what is at `path` on the remote side, or makes its parent.
-    bool ClearWayTo(const std::wstring& path);
     void SendLocalItem(const std::wstring& localPath, const std::wstring& remotePath,
                        bool onlyWhenDifferent);
 
-    // The walk of both folders. A missing sending folder fails with
-    // `missingSource`, or is skipped when that is kToolSuccess.
+    // The walk of both folders; false when the run must stop (the server is
+    // gone). A missing sending folder fails with `missingSource`, or is
+    // skipped when that is kToolSuccess.
     bool Mirror(TransferDirection direction, const std::wstring& localFolder,
-                const std::wstring& remoteFolder, Walk walk, Extras extras,
-                int32_t missingSource);
-    bool TransferFile(TransferDirection direction, const std::wstring& localPath,
-                  const std::wstring& remotePath, TreeEntry& source);
+                const std::wstring& remoteFolder, Walk walk, Extras extras, int32_t missingSource);
+    // One file sent or fetched, verified and put in place.
+    Outcome TransferFile(TransferDirection direction, const std::wstring& localPath,
+                         const std::wstring& remotePath, TreeEntry& source);
     bool SameFile(CTransferTarget& sourceSide, const std::wstring& sourcePath, TreeEntry& source,
                   CTransferTarget& targetSide, const std::wstring& targetPath, TreeEntry& target);
-    bool RemoveItem(CTransferTarget& side, const std::wstring& path, bool folder);
+
+    // The delete policy. Whether an entry of a walk is one plftp may remove
+    // at all: not ignored, not over the size limit. Links are removable (as
+    // links), temporary files of plftp always.
+    bool Removable(const TreeEntry& entry) const;
+    bool Ignored(const TreeEntry& entry) const;
+    // Removes the entry at `path` on the receiving side `side`: a link as a
+    // link, a folder with what of it is removable (a folder that keeps
+    // something stays). Returns the outcome of the failure, or Ok; `kept` is
+    // set when something stayed on purpose.
+    Outcome RemoveItem(CTransferTarget& side, const std::wstring& path, const TreeEntry& entry,
+                       bool& kept);
     bool MakeFolders(CTransferTarget& side, const std::wstring& folder);
 
     std::wstring LocalFor(const std::wstring& remotePath) const;
-    void Log(std::string_view action, const std::wstring& localPath,
-             const std::wstring& remotePath, const Outcome& outcome);
+    void Log(std::string_view action, const std::wstring& localPath, const std::wstring& remotePath,
+             const Outcome& outcome);
+    std::wstring LocalText(const std::wstring& path) const;
 
     CLocalFolderTarget& local;
     CTransferTarget& remote;
     EngineSettings settings;
     CRunJournal& journal;
 
-    std::string item;         // the item being carried out, for the error file
+    std::string item;  // the item being carried out, for the error file
     int32_t itemStatus = kToolSuccess;
+    bool fatal = false;  // the server is gone: nothing more is tried
     bool skippedForSize = false;
     std::set<std::wstring> knownRemoteFolders;  // made or seen in this run
 };

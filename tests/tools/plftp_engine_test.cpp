@@ -1,0 +1,365 @@
+// Catches: plftp deleting or writing what it must not (outside its folders, through links, after
+// a failure, on a case-only rename, ignored items), a cut or failed transfer replacing a good
+// file, names a side cannot keep, and file-list lines that escape the mapped folders.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/text_conversion.h"
+#include "tests/tools/plftp_memory_target.h"
+#include "tools/plftp/transfer_engine.h"
+
+namespace {
+
+class RecordingJournal final : public CRunJournal {
+public:
+    void Action(std::string_view action, const std::wstring& localPath,
+                const std::wstring& remotePath, std::string_view result) override {
+        log += std::string(action) + " " + ToAnsiString(localPath) + " " +
+               ToAnsiString(remotePath) + " " + std::string(result) + "\n";
+    }
+    void Failure(std::string_view item, std::string_view reason) override {
+        failures += std::string(item) + ": " + std::string(reason) + "\n";
+    }
+    std::string log, failures;
+};
+
+// ";"-separated: "a/" a folder, "a=data" a file, "a@C:/X" a link to the folder C:/X.
+void Fill(MemoryDisk& disk, const std::wstring& root, const std::wstring& spec) {
+    std::size_t at = 0;
+    while (at < spec.size()) {
+        std::size_t end = spec.find(L';', at);
+        if (end == std::wstring::npos) end = spec.size();
+        const std::wstring item = spec.substr(at, end - at);
+        at = end + 1;
+        if (item.empty()) continue;
+        const std::size_t eq = item.find(L'='), link = item.find(L'@');
+        if (link != std::wstring::npos && (eq == std::wstring::npos || link < eq)) {
+            disk.AddLink(root + L"/" + item.substr(0, link), item.substr(link + 1));
+        } else if (eq != std::wstring::npos) {
+            disk.AddFile(root + L"/" + item.substr(0, eq), ToAnsiString(item.substr(eq + 1)));
+        } else {
+            disk.AddFolder(root + L"/" + CanonicalPath(item));
+        }
+    }
+}
+
+struct Row {
+    const char* name;
+    std::wstring local;   // below C:
+    std::wstring remote;  // below the remote disk's R:
+    std::string run;      // "put", "get", or file-list lines ("\n"-separated; {L} is C:\W\)
+    std::string localAfter;
+    std::string remoteAfter;
+    int32_t status = kToolSuccess;
+    std::function<void(struct Bench&)> setup = nullptr;
+};
+
+// Two disks, two targets and the engine between them, as plftp sets them up.
+struct Bench {
+    MemoryDisk localDisk{false};
+    MemoryDisk remoteDisk{false};
+    std::wstring remoteRoot = L"R:";
+    bool remoteOnLocalDisk = false;  // a file target on the watched folder's disk
+    EngineSettings settings{L"C:/W", L"/", L"", L"", 0};
+    std::unique_ptr<MemoryTarget> local, remote;
+    RecordingJournal journal;
+
+    MemoryDisk& RemoteDisk() { return remoteOnLocalDisk ? localDisk : remoteDisk; }
+    MemoryTarget& Remote() {
+        if (!remote) {
+            local = std::make_unique<MemoryTarget>(localDisk, L"", &RemoteDisk());
+            remote = std::make_unique<MemoryTarget>(RemoteDisk(), remoteRoot, &localDisk);
+        }
+        return *remote;
+    }
+    MemoryTarget& Local() {
+        Remote();
+        return *local;
+    }
+    int32_t Run(const std::string& run) {
+        CTransferEngine engine(Local(), Remote(), settings, journal);
+        if (run == "put") return engine.Synchronise(TransferDirection::kPut, "sync");
+        if (run == "get") return engine.Synchronise(TransferDirection::kGet, "sync");
+        int32_t status = kToolSuccess;
+        std::size_t at = 0;
+        while (at < run.size()) {
+            std::size_t end = run.find('\n', at);
+            if (end == std::string::npos) end = run.size();
+            std::string line = run.substr(at, end - at);
+            for (std::size_t l = line.find("{L}"); l != std::string::npos; l = line.find("{L}")) {
+                line.replace(l, 3, "C:\\W\\");
+            }
+            const int32_t lineStatus = engine.RunCommandLine(line);
+            if (status == kToolSuccess) status = lineStatus;
+            at = end + 1;
+        }
+        return status;
+    }
+};
+
+void RunRows(const std::vector<Row>& rows) {
+    for (const Row& row : rows) {
+        Bench bench;
+        if (row.setup) row.setup(bench);
+        bench.localDisk.AddFolder(L"C:");
+        bench.RemoteDisk().AddFolder(bench.remoteOnLocalDisk ? L"C:" : L"R:");
+        Fill(bench.localDisk, L"C:", row.local);
+        Fill(bench.RemoteDisk(), bench.remoteOnLocalDisk ? L"C:" : L"R:", row.remote);
+        const int32_t status = bench.Run(row.run);
+        const std::string context = std::string(row.name) + "\nlog:\n" + bench.journal.log +
+                                    "failures:\n" + bench.journal.failures;
+        EXPECT_EQ(status, row.status) << context;
+        EXPECT_EQ(bench.localDisk.Tree(L"C:"), row.localAfter) << context;
+        if (!bench.remoteOnLocalDisk) {
+            EXPECT_EQ(bench.remoteDisk.Tree(L"R:"), row.remoteAfter) << context;
+        }
+        if (status != kToolSuccess && status != kToolSkippedFiles) {
+            EXPECT_NE(bench.journal.failures, "") << context;
+        }
+    }
+}
+
+auto Server(bool caseSensitive = true) {
+    return [caseSensitive](Bench& b) {
+        b.remoteDisk.caseSensitive = caseSensitive;
+        b.Remote().serverNames = true;
+        b.Remote().localFolder = false;
+    };
+}
+
+std::wstring LongName(std::size_t length) { return std::wstring(length - 4, L'n') + L".txt"; }
+
+}  // namespace
+
+// Overlapping folders are refused before anything is touched, either way round.
+TEST(PlftpSafety, OverlappingFoldersAreRefused) {
+    auto onLocalDisk = [](const wchar_t* root, const wchar_t* watched) {
+        return [=](Bench& b) {
+            b.remoteOnLocalDisk = true;
+            b.remoteRoot = root;
+            b.settings.watchedFolder = watched;
+        };
+    };
+    RunRows({
+        {"target holds the watched folder (put)", L"T/W/a.txt=1;T/old.txt=2", L"", "put",
+         "T/;T/old.txt=2;T/W/;T/W/a.txt=1", "", kToolInvalidTarget,
+         onLocalDisk(L"C:/T", L"C:/T/W")},
+        {"target holds the watched folder (file list)", L"T/W/a.txt=1", L"",
+         "-cmd=del|-dir=/W/|-sub=1|", "T/;T/W/;T/W/a.txt=1", "", kToolInvalidTarget,
+         onLocalDisk(L"C:/T", L"C:/T/W")},
+        {"target inside the watched folder", L"W/a.txt=1;W/backup/", L"", "put",
+         "W/;W/a.txt=1;W/backup/", "", kToolInvalidTarget, onLocalDisk(L"c:/w/Backup", L"C:/W")},
+        {"target beside it is fine", L"W/a.txt=1;W2/", L"", "put", "W/;W/a.txt=1;W2/;W2/a.txt=1",
+         "", kToolSuccess, onLocalDisk(L"C:/W2", L"C:/W")},
+    });
+}
+
+// Every path of a file-list line stays below the mapped remote folder and the watched folder.
+TEST(PlftpSafety, FileListPathsStayInsideTheirFolders) {
+    auto mapped = [](Bench& b) { b.settings.remoteDir = L"/dir"; };
+    const std::wstring remote = L"dir/a.txt=1;dir/s/b.txt=2;dir2x/;outside.txt=3";
+    const std::string kept = "dir/;dir/a.txt=1;dir/s/;dir/s/b.txt=2;dir2x/;outside.txt=3";
+    RunRows({
+        {"dir with ..", L"W/", remote, "-cmd=del|-dir=/dir/../|-filename=outside.txt|", "W/", kept,
+         kToolInvalidRequest, mapped},
+        {"filename with ..", L"W/", remote, "-cmd=del|-dir=/dir/|-filename=..\\outside.txt|", "W/",
+         kept, kToolInvalidRequest, mapped},
+        {"filename with a separator", L"W/", remote, "-cmd=del|-dir=/dir/|-filename=s\\b.txt|",
+         "W/", kept, kToolInvalidRequest, mapped},
+        {"delete tree above dir=", L"W/", remote, "-cmd=del|-dir=/|-sub=1|", "W/", kept,
+         kToolInvalidRequest, mapped},
+        {"delete tree of dir= itself", L"W/", remote, "-cmd=del|-dir=/dir/|-sub=1|", "W/", kept,
+         kToolInvalidRequest, mapped},
+        {"a sibling that starts alike", L"W/a.txt=9", remote,
+         "-cmd=put|-dir=/dir2x/|-ldir={L}|-filename=a.txt|", "W/;W/a.txt=9", kept,
+         kToolInvalidRequest, mapped},
+        {"ldir outside the watched folder", L"W/;Other/a.txt=9", remote,
+         "-cmd=put|-dir=/dir/|-ldir=C:\\Other\\|-filename=a.txt|", "Other/;Other/a.txt=9;W/", kept,
+         kToolInvalidRequest, mapped},
+        {"ldir climbing out", L"W/;Other/a.txt=9", remote,
+         "-cmd=put|-dir=/dir/|-ldir=C:\\W\\..\\Other\\|-filename=a.txt|", "Other/;Other/a.txt=9;W/",
+         kept, kToolInvalidRequest, mapped},
+        {"rename to ..", L"W/", remote, "-cmd=rn|-dir=/dir/|-ldir={L}|-from=a.txt|-to=..\\x.txt|",
+         "W/", kept, kToolInvalidRequest, mapped},
+        {"move out of dir=", L"W/", remote, "-cmd=rn|-dir=|-from=/dir/a.txt|-to=/x.txt|", "W/",
+         kept, kToolInvalidRequest, mapped},
+        {"drive and stream pieces", L"W/", remote,
+         "-cmd=del|-dir=/dir/|-filename=a.txt:zone|\n-cmd=del|-dir=/dir/C:/|-sub=1|", "W/", kept,
+         kToolInvalidRequest, mapped},
+        {"an ordinary delete below dir= still works", L"W/", remote,
+         "-cmd=del|-dir=/dir/s/|-filename=b.txt|", "W/",
+         "dir/;dir/a.txt=1;dir/s/;dir2x/;outside.txt=3", kToolSuccess, mapped},
+    });
+}
+
+// A name from a server listing that a Windows folder cannot keep as it is named is never
+// written, and its folder keeps what only the receiving side has.
+TEST(PlftpSafety, ServerNamesAreCheckedBeforeAnythingIsWritten) {
+    RunRows({
+        {"climbing and device names", L"W/keep.txt=k",
+         L"..\\..\\evil.txt=e;trail.=t;blank =b;a:b=s;CON=c;nul.txt=n;COM1.log=m;good.txt=g", "get",
+         "W/;W/good.txt=g;W/keep.txt=k",
+         "..\\..\\evil.txt=e;COM1.log=m;CON=c;a:b=s;blank =b;good.txt=g;nul.txt=n;trail.=t",
+         kToolWriteError, Server()},
+        {"a clean listing deletes as before", L"W/extra.txt=x", L"good.txt=g", "get",
+         "W/;W/good.txt=g", "good.txt=g", kToolSuccess, Server()},
+    });
+}
+
+// Links are never followed: neither sent from nor deleted through; a link goes as a link.
+TEST(PlftpSafety, LinksAreNeverFollowed) {
+    RunRows({
+        {"get: a junction the remote lacks", L"W/j@C:/Outside;Outside/precious.txt=p", L"", "get",
+         "Outside/;Outside/precious.txt=p;W/", ""},
+        {"put: a local junction is not sent", L"W/j@C:/Outside;Outside/precious.txt=p;W/a.txt=1",
+         L"", "put", "Outside/;Outside/precious.txt=p;W/;W/a.txt=1;W/j@", "a.txt=1"},
+        {"put: a remote link the source lacks", L"W/", L"dir/j@R:/Else;Else/f.txt=f", "put", "W/",
+         "dir/;Else/;Else/f.txt=f", kToolSuccess, [](Bench& b) { b.settings.remoteDir = L"/dir"; }},
+        {"delete tree holding a link", L"W/", L"d/j@R:/Else;Else/f.txt=f",
+         "-cmd=del|-dir=/d/|-sub=1|", "W/", "Else/;Else/f.txt=f"},
+        {"a move into a link", L"W/", L"m/a.txt=1;m/k@R:/Else;Else/",
+         "-cmd=rn|-dir=|-from=/m/a.txt|-to=/m/k/x.txt|", "W/", "Else/;m/;m/a.txt=1;m/k@",
+         kToolInvalidRequest, [](Bench& b) { b.settings.remoteDir = L"/m"; }},
+        {"a put below a link", L"W/a.txt=1", L"m/k@R:/Else;Else/",
+         "-cmd=put|-dir=/m/k/|-ldir={L}|-filename=a.txt|", "W/;W/a.txt=1", "Else/;m/;m/k@",
+         kToolInvalidRequest, [](Bench& b) { b.settings.remoteDir = L"/m"; }},
+        {"a link where a folder is to go", L"W/d/a.txt=1", L"d@R:/Else;Else/f.txt=f", "put",
+         "W/;W/d/;W/d/a.txt=1", "d@;Else/;Else/f.txt=f", kToolWriteError},
+    });
+}
+
+// A folder that cannot be listed, or where a transfer failed, keeps what only the receiving side
+// has.
+TEST(PlftpSafety, NothingIsDeletedBesideAFailure) {
+    auto unreadable = [](const wchar_t* path) {
+        return [=](Bench& b) { b.Local().faults.unreadable.insert(path); };
+    };
+    auto failing = [](const wchar_t* path, bool remote) {
+        return [=](Bench& b) {
+            (remote ? b.Remote() : b.Local()).faults.failedTransfers.insert(path);
+        };
+    };
+    RunRows({
+        {"unreadable source folder", L"W/d/a.txt=1", L"d/a.txt=1;d/b.txt=2", "put",
+         "W/;W/d/;W/d/a.txt=1", "d/;d/a.txt=1;d/b.txt=2", kToolReadError, unreadable(L"C:/W/d")},
+        {"unreadable receiving folder", L"W/a.txt=1;W/b.txt=2", L"a.txt=1", "get",
+         "W/;W/a.txt=1;W/b.txt=2", "a.txt=1", kToolReadError, unreadable(L"C:/W")},
+        {"upload failed in the folder", L"W/new.txt=n", L"old.txt=o", "put", "W/;W/new.txt=n",
+         "old.txt=o", kToolReadError, failing(L"C:/W/new.txt", true)},
+        {"download failed in the folder", L"W/mine.txt=m", L"new.txt=n", "get", "W/;W/mine.txt=m",
+         "new.txt=n", kToolReadError, failing(L"R:/new.txt", true)},
+        {"a failure in a subfolder leaves the parent's extras to the rule", L"W/d/new.txt=n",
+         L"d/old.txt=o;gone.txt=g", "put", "W/;W/d/;W/d/new.txt=n", "d/;d/old.txt=o",
+         kToolReadError, failing(L"C:/W/d/new.txt", true)},
+        // A listing that cuts "meeting notes.txt" to "meeting": the fetch fails, nothing goes.
+        {"a name the server cannot serve", L"W/meeting notes.txt=m", L"meeting=x", "get",
+         "W/;W/meeting notes.txt=m", "meeting=x", kToolRemoteNotFound,
+         [](Bench& b) {
+             Server()(b);
+             b.Remote().faults.failedTransfers.insert(L"R:/meeting");
+             b.Remote().faults.transferStatus = kToolRemoteNotFound;
+         }},
+    });
+}
+
+// Names are matched the way the receiving side compares them.
+TEST(PlftpSafety, CaseOnlyDifferencesAreRenames) {
+    RunRows({
+        {"file renamed in case, put", L"W/A.txt=1", L"a.txt=1", "put", "W/;W/A.txt=1", "A.txt=1"},
+        {"file renamed in case and changed", L"W/A.txt=22", L"a.txt=1", "put", "W/;W/A.txt=22",
+         "A.txt=22"},
+        {"folder renamed in case", L"W/Docs/x.txt=1", L"docs/x.txt=1;docs/y.txt=2", "put",
+         "W/;W/Docs/;W/Docs/x.txt=1", "Docs/;Docs/x.txt=1"},
+        {"get from a case-sensitive server", L"W/report.txt=r", L"Report.txt=RR", "get",
+         "W/;W/Report.txt=RR", "Report.txt=RR", kToolSuccess, Server()},
+        {"two server names one local name", L"W/keep.txt=k", L"a.txt=1;A.txt=2", "get",
+         "W/;W/A.txt=2;W/keep.txt=k", "A.txt=2;a.txt=1", kToolWriteError, Server()},
+        {"put to a case-sensitive server keeps both", L"W/A.txt=1", L"a.txt=1", "put",
+         "W/;W/A.txt=1", "A.txt=1", kToolSuccess, Server()},
+        {"file-list rename in case", L"W/A.txt=1", L"a.txt=1",
+         "-cmd=rn|-dir=/|-ldir={L}|-from=a.txt|-to=A.txt|", "W/;W/A.txt=1", "A.txt=1"},
+    });
+}
+
+// A transfer counts only when complete; the old file stays until the new one is in place.
+TEST(PlftpSafety, CutOrFailedTransfersLeaveTheOldFile) {
+    RunRows({
+        {"download cut short", L"W/a.txt=old", L"a.txt=123456789", "get", "W/;W/a.txt=old",
+         "a.txt=123456789", kToolReadError,
+         [](Bench& b) { b.Remote().faults.cutTransfers.insert(L"R:/a.txt"); }},
+        {"upload cut short", L"W/a.txt=123456789", L"a.txt=old", "put", "W/;W/a.txt=123456789",
+         "a.txt=old", kToolWriteError,
+         [](Bench& b) { b.Remote().faults.cutTransfers.insert(L"C:/W/a.txt"); }},
+        {"rename into place fails", L"W/a.txt=new!", L"a.txt=old", "put", "W/;W/a.txt=new!",
+         "a.txt=old", kToolRenameError,
+         [](Bench& b) { b.Remote().faults.failedPlaces.insert(L"R:/a.txt"); }},
+        {"left-over temp files are cleaned, never sent", L"W/~b.txt.plftp-part=half;W/a.txt=1",
+         L"~a.txt.plftp-part=junk", "put", "W/;W/a.txt=1;W/~b.txt.plftp-part=half", "a.txt=1"},
+        {"and on a get", L"W/~a.txt.plftp-part=junk", L"a.txt=1", "get", "W/;W/a.txt=1", "a.txt=1"},
+        {"a name of 250 characters", L"W/" + LongName(250) + L"=1", L"", "put",
+         "W/;W/" + ToAnsiString(LongName(250)) + "=1", ToAnsiString(LongName(250)) + "=1"},
+    });
+}
+
+// What is ignored or over the size limit is never removed, by a walk or by a file-list line.
+TEST(PlftpSafety, IgnoredAndOversizedItemsStay) {
+    auto limits = [](Bench& b) {
+        b.settings.ignore = L"*.tmp";
+        b.settings.ignoreDir = L"cache";
+        b.settings.sizeLimit = 5;
+    };
+    RunRows({
+        {"folder gone on the sending side", L"W/",
+         L"d/keep.tmp=1;d/x.txt=2;d/big.bin=0123456789;e/cache/c.txt=3;f/y.txt=4", "put", "W/",
+         "d/;d/big.bin=0123456789;d/keep.tmp=1;e/;e/cache/;e/cache/c.txt=3", kToolSuccess, limits},
+        {"the same on a get", L"W/d/keep.tmp=1;W/d/x.txt=2", L"", "get", "W/;W/d/;W/d/keep.tmp=1",
+         "", kToolSuccess, limits},
+        {"file-list deletes", L"W/", L"keep.tmp=1;big.bin=0123456789;cache/c.txt=3",
+         "-cmd=del|-dir=/|-ldir={L}|-filename=keep.tmp|\n-cmd=del|-dir=/"
+         "|-ldir={L}|-filename=big.bin|\n"
+         "-cmd=del|-dir=/cache/|-ldir={L}cache\\|-sub=1|",
+         "W/", "big.bin=0123456789;cache/;cache/c.txt=3;keep.tmp=1", kToolSuccess, limits},
+        {"file-list put of an ignored name", L"W/a.tmp=1", L"",
+         "-cmd=put|-dir=/|-ldir={L}|-filename=a.tmp|", "W/;W/a.tmp=1", "", kToolSuccess, limits},
+        {"a file-list delete of a name that is back locally", L"W/a.txt=1", L"a.txt=1",
+         "-cmd=del|-dir=/|-ldir={L}|-filename=a.txt|", "W/;W/a.txt=1", "a.txt=1"},
+    });
+}
+
+// Names the remote side's code page cannot hold are refused, never stored as "?".
+TEST(PlftpSafety, NamesOutsideTheCodePageAreRefused) {
+    const unsigned original = CurrentAnsiCodePage();
+    if (!SelectAnsiCodePage(1252)) GTEST_SKIP() << "needs code page 1252";
+    auto ansi = [](Bench& b) {
+        Server(true)(b);
+        b.Remote().ansiNames = true;
+        b.Remote().serverNames = false;
+    };
+    RunRows({
+        {"two names that would both be ??.txt", L"W/\u65E5\u672C.txt=1;W/\u4E2D\u6587.txt=2",
+         L"old.txt=o", "put", "W/;W/##.txt=2;W/##.txt=1", "old.txt=o", kToolWriteError, ansi},
+        {"names the code page holds", L"W/caf\u00E9.txt=1", L"", "put", "W/;W/caf#.txt=1",
+         "caf#.txt=1", kToolSuccess, ansi},
+    });
+    SelectAnsiCodePage(original);
+}
+
+// A folder renamed while its files were pending, and not yet on the remote side: the renamed
+// local folder is sent whole.
+TEST(PlftpSafety, FolderRenameFallbackSendsTheNewFolder) {
+    RunRows({
+        {"folder", L"W/new/f.txt=1;W/new/s/g.txt=2", L"",
+         "-cmd=rn|-dir=/|-ldir=C:\\W\\new\\|-from=old|-to=new|",
+         "W/;W/new/;W/new/f.txt=1;W/new/s/;W/new/s/g.txt=2",
+         "new/;new/f.txt=1;new/s/;new/s/g.txt=2"},
+        {"file", L"W/new.txt=1", L"", "-cmd=rn|-dir=/|-ldir={L}|-from=old.txt|-to=new.txt|",
+         "W/;W/new.txt=1", "new.txt=1"},
+        {"renamed where it is", L"W/new/f.txt=1", L"old/f.txt=1;old/g.txt=2",
+         "-cmd=rn|-dir=/|-ldir=C:\\W\\new\\|-from=old|-to=new|", "W/;W/new/;W/new/f.txt=1",
+         "new/;new/f.txt=1;new/g.txt=2"},
+    });
+}
