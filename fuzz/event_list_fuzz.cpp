@@ -65,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     ReleaseCommandBuffer();
 
-    // The merge: the event list's complete lines, then the send list as it
-    // stands; the send list goes. A missing or empty send list changes nothing.
+    // The merge: the send list's complete lines, then the event list's; the
+    // send list goes. A missing or empty send list changes nothing.
     FUZZ_CHECK(MergeSendList(false));
     bool sendLeft = true;
     ReadBytes(sendList, &sendLeft);
@@ -76,10 +76,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (!sendExists || sendBytes.empty()) {
         FUZZ_CHECK(eventAfterExists == eventExists && after == shown);
     } else {
-        const std::size_t lastEnd = shown.rfind('\n');
-        const std::string_view complete =
-            shown.substr(0, lastEnd == std::string_view::npos ? 0 : lastEnd + 1);
-        FUZZ_CHECK(eventAfterExists && after == std::string(complete) + sendBytes);
+        const auto complete = [](std::string_view bytes) {
+            const std::size_t lastEnd = bytes.rfind('\n');
+            return std::string(
+                bytes.substr(0, lastEnd == std::string_view::npos ? 0 : lastEnd + 1));
+        };
+        FUZZ_CHECK(eventAfterExists && after == complete(sendBytes) + complete(shown));
+        // The buffer mirrors the merged file.
+        const std::vector<std::string> mergedLines = PlainLines(after);
+        FUZZ_CHECK(buffer.commandCount == static_cast<int32_t>(mergedLines.size()));
+        for (std::size_t i = 0; i < mergedLines.size(); ++i) {
+            FUZZ_CHECK(buffer.commandSlots[i].Str() == mergedLines[i]);
+        }
     }
     return 0;
 }

@@ -704,7 +704,18 @@ void AdoptMergedLines(const std::vector<std::string>& lines) {
     WatcherState& state = State();
     BufferLock lock(state.bufferMutex);
     if (!lock) return;
-    AppendLines(state.commands, lines);
+    // The file was read whole and now holds exactly these lines: the buffer
+    // starts again from them. Dropping the tables closes the file held open
+    // for appending, and the next write replaces the file whole; a queued
+    // flush message stays queued and then finds nothing to write.
+    CommandBuffer& buffer = state.commands;
+    for (CommandSlot& slot : buffer.commandSlots) slot.Clear();
+    buffer.commandCount = 0;
+    buffer.duplicateCommand = 0;
+    buffer.fileBehind = false;
+    buffer.fileUnread = false;
+    buffer.lookup.index.reset();
+    AppendLines(buffer, lines);
 }
 
 bool FlushEventList() {

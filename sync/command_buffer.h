@@ -99,8 +99,10 @@ void EmptyCommandBuffer();
 // duplicate test would not see it.
 int32_t ReadBackEventList();
 
-// MergeSendList put these lines behind the event list file's own: they go
-// behind the buffer's commands too, so that the buffer still mirrors the file.
+// MergeSendList wrote these lines (the send list's, then the event list's) as
+// the event list file: the buffer becomes them, so that it mirrors the file.
+// The file must have held the buffer before the merge (FlushEventList, or
+// nothing buffered yet at start-up).
 void AdoptMergedLines(const std::vector<std::string>& lines);
 
 // ---- Group commit (the dialog thread and the firing) ----

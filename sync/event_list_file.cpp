@@ -46,6 +46,12 @@ std::vector<std::string> CommandLinesOf(std::string_view bytes, bool* tornTail) 
     return lines;
 }
 
+// Up to the last line end: a line cut short is no command.
+std::string CompleteLines(std::string_view bytes) {
+    const std::size_t lastEnd = bytes.rfind('\n');
+    return std::string(bytes.substr(0, lastEnd == std::string_view::npos ? 0 : lastEnd + 1));
+}
+
 }  // namespace
 
 std::vector<std::string> ReadCommandLines(const std::string& path, bool* tornTail) {
@@ -79,18 +85,20 @@ bool MergeSendList(bool reportFailure) {
     // take the file over until that is settled.
     bool pendingLeft = false;
     if (!sendBytes.empty()) {
-        // The event list's complete lines, then the send list as it stands,
-        // written as one replacement: a kill leaves either file intact.
-        std::string merged;
-        const FileResult eventRead = ReadWholeFile(eventPath, merged);
+        // The send list's commands were taken before any change the event
+        // list holds was made, and the tool carries lines out in order: they
+        // go first (a delete kept there must not follow the put of the file
+        // made again since). Complete lines of both, written as one
+        // replacement: a kill leaves either file intact.
+        std::string eventBytes;
+        const FileResult eventRead = ReadWholeFile(eventPath, eventBytes);
         if (eventRead != FileResult::kOk && eventRead != FileResult::kMissing) return fail();
-        const std::size_t lastEnd = merged.rfind('\n');
-        merged.resize(lastEnd == std::string::npos ? 0 : lastEnd + 1);
-        merged += sendBytes;
+        std::string merged = CompleteLines(sendBytes);
+        merged += CompleteLines(eventBytes);
         const ReplaceOutcome outcome = ReplaceFileContent(eventPath, merged, false);
         if (outcome == ReplaceOutcome::kFailed) return fail();
         pendingLeft = outcome == ReplaceOutcome::kPending;
-        AdoptMergedLines(CommandLinesOf(sendBytes, nullptr));
+        AdoptMergedLines(CommandLinesOf(merged, nullptr));
     }
     // Merged: a send list left behind would come back with the next merge.
     // One that cannot be deleted is emptied, which the next merge only deletes.

@@ -49,10 +49,12 @@ std::vector<std::string> ReadCommandLines(const std::string& path, bool* tornTai
 // not be read (kFailed or kBusy).
 FileResult ReadCommandLines(const std::string& path, std::vector<std::string>& lines);
 
-// Returns a send list left by an earlier process or an earlier pass to the end
-// of the event list file (State()'s paths) and deletes it (empties it when it
-// cannot be deleted); a replacement of the event list left pending is settled
-// first. Runs under bufferMutex or before other threads exist. A send list
+// Returns a send list left by an earlier process or an earlier pass to the
+// event list file (State()'s paths), in front of the event list's own lines
+// (they were made later), and deletes it (empties it when it cannot be
+// deleted); the buffer becomes the merged lines. A replacement of the event
+// list left pending is settled first; at run time the caller brings the file
+// level with the buffer (FlushEventList) before. Runs under bufferMutex or before other threads exist. A send list
 // that cannot be read, or an event list that cannot be written, keeps the send
 // list and shows -2004 (unless `reportFailure` is false); returns false then.
 bool MergeSendList(bool reportFailure = true);

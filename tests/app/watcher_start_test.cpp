@@ -30,11 +30,13 @@ std::vector<std::string> trace;  // questions asked, tool runs, ends
 bool answerDownload = false, answerUpload = false, networkAlive = true;
 
 std::string registryDuringBatch;  // the registry file while the last batch was sent
+std::vector<std::string> sentInBatch;  // the send list's commands while the last batch was sent
 
 int32_t RunTool(const char* commandLine, uint32_t&, uint32_t&) {
     const std::string line(commandLine);
     if (line.find(" -filelist ") != std::string::npos) {
         registryDuringBatch = ReadFileBytes(std::string(State().dataDir.Str()) + "/cnwfolder.txt");
+        sentInBatch = ReadCommandLines(State().sendListPath.CStr());
         trace.push_back("batch");
         return 0;
     }
@@ -224,6 +226,55 @@ TEST_F(WatcherStartTest, LeftOversWholeOnlyInAPendingReplacementAreReadBack) {
         StopWatcher();  // saved for the next start
         EXPECT_EQ(ReadCommandLines(State().eventListPath.CStr()).size(), 3u);
         fs::remove(PendingReplacementPath(State().eventListPath.CStr()));
+    }
+}
+
+TEST_F(WatcherStartTest, ASendListLeftBehindComesBeforeTheEventListAtTheNextStart) {
+    // A kill during a batch left its send list; the changes made afterwards are in the event
+    // list. The tool carries lines out in order, so the older commands must come first.
+    const std::string delX = "-cmd=del|-dir=/|-ldir=C:\\W\\|-filename=x|";
+    const std::string putX = kPut + "x|";
+    const std::string renameAB = "-cmd=rn|-dir=/|-ldir=C:\\W\\|-from=a|-to=b|";
+    const std::string putA = kPut + "a|";
+    const struct {
+        const char* what;
+        std::vector<std::string> sendList, eventList;
+        bool network;  // up: sent at once; down: read back into the buffer
+    } rows[] = {
+        {"a failed delete, the file made again, sent at start", {delX}, {putX}, true},
+        {"a failed rename, a new file under the old name, sent at start", {renameAB}, {putA}, true},
+        {"both, offline: the buffer and the file hold them in order", {delX, renameAB},
+         {putX, putA}, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        StopWatcher();
+        trace.clear();
+        sentInBatch.clear();
+        std::string sendBytes, eventBytes;
+        for (const std::string& line : row.sendList) sendBytes += line + std::string(kEventLineEnd);
+        for (const std::string& line : row.eventList) eventBytes += line + std::string(kEventLineEnd);
+        WriteFileBytes(State().sendListPath.CStr(), sendBytes);
+        WriteFileBytes(State().eventListPath.CStr(), eventBytes);
+        std::vector<std::string> expected = row.sendList;
+        expected.insert(expected.end(), row.eventList.begin(), row.eventList.end());
+        Config("sync_threshold=100\n");
+        networkAlive = row.network;
+        CreateCommandBuffer(State().commands);
+        StartWatcher();
+        EXPECT_FALSE(fs::exists(State().sendListPath.CStr()));
+        if (row.network) {
+            EXPECT_EQ(trace, std::vector<std::string>{"batch"});
+            EXPECT_EQ(sentInBatch, expected);
+            continue;
+        }
+        EXPECT_EQ(ReadCommandLines(State().eventListPath.CStr()), expected);
+        const CommandBuffer& buffer = State().commands;
+        std::vector<std::string> slots;
+        for (int32_t i = 0; i < buffer.commandCount; ++i) {
+            slots.emplace_back(buffer.commandSlots[static_cast<std::size_t>(i)].Str());
+        }
+        EXPECT_EQ(slots, expected);
     }
 }
 

@@ -211,13 +211,14 @@ TEST_F(CoalescingTest, ReadsCompleteLinesOnlyAndTheBufferGrowsWithItsMergesIntac
     EXPECT_EQ(EventListBytes(), FileOf(lines));
 }
 
-TEST_F(CoalescingTest, MergeSendListAppendsLeftOverCommandsAndDeletesTheFile) {
+TEST_F(CoalescingTest, MergeSendListPutsLeftOverCommandsFirstAndDeletesTheFile) {
     struct {
         const char *what, *send, *event, *merged;  // null: no such file
     } const cases[] = {
-        {"behind the event list's own lines", "s1\ns2\n", "e1\n", "e1\ns1\ns2\n"},
+        {"in front of the event list's own lines", "s1\ns2\n", "e1\n", "s1\ns2\ne1\n"},
         {"into a missing event list", "s1\n", nullptr, "s1\n"},
-        {"a line cut short in the event list is dropped first", "s1\n", "e1\ne2", "e1\ns1\n"},
+        {"a line cut short in the event list is dropped", "s1\n", "e1\ne2", "s1\ne1\n"},
+        {"a line cut short in the send list is dropped", "s1\ns2", "e1\n", "s1\ne1\n"},
     };
     for (const auto& c : cases) {
         std::filesystem::remove(eventList);

@@ -8,10 +8,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/box_recorder.h"
@@ -21,6 +23,7 @@
 #include "sync/event_list_file.h"
 #include "sync/sync_timer.h"
 #include "sync/transfer_report.h"
+#include "watch/transfer_command.h"
 
 namespace {
 
@@ -187,6 +190,105 @@ TEST_F(TransferRunsTest, EachRunGivesItsTransfersAndBoxes) {
             EXPECT_EQ(sleeps, std::vector<std::string>{"5000 1"});
         }
         EXPECT_EQ(s.timedDownloadActive, 0);
+    }
+}
+
+std::string Composed(bool (*compose)(CommandText&, std::string_view, std::string_view,
+                                     std::string_view),
+                     const char* name) {
+    CommandText text;
+    EXPECT_TRUE(compose(text, "/r", "C:\\w\\", name));
+    return text.CStr();
+}
+
+std::string Renamed(const char* from, const char* to) {
+    CommandText text;
+    EXPECT_TRUE(ComposeRenameItem(text, "/r", "C:\\w\\", from, to));
+    return text.CStr();
+}
+
+// A change as the handler counts it.
+void Change(const std::string& command, int32_t kind) {
+    WatcherState& s = State();
+    std::lock_guard<std::recursive_timed_mutex> lock(s.bufferMutex);
+    AddCommand(command.c_str(), kind);
+    if (s.commands.duplicateCommand == 0) ++s.commands.commandCount;
+    s.commands.duplicateCommand = 0;
+}
+
+// A send list left by a killed run holds commands taken before every change buffered since:
+// the tool, which carries lines out in order, must get them first.
+TEST_F(TransferRunsTest, ASendListLeftBehindIsSentBeforeTheChangesMadeSince) {
+    const std::string delX = Composed(ComposeDelFile, "x"), putX = Composed(ComposePutFile, "x");
+    const std::string putA = Composed(ComposePutFile, "a"), putZ = Composed(ComposePutFile, "z");
+    const std::string renameAB = Renamed("a", "b");
+    const struct Case {
+        const char* what;
+        std::vector<std::string> sendList;
+        std::vector<std::pair<std::string, int32_t>> changes;  // command, event kind
+        bool flushQueued;   // the changes wait for the dialog's flush message
+        bool mergeAndKill;  // merged as the firing does, then the process dies before the rename
+    } cases[] = {
+        {"a failed delete, the file made again: the remote keeps it",
+         {delX},
+         {{putX, kEventCreate}},
+         false,
+         false},
+        {"a failed rename, a new file under the old name: both ends stay",
+         {renameAB},
+         {{putA, kEventCreate}},
+         false,
+         false},
+        {"the changes still wait for their flush",
+         {delX, renameAB},
+         {{putX, kEventCreate}, {putA, kEventCreate}},
+         true,
+         false},
+        {"a kill after the merge leaves the merged list whole",
+         {delX, renameAB},
+         {{putX, kEventCreate}, {putA, kEventCreate}},
+         true,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fresh(-1);
+        WatcherState& s = State();
+        std::string sendBytes;
+        for (const std::string& line : c.sendList) sendBytes += line + std::string(kEventLineEnd);
+        WriteFileBytes(s.sendListPath.CStr(), sendBytes);
+        std::vector<std::string> expected = c.sendList;
+        s.commands.flushQueued = c.flushQueued;
+        for (const auto& [command, kind] : c.changes) {
+            Change(command, kind);
+            expected.push_back(command);
+        }
+        if (c.mergeAndKill) {
+            {
+                std::lock_guard<std::recursive_timed_mutex> lock(s.bufferMutex);
+                ASSERT_TRUE(FlushEventList());
+                ASSERT_TRUE(MergeSendList(false));
+            }
+            EXPECT_FALSE(std::filesystem::exists(s.sendListPath.CStr()));
+            const std::vector<std::string> onDisk = ReadCommandLines(s.eventListPath.CStr());
+            EXPECT_EQ(onDisk, expected);
+            std::vector<std::string> slots;
+            for (int32_t i = 0; i < s.commands.commandCount; ++i) {
+                slots.emplace_back(s.commands.commandSlots[static_cast<std::size_t>(i)].Str());
+            }
+            EXPECT_EQ(slots, onDisk) << "the buffer no longer mirrors the file";
+            // A change after the merge is written behind the merged lines, not over them.
+            s.commands.flushQueued = false;
+            Change(putZ, kEventCreate);
+            expected.push_back(putZ);
+            EXPECT_EQ(ReadCommandLines(s.eventListPath.CStr()), expected);
+            continue;  // killed here: the next start reads the event list back
+        }
+        std::vector<std::string> sent;
+        run.during = [&sent] { sent = ReadCommandLines(State().sendListPath.CStr()); };
+        EXPECT_EQ(FireEventList(), 0);
+        EXPECT_EQ(run.seen, std::vector<std::string>{"batch"});
+        EXPECT_EQ(sent, expected);
     }
 }
 
