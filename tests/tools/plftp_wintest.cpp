@@ -124,7 +124,10 @@ TEST_P(PlftpTest, EveryCommandFormLeavesTheRemoteTreeItDescribes) {
          "f/ f/e/ f/e/w.txt=5 f/e/y.txt=3 f/z.txt=4 h.txt=new"},
         {"-f", "-cmd=del|-dir=/f/|-ldir={L}f\\|-sub=1|", "h.txt=new"},
         {"", "-cmd=put|-dir=/|-ldir={L}|-filename=gone.txt|", "h.txt=new"},
-        {"", "-cmd=copy|-dir=/|", "h.txt=new", -1004},
+        // A server's listing may cut a name at its blank; the sent file is still found.
+        {"+my  notes.txt=7", "-cmd=put|-dir=/|-ldir={L}|-filename=my  notes.txt|",
+         "h.txt=new my  notes.txt=7"},
+        {"", "-cmd=copy|-dir=/|", "h.txt=new my  notes.txt=7", -1004},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);

@@ -51,6 +51,20 @@ std::string LastReply() {
     return reply;
 }
 
+// "213 <bytes>", the reply to SIZE.
+bool ParseSizeReply(const std::string& reply, uint64_t& size) {
+    if (!reply.starts_with("213 ") || reply.size() == 4) return false;
+    uint64_t value = 0;
+    for (std::size_t i = 4; i < reply.size(); ++i) {
+        const char c = reply[i];
+        if (c == ' ' || c == '\r' || c == '\n') break;
+        if (c < '0' || c > '9' || value > (UINT64_MAX - 9) / 10) return false;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    size = value;
+    return true;
+}
+
 // "YYYYMMDDHHMMSS" (UTC, fractions ignored) as FILETIME ticks.
 bool ParseFtpTime(const std::string& text, int64_t& ticks) {
     if (text.size() < 14) return false;
@@ -230,6 +244,19 @@ Outcome CFtpTarget::List(const std::wstring& folder, std::vector<TreeEntry>& ent
 Outcome CFtpTarget::Stat(const std::wstring& path, TreeEntry& entry) {
     if (path == L"/") {
         entry = TreeEntry{L"/", true};
+        return Outcome::Ok();
+    }
+    // A file is asked for by its own name first: a listing's parser may cut a
+    // name at a blank, and SIZE (which answers for files only) does not.
+    std::string reply;
+    uint64_t size = 0;
+    if (Command("SIZE " + Encode(path), reply) && ParseSizeReply(reply, size)) {
+        entry = TreeEntry{LeafName(path), false, false, size};
+        int64_t modified = 0;
+        if (ExactTime(path, modified)) {
+            entry.modified = modified;
+            entry.exactTime = true;
+        }
         return Outcome::Ok();
     }
     std::vector<TreeEntry> entries;
