@@ -28,12 +28,12 @@ public:
 };
 
 // ";"-separated: "a/" a folder, "a=data" a file, "a@C:/X" a link to the folder C:/X.
-void Fill(MemoryDisk& disk, const std::wstring& root, const std::wstring& spec) {
+void Fill(MemoryDisk& disk, const std::wstring& root, const std::wstring& layout) {
     std::size_t at = 0;
-    while (at < spec.size()) {
-        std::size_t end = spec.find(L';', at);
-        if (end == std::wstring::npos) end = spec.size();
-        const std::wstring item = spec.substr(at, end - at);
+    while (at < layout.size()) {
+        std::size_t end = layout.find(L';', at);
+        if (end == std::wstring::npos) end = layout.size();
+        const std::wstring item = layout.substr(at, end - at);
         at = end + 1;
         if (item.empty()) continue;
         const std::size_t eq = item.find(L'='), link = item.find(L'@');
