@@ -41,11 +41,12 @@ constexpr DWORD kGiveUpMs = 600000;
 struct TreeFile {
     fs::path relative;
     uint64_t size = 0;
+    std::size_t folder = 0;  // in Tree::folders
 };
 
 struct Tree {
     std::vector<fs::path> folders;  // parents before children
-    std::vector<TreeFile> files;
+    std::vector<TreeFile> files;    // in the order of their folders
     uint64_t bytes = 0;
 };
 
@@ -78,25 +79,32 @@ Tree MakeTree(const fs::path& root, int count) {
         for (char& ch : bytes) ch = static_cast<char>(random());
         const fs::path relative = folder / ("f" + std::to_string(i) + ".bin");
         WriteFileBytes(root / relative, bytes);
-        tree.files.push_back({relative, size});
+        const auto index = static_cast<std::size_t>(
+            std::find(tree.folders.begin(), tree.folders.end(), folder) - tree.folders.begin());
+        tree.files.push_back({relative, size, index});
         tree.bytes += size;
     }
+    std::stable_sort(tree.files.begin(), tree.files.end(),
+                     [](const TreeFile& a, const TreeFile& b) { return a.folder < b.folder; });
     return tree;
 }
 
 double Seconds(ULONGLONG from, ULONGLONG to) { return static_cast<double>(to - from) / 1000.0; }
 
-// The tree copied file by file with CopyFileW, folders first; false on a failure.
+// The tree copied as a copy program does it: folder by folder, each made just
+// before its files, the files with CopyFileW; false on a failure.
 bool CopyTree(const Tree& tree, const fs::path& from, const fs::path& to) {
-    for (const fs::path& folder : tree.folders) {
-        if (!CreateDirectoryW((to / folder).c_str(), nullptr) &&
+    std::size_t next = 0;
+    for (std::size_t folder = 0; folder < tree.folders.size(); ++folder) {
+        if (!CreateDirectoryW((to / tree.folders[folder]).c_str(), nullptr) &&
             GetLastError() != ERROR_ALREADY_EXISTS) {
             return false;
         }
-    }
-    for (const TreeFile& file : tree.files) {
-        if (!CopyFileW((from / file.relative).c_str(), (to / file.relative).c_str(), FALSE)) {
-            return false;
+        for (; next < tree.files.size() && tree.files[next].folder == folder; ++next) {
+            const TreeFile& file = tree.files[next];
+            if (!CopyFileW((from / file.relative).c_str(), (to / file.relative).c_str(), FALSE)) {
+                return false;
+            }
         }
     }
     return true;
