@@ -1,6 +1,6 @@
 // How long a big copy into a watched folder takes to arrive, against a plain
 // copy of the same tree by the same runtime. A tree of 5,000 files (about
-// 60 MB, in 192 nested folders, sizes and bytes from a fixed seed) is copied
+// 60 MB, in 248 nested folders, sizes and bytes from a fixed seed) is copied
 // with CopyFileW into a scratch folder (the plain copy), then into the folder
 // of the real PellaroCNW.exe, which sends through the real plftp.exe to a
 // folder target in count mode (1,000). The time runs from the start of the
