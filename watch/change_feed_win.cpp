@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cwctype>
-#include <unordered_set>
 #include <vector>
 
 #include "app/platform_win.h"
@@ -26,16 +25,6 @@ std::wstring Lower(std::wstring text) {
 bool IsDirectory(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// Whether `name` (relative, lower case) lies below one of `folders`.
-bool InsideAny(const std::unordered_set<std::wstring>& folders, const std::wstring& name) {
-    if (folders.empty()) return false;
-    for (std::size_t at = name.rfind(L'\\'); at != std::wstring::npos && at > 0;
-         at = name.rfind(L'\\', at - 1)) {
-        if (folders.count(name.substr(0, at)) != 0) return true;
-    }
-    return false;
 }
 
 void Notify(LONG event, const std::wstring& first, const std::wstring* second = nullptr) {
@@ -128,36 +117,15 @@ void ChangeFeed::Run() {
             continue;
         }
         const BYTE* at = reinterpret_cast<const BYTE*>(buffer.data());
-        // Items added or modified earlier in this read, and not removed or
-        // renamed since. One write reaches inotify as several modifications, a
-        // copied file as an addition and modifications, a folder as a
-        // modification per entry made in it: all of them had happened before
-        // the read returned, so before the first announcement of the item, and
-        // what that one leads to is read later. They are one change.
-        std::unordered_set<std::wstring> seen;
-        // Folders added in this read (lower case): the change handler sends a
-        // folder it is told of as a whole, later than every change of this
-        // read, so what was added or modified inside it is sent with it.
-        // Removals and renames inside it are still announced.
-        std::unordered_set<std::wstring> addedFolders;
+        std::wstring lastModified;
         for (;;) {
             const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(at);
             const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
-            const bool addsOrModifies =
-                info->Action == FILE_ACTION_ADDED || info->Action == FILE_ACTION_MODIFIED;
-            const bool repeat = info->Action == FILE_ACTION_MODIFIED && seen.count(name) != 0;
-            if (addsOrModifies) {
-                seen.insert(name);
-            } else {
-                seen.erase(name);
-            }
-            const std::wstring path = root + L"\\" + name;
-            if (!repeat && !(addsOrModifies && InsideAny(addedFolders, Lower(name)))) {
-                Announce(info->Action, path);
-                if (info->Action == FILE_ACTION_ADDED && IsKnownFolder(path)) {
-                    addedFolders.insert(Lower(name));
-                }
-            }
+            // One write reaches inotify as several modifications: a run of them
+            // for the same item in one read is one change.
+            const bool repeat = info->Action == FILE_ACTION_MODIFIED && name == lastModified;
+            lastModified = info->Action == FILE_ACTION_MODIFIED ? name : std::wstring();
+            if (!repeat) Announce(info->Action, root + L"\\" + name);
             if (info->NextEntryOffset == 0) break;
             at += info->NextEntryOffset;
         }
