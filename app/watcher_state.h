@@ -10,6 +10,7 @@
 // are read-only after the watcher start.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -117,6 +118,12 @@ struct WatcherState : WatcherFields {
     std::thread timerThread;
     std::atomic<bool> timerThreadRecorded{false};
     std::atomic<bool> timerStop{false};
+    // Ends the timer thread's wait early: raised when the count reaches the
+    // threshold (the change handler) and by the stop; lowered by the timer
+    // when a cycle starts deciding.
+    std::mutex timerWakeMutex;
+    std::condition_variable timerWake;
+    bool timerWakeRaised = false;  // under timerWakeMutex
 
     // Back to the start values (tests call this between cases). The caller
     // makes sure no other thread uses the state.
@@ -125,6 +132,8 @@ struct WatcherState : WatcherFields {
         pendingEvents = 0;
         timerThreadRecorded = false;
         timerStop = false;
+        std::lock_guard<std::mutex> lock(timerWakeMutex);
+        timerWakeRaised = false;
     }
 };
 

@@ -1,5 +1,6 @@
 #include "sync/sync_timer.h"
 
+#include <chrono>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -16,6 +17,30 @@ namespace {
 constexpr uint32_t kCycleSleepMs = 1000;
 
 int32_t SecondsSince(int64_t start, int64_t now) { return static_cast<int32_t>(now - start); }
+
+void LowerWake(WatcherState& state) {
+    std::lock_guard<std::mutex> lock(state.timerWakeMutex);
+    state.timerWakeRaised = false;
+}
+
+// Up to `ms`; sooner on the stop, and on the wake when `wakeable` (a wait
+// after a firing that sent nothing is not: a network that stays down must not
+// be retried on every change).
+void TimerWait(uint32_t ms, bool wakeable) {
+    WatcherState& state = State();
+    Seams& seams = CurrentSeams();
+    std::unique_lock<std::mutex> lock(state.timerWakeMutex);
+    const auto over = [&state, wakeable] {
+        return state.timerStop.load() || (wakeable && state.timerWakeRaised);
+    };
+    if (over()) return;
+    if (seams.sleepMs != RealSeams().sleepMs) {
+        lock.unlock();
+        seams.sleepMs(ms);
+        return;
+    }
+    state.timerWake.wait_for(lock, std::chrono::milliseconds(ms), over);
+}
 
 // Steps 2 and 3 of ResetAfterFire, under bufferMutex, but the count: after a
 // firing it already holds what is still pending (the firing cleared it when it
@@ -50,6 +75,7 @@ TimerFiring& CurrentTimerFiring() {
 
 CycleDecision DecideCycle(int64_t now) {
     WatcherState& state = State();
+    LowerWake(state);
     std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
     bool due = false;
     // 1. The count test; when it is not met, measure the interval.
@@ -86,7 +112,7 @@ void RunTimerCycle() {
     const CycleDecision decision = DecideCycle(seams.now());
     if (decision == CycleDecision::NotReady) return;
     if (decision == CycleDecision::Idle) {
-        seams.sleepMs(kCycleSleepMs);
+        IdleCycleWait();
         DependentModeCheck();
         return;
     }
@@ -109,11 +135,22 @@ void RunTimerCycle() {
             state.elapsedSeconds = 0;
         }
     }
-    if (status == kTransferNothingSent) seams.sleepMs(kCycleSleepMs);
+    if (status == kTransferNothingSent) TimerWait(kCycleSleepMs, false);
     // On every cycle, not only the idle ones: a firing that keeps failing must
     // not keep the watcher alive once the tray application has gone.
     DependentModeCheck();
 }
+
+void WakeSyncTimer() {
+    WatcherState& state = State();
+    {
+        std::lock_guard<std::mutex> lock(state.timerWakeMutex);
+        state.timerWakeRaised = true;
+    }
+    state.timerWake.notify_all();
+}
+
+void IdleCycleWait() { TimerWait(kCycleSleepMs, true); }
 
 void SyncTimerThread() {
     WatcherState& state = State();
@@ -141,7 +178,11 @@ bool StartSyncTimer() {
 
 void StopSyncTimer() {
     WatcherState& state = State();
-    state.timerStop = true;
+    {
+        std::lock_guard<std::mutex> lock(state.timerWakeMutex);
+        state.timerStop = true;
+    }
+    state.timerWake.notify_all();
     if (state.timerThread.joinable()) state.timerThread.join();
     state.timerThreadRecorded = false;
 }

@@ -3,7 +3,8 @@
 // commands are due (count mode: enough counted changes; interval mode: the
 // interval has passed), fires them with FireEventList and resets the firing
 // state. In dependent mode it also ends the watcher once the tray application
-// has gone.
+// has gone. The change handler wakes it as soon as the count reaches the
+// threshold (WakeSyncTimer), so count mode does not wait for the next second.
 //
 // The decision of one cycle is DecideCycle, a function of the state and the
 // time it is given, so that tests step it with a clock of their own; the
@@ -21,7 +22,19 @@ enum class CycleDecision {
 // Steps 1, 2 and 4 of a cycle at calendar time `now` (seconds): the count
 // test, the time test, and which fire wins. Sets thresholdReached,
 // intervalReached and elapsedSeconds as the cycle does, under bufferMutex.
+// A wake raised before it is answered by it, so it lowers the wake first.
 CycleDecision DecideCycle(int64_t now);
+
+// Raises the wake: the counted changes have reached the threshold. Any
+// thread, any lock held; the timer's idle wait ends at once, or, when the
+// timer is busy, its next idle wait does not begin.
+void WakeSyncTimer();
+
+// The wait of an idle cycle: a second, ended early by the wake or the stop.
+// With the real sleep of the seams table it waits on timerWake; with a sleep a
+// test installed it calls that sleep (so the test's clock steps the timer),
+// unless a wake or the stop is already raised, when it returns at once.
+void IdleCycleWait();
 
 // One whole cycle: the decision, then the firing and the reset (or the
 // one-second sleep). A firing that sent nothing (FireEventList returned 1)
@@ -48,6 +61,7 @@ void ResetAfterFire();
 // when it could not be started.
 bool StartSyncTimer();
 
-// Sets the stop flag and waits for the thread (a firing under way is let to
-// finish: it is what sends the user's changes). Does nothing when no thread runs.
+// Sets the stop flag, ends the timer's wait and waits for the thread (a firing
+// under way is let to finish: it is what sends the user's changes). Does
+// nothing when no thread runs.
 void StopSyncTimer();

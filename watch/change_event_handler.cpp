@@ -281,7 +281,8 @@ void CountAdded() {
     WatcherState& state = State();
     CommandBuffer& buffer = state.commands;
     if (buffer.duplicateCommand != 1) {
-        if (state.thresholdSync == 1) ++state.pendingEvents;
+        if (state.thresholdSync == 1 && ++state.pendingEvents >= state.syncThreshold)
+            WakeSyncTimer();
         ++buffer.commandCount;
     }
     buffer.duplicateCommand = 0;
@@ -640,6 +641,7 @@ void HandleLostChanges() {
                 // further changes escape the pending folder-wide send.
                 if (state.thresholdSync == 1 && state.pendingEvents.load() < state.syncThreshold) {
                     state.pendingEvents = state.syncThreshold;
+                    WakeSyncTimer();
                 }
             } else if (CurrentChangeHandlerCalls().isNetworkAlive()) {
                 CurrentChangeHandlerCalls().startSyncUpload();

@@ -1,6 +1,8 @@
 // Catches: a change left unsent (or uncounted) by the end of a firing, a count that keeps firing
-// on nothing, and a dependent watcher that outlives the tray application while firings fail.
-// Real firings and timer cycles with a scripted tool, a fake clock and a recorded process end.
+// on nothing, a dependent watcher that outlives the tray application while firings fail, and a
+// count mode that waits out the timer's second (or a wake that is lost, comes in interval mode, or
+// outlives the cycle that answered it). Real firings and timer cycles with a scripted tool, a
+// fake clock and sleep, and a recorded process end.
 #include "sync/sync_timer.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "support/buffer_fixture.h"
+#include "watch/change_event_handler.h"
 #include "sync/transfer_runs.h"
 #include "watch/transfer_command.h"
 
@@ -21,6 +24,7 @@ std::function<void()> duringRun;    // runs once, inside the next tool run
 std::function<void()> afterFiring;  // runs once, between the firing and the cycle's reset
 int firings = 0;
 bool networkAlive = true;
+std::vector<uint32_t> sleeps;  // every sleep the timer asked of the seam, in ms
 
 std::string Put(const std::string& name) {
     return "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=" + name + "|";
@@ -37,7 +41,8 @@ protected:
         networkAlive = true;
         CurrentSeams().isNetworkAlive = [] { return networkAlive; };
         CurrentSeams().now = [] { return int64_t{0}; };
-        CurrentSeams().sleepMs = [](uint32_t) {};
+        sleeps.clear();
+        CurrentSeams().sleepMs = [](uint32_t ms) { sleeps.push_back(ms); };
         CurrentTransferRunners().runProcess = [](const char*, uint32_t&, uint32_t&) {
             for (const std::string& line : ReadCommandLines(State().sendListPath.CStr())) {
                 sent.push_back(line);
@@ -157,6 +162,63 @@ TEST_F(SyncTimerCycleTest, ADependentWatcherEndsOnTheFirstCycleAfterTheTrayAppHa
                       std::vector<std::string>{Put("a.txt")});
         }
     }
+}
+
+TEST_F(SyncTimerCycleTest, AChangeThatReachesTheCountEndsTheIdleWaitAndNothingElseDoes) {
+    enum class Arrives { kChange, kTwoChanges, kLostChanges, kStop };
+    const struct {
+        const char* name;
+        int32_t threshold;                 // 0: interval mode alone (60 s)
+        Arrives arrives;                   // after the cycle's decision, before its wait
+        std::vector<uint32_t> waitSleeps;  // what the idle wait then slept
+        int firings;                       // on the next cycle
+    } rows[] = {
+        {"count reached: the wait ends at once, the next cycle fires", 1, Arrives::kChange, {}, 1},
+        {"two of three counted: the wait sleeps its second", 3, Arrives::kTwoChanges, {1000}, 0},
+        {"the feed lost changes: the folder is due at once", 1000, Arrives::kLostChanges, {}, 1},
+        {"interval mode keeps its seconds", 0, Arrives::kChange, {1000}, 0},
+        {"the stop ends the wait", 1, Arrives::kStop, {}, 0},
+    };
+    const ChangeHandlerCalls realCalls = CurrentChangeHandlerCalls();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        CurrentChangeHandlerCalls() = {[](const wchar_t*) { return false; }, [] { return true; },
+                                       [] { return false; }, [] { return true; }};
+        WatcherState& s = State();
+        s.dataDir.Assign(folder.Ansi());
+        WriteFileBytes(folder / "cnwfolder.txt", "C:\\W=0\n");
+        s.thresholdSync = row.threshold > 0 ? 1 : 0;
+        s.syncThreshold = row.threshold;
+        s.intervalSync = row.threshold > 0 ? 0 : 1;
+        s.syncInterval = 60;
+
+        ASSERT_EQ(DecideCycle(0), CycleDecision::Idle);
+        switch (row.arrives) {
+            case Arrives::kTwoChanges:
+                HandleChangeEvent(kEventCreate, L"C:\\W\\b.txt\\", nullptr);
+                [[fallthrough]];
+            case Arrives::kChange:
+                HandleChangeEvent(kEventCreate, L"C:\\W\\a.txt\\", nullptr);
+                break;
+            case Arrives::kLostChanges:
+                HandleLostChanges();
+                break;
+            case Arrives::kStop:
+                s.timerStop = true;
+                break;
+        }
+        IdleCycleWait();
+        EXPECT_EQ(sleeps, row.waitSleeps);
+        s.timerStop = false;
+        Cycles(1);
+        EXPECT_EQ(firings, row.firings);
+        // The wake was answered by that cycle: the next idle one sleeps again.
+        sleeps.clear();
+        Cycles(1);
+        EXPECT_EQ(sleeps, std::vector<uint32_t>{1000});
+    }
+    CurrentChangeHandlerCalls() = realCalls;
 }
 
 }  // namespace
