@@ -197,6 +197,8 @@ TEST_P(PlftpTest, RealTargetsNeverLoseTheOldFile) {
     };
     for (const auto& row : rows) {
         if (row.ftpOnly && !ftp) continue;
+        // With UTF-8 as the ANSI code page every name can be expressed.
+        if (row.ansi && GetACP() == CP_UTF8) continue;
         SCOPED_TRACE(row.name);
         for (const fs::path& folder : {watched, remote}) {
             for (const auto& entry : fs::directory_iterator(folder)) fs::remove_all(entry.path());
