@@ -201,11 +201,11 @@ else
     [ ! -e "$data/${key}_get.config" ] || check_config "$data/${key}_get.config"
 fi
 
-# Builds only what changed: the configure step and the packages only when
-# missing (a build re-configures itself when a CMake file changed).
-for tool in cmake ninja wine Xvfb iconv x86_64-w64-mingw32-g++-posix; do
-    command -v "$tool" >/dev/null 2>&1 || { scripts/setup.sh && break; }
-done
+# Every package the build and the bench need, installed when missing (a
+# fraction of a second when nothing is). Then builds only what changed: the
+# configure step only when missing (a build re-configures itself when a CMake
+# file changed).
+scripts/setup.sh || exit 1
 if [ ! -f "$build/build.ninja" ]; then
     echo "Building (the first time takes a few minutes)..."
     cmake --preset windows >/dev/null

@@ -708,14 +708,8 @@ void AdoptMergedLines(const std::vector<std::string>& lines) {
     // starts again from them. Dropping the tables closes the file held open
     // for appending, and the next write replaces the file whole; a queued
     // flush message stays queued and then finds nothing to write.
-    CommandBuffer& buffer = state.commands;
-    for (CommandSlot& slot : buffer.commandSlots) slot.Clear();
-    buffer.commandCount = 0;
-    buffer.duplicateCommand = 0;
-    buffer.fileBehind = false;
-    buffer.fileUnread = false;
-    buffer.lookup.index.reset();
-    AppendLines(buffer, lines);
+    EmptyCommandBuffer();
+    AppendLines(state.commands, lines);
 }
 
 bool FlushEventList() {
