@@ -9,7 +9,7 @@
 
 #include "app/folder_key.h"
 #include "app/initialize_watcher_win.h"
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "app/watcher_state.h"
 #include "ui/change_notify_app_win.h"
 #include "ui/res/resource.h"
@@ -19,7 +19,8 @@ bool CreateFolderWithParents(const wchar_t* path) {
     DWORD attributes = GetFileAttributesW(full.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     // Create each level in turn; levels that exist (the drive, a share) fail harmlessly.
-    for (std::size_t at = full.find(L'\\'); at != std::wstring::npos; at = full.find(L'\\', at + 1)) {
+    for (std::size_t at = full.find(L'\\'); at != std::wstring::npos;
+         at = full.find(L'\\', at + 1)) {
         if (at == 0 || full[at - 1] == L':' || full[at - 1] == L'\\') continue;
         CreateDirectoryW(full.substr(0, at).c_str(), nullptr);
     }
@@ -36,8 +37,9 @@ int RunWatcherProcess() {
     state.toolDir = std::getenv("PLDIR");
     const char* appData = std::getenv("APPDATA");
     if (!BuildDataDir(appData ? appData : "", state)) {
-        RefuseToStart(L"The data folder path (APPDATA\\xq\\pellaro) is longer than 259 "
-                      L"characters.\nThe watcher does not start.");
+        RefuseToStart(
+            L"The data folder path (APPDATA\\xq\\pellaro) is longer than 259 "
+            L"characters.\nThe watcher does not start.");
         return 1;
     }
     state.userLcid = GetUserDefaultLCID();
@@ -46,7 +48,8 @@ int RunWatcherProcess() {
     // race the creation. A failure is not reported; what needs the folder fails.
     CreateFolderWithParents(ToWideString(state.dataDir.Str()).c_str());
 
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) return 0;
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)))
+        return 0;
     if (auto* app = new (std::nothrow) CChangeNotifyApp()) {
         DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_WATCHER), nullptr,
                         CChangeNotifyApp::DialogProcedure, reinterpret_cast<LPARAM>(app));

@@ -1,6 +1,6 @@
 #include "app/folder_key.h"
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 
 void DeriveFolderKey(const wchar_t* path, BoundedText<512>& key) {
     BoundedWText<2048> work(path);
@@ -27,8 +27,10 @@ bool BuildFileNames(std::string_view appData, WatcherFields& state) {
     fits &= FormatText(state.eventListPath, "%s\\%s.txt", dir, key);
     fits &= FormatText(state.sendListPath, "%s\\~~%s.txt", dir, key);
     fits &= FormatText(state.errorFilePath, "%s\\%s_plerror.txt", dir, key);
-    fits &= FormatText(state.getConfigPath, "%s\\xq\\pellaro\\%s_get.config", appDataText.c_str(), key);
-    fits &= FormatText(state.putConfigPath, "%s\\xq\\pellaro\\%s_put.config", appDataText.c_str(), key);
+    fits &=
+        FormatText(state.getConfigPath, "%s\\xq\\pellaro\\%s_get.config", appDataText.c_str(), key);
+    fits &=
+        FormatText(state.putConfigPath, "%s\\xq\\pellaro\\%s_put.config", appDataText.c_str(), key);
     fits &= FormatText(state.createdListName, "%s_createdFileList.txt", key);
     fits &= FormatText(state.createdListPath, "%s\\%s", dir, state.createdListName.CStr());
     return fits;

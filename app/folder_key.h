@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "app/bounded_text.h"
+#include "base/bounded_text.h"
 #include "app/watcher_state.h"
 
 // Replaces the first occurrence of `needle` in `text` (the result is cut to the

@@ -10,11 +10,11 @@
 
 #include "app/command_line.h"
 #include "app/folder_key.h"
-#include "app/seams.h"
-#include "app/text_conversion.h"
+#include "base/seams.h"
+#include "base/text_conversion.h"
 #include "app/watcher_start.h"
 #include "app/watcher_state.h"
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 
 namespace {
 constexpr wchar_t kRefusalCaption[] = L"PellaroCNW";
@@ -41,8 +41,9 @@ HRESULT InitializeWatcherFrom(const wchar_t* commandLine, REFIID riid, void** it
     std::vector<std::wstring> arguments(argv.Get() + 1, argv.Get() + argc);
     if (!ApplyArguments(arguments, state)) {
         // Truncating would watch another folder.
-        RefuseToStart(L"The watched folder path is longer than 511 characters.\n"
-                      L"The watcher does not start.");
+        RefuseToStart(
+            L"The watched folder path is longer than 511 characters.\n"
+            L"The watcher does not start.");
         return E_FAIL;
     }
     ToAnsi(state.watchedPathW.CStr(), state.watchedPath);
@@ -50,8 +51,9 @@ HRESULT InitializeWatcherFrom(const wchar_t* commandLine, REFIID riid, void** it
     DeriveFolderKey(state.watchedPathW.CStr(), state.folderKey);
     const char* appData = std::getenv("APPDATA");
     if (!BuildFileNames(appData ? appData : "", state)) {
-        RefuseToStart(L"The names of this folder's files in the data folder are longer than "
-                      L"511 characters.\nThe watcher does not start.");
+        RefuseToStart(
+            L"The names of this folder's files in the data folder are longer than "
+            L"511 characters.\nThe watcher does not start.");
         return E_FAIL;
     }
 

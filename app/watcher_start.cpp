@@ -4,9 +4,9 @@
 #include <mutex>
 #include <string>
 
-#include "app/file_ops.h"
-#include "app/seams.h"
-#include "app/text_conversion.h"
+#include "base/file_ops.h"
+#include "base/seams.h"
+#include "base/text_conversion.h"
 #include "app/watcher_state.h"
 #include "config/folder_config.h"
 #include "config/folder_registry.h"

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/bounded_text.h"
+#include "base/bounded_text.h"
 #include "sync/command_buffer.h"
 
 constexpr uint32_t kJapaneseLcid = 1041;

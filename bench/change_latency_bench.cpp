@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "app/bounded_text.h"
+#include "base/bounded_text.h"
 #include "app/folder_key.h"
 
 namespace {

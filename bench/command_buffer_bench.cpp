@@ -156,8 +156,8 @@ private:
 };
 
 void Row(const char* workload, int count, const char* implementation, double seconds) {
-    std::printf("%-14s %8d  %-10s %10.3f %12.0f %10.2f\n", workload, count, implementation,
-                seconds, count / seconds, seconds * 1e6 / count);
+    std::printf("%-14s %8d  %-10s %10.3f %12.0f %10.2f\n", workload, count, implementation, seconds,
+                count / seconds, seconds * 1e6 / count);
 }
 
 }  // namespace

@@ -21,7 +21,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/platform_win.h"
+#include "base/platform_win.h"
 #include "support/file_holder_win.h"
 #include "support/ftp_server_win.h"
 #include "support/watcher_bench_win.h"
@@ -44,7 +44,8 @@ std::string ProcFolder(const std::string& needle) {
         const std::string folder = "Z:\\proc\\" + name;
         std::string line = ReadFileBytes(folder + "\\cmdline");
         for (char& ch : line) ch = ch == '\0' ? ' ' : ch;
-        if (line.find("PellaroCNW.exe") != std::string::npos && line.find(needle) != std::string::npos) {
+        if (line.find("PellaroCNW.exe") != std::string::npos &&
+            line.find(needle) != std::string::npos) {
             match = folder;
         }
     } while (match.empty() && FindNextFileA(search, &found));
@@ -71,7 +72,8 @@ double ProcessorMs(HANDLE process, const std::string& proc) {
     FILETIME created, ended, kernel, user;
     if (!GetProcessTimes(process, &created, &ended, &kernel, &user)) return -1;
     const auto ticks = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+        return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime);
     };
     return (ticks(kernel) + ticks(user)) / 10000.0;
 }
@@ -119,8 +121,9 @@ double MemoryWith(int pending) {
     if (!holder.Held() || !bench.Dialog(watcher)) return -1;
     holder.Release();
     WriteFileBytes(bench.folder / "one.txt", "x");
-    if (!WaitUntil([&] { return Lines(bench.DataFile(".txt")) >= static_cast<std::size_t>(pending) + 1; },
-                   60000)) {
+    if (!WaitUntil(
+            [&] { return Lines(bench.DataFile(".txt")) >= static_cast<std::size_t>(pending) + 1; },
+            60000)) {
         std::printf("the change did not arrive\n");
     }
     Sleep(2000);
@@ -150,7 +153,8 @@ void Burst() {
     std::filesystem::copy_file(std::filesystem::path(ProgramFolder()) / "plftp.exe",
                                bench.toolDir / "bin" / "plftp.exe",
                                std::filesystem::copy_options::overwrite_existing);
-    bench.Config("protocol=file\nroot=" + remote.string() + "\ndir=/\nsub=1\nsync_threshold=1000\n");
+    bench.Config("protocol=file\nroot=" + remote.string() +
+                 "\ndir=/\nsub=1\nsync_threshold=1000\n");
     ChildProcess watcher = bench.Start();
     if (!bench.Dialog(watcher)) {
         std::printf("burst: the watcher did not start\n");
@@ -175,9 +179,11 @@ void Burst() {
     WaitUntil([&] { return count() >= kBurstFiles; }, 600000);
     const ULONGLONG equal = GetTickCount64();
     bench.Close(watcher);
-    std::printf("burst: %d new files in %.1f s, all on the remote side %.1f s later; after the close %d missing or different\n",
-                kBurstFiles, static_cast<double>(written - start) / 1000.0,
-                static_cast<double>(equal - written) / 1000.0, Differences(bench.folder, remote));
+    std::printf(
+        "burst: %d new files in %.1f s, all on the remote side %.1f s later; after the close %d "
+        "missing or different\n",
+        kBurstFiles, static_cast<double>(written - start) / 1000.0,
+        static_cast<double>(equal - written) / 1000.0, Differences(bench.folder, remote));
 }
 
 }  // namespace
@@ -208,8 +214,8 @@ int main(int argc, char** argv) {
     }
     const double idle = MemoryWith(0);
     const double loaded = MemoryWith(kPending);
-    std::printf("memory: idle %.0f KB, %d pending %.0f KB = %.0f bytes per command\n", idle, kPending,
-                loaded, (loaded - idle) * 1024.0 / kPending);
+    std::printf("memory: idle %.0f KB, %d pending %.0f KB = %.0f bytes per command\n", idle,
+                kPending, loaded, (loaded - idle) * 1024.0 / kPending);
     Burst();
     return 0;
 }

@@ -5,7 +5,7 @@
 #include <limits>
 #include <memory>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "app/watcher_state.h"
 
 namespace {

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "app/bounded_text.h"
-#include "app/file_ops.h"
-#include "app/seams.h"
-#include "app/text_conversion.h"
+#include "base/bounded_text.h"
+#include "base/file_ops.h"
+#include "base/seams.h"
+#include "base/text_conversion.h"
 #include "app/watcher_state.h"
 #include "notify/message_catalogue.h"
 #include "notify/process_coordination.h"
@@ -69,7 +69,8 @@ BoundedText<512> RegistryPath() {
 std::string OwnProcessIdText() { return std::to_string(State().processId); }
 
 void ShowAll(const std::vector<RegistryMessage>& messages) {
-    for (const RegistryMessage& message : messages) ShowMessage(message.code, message.caption.c_str());
+    for (const RegistryMessage& message : messages)
+        ShowMessage(message.code, message.caption.c_str());
 }
 
 // Writes the owner of the first entry covering `folder` under the lock; the

@@ -4,8 +4,8 @@
 #include <cwchar>
 #include <string>
 
-#include "app/text_conversion.h"
-#include "app/win_handles.h"
+#include "base/text_conversion.h"
+#include "base/win_handles.h"
 #include "config/folder_registry.h"
 
 namespace {

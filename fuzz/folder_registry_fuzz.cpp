@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "app/watcher_state.h"
 #include "config/folder_registry.h"
 #include "fuzz/fuzz_support.h"

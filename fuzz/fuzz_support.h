@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/seams.h"
-#include "app/text_conversion.h"
+#include "base/seams.h"
+#include "base/text_conversion.h"
 
 // A broken invariant aborts, which libFuzzer records as a crash with its input.
 #define FUZZ_CHECK(condition)                                                                  \

@@ -5,8 +5,8 @@
 #include <system_error>
 #include <thread>
 
-#include "app/seams.h"
-#include "app/text_conversion.h"
+#include "base/seams.h"
+#include "base/text_conversion.h"
 #include "app/watcher_state.h"
 
 namespace {

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/process_id.h"
+
 // The image names the checks look for.
 constexpr wchar_t kTrayAppImageName[] =
     L"plkSysTrayApp.exe";                               // anywhere in the path, case-sensitive
@@ -44,9 +46,6 @@ bool IsRunningWatcher(const char* processIdText);
 // Whether watchedPath lies on a remote drive: the drive type of its volume root
 // (the path itself names no root, which the drive type query requires).
 bool IsRemoteDrive();
-
-// This process's id.
-uint32_t CurrentProcessId();
 
 // ---- Text rules used by the checks above ----
 

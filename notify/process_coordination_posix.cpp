@@ -6,8 +6,8 @@
 #include <climits>
 #include <string>
 
-#include "app/seams.h"
-#include "app/text_conversion.h"
+#include "base/seams.h"
+#include "base/text_conversion.h"
 #include "notify/process_coordination.h"
 
 int32_t CloseAndTerminate(uint32_t processId) {
@@ -30,5 +30,3 @@ bool IsWatcherProcess(const char* processIdText) {
 }
 
 bool IsRemoteDrive() { return false; }
-
-uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "app/seams.h"
-#include "app/text_conversion.h"
+#include "base/seams.h"
+#include "base/text_conversion.h"
 #include "app/watcher_state.h"
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 #include "notify/process_coordination.h"
 #include "notify/process_coordination_win.h"
 
@@ -99,5 +99,3 @@ bool IsRemoteDrive() {
     const std::wstring root = VolumeRootOf(path);
     return GetDriveTypeW(root.empty() ? path.c_str() : root.c_str()) == DRIVE_REMOTE;
 }
-
-uint32_t CurrentProcessId() { return GetCurrentProcessId(); }

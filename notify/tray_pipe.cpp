@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/bounded_text.h"
-#include "app/seams.h"
+#include "base/bounded_text.h"
+#include "base/seams.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "app/watcher_state.h"
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 #include "notify/tray_pipe.h"
 
 namespace {

@@ -11,6 +11,7 @@ packages=(
     locales                              # localedef, for the Japanese desktop
     python3-pyftpdlib                    # the FTP server of the transfer tool's tests
     clang libclang-rt-14-dev             # fuzz targets (libFuzzer) and the thread-sanitizer build
+    clang-format                         # the formatting check of the sources
     tmux                                 # a real terminal for the run command's check
     procps                               # pkill, which passes Ctrl-C on in the Wine bench
 )

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs every test:
+#   0. the sources' own checks (scripts/check-sources.sh: formatting);
 #   1. the native logic build (Linux, address and undefined-behaviour sanitizers);
 #   2. the fuzz targets (seeds, then 20 s each) and the race test under the
 #      thread sanitizer, native builds with clang;
@@ -27,6 +28,9 @@ step() { printf '\n==== %s\n' "$*"; }
 
 step "setup"
 scripts/setup.sh || exit 1
+
+step "source checks"
+scripts/check-sources.sh || failed=1
 
 step "native build (sanitizers)"
 cmake --preset native >/dev/null || exit 1

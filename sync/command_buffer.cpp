@@ -11,7 +11,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "app/seams.h"
+#include "base/seams.h"
 #include "app/watcher_state.h"
 #include "notify/message_catalogue.h"
 #include "sync/event_list_file.h"

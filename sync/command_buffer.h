@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/bounded_text.h"
+#include "base/bounded_text.h"
 
 // One buffered command line (at most 511 bytes), or empty for a free slot.
 using CommandSlot = BoundedText<512>;
@@ -94,8 +94,8 @@ void EmptyCommandBuffer();
 // Start-up: the buffer becomes the event list file's commands (growing as
 // needed). A last line cut short by a kill is not read. A file that is there
 // but cannot be read shows -2004 and is read again before the buffer next
-// writes it (fileUnread). Returns the number of commands read. Slots are filled only through these operations: one written
-// directly would be missing from the lookup tables, so later merges and the
+// writes it (fileUnread). Returns the number of commands read. Slots are filled only through these
+// operations: one written directly would be missing from the lookup tables, so later merges and the
 // duplicate test would not see it.
 int32_t ReadBackEventList();
 

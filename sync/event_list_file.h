@@ -1,7 +1,7 @@
 #pragma once
 // The event list and send list files: one transfer command per line, in slot
 // order. Writes are kill-safe: a whole rewrite goes through ReplaceFileContent
-// (app/file_ops.h), and an append adds whole lines with a single write, which
+// (base/file_ops.h), and an append adds whole lines with a single write, which
 // only ever follow complete earlier steps. A last line without its line end
 // (an append cut short) is never read back as a command.
 
@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/file_ops.h"
+#include "base/file_ops.h"
 
 // What text mode writes for "\n": the line end of every line on disk.
 #if defined(_WIN32)
@@ -54,7 +54,7 @@ FileResult ReadCommandLines(const std::string& path, std::vector<std::string>& l
 // (they were made later), and deletes it (empties it when it cannot be
 // deleted); the buffer becomes the merged lines. A replacement of the event
 // list left pending is settled first; at run time the caller brings the file
-// level with the buffer (FlushEventList) before. Runs under bufferMutex or before other threads exist. A send list
-// that cannot be read, or an event list that cannot be written, keeps the send
+// level with the buffer (FlushEventList) before. Runs under bufferMutex or before other threads
+// exist. A send list that cannot be read, or an event list that cannot be written, keeps the send
 // list and shows -2004 (unless `reportFailure` is false); returns false then.
 bool MergeSendList(bool reportFailure = true);

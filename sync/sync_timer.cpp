@@ -5,7 +5,7 @@
 #include <system_error>
 #include <thread>
 
-#include "app/seams.h"
+#include "base/seams.h"
 #include "app/watcher_state.h"
 #include "notify/process_coordination.h"
 #include "sync/command_buffer.h"

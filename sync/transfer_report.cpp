@@ -1,6 +1,6 @@
 #include "sync/transfer_report.h"
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "app/watcher_state.h"
 #include "notify/message_catalogue.h"
 

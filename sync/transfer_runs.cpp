@@ -12,10 +12,10 @@
 #include <system_error>
 #include <thread>
 
-#include "app/bounded_text.h"
-#include "app/file_ops.h"
-#include "app/seams.h"
-#include "app/text_conversion.h"
+#include "base/bounded_text.h"
+#include "base/file_ops.h"
+#include "base/seams.h"
+#include "base/text_conversion.h"
 #include "app/watcher_state.h"
 #include "notify/message_catalogue.h"
 #include "notify/tray_pipe.h"

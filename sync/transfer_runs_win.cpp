@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "app/text_conversion.h"
-#include "app/win_handles.h"
+#include "base/text_conversion.h"
+#include "base/win_handles.h"
 #include "sync/transfer_runs.h"
 
 namespace {

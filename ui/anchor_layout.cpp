@@ -12,17 +12,23 @@ enum class AxisMode { Leave, KeepFar, Stretch };
 
 AxisMode HorizontalMode(unsigned flags) {
     switch (flags & kAnchorHorizontalMask) {
-        case kAnchorKeepRight: return AxisMode::KeepFar;
-        case kAnchorStretchRight: return AxisMode::Stretch;
-        default: return AxisMode::Leave;
+        case kAnchorKeepRight:
+            return AxisMode::KeepFar;
+        case kAnchorStretchRight:
+            return AxisMode::Stretch;
+        default:
+            return AxisMode::Leave;
     }
 }
 
 AxisMode VerticalMode(unsigned flags) {
     switch (flags & kAnchorVerticalMask) {
-        case kAnchorKeepBottom: return AxisMode::KeepFar;
-        case kAnchorStretchBottom: return AxisMode::Stretch;
-        default: return AxisMode::Leave;
+        case kAnchorKeepBottom:
+            return AxisMode::KeepFar;
+        case kAnchorStretchBottom:
+            return AxisMode::Stretch;
+        default:
+            return AxisMode::Leave;
     }
 }
 
@@ -74,7 +80,9 @@ AnchorRect CaptureAnchor(unsigned flags, const AnchorRect& client, const AnchorR
 AnchorRect ApplyAnchor(unsigned flags, const AnchorRect& client, const AnchorRect& current,
                        const AnchorRect& captured) {
     AnchorRect r = current;
-    ApplyAxis(HorizontalMode(flags), client.right, captured.left, captured.right, {&r.left, &r.right});
-    ApplyAxis(VerticalMode(flags), client.bottom, captured.top, captured.bottom, {&r.top, &r.bottom});
+    ApplyAxis(HorizontalMode(flags), client.right, captured.left, captured.right,
+              {&r.left, &r.right});
+    ApplyAxis(VerticalMode(flags), client.bottom, captured.top, captured.bottom,
+              {&r.top, &r.bottom});
     return r;
 }

@@ -6,7 +6,7 @@
 
 #include <iterator>
 
-#include "app/bounded_text.h"
+#include "base/bounded_text.h"
 #include "sync/command_buffer.h"
 #include "ui/res/resource.h"
 #include "watch/change_event_handler.h"

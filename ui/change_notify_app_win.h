@@ -14,7 +14,7 @@
 
 #include "app/initialize_watcher_win.h"
 #include "app/watcher_start.h"
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 #include "ui/anchor_layout.h"
 #include "ui/drag_drop_helper_win.h"
 #include "ui/event_list_log_win.h"

@@ -11,7 +11,7 @@
 #include <ole2.h>
 #include <shlobj.h>
 
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 
 class CDragDropHelper : public IDropTarget {
 public:

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "app/unique_resource.h"
+#include "base/unique_resource.h"
 
 struct GlobalMemoryTraits {
     using Raw = HGLOBAL;

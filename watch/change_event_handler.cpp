@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "app/folder_key.h"
-#include "app/seams.h"
-#include "app/text_conversion.h"
+#include "base/seams.h"
+#include "base/text_conversion.h"
 #include "app/watcher_state.h"
 #include "config/folder_registry.h"
 #include "notify/message_catalogue.h"

@@ -1,6 +1,6 @@
 #include "watch/change_event_handler_win.h"
 
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 #include "watch/change_event_handler.h"
 #include "watch/shell_item_change_watcher_win.h"
 

@@ -6,7 +6,7 @@
 #include <cwctype>
 #include <vector>
 
-#include "app/platform_win.h"
+#include "base/platform_win.h"
 #include "watch/shell_item_change_watcher_win.h"
 
 namespace {
@@ -40,10 +40,9 @@ bool ChangeFeed::Start(const std::wstring& folder, HWND lostWindow) {
     root = folder;
     lostChangesWindow = lostWindow;
     while (root.size() > 3 && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
-    directory.Reset(CreateFileW(root.c_str(), FILE_LIST_DIRECTORY,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
-                                nullptr));
+    directory.Reset(CreateFileW(
+        root.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
     if (!directory) return false;
     stopEvent.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     finishedEvent.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));

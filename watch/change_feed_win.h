@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 
 class ChangeFeed {
 public:
@@ -56,7 +56,7 @@ private:
     UniqueHandle finishedEvent;  // set by the feed thread as it ends
     UniqueHandle ioEvent;
     OVERLAPPED overlapped{};
-    std::vector<DWORD> buffer;   // DWORD-aligned, as ReadDirectoryChangesW requires
+    std::vector<DWORD> buffer;  // DWORD-aligned, as ReadDirectoryChangesW requires
     std::thread thread;
     // Lower-case paths of the folders below root; feed thread only (after Start).
     std::set<std::wstring> folders;

@@ -13,7 +13,7 @@
 
 #include <cstddef>
 
-#include "app/bounded_text.h"
+#include "base/bounded_text.h"
 
 // Working copies of an item path hold this many UTF-16 code units (terminator
 // included); longer paths are cut there.

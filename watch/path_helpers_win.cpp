@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 #include "watch/path_helpers.h"
 
 namespace {

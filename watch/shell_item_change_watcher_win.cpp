@@ -6,8 +6,8 @@
 #include <cstring>
 #include <utility>
 
-#include "app/platform_win.h"
-#include "app/win_handles.h"
+#include "base/platform_win.h"
+#include "base/win_handles.h"
 #include "watch/change_feed_win.h"
 
 namespace {
@@ -28,8 +28,8 @@ PCUIDLIST_RELATIVE NextId(PCUIDLIST_RELATIVE id) {
     return reinterpret_cast<PCUIDLIST_RELATIVE>(reinterpret_cast<const BYTE*>(id) + id->mkid.cb);
 }
 
-using CreateItemWithParentFn = HRESULT(WINAPI*)(PCIDLIST_ABSOLUTE, IShellFolder*,
-                                                 PCUITEMID_CHILD, REFIID, void**);
+using CreateItemWithParentFn = HRESULT(WINAPI*)(PCIDLIST_ABSOLUTE, IShellFolder*, PCUITEMID_CHILD,
+                                                REFIID, void**);
 
 // SHCreateItemWithParent is resolved at run time: Wine exports it as a stub
 // whose call aborts the process, so there (or where it is missing) the child

@@ -2,7 +2,7 @@
 
 #include <initializer_list>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "app/watcher_state.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/bounded_text.h"
+#include "base/bounded_text.h"
 
 // A command line as a buffer slot holds it.
 using CommandText = BoundedText<512>;

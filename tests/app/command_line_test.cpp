@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "app/folder_key.h"
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Catches: best-fit look-alikes (¥ as a backslash), 932 trail bytes split, UTF-8 names lost.
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/file_ops.h"
+#include "base/file_ops.h"
 #include "app/watcher_start.h"
 #include "notify/process_coordination.h"
 #include "support/box_recorder.h"
@@ -29,7 +29,7 @@ namespace fs = std::filesystem;
 std::vector<std::string> trace;  // questions asked, tool runs, ends
 bool answerDownload = false, answerUpload = false, networkAlive = true;
 
-std::string registryDuringBatch;  // the registry file while the last batch was sent
+std::string registryDuringBatch;       // the registry file while the last batch was sent
 std::vector<std::string> sentInBatch;  // the send list's commands while the last batch was sent
 
 int32_t RunTool(const char* commandLine, uint32_t&, uint32_t&) {
@@ -243,8 +243,10 @@ TEST_F(WatcherStartTest, ASendListLeftBehindComesBeforeTheEventListAtTheNextStar
     } rows[] = {
         {"a failed delete, the file made again, sent at start", {delX}, {putX}, true},
         {"a failed rename, a new file under the old name, sent at start", {renameAB}, {putA}, true},
-        {"both, offline: the buffer and the file hold them in order", {delX, renameAB},
-         {putX, putA}, false},
+        {"both, offline: the buffer and the file hold them in order",
+         {delX, renameAB},
+         {putX, putA},
+         false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -253,7 +255,8 @@ TEST_F(WatcherStartTest, ASendListLeftBehindComesBeforeTheEventListAtTheNextStar
         sentInBatch.clear();
         std::string sendBytes, eventBytes;
         for (const std::string& line : row.sendList) sendBytes += line + std::string(kEventLineEnd);
-        for (const std::string& line : row.eventList) eventBytes += line + std::string(kEventLineEnd);
+        for (const std::string& line : row.eventList)
+            eventBytes += line + std::string(kEventLineEnd);
         WriteFileBytes(State().sendListPath.CStr(), sendBytes);
         WriteFileBytes(State().eventListPath.CStr(), eventBytes);
         std::vector<std::string> expected = row.sendList;

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "support/state_fixture.h"
 #include "support/temp_dir.h"
 

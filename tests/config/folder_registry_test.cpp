@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "notify/process_coordination.h"
 #include "support/box_recorder.h"
 #include "support/state_fixture.h"

@@ -38,7 +38,8 @@ ComPtr<IDataObject> ShellDataObjectOf(const std::vector<fs::path>& folders) {
     return data;
 }
 
-// The real CChangeNotifyApp on the built PellaroCNW.exe's dialog 100, without the watcher behind it.
+// The real CChangeNotifyApp on the built PellaroCNW.exe's dialog 100, without the watcher behind
+// it.
 class DialogTest : public StateTest {
 protected:
     void SetUp() override {

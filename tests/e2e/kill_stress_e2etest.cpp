@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 #include "support/ftp_server_win.h"
 #include "support/watcher_bench_win.h"
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 #include "support/box_driver.h"
 
 namespace {

@@ -1,4 +1,5 @@
-// Catches: the real pipe client failing where the scripted channel passes: its open, busy code and long replies.
+// Catches: the real pipe client failing where the scripted channel passes: its open, busy code and
+// long replies.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/seams.h"
-#include "app/win_handles.h"
+#include "base/seams.h"
+#include "base/win_handles.h"
 #include "notify/tray_pipe.h"
 #include "support/state_fixture.h"
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cwctype>
 
-#include "app/seams.h"
+#include "base/seams.h"
 #include "notify/message_catalogue.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 #include "support/convergence.h"
 #include "support/process_win.h"
 

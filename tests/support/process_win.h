@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 
 // The folder of the running test executable (where every built program lies).
 inline std::wstring ProgramFolder() {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/seams.h"
+#include "base/seams.h"
 #include "app/watcher_state.h"
 
 class StateTest : public ::testing::Test {

@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 
 class TempDir {
 public:

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/bounded_text.h"
+#include "base/bounded_text.h"
 #include "app/folder_key.h"
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "support/process_win.h"
 #include "support/temp_dir.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "support/process_win.h"
 #include "support/random_commands.h"
 #include "support/reference_command_buffer.h"

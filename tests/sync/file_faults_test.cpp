@@ -10,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/file_ops.h"
+#include "base/file_ops.h"
 #include "app/watcher_start.h"
 #include "notify/process_coordination.h"
 #include "support/buffer_fixture.h"

@@ -36,10 +36,10 @@ struct Script {
     std::vector<std::string> seen;  // batch, upload, download or the pipe command
     std::function<void()> during;   // runs while "the tool runs"
     int32_t Next(const std::string& line) {
-        seen.push_back(line == kUploadLine     ? "upload"
-                       : line == kDownloadLine ? "download"
+        seen.push_back(line == kUploadLine                             ? "upload"
+                       : line == kDownloadLine                         ? "download"
                        : line.find(" -filelist ") != std::string::npos ? "batch"
-                                                                        : line);
+                                                                       : line);
         // No lock is held while a transfer runs: the change handling goes on meanwhile.
         std::thread([this] {
             if (!std::unique_lock(State().bufferMutex, std::try_to_lock)) {
@@ -58,14 +58,13 @@ class TransferRunsTest : public StateTest {
 protected:
     void SetUp() override {
         StateTest::SetUp();
-        CurrentTransferRunners() = {[](const char* line, uint32_t& child, uint32_t& error) {
-                                        child = 4242;
-                                        error = 0;
-                                        return run.Next(line);
-                                    },
-                                    [](const char*, const char* command) {
-                                        return run.Next(command);
-                                    }};
+        CurrentTransferRunners() = {
+            [](const char* line, uint32_t& child, uint32_t& error) {
+                child = 4242;
+                error = 0;
+                return run.Next(line);
+            },
+            [](const char*, const char* command) { return run.Next(command); }};
         CurrentSeams().isNetworkAlive = [] { return networkAlive; };
         CurrentSeams().sleepMs = [](uint32_t ms) {
             sleeps.push_back(std::to_string(ms) + " " +
@@ -128,33 +127,64 @@ TEST_F(TransferRunsTest, EachRunGivesItsTransfersAndBoxes) {
         std::vector<int32_t> codes = {};  // sorted
     };
     const Case cases[] = {
-        {.what = "no list after an interval: the idle download", .list = -1, .interval = 1,
-         .noIntervalDownload = 0, .result = 1, .transfers = {"download"}},
+        {.what = "no list after an interval: the idle download",
+         .list = -1,
+         .interval = 1,
+         .noIntervalDownload = 0,
+         .result = 1,
+         .transfers = {"download"}},
         {.what = "an empty list in count mode", .list = 0, .result = 1, .transfers = {}},
         {.what = "fired by the interval", .interval = 1, .verbose = 1, .codes = {201}},
         {.what = "fired by the count", .threshold = 1, .verbose = 1, .codes = {202}},
         {.what = "at start-up", .verbose = 1, .codes = {210}},
-        {.what = "count in interval mode skips the idle download", .threshold = 1,
-         .noIntervalDownload = 0, .verbose = 1, .codes = {202, 209}},
-        {.what = "network down: all stays", .verbose = 1, .network = false, .result = 1,
-         .transfers = {}, .codes = {-2005}},
-        {.what = "a failed batch is reported and followed by an upload", .interval = 1,
-         .statuses = {-1010, 0}, .result = -1010, .transfers = {"batch", "upload"},
+        {.what = "count in interval mode skips the idle download",
+         .threshold = 1,
+         .noIntervalDownload = 0,
+         .verbose = 1,
+         .codes = {202, 209}},
+        {.what = "network down: all stays",
+         .verbose = 1,
+         .network = false,
+         .result = 1,
+         .transfers = {},
+         .codes = {-2005}},
+        {.what = "a failed batch is reported and followed by an upload",
+         .interval = 1,
+         .statuses = {-1010, 0},
+         .result = -1010,
+         .transfers = {"batch", "upload"},
          .codes = {100}},
-        {.what = "an error file fails the batch too", .errorFile = true,
-         .transfers = {"batch", "upload"}, .codes = {-2013}},
-        {.what = "Google Drive falls back through the pipe", .drive = 1, .statuses = {-1027, 0},
+        {.what = "an error file fails the batch too",
+         .errorFile = true,
+         .transfers = {"batch", "upload"},
+         .codes = {-2013}},
+        {.what = "Google Drive falls back through the pipe",
+         .drive = 1,
+         .statuses = {-1027, 0},
          .result = -1027,
          .transfers = {"C:\\w|eventfilelist|PellaroCNW", "C:\\w|SyncUpload|PellaroCNW"},
          .codes = {100}},
-        {.what = "failed upload, whatever verbose says", .action = kUpload, .statuses = {99},
-         .transfers = {"upload"}, .codes = {100, 212}},
-        {.what = "failed download, not verbose", .action = kDownload, .verbose = 2,
-         .statuses = {-1010}, .transfers = {"download"}},
-        {.what = "failed download, verbose", .action = kDownload, .verbose = 1,
-         .statuses = {-1010}, .transfers = {"download"}, .codes = {100}},
-        {.what = "upload, not dependent", .action = kUpload, .dependent = 0,
-         .transfers = {"upload"}, .codes = {204}},
+        {.what = "failed upload, whatever verbose says",
+         .action = kUpload,
+         .statuses = {99},
+         .transfers = {"upload"},
+         .codes = {100, 212}},
+        {.what = "failed download, not verbose",
+         .action = kDownload,
+         .verbose = 2,
+         .statuses = {-1010},
+         .transfers = {"download"}},
+        {.what = "failed download, verbose",
+         .action = kDownload,
+         .verbose = 1,
+         .statuses = {-1010},
+         .transfers = {"download"},
+         .codes = {100}},
+        {.what = "upload, not dependent",
+         .action = kUpload,
+         .dependent = 0,
+         .transfers = {"upload"},
+         .codes = {204}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -387,7 +417,10 @@ TEST_F(TransferRunsTest, ContextThenTheTableTextOrTheGenericText) {
         {26, "", "\nProcess failed with returned as 26: MAPI_E_NOT_SUPPORTED"},
         // 7: the gap in the MAPI table; the others lie just beyond each table's ends.
         {7, kContextSyncUpload, kContextSyncUpload + generic},
-        {27, "", generic}, {-1028, "", generic}, {999, "", generic}, {1002, "", generic},
+        {27, "", generic},
+        {-1028, "", generic},
+        {999, "", generic},
+        {1002, "", generic},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ComposeTransferReport(c.status, c.context, kEnglishLcid), c.expected)
@@ -412,13 +445,33 @@ TEST_F(SyncTimerTest, CyclesFireOnCountAndIntervalWithTheirTieBreaks) {
         std::vector<std::string> expected;
     } cases[] = {
         {"fifth change fires", 5, 0, {1, 2, 3, 4, 6}, {}, 10, {"6 count"}},
-        {"interval from start and from each timed fire", 0, 60, {}, {}, 130,
+        {"interval from start and from each timed fire",
+         0,
+         60,
+         {},
+         {},
+         130,
          {"60 interval", "120 interval"}},
-        {"count fire leaves the interval running", 1, 60, {40}, {}, 65,
+        {"count fire leaves the interval running",
+         1,
+         60,
+         {40},
+         {},
+         65,
          {"40 count", "60 interval"}},
-        {"nothing sent: no reset, again a second later", 2, 0, {1, 1}, {1, 1, 0}, 8,
+        {"nothing sent: no reset, again a second later",
+         2,
+         0,
+         {1, 1},
+         {1, 1, 0},
+         8,
          {"1 count", "2 count", "3 count"}},
-        {"interval fire that sent nothing: next one an interval later", 0, 10, {}, {1, 1}, 25,
+        {"interval fire that sent nothing: next one an interval later",
+         0,
+         10,
+         {},
+         {1, 1},
+         25,
          {"10 interval", "20 interval"}},
     };
     CurrentSeams().now = [] { return clock; };

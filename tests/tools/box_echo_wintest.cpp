@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "support/box_driver.h"
 #include "support/process_win.h"
 #include "support/temp_dir.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "support/state_fixture.h"
 #include "support/temp_dir.h"
 #include "tools/plftp/tool_config.h"

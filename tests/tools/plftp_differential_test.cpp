@@ -11,7 +11,7 @@
 #include <set>
 #include <string>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "tests/tools/plftp_memory_target.h"
 #include "tools/plftp/transfer_engine.h"
 

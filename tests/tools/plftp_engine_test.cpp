@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "tests/tools/plftp_memory_target.h"
 #include "tools/plftp/transfer_engine.h"
 

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/bounded_text.h"
+#include "base/bounded_text.h"
 #include "app/folder_key.h"
 #include "support/file_holder_win.h"
 #include "support/ftp_server_win.h"

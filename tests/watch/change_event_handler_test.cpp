@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "notify/message_catalogue.h"
 #include "support/box_recorder.h"
 #include "support/buffer_fixture.h"

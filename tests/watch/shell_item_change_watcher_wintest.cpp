@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 #include "support/process_win.h"
 #include "support/temp_dir.h"
 
@@ -54,8 +54,8 @@ protected:
                                  wc.hInstance, nullptr);
         ASSERT_NE(window, nullptr);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&watcher));
-        ASSERT_TRUE(SUCCEEDED(SHCreateItemFromParsingName(root.c_str(), nullptr,
-                                                          IID_PPV_ARGS(item.Put()))));
+        ASSERT_TRUE(SUCCEEDED(
+            SHCreateItemFromParsingName(root.c_str(), nullptr, IID_PPV_ARGS(item.Put()))));
         ASSERT_EQ(watcher.BeginWatch(item.Get(), window), S_OK);
     }
     void TearDown() override {

@@ -50,9 +50,11 @@ int wmain(int argc, wchar_t** argv) {
     Search search;
     if (argc > 1) {
         std::wstring folder = argv[1];
-        while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+        while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/'))
+            folder.pop_back();
         const std::size_t slash = folder.find_last_of(L"\\/");
-        search.title = L"Watching - " + (slash == std::wstring::npos ? folder : folder.substr(slash + 1));
+        search.title =
+            L"Watching - " + (slash == std::wstring::npos ? folder : folder.substr(slash + 1));
     }
     EnumWindows(Collect, reinterpret_cast<LPARAM>(&search));
     for (HWND dialog : search.dialogs) PostMessageW(dialog, WM_CLOSE, 0, 0);

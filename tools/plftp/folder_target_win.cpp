@@ -2,8 +2,8 @@
 
 #include "tools/plftp/folder_target_win.h"
 
-#include "app/text_conversion.h"
-#include "app/win_handles.h"
+#include "base/text_conversion.h"
+#include "base/win_handles.h"
 #include "tools/plftp/path_text.h"
 
 namespace {

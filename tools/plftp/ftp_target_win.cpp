@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "app/text_conversion.h"
-#include "app/win_handles.h"
+#include "base/text_conversion.h"
+#include "base/win_handles.h"
 #include "tools/plftp/folder_target_win.h"
 #include "tools/plftp/path_text.h"
 

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "app/unique_resource.h"
+#include "base/unique_resource.h"
 #include "tools/plftp/tool_config.h"
 #include "tools/plftp/transfer_target.h"
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <cwctype>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "tools/plftp/path_text.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "app/folder_key.h"
-#include "app/text_conversion.h"
-#include "app/win_handles.h"
+#include "base/text_conversion.h"
+#include "base/win_handles.h"
 #include "tools/plftp/folder_target_win.h"
 #include "tools/plftp/ftp_target_win.h"
 #include "tools/plftp/path_guard.h"

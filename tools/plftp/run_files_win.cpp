@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 #include "tools/plftp/transfer_engine.h"
 
 struct RunFileNames {

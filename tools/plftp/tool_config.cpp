@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "app/watcher_state.h"
 #include "config/folder_config.h"
 #include "tools/plftp/path_guard.h"

@@ -6,7 +6,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 #include "tools/plftp/path_guard.h"
 #include "tools/plftp/path_text.h"
 #include "watch/transfer_command.h"

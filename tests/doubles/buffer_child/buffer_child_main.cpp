@@ -7,8 +7,8 @@
 #include <cwchar>
 #include <string>
 
-#include "app/seams.h"
-#include "app/text_conversion.h"
+#include "base/seams.h"
+#include "base/text_conversion.h"
 #include "app/watcher_state.h"
 #include "support/random_commands.h"
 #include "sync/command_buffer.h"

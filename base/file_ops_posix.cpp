@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "app/file_ops.h"
+#include "base/file_ops.h"
 
 namespace {
 
@@ -43,10 +43,18 @@ OpenedFile OpenFileAt(const std::string& path, FileAccess access, FileResult* re
     } else {
         int flags = O_CLOEXEC;
         switch (access) {
-            case FileAccess::kRead: flags |= O_RDONLY; break;
-            case FileAccess::kAppend: flags |= O_WRONLY | O_APPEND | O_CREAT; break;
-            case FileAccess::kCreate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-            case FileAccess::kRewrite: flags |= O_WRONLY; break;
+            case FileAccess::kRead:
+                flags |= O_RDONLY;
+                break;
+            case FileAccess::kAppend:
+                flags |= O_WRONLY | O_APPEND | O_CREAT;
+                break;
+            case FileAccess::kCreate:
+                flags |= O_WRONLY | O_CREAT | O_TRUNC;
+                break;
+            case FileAccess::kRewrite:
+                flags |= O_WRONLY;
+                break;
         }
         const int fd = ::open(NativePath(path).c_str(), flags, 0644);
         struct stat info {};

@@ -3,7 +3,7 @@
 
 #include <ctime>
 
-#include "app/seams.h"
+#include "base/seams.h"
 #include "notify/timed_message_box.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "app/unique_resource.h"
+#include "base/unique_resource.h"
 
 struct KernelHandleTraits {
     using Raw = HANDLE;

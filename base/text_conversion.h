@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/bounded_text.h"
+#include "base/bounded_text.h"
 
 // The text converted from the ANSI code page; never null (empty for null input).
 std::unique_ptr<wchar_t[]> ToWide(const char* text);

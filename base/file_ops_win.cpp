@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
-#include "app/file_ops.h"
-#include "app/text_conversion.h"
+#include "base/file_ops.h"
+#include "base/text_conversion.h"
 
 namespace {
 
@@ -41,7 +41,9 @@ OpenedFile OpenFileAt(const std::string& path, FileAccess access, FileResult* re
         DWORD share = kShareAll;
         DWORD disposition = OPEN_EXISTING;
         switch (access) {
-            case FileAccess::kRead: rights = GENERIC_READ; break;
+            case FileAccess::kRead:
+                rights = GENERIC_READ;
+                break;
             case FileAccess::kAppend:
                 rights = FILE_APPEND_DATA;
                 disposition = OPEN_ALWAYS;
@@ -50,7 +52,8 @@ OpenedFile OpenFileAt(const std::string& path, FileAccess access, FileResult* re
                 share = 0;
                 disposition = CREATE_ALWAYS;
                 break;
-            case FileAccess::kRewrite: break;
+            case FileAccess::kRewrite:
+                break;
         }
         const HANDLE handle = CreateFileW(ToWideString(path).c_str(), rights, share, nullptr,
                                           disposition, FILE_ATTRIBUTE_NORMAL, nullptr);

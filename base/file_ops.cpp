@@ -1,4 +1,4 @@
-#include "app/file_ops.h"
+#include "base/file_ops.h"
 
 #include <algorithm>
 #include <atomic>
@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/seams.h"
-#include "notify/process_coordination.h"
+#include "base/process_id.h"
+#include "base/seams.h"
 
 namespace {
 
@@ -60,13 +60,20 @@ bool WriteNewFile(const std::string& path, std::string_view bytes, bool durable)
 
 const char* FileOpName(FileOp op) {
     switch (op) {
-        case FileOp::kOpen: return "open";
-        case FileOp::kAppend: return "append";
-        case FileOp::kWrite: return "write";
-        case FileOp::kFlush: return "flush";
-        case FileOp::kRename: return "rename";
-        case FileOp::kReplace: return "replace";
-        case FileOp::kDelete: return "delete";
+        case FileOp::kOpen:
+            return "open";
+        case FileOp::kAppend:
+            return "append";
+        case FileOp::kWrite:
+            return "write";
+        case FileOp::kFlush:
+            return "flush";
+        case FileOp::kRename:
+            return "rename";
+        case FileOp::kReplace:
+            return "replace";
+        case FileOp::kDelete:
+            return "delete";
     }
     return "?";
 }
@@ -136,7 +143,8 @@ ReplaceOutcome ReplaceFileContent(const std::string& path, std::string_view byte
         return source == pending ? ReplaceOutcome::kPending : ReplaceOutcome::kFailed;
     }
     held.Note(path, true);
-    if (source == temporary && MoveFileTo(temporary, pending, MoveKind::kReplace) != FileResult::kOk) {
+    if (source == temporary &&
+        MoveFileTo(temporary, pending, MoveKind::kReplace) != FileResult::kOk) {
         RemoveFile(temporary);
         return ReplaceOutcome::kFailed;
     }

@@ -1,4 +1,4 @@
-#include "app/seams.h"
+#include "base/seams.h"
 
 Seams& CurrentSeams() {
     static Seams seams = RealSeams();

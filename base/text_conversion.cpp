@@ -1,4 +1,4 @@
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 
 std::unique_ptr<wchar_t[]> ToWide(const char* text) {
     const std::wstring wide = ToWideString(text ? std::string_view(text) : std::string_view());

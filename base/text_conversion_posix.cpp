@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cerrno>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 
 namespace {
 
@@ -68,10 +68,9 @@ std::wstring ToWideString(std::string_view text) {
     const bool dbcs = codePage == 932;
     std::size_t i = 0;
     while (i < text.size()) {
-        std::size_t n = (dbcs && IsLeadByte932(static_cast<unsigned char>(text[i])) &&
-                         i + 1 < text.size())
-                            ? 2
-                            : 1;
+        std::size_t n =
+            (dbcs && IsLeadByte932(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) ? 2
+                                                                                                : 1;
         std::string bytes;
         if (conv.Step(text.data() + i, n, bytes) && bytes.size() == sizeof(wchar_t)) {
             wchar_t ch;

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/seams.h"
+#include "base/seams.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/text_conversion.h"
+#include "base/text_conversion.h"
 
 namespace {
 

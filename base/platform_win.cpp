@@ -1,4 +1,4 @@
-#include "app/platform_win.h"
+#include "base/platform_win.h"
 
 #include <windows.h>
 
