@@ -170,27 +170,6 @@ TEST_F(WatcherStartTest, StartUpSynchronisationTable) {
     }
 }
 
-TEST_F(WatcherStartTest, LeftOversSurviveAnOfflineStartAndTheMarkerIsDated) {
-    const std::string put = "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=";
-    std::string leftOvers;
-    for (const char* name : {"0|", "1|", "2|"})
-        leftOvers += put + name + std::string(kEventLineEnd);
-    WriteFileBytes(State().eventListPath.CStr(), leftOvers);
-    Config("sync_threshold=100\n");
-    networkAlive = false;
-    StartWatcher();
-    EXPECT_EQ(State().commands.commandCount, 3);
-    EXPECT_EQ(MarkerTime(), 347135400);  // 1980-12-31 18:30:00 UTC
-    EXPECT_TRUE(State().timerThread.joinable());
-    StopWatcher();  // network still down: saved for the next start
-    EXPECT_FALSE(State().timerThread.joinable());
-    EXPECT_EQ(ReadCommandLines(State().eventListPath.CStr()).size(), 3u);
-    EXPECT_NE(ReadFileBytes(data / "cnwfolder.txt").find("C:\\W=0"), std::string::npos);
-    StartWatcher();
-    EXPECT_TRUE(trace.empty());
-    EXPECT_EQ(MarkerTime(), 347135400);  // found, not touched
-}
-
 TEST_F(WatcherStartTest, AnUnsupportedFolderNameEndsTheWatcherBeforeAnyFile) {
     for (const char* folder : {"C:\\W?", "\\\\?\\C:\\W"}) {  // "?": no ANSI form, or the prefix
         trace.clear();
@@ -205,176 +184,167 @@ TEST_F(WatcherStartTest, AnUnsupportedFolderNameEndsTheWatcherBeforeAnyFile) {
 
 const std::string kPut = "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=";
 
-TEST_F(WatcherStartTest, LeftOversWholeOnlyInAPendingReplacementAreReadBack) {
-    // A write of the event list was cut short while another program held the file: the file
-    // is empty and the whole list waits in "<file>.new"; the file stays held at this start.
-    for (const bool network : {false, true}) {
-        SCOPED_TRACE(network ? "network up" : "network down");
-        StopWatcher();
-        std::string leftOvers;
-        for (const char* name : {"0|", "1|", "2|"}) leftOvers += kPut + name + "\n";
-        WriteFileBytes(State().eventListPath.CStr(), "");
-        WriteFileBytes(PendingReplacementPath(State().eventListPath.CStr()), leftOvers);
-        Config("sync_threshold=100\n");
-        networkAlive = network;
-        ReplaceFileFaultCheck(EventListHeld);
-        CreateCommandBuffer(State().commands);
-        StartWatcher();
-        EXPECT_EQ(State().commands.commandCount, 3) << "the left-overs counted as none";
-        ReplaceFileFaultCheck(nullptr);
-        networkAlive = false;
-        StopWatcher();  // saved for the next start
-        EXPECT_EQ(ReadCommandLines(State().eventListPath.CStr()).size(), 3u);
-        fs::remove(PendingReplacementPath(State().eventListPath.CStr()));
-    }
+std::string FileOf(const std::vector<std::string>& lines) {
+    std::string bytes;
+    for (const std::string& line : lines) bytes += line + std::string(kEventLineEnd);
+    return bytes;
 }
 
-TEST_F(WatcherStartTest, ASendListLeftBehindComesBeforeTheEventListAtTheNextStart) {
-    // A kill during a batch left its send list; the changes made afterwards are in the event
-    // list. The tool carries lines out in order, so the older commands must come first.
-    const std::string delX = "-cmd=del|-dir=/|-ldir=C:\\W\\|-filename=x|";
-    const std::string putX = kPut + "x|";
-    const std::string renameAB = "-cmd=rn|-dir=/|-ldir=C:\\W\\|-from=a|-to=b|";
-    const std::string putA = kPut + "a|";
-    const struct {
-        const char* what;
-        std::vector<std::string> sendList, eventList;
-        bool network;  // up: sent at once; down: read back into the buffer
-    } rows[] = {
-        {"a failed delete, the file made again, sent at start", {delX}, {putX}, true},
-        {"a failed rename, a new file under the old name, sent at start", {renameAB}, {putA}, true},
-        {"both, offline: the buffer and the file hold them in order",
-         {delX, renameAB},
-         {putX, putA},
-         false},
+// What a start finds (from an earlier run that was killed, offline or held up) goes nowhere but
+// to the tool or back into the buffer and the event list, in the order it was made.
+TEST_F(WatcherStartTest, LeftOversAreSentOrKeptInTheirOrder) {
+    // A kill during a batch left its send list ("dr": a failed delete and rename); the changes
+    // made afterwards ("xa": x made again, a new a) are in the event list. The tool carries lines
+    // out in order, so the older commands must come first.
+    const auto texts = [](std::string_view keys) {
+        std::vector<std::string> out;
+        for (const char key : keys) {
+            out.push_back(key == 'd'   ? "-cmd=del|-dir=/|-ldir=C:\\W\\|-filename=x|"
+                          : key == 'r' ? "-cmd=rn|-dir=/|-ldir=C:\\W\\|-from=a|-to=b|"
+                                       : kPut + key + "|");
+        }
+        return out;
     };
+    // A write cut short while another program held the event list left it empty and the whole
+    // list in its pending replacement ("held": the file is still held at this start).
+    const struct {
+        const char *what, *eventList, *replacement, *sendList;
+        bool held, networkAtStart, networkAtStop;
+        const char *buffered, *sent, *kept;  // after the start; at the batch; after the stop
+    } rows[] = {
+        // clang-format off
+        {"offline: kept for the next start", "012", "", "", false, false, false, "012", "", "012"},
+        {"held, offline: read back from the replacement", "", "012", "", true, false, false, "012", "", "012"},
+        {"held, online", "", "012", "", true, true, false, "012", "", "012"},
+        {"a send list left behind goes first", "xa", "", "dr", false, true, true, "", "drxa", ""},
+        {"the same offline: buffer and file in order", "xa", "", "dr", false, false, false, "drxa", "", "drxa"},
+        // The registry entry stays claimed until the final send has ended.
+        {"sent at the stop", "0", "", "", false, false, true, "0", "0", ""},
+        // clang-format on
+    };
+    const std::string owner = "C:\\W=" + std::to_string(CurrentProcessId());
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         StopWatcher();
         trace.clear();
         sentInBatch.clear();
-        std::string sendBytes, eventBytes;
-        for (const std::string& line : row.sendList) sendBytes += line + std::string(kEventLineEnd);
-        for (const std::string& line : row.eventList)
-            eventBytes += line + std::string(kEventLineEnd);
-        WriteFileBytes(State().sendListPath.CStr(), sendBytes);
-        WriteFileBytes(State().eventListPath.CStr(), eventBytes);
-        std::vector<std::string> expected = row.sendList;
-        expected.insert(expected.end(), row.eventList.begin(), row.eventList.end());
+        registryDuringBatch.clear();
+        const std::string eventList(State().eventListPath.Str());
+        fs::remove(PendingReplacementPath(eventList));
+        fs::remove(State().sendListPath.CStr());
+        fs::remove(State().createdListPath.CStr());
+        WriteFileBytes(eventList, FileOf(texts(row.eventList)));
+        if (*row.replacement) {
+            WriteFileBytes(PendingReplacementPath(eventList), FileOf(texts(row.replacement)));
+        }
+        if (*row.sendList) WriteFileBytes(State().sendListPath.CStr(), FileOf(texts(row.sendList)));
         Config("sync_threshold=100\n");
-        networkAlive = row.network;
+        networkAlive = row.networkAtStart;
+        if (row.held) ReplaceFileFaultCheck(EventListHeld);
         CreateCommandBuffer(State().commands);
         StartWatcher();
+        EXPECT_TRUE(State().timerThread.joinable());
+        EXPECT_EQ(MarkerTime(), 347135400);  // 1980-12-31 18:30:00 UTC
         EXPECT_FALSE(fs::exists(State().sendListPath.CStr()));
-        if (row.network) {
-            EXPECT_EQ(trace, std::vector<std::string>{"batch"});
-            EXPECT_EQ(sentInBatch, expected);
-            continue;
-        }
-        EXPECT_EQ(ReadCommandLines(State().eventListPath.CStr()), expected);
         const CommandBuffer& buffer = State().commands;
         std::vector<std::string> slots;
         for (int32_t i = 0; i < buffer.commandCount; ++i) {
             slots.emplace_back(buffer.commandSlots[static_cast<std::size_t>(i)].Str());
         }
-        EXPECT_EQ(slots, expected);
+        EXPECT_EQ(slots, texts(row.buffered));
+        ReplaceFileFaultCheck(nullptr);
+        networkAlive = row.networkAtStop;
+        StopWatcher();
+        EXPECT_FALSE(State().timerThread.joinable());
+        EXPECT_EQ(sentInBatch, texts(row.sent));
+        EXPECT_EQ(trace, std::vector<std::string>(*row.sent ? 1 : 0, "batch"));
+        if (*row.sent) {
+            EXPECT_NE(registryDuringBatch.find(owner), std::string::npos)
+                << "released while sending: " << registryDuringBatch;
+        }
+        EXPECT_EQ(ReadCommandLines(eventList), texts(row.kept));
+        EXPECT_NE(ReadFileBytes(data / "cnwfolder.txt").find("C:\\W=0"), std::string::npos);
     }
 }
 
-TEST_F(WatcherStartTest, TheRegistryEntryIsHeldUntilTheFinalSendHasEnded) {
-    WriteFileBytes(State().eventListPath.CStr(), kPut + "a.txt|\n");
-    Config("sync_threshold=100\n");
-    networkAlive = false;
-    StartWatcher();
-    networkAlive = true;
-    StopWatcher();
-    EXPECT_EQ(trace, std::vector<std::string>{"batch"});
-    const std::string owner = "C:\\W=" + std::to_string(CurrentProcessId());
-    EXPECT_NE(registryDuringBatch.find(owner), std::string::npos)
-        << "released while sending: " << registryDuringBatch;
-    EXPECT_NE(ReadFileBytes(data / "cnwfolder.txt").find("C:\\W=0"), std::string::npos);
-}
-
-TEST_F(WatcherStartTest, ASessionEndWaitsForTheRunningBatchAndStartsNoOtherRun) {
-    Config("sync_threshold=1\n");
-    CurrentSeams().sleepMs = [](uint32_t) { std::this_thread::yield(); };
-    gate.batches = 0;
-    gate.open = false;
-    StartWatcher();
-    CurrentTransferRunners().runProcess = GatedTool;
-    Change(kPut + "a.txt|");
-    ASSERT_TRUE(Eventually([] {
-        std::lock_guard<std::mutex> lock(gate.mutex);
-        return gate.batches == 1;
-    })) << "the timer never fired";
-    Change(kPut + "b.txt|");  // during the run: a second pass would send it
-    std::atomic<bool> ended{false};
-    std::thread session([&ended] {
-        EndWatcherSession();
-        ended = true;
-    });
-    ASSERT_TRUE(Eventually([] { return TransfersClosed(); })) << "the session end did not begin";
-    EXPECT_FALSE(ended.load()) << "returned while the batch still ran";
-    {
-        std::lock_guard<std::mutex> lock(gate.mutex);
-        gate.open = true;
-        gate.changed.notify_all();
+// A session end waits for the run under way and starts no other; what that run did not take
+// stays for the next start.
+TEST_F(WatcherStartTest, ASessionEndWaitsForTheRunningTransferAndKeepsWhatItOwes) {
+    const struct {
+        const char *what, *config;  // count mode: the timer's batch; none: immediate uploads
+        const char *run, *kept;
+        std::size_t boxes;  // the upload's start message is shown on a thread of its own
+    } rows[] = {
+        // clang-format off
+        {"an immediate upload with one more owed", "", "other", "-cmd=put|-dir=/|-ldir=C:\\W\\|-sync=1|-sub=1|", 1},
+        {"a batch of the timer", "sync_threshold=1\n", "batch", "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=b.txt|", 0},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        trace.clear();
+        recorder.Clear();
+        fs::remove(State().eventListPath.CStr());
+        Config(row.config);
+        CurrentTransferRunners().runProcess = RunTool;
+        CurrentSeams().sleepMs = [](uint32_t) { std::this_thread::yield(); };
+        gate.batches = 0;
+        gate.open = false;
+        CreateCommandBuffer(State().commands);
+        StartWatcher();
+        CurrentTransferRunners().runProcess = GatedTool;
+        const bool immediate = *row.config == '\0';
+        const auto change = [immediate](const char* name) {
+            if (immediate) {
+                EXPECT_TRUE(RequestSyncUpload());
+            } else {
+                Change(kPut + name);
+            }
+        };
+        change("a.txt|");
+        ASSERT_TRUE(Eventually([] {
+            std::lock_guard<std::mutex> lock(gate.mutex);
+            return gate.batches == 1;
+        })) << "the first run never started";
+        change("b.txt|");  // during the run: a second pass would send it
+        std::atomic<bool> ended{false};
+        std::thread session([&ended] {
+            EndWatcherSession();
+            ended = true;
+        });
+        ASSERT_TRUE(Eventually([] { return TransfersClosed(); })) << "the session end never began";
+        EXPECT_FALSE(ended.load()) << "returned while the run went on";
+        {
+            std::lock_guard<std::mutex> lock(gate.mutex);
+            gate.open = true;
+            gate.changed.notify_all();
+        }
+        session.join();
+        EXPECT_EQ(trace, (std::vector<std::string>{row.run, "tool ended"}));
+        EXPECT_EQ(ReadCommandLines(State().eventListPath.CStr()),
+                  std::vector<std::string>{row.kept});
+        EXPECT_NE(ReadFileBytes(data / "cnwfolder.txt").find("C:\\W=0"), std::string::npos);
+        EXPECT_TRUE(recorder.WaitForBoxes(row.boxes));
     }
-    session.join();
-    EXPECT_EQ(trace, (std::vector<std::string>{"batch", "tool ended"}));
-    EXPECT_EQ(ReadCommandLines(State().eventListPath.CStr()),
-              std::vector<std::string>{kPut + "b.txt|"});
-    EXPECT_NE(ReadFileBytes(data / "cnwfolder.txt").find("C:\\W=0"), std::string::npos);
 }
 
 std::atomic<int> ends{0};
 std::atomic<bool> endedWithOtherStatus{false};
 
+// Neither count nor interval mode: the timer thread runs all the same, and with no tray
+// application it ends the watcher with 0 (the fake end returns, so it goes on each cycle).
 TEST_F(WatcherStartTest, ADependentWatcherEndsWithoutTheTrayAppInImmediateModeToo) {
-    Config("");  // neither count nor interval mode
+    Config("");
     State().dependentMode = 1;
     CurrentSeams().sleepMs = [](uint32_t) { std::this_thread::yield(); };
-    // The fake end returns, so the thread goes on ending the watcher each cycle.
     CurrentSeams().endProcess = [](uint32_t code) {
         ++ends;
         if (code != 0) endedWithOtherStatus = true;
     };
-    ends = 0;
     StartWatcher();
-    EXPECT_TRUE(State().timerThread.joinable());
-    // There is no tray application here.
     EXPECT_TRUE(Eventually([] { return ends.load() > 0; })) << "the watcher never ended";
     StopWatcher();
     EXPECT_FALSE(endedWithOtherStatus.load()) << "ended with a status other than 0";
-}
-
-TEST_F(WatcherStartTest, AnUploadStillOwedAtTheSessionEndIsKeptForTheNextStart) {
-    Config("");  // immediate mode
-    gate.batches = 0;
-    gate.open = false;
-    StartWatcher();
-    CurrentTransferRunners().runProcess = GatedTool;
-    ASSERT_TRUE(RequestSyncUpload());
-    ASSERT_TRUE(Eventually([] {
-        std::lock_guard<std::mutex> lock(gate.mutex);
-        return gate.batches == 1;
-    })) << "the upload never started";
-    ASSERT_TRUE(RequestSyncUpload());  // a change during the upload: one more run owed
-    std::thread session(EndWatcherSession);
-    ASSERT_TRUE(Eventually([] { return TransfersClosed(); })) << "the session end did not begin";
-    {
-        std::lock_guard<std::mutex> lock(gate.mutex);
-        gate.open = true;
-        gate.changed.notify_all();
-    }
-    session.join();
-    EXPECT_EQ(trace, (std::vector<std::string>{"other", "tool ended"}));  // no run after the end
-    const std::vector<std::string> kept = ReadCommandLines(State().eventListPath.CStr());
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(kept[0].rfind("-cmd=put|", 0), 0u) << kept[0];
-    EXPECT_NE(kept[0].find("|-ldir=C:\\W\\|"), std::string::npos) << kept[0];
-    EXPECT_NE(kept[0].find("-sub=1|"), std::string::npos) << kept[0];
-    EXPECT_TRUE(recorder.WaitForBoxes(1));  // the upload's start message, on a thread of its own
 }
 
 }  // namespace
