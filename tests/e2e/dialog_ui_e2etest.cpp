@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "support/box_driver.h"
 #include "support/process_win.h"
 #include "support/state_fixture.h"
 #include "support/temp_dir.h"

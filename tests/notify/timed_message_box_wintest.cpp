@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "base/win_handles.h"
-#include "support/box_driver.h"
+#include "support/process_win.h"
 
 namespace {
 

@@ -65,39 +65,29 @@ public:
     std::future<std::string> served;
 };
 
-class TrayPipeWinTest : public StateTest {
-protected:
-    void SetUp() override {
-        StateTest::SetUp();
-        sleeps.clear();
-        CurrentSeams().sleepMs = [](uint32_t ms) { sleeps.push_back(ms); };
-    }
-};
+class TrayPipeWinTest : public StateTest {};
 
-TEST_F(TrayPipeWinTest, OwnReplyFoundBehindLongOtherOnesAndTheRequestAsFramed) {
-    // 600 bytes take two reads (each reads 512 at most), neither ours; a client
-    // that stopped before our reply would end with 0.
-    TrayPipeServer server({"C:\\other|True" + std::string(586, 'x'), "C:\\w|False"});
-    ASSERT_TRUE(server.pipe);
-    EXPECT_EQ(TrayPipeRequest("C:\\w", "C:\\w|SyncUpload|PellaroCNW"), -1);
-    EXPECT_EQ(server.Request(), FramePipeRequest("C:\\w", "C:\\w|SyncUpload|PellaroCNW"));
-    EXPECT_TRUE(sleeps.empty());
-}
-
-TEST_F(TrayPipeWinTest, BusyPipeGivesUpAfterItsRetriesAndNoServerFails) {
+TEST_F(TrayPipeWinTest, NoServerBusyAndOwnReplyBehindLongOtherOnes) {
+    CurrentSeams().sleepMs = [](uint32_t ms) { sleeps.push_back(ms); };
     EXPECT_EQ(TrayPipeRequest("C:\\w", "x"), -1);
     {
-        TrayPipeServer server({});
-        // Another client holds the only instance.
-        const UniqueFileHandle other = OpenClient();
-        ASSERT_TRUE(other);
-        State().pipeRetries = 2;
-        EXPECT_EQ(TrayPipeRequest("C:\\w", "x"), -1027);
-        EXPECT_EQ(sleeps, std::vector<uint32_t>(3, kPipeBusyPauseMs));
-        DWORD written = 0;
-        WriteFile(other.Get(), "done", 4, &written, nullptr);
-        EXPECT_EQ(server.Request(), "done");
+        // 600 bytes take two reads (each reads 512 at most), neither ours; a client that stopped
+        // before our reply would end with 0.
+        TrayPipeServer server({"C:\\other|True" + std::string(586, 'x'), "C:\\w|False"});
+        ASSERT_TRUE(server.pipe);
+        EXPECT_EQ(TrayPipeRequest("C:\\w", "C:\\w|SyncUpload|PellaroCNW"), -1);
+        EXPECT_EQ(server.Request(), FramePipeRequest("C:\\w", "C:\\w|SyncUpload|PellaroCNW"));
+        EXPECT_TRUE(sleeps.empty());
     }
+    TrayPipeServer server({});
+    const UniqueFileHandle other = OpenClient();  // holds the only instance
+    ASSERT_TRUE(other);
+    State().pipeRetries = 2;
+    EXPECT_EQ(TrayPipeRequest("C:\\w", "x"), -1027);
+    EXPECT_EQ(sleeps, std::vector<uint32_t>(3, kPipeBusyPauseMs));
+    DWORD written = 0;
+    WriteFile(other.Get(), "done", 4, &written, nullptr);
+    EXPECT_EQ(server.Request(), "done");
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Starts real programs under Wine with a chosen environment, waits for them, finds their windows.
+// Starts real programs under Wine with a chosen environment, waits for them, finds their windows
+// and drives message boxes ("#32770") of any process as a user would.
 #pragma once
 
 #include <windows.h>
@@ -141,4 +142,21 @@ inline HWND WaitForWindow(DWORD processId, DWORD timeoutMs,
         },
         timeoutMs);
     return search.found;
+}
+
+// The first visible box titled exactly `caption`, waiting up to timeoutMs; null when none came.
+// Hidden dialogs of the same title (which FindWindowW would return) are skipped.
+inline HWND FindBox(const std::wstring& caption, DWORD timeoutMs) {
+    return WaitForWindow(0, timeoutMs, [&](HWND window) {
+        return WindowClass(window) == L"#32770" && IsWindowVisible(window) &&
+               WindowText(window) == caption;
+    });
+}
+
+// Presses the button with this id (IDOK 1, IDCANCEL 2, IDYES 6, IDNO 7) as a click would; false
+// when the box has no such button. Posted, so a busy box or another process never blocks us.
+inline bool PressButton(HWND box, int buttonId) {
+    HWND button = GetDlgItem(box, buttonId);
+    return button && PostMessageW(box, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
+                                  reinterpret_cast<LPARAM>(button));
 }

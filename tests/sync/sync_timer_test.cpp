@@ -92,34 +92,12 @@ TEST_F(SyncTimerCycleTest, AfterAFiringTheCountHoldsWhatIsStillPending) {
         int32_t pending;  // the count after ten cycles
         int firings;
     } rows[] = {
-        {"write queued at the last size test",
-         1,
-         {"a.txt"},
-         0,
-         true,
-         false,
-         {Put("a.txt"), Put("b.txt")},
-         0,
-         1},
-        {"change between the last test and the reset",
-         1,
-         {"a.txt"},
-         0,
-         false,
-         true,
-         {Put("a.txt"), Put("b.txt")},
-         0,
-         2},
-        {"the same with threshold 2: b.txt waits, counted",
-         2,
-         {"a.txt", "c.txt"},
-         0,
-         false,
-         true,
-         {Put("a.txt"), Put("c.txt")},
-         1,
-         1},
+        // clang-format off
+        {"write queued at the last size test", 1, {"a.txt"}, 0, true, false, {Put("a.txt"), Put("b.txt")}, 0, 1},
+        {"change between the last test and the reset", 1, {"a.txt"}, 0, false, true, {Put("a.txt"), Put("b.txt")}, 0, 2},
+        {"the same with threshold 2: b.txt waits, counted", 2, {"a.txt", "c.txt"}, 0, false, true, {Put("a.txt"), Put("c.txt")}, 1, 1},
         {"changes that left no command fire once, then rest", 2, {}, 2, false, false, {}, 0, 1},
+        // clang-format on
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

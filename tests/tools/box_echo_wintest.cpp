@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <thread>
 #include <vector>
 
 #include "base/text_conversion.h"
-#include "support/box_driver.h"
 #include "support/process_win.h"
 #include "support/temp_dir.h"
 
@@ -62,14 +62,11 @@ protected:
     }
     void TearDown() override { KillIfRunning(echo); }
 
-    std::string Output() const {
-        std::ifstream in(output, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-    // True once `text` is in the output (at most 10 s).
-    bool Printed(const std::string& text) const {
+    std::string Output() const { return ReadFileBytes(output); }
+    // True once `text` is in the output from byte `from` on (at most 10 s).
+    bool Printed(const std::string& text, std::size_t from = 0) const {
         const bool found =
-            WaitUntil([&] { return Output().find(text) != std::string::npos; }, 10000);
+            WaitUntil([&] { return Output().find(text, from) != std::string::npos; }, 10000);
         if (!found) ADD_FAILURE() << "not printed: " << text << "\noutput:\n" << Output();
         return found;
     }
@@ -103,43 +100,32 @@ protected:
 };
 
 TEST_F(BoxEchoTest, EachBoxOfTheFolderIsPrintedOnceWithItsCodeAndPressed) {
-    struct Case {
-        std::wstring caption;  // the folder as the watcher may spell it
-        std::wstring text;
-        std::string printed;
-    };
-    const std::vector<Case> cases = {
-        {folder,
-         L"Could not connect to server.\nPlease verify network connectivity or config files.",
+    const std::wstring connect =
+        L"Could not connect to server.\nPlease verify network connectivity or config files.";
+    const std::wstring japanese = L"指示に従い、本機 <= 遠隔 からの同期が実行中です !";
+    // caption (the folder as the watcher may spell it), text, what is printed; the first again
+    // is a new box, printed again.
+    const std::tuple<std::wstring, std::wstring, std::string> cases[] = {
+        {folder, connect,
          "box -2005: Could not connect to server.\n    Please verify network connectivity or "
          "config files.\n"},
         {L"c:\\USERS\\me\\My Docs\\",
          L" Threshold count reached\nProcess failed with returned as -1010: PLE_NOSERVER",
          "box 100: Threshold count reached\n    Process failed with returned as -1010: "
          "PLE_NOSERVER\n"},
-        {folder, L"指示に従い、本機 <= 遠隔 からの同期が実行中です !",
-         "box 203: " + Utf8(L"指示に従い、本機 <= 遠隔 からの同期が実行中です !") + "\n"},
+        {folder, japanese, "box 203: " + Utf8(japanese) + "\n"},
         {folder,
          L"You may be run into error ! \nEnsure that you terminate plerror.txt before performing "
          L"further events",
          "box -2013: You may be run into error !\n    Ensure that you terminate plerror.txt before "
          "performing further events\n"},
+        {folder, connect, "box -2005: Could not connect to server.\n"},
     };
-    for (const Case& c : cases) {
-        EXPECT_TRUE(ShowUntilPressed(c.caption, c.text)) << Utf8(c.text);
-        Printed(c.printed);
+    for (const auto& [caption, text, printed] : cases) {
+        const std::size_t before = Output().size();
+        EXPECT_TRUE(ShowUntilPressed(caption, text)) << Utf8(text);
+        Printed(printed, before);
     }
-    // The same text again is a new box, printed again.
-    EXPECT_TRUE(ShowUntilPressed(folder, cases[0].text));
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-            const std::string out = Output();
-            const std::size_t first = out.find(cases[0].printed);
-            return first != std::string::npos &&
-                   out.find(cases[0].printed, first + 1) != std::string::npos;
-        },
-        10000))
-        << Output();
 
     // Another folder's box (a longer path of the same start) is left alone.
     std::thread other(
