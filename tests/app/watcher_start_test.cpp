@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -18,6 +17,7 @@
 #include "support/box_recorder.h"
 #include "support/state_fixture.h"
 #include "support/temp_dir.h"
+#include "support/tool_gate.h"
 #include "sync/command_buffer.h"
 #include "sync/event_list_file.h"
 #include "sync/transfer_runs.h"
@@ -49,24 +49,8 @@ bool EventListHeld(FileOp op, std::string_view path) {
     return path == State().eventListPath.Str() && (op == FileOp::kReplace || op == FileOp::kOpen);
 }
 
-// The batch of the timer thread waits here until the test opens the gate.
-struct BatchGate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    int batches = 0;
-    bool open = false;
-} gate;
-
-int32_t GatedTool(const char* commandLine, uint32_t&, uint32_t&) {
-    std::unique_lock<std::mutex> lock(gate.mutex);
-    trace.push_back(std::string(commandLine).find(" -filelist ") != std::string::npos ? "batch"
-                                                                                      : "other");
-    ++gate.batches;
-    gate.changed.notify_all();
-    gate.changed.wait_for(lock, std::chrono::seconds(20), [] { return gate.open; });
-    trace.push_back("tool ended");
-    return 0;
-}
+// The first transfer after the start waits here until the test opens the gate.
+ToolGate* gate = nullptr;
 
 // A bounded wait for something another thread does; false when it did not happen.
 template <typename Done>
@@ -272,27 +256,28 @@ TEST_F(WatcherStartTest, LeftOversAreSentOrKeptInTheirOrder) {
 TEST_F(WatcherStartTest, ASessionEndWaitsForTheRunningTransferAndKeepsWhatItOwes) {
     const struct {
         const char *what, *config;  // count mode: the timer's batch; none: immediate uploads
-        const char *run, *kept;
-        std::size_t boxes;  // the upload's start message is shown on a thread of its own
+        const char *run, *kept;     // the one run made; what the event list keeps
+        std::size_t boxes;          // the upload's start message is shown on a thread of its own
     } rows[] = {
         // clang-format off
-        {"an immediate upload with one more owed", "", "other", "-cmd=put|-dir=/|-ldir=C:\\W\\|-sync=1|-sub=1|", 1},
+        {"an immediate upload with one more owed", "", "upload", "-cmd=put|-dir=/|-ldir=C:\\W\\|-sync=1|-sub=1|", 1},
         {"a batch of the timer", "sync_threshold=1\n", "batch", "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=b.txt|", 0},
         // clang-format on
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        trace.clear();
         recorder.Clear();
         fs::remove(State().eventListPath.CStr());
         Config(row.config);
         CurrentTransferRunners().runProcess = RunTool;
         CurrentSeams().sleepMs = [](uint32_t) { std::this_thread::yield(); };
-        gate.batches = 0;
-        gate.open = false;
         CreateCommandBuffer(State().commands);
         StartWatcher();
-        CurrentTransferRunners().runProcess = GatedTool;
+        ToolGate tool;
+        gate = &tool;
+        CurrentTransferRunners().runProcess = [](const char* line, uint32_t&, uint32_t&) {
+            return gate->Run(line);
+        };
         const bool immediate = *row.config == '\0';
         const auto change = [immediate](const char* name) {
             if (immediate) {
@@ -302,10 +287,7 @@ TEST_F(WatcherStartTest, ASessionEndWaitsForTheRunningTransferAndKeepsWhatItOwes
             }
         };
         change("a.txt|");
-        ASSERT_TRUE(Eventually([] {
-            std::lock_guard<std::mutex> lock(gate.mutex);
-            return gate.batches == 1;
-        })) << "the first run never started";
+        ASSERT_TRUE(tool.WaitEntered(1)) << "the first run never started";
         change("b.txt|");  // during the run: a second pass would send it
         std::atomic<bool> ended{false};
         std::thread session([&ended] {
@@ -314,13 +296,9 @@ TEST_F(WatcherStartTest, ASessionEndWaitsForTheRunningTransferAndKeepsWhatItOwes
         });
         ASSERT_TRUE(Eventually([] { return TransfersClosed(); })) << "the session end never began";
         EXPECT_FALSE(ended.load()) << "returned while the run went on";
-        {
-            std::lock_guard<std::mutex> lock(gate.mutex);
-            gate.open = true;
-            gate.changed.notify_all();
-        }
+        tool.Open();
         session.join();
-        EXPECT_EQ(trace, (std::vector<std::string>{row.run, "tool ended"}));
+        EXPECT_EQ(tool.seen, std::vector<std::string>{row.run});
         EXPECT_EQ(ReadCommandLines(State().eventListPath.CStr()),
                   std::vector<std::string>{row.kept});
         EXPECT_NE(ReadFileBytes(data / "cnwfolder.txt").find("C:\\W=0"), std::string::npos);

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -19,6 +18,7 @@
 #include "support/box_recorder.h"
 #include "support/state_fixture.h"
 #include "support/temp_dir.h"
+#include "support/tool_gate.h"
 #include "sync/command_buffer.h"
 #include "sync/event_list_file.h"
 #include "sync/sync_timer.h"
@@ -322,39 +322,9 @@ TEST_F(TransferRunsTest, ASendListLeftBehindIsSentBeforeTheChangesMadeSince) {
     }
 }
 
-// The tool as the immediate mode meets it: a run of the folder while another is under way is
-// refused with -1027. The first run waits at the gate until the test opens it.
-struct ToolGate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    int inside = 0, most = 0, entered = 0;
-    bool open = false;
-    std::vector<std::string> seen;
-
-    int32_t Run(const char* line) {
-        std::unique_lock<std::mutex> lock(mutex);
-        seen.push_back(std::string(line).find(" -filelist ") != std::string::npos ? "batch"
-                                                                                  : "upload");
-        const int32_t status = ++inside > 1 ? -1027 : 0;
-        most = std::max(most, inside);
-        ++entered;
-        changed.notify_all();
-        const bool opened =
-            changed.wait_for(lock, std::chrono::seconds(20), [this] { return open; });
-        --inside;
-        return opened ? status : -1;
-    }
-    bool WaitEntered(int runs) {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(20),
-                                [this, runs] { return entered >= runs; });
-    }
-    void Open() {
-        std::lock_guard<std::mutex> lock(mutex);
-        open = true;
-        changed.notify_all();
-    }
-}* gate = nullptr;
+// The tool as the immediate mode meets it; the first run waits at the gate until the test opens
+// it.
+ToolGate* gate = nullptr;
 
 TEST_F(TransferRunsTest, ImmediateUploadsRunOneAtATimeAndAChangeDuringARunGetsOneMore) {
     const struct {
