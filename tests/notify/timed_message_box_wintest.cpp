@@ -23,10 +23,8 @@ constexpr DWORD kBoundMs = 60000;
 struct LoopThread {
     static constexpr UINT kShowBox = WM_APP + 1, kPing = WM_APP + 2;
     struct Shared {
-        UniqueHandle ready{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-        UniqueHandle boxReturned{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-        UniqueHandle stop{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-        UniqueHandle ended{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+        static HANDLE Event() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+        UniqueHandle ready{Event()}, boxReturned{Event()}, stop{Event()}, ended{Event()};
         std::atomic<DWORD> threadId{0};
         std::atomic<int32_t> boxResult{0};
         std::atomic<int> pings{0};
@@ -84,12 +82,9 @@ TEST(TimedMessageBoxTest, EachBoxTimesOutOnItsOwnAndTheThreadLoopKeepsRunning) {
                             [] { return TimedMessageBox(L"other", L"C:\\box\\other", kBoundMs); });
     HWND otherBox = FindBox(L"C:\\box\\other", kBoundMs);
     // A test ended early closes the box rather than wait out its minute.
-    const struct CloseOnExit {
-        HWND& box;
-        ~CloseOnExit() {
-            if (box && IsWindow(box)) PostMessageW(box, WM_CLOSE, 0, 0);
-        }
-    } closeOther{otherBox};
+    const std::unique_ptr<HWND__, void (*)(HWND)> closeOther(otherBox, [](HWND box) {
+        static_cast<void>(IsWindow(box) && PostMessageW(box, WM_CLOSE, 0, 0));
+    });
     ASSERT_NE(otherBox, nullptr) << "the other thread's box was never shown";
 
     const auto start = std::chrono::steady_clock::now();
