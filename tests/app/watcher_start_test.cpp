@@ -278,13 +278,8 @@ TEST_F(WatcherStartTest, ASessionEndWaitsForTheRunningTransferAndKeepsWhatItOwes
         CurrentTransferRunners().runProcess = [](const char* line, uint32_t&, uint32_t&) {
             return gate->Run(line);
         };
-        const bool immediate = *row.config == '\0';
-        const auto change = [immediate](const char* name) {
-            if (immediate) {
-                EXPECT_TRUE(RequestSyncUpload());
-            } else {
-                Change(kPut + name);
-            }
+        const auto change = [&row](const char* name) {
+            EXPECT_TRUE(*row.config ? (Change(kPut + name), true) : RequestSyncUpload());
         };
         change("a.txt|");
         ASSERT_TRUE(tool.WaitEntered(1)) << "the first run never started";

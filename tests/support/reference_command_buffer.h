@@ -24,13 +24,11 @@ struct ReferenceBuffer {
 };
 
 inline void ReferenceCreate(ReferenceBuffer& buffer, std::string path, int32_t smbMode) {
-    buffer = ReferenceBuffer{std::vector<CommandSlot>(kInitialCommandCapacity),
-                             kInitialCommandCapacity,
-                             0,
-                             0,
-                             std::move(path),
-                             {},
-                             smbMode};
+    buffer = ReferenceBuffer{};
+    buffer.slots.resize(kInitialCommandCapacity);
+    buffer.capacity = kInitialCommandCapacity;
+    buffer.path = std::move(path);
+    buffer.smbMode = smbMode;
 }
 
 // Truncate and write every non-empty slot 0..through.

@@ -21,16 +21,14 @@
 struct ToolRun {
     int show = -1;
     std::string commandLine;
-    bool hasFileList = false;
-    std::string fileList;
+    std::string fileList;  // empty when there was none
 };
 
 // Reads "<name> <length>\n<bytes>\n" (length -1: none); false on a record not yet whole.
-inline bool ReadSizedRecord(std::istream& in, std::string& bytes, bool& present) {
+inline bool ReadSizedRecord(std::istream& in, std::string& bytes) {
     std::string name;
     long length = 0;
     if (!(in >> name >> length) || in.get() != '\n') return false;
-    present = length >= 0;
     bytes.assign(static_cast<std::size_t>(std::max(length, 0L)), '\0');
     return in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())) && in.get() == '\n';
 }
@@ -40,8 +38,7 @@ inline std::vector<ToolRun> ParseToolLog(const std::string& log) {
     std::vector<ToolRun> runs;
     std::string word;
     for (ToolRun run; in >> word >> word >> word >> run.show &&
-                      ReadSizedRecord(in, run.commandLine, run.hasFileList) &&
-                      ReadSizedRecord(in, run.fileList, run.hasFileList);) {
+                      ReadSizedRecord(in, run.commandLine) && ReadSizedRecord(in, run.fileList);) {
         runs.push_back(run);
     }
     return runs;
