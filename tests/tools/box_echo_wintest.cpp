@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/text_conversion.h"
+#include "notify/timed_message_box.h"
 #include "support/process_win.h"
 #include "support/temp_dir.h"
 
@@ -70,25 +71,9 @@ protected:
         if (!found) ADD_FAILURE() << "not printed: " << text << "\noutput:\n" << Output();
         return found;
     }
-    // Shows an OK box; true when something pressed it within 10 s (a time-out returns -1).
+    // Shows an OK box as the watcher does; true when something pressed it within 10 s.
     static bool ShowUntilPressed(const std::wstring& caption, const std::wstring& text) {
-        static thread_local bool timedOut;
-        timedOut = false;
-        HWND scratch =
-            CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-        SetTimer(scratch, 1, 10000, [](HWND, UINT, UINT_PTR, DWORD) {
-            timedOut = true;
-            PostQuitMessage(0);
-        });
-        const int result = MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK);
-        KillTimer(scratch, 1);
-        DestroyWindow(scratch);
-        if (timedOut) {
-            for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) {
-                if (msg.message == WM_QUIT) break;
-            }
-        }
-        return result == IDOK && !timedOut;
+        return TimedMessageBox(text.c_str(), caption.c_str(), 10000) == IDOK;
     }
 
     TempDir dir;
