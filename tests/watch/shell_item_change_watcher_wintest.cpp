@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/win_handles.h"
+#include "notify/timed_message_box.h"
 #include "support/process_win.h"
 #include "support/temp_dir.h"
 
@@ -45,13 +46,7 @@ class ShellWatcherTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = WatchWindowProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"PellaroWatchTestWindow";
-        RegisterClassW(&wc);
-        window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr,
-                                 wc.hInstance, nullptr);
+        window = CreateScratchWindow(WatchWindowProc);
         ASSERT_NE(window, nullptr);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&watcher));
         ASSERT_TRUE(SUCCEEDED(
