@@ -138,6 +138,7 @@ TEST(PlftpListing, FailuresMapToTheStatusTable) {
     } rows[] = {
         {10054, "", kToolNoServer},      // the socket reset (WSAECONNRESET)
         {12031, "", kToolNoServer},      // WinINet's word for it
+        {12110, "", kToolNoServer},      // Wine's WinINet, for the call the reset cut
         {12030, "", kToolNoServer},      // aborted
         {12029, "", kToolNoServer},      // cannot connect
         {12002, "", kToolNoServer},      // timed out

@@ -344,6 +344,10 @@ int32_t FtpFailureStatus(int32_t status, uint32_t error, std::string_view reply)
         case 12031:  // ERROR_INTERNET_CONNECTION_RESET
         case 12032:  // ERROR_INTERNET_FORCE_RETRY
         case 12164:  // ERROR_INTERNET_SERVER_UNREACHABLE
+        case 12111:  // ERROR_FTP_DROPPED
+        // Wine's WinINet fails the call in flight with this when the server
+        // resets the control connection (the next call gets 10054).
+        case 12110:  // ERROR_FTP_TRANSFER_IN_PROGRESS
         // What the sockets below say when the server goes away mid-transfer.
         case 10050:  // WSAENETDOWN
         case 10051:  // WSAENETUNREACH
