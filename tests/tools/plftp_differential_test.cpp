@@ -55,18 +55,19 @@ Item Snapshot(MemoryDisk& disk, const std::wstring& path, bool keyCase) {
     return item;
 }
 
-void Lines(const Item& item, const std::wstring& prefix, std::set<std::string>& out) {
+// "a/b=data" files, "a/" folders and "a@" links, one a line, in the order of the keys.
+std::string Text(const Item& item, const std::wstring& prefix = L"") {
+    std::string text;
     for (const auto& [key, child] : item.children) {
-        const std::string path = ToAnsiString(prefix + child.name);
-        if (child.link) {
-            out.insert(path + "@");
-        } else if (child.folder) {
-            out.insert(path + "/");
-            Lines(child, prefix + child.name + L"/", out);
-        } else {
-            out.insert(path + "=" + child.data);
-        }
+        const std::wstring path = prefix + child.name;
+        text += "  " + ToAnsiString(path) +
+                (child.link     ? "@"
+                 : child.folder ? "/"
+                                : "=" + child.data) +
+                "\n";
+        if (child.folder && !child.link) text += Text(child, path + L"/");
     }
+    return text;
 }
 
 struct Model {
@@ -208,32 +209,23 @@ TEST(PlftpDifferential, SynchronisationsMatchTheModelAndKeepWhatTheyMust) {
 
         const Item& source = put ? localBefore : remoteBefore;
         const Item& target = put ? remoteBefore : localBefore;
-        std::set<std::string> expected, actual, sourceBefore, sourceAfter;
-        Lines(model.Expect(source, &target), L"", expected);
-        Lines(Snapshot(put ? remoteDisk : localDisk, put ? L"R:/m" : L"C:/W", model.targetCase),
-              L"", actual);
-        Lines(source, L"", sourceBefore);
-        Lines(Snapshot(put ? localDisk : remoteDisk, put ? L"C:/W" : L"R:/m", model.targetCase),
-              L"", sourceAfter);
-        auto join = [](const std::set<std::string>& lines) {
-            std::string text;
-            for (const std::string& line : lines) text += "  " + line + "\n";
-            return text;
-        };
+        const std::string expected = Text(model.Expect(source, &target));
+        const std::string actual =
+            Text(Snapshot(put ? remoteDisk : localDisk, put ? L"R:/m" : L"C:/W", model.targetCase));
+        const std::string sourceAfter =
+            Text(Snapshot(put ? localDisk : remoteDisk, put ? L"C:/W" : L"R:/m", model.targetCase));
         const bool same =
-            status == kToolSuccess && expected == actual && sourceBefore == sourceAfter &&
+            status == kToolSuccess && expected == actual && Text(source) == sourceAfter &&
             outsideBefore == localDisk.Tree(L"C:/Outside") + remoteDisk.Tree(L"R:/Else");
         if (!same) {
             ++failures;
-            std::set<std::string> targetBefore;
-            Lines(target, L"", targetBefore);
             ADD_FAILURE() << "seed " << seed << (put ? " put" : " get")
                           << (serverCase ? " (case-sensitive server)" : "") << " status " << status
                           << "\nsource before:\n"
-                          << join(sourceBefore) << "target before:\n"
-                          << join(targetBefore) << "expected:\n"
-                          << join(expected) << "actual:\n"
-                          << join(actual) << "failures:\n"
+                          << Text(source) << "target before:\n"
+                          << Text(target) << "expected:\n"
+                          << expected << "actual:\n"
+                          << actual << "failures:\n"
                           << journal.failures;
         }
     }

@@ -187,8 +187,6 @@ TEST(PlftpSafety, ServerNamesAreCheckedBeforeAnythingIsWritten) {
          "W/;W/good.txt=g;W/keep.txt=k",
          "..\\..\\evil.txt=e;COM1.log=m;CON=c;a:b=s;blank =b;good.txt=g;nul.txt=n;trail.=t",
          kToolWriteError, Server()},
-        {"a clean listing deletes as before", L"W/extra.txt=x", L"good.txt=g", "get",
-         "W/;W/good.txt=g", "good.txt=g", kToolSuccess, Server()},
     });
 }
 
