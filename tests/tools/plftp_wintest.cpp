@@ -22,7 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-enum class Target { kFolder, kFtp };
+enum class Target { kFolder, kFtp, kFtpList };  // kFtpList: a server without MLSD
 
 // ";"-separated: "+a/b=text" writes ("*" dates it 1.5 s after its last write), "-a" removes, "a>b"
 // renames.
@@ -52,8 +52,9 @@ protected:
         BoundedText<512> derived;
         DeriveFolderKey(watched.wstring().c_str(), derived);
         key = derived.Str();
-        if (GetParam() == Target::kFtp) {
-            server = std::make_unique<FtpServer>(remote, "pel", "s3cret pass");
+        if (GetParam() != Target::kFolder) {
+            server = std::make_unique<FtpServer>(remote, "pel", "s3cret pass", 0, 0,
+                                                 GetParam() == Target::kFtp);
             if (!server->Running()) GTEST_SKIP() << "no FTP server (python3-pyftpdlib)";
         }
     }
@@ -178,7 +179,7 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
 
 // What only a real target shows: a download the server cuts, a source file another program holds.
 TEST_P(PlftpTest, RealTargetsNeverLoseTheOldFile) {
-    if (GetParam() == Target::kFtp) {
+    if (GetParam() != Target::kFolder) {
         const std::string cut(300 * 1024, 'c');
         Change(watched, "+cut.bin=old");
         Change(remote, "+cut.bin=" + cut);
@@ -228,9 +229,12 @@ TEST_P(PlftpFailureTest, EachCauseHasItsStatusAndItsErrorLines) {
     EXPECT_FALSE(fs::exists(swap));
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, PlftpTest, testing::Values(Target::kFolder, Target::kFtp),
+INSTANTIATE_TEST_SUITE_P(Targets, PlftpTest,
+                         testing::Values(Target::kFolder, Target::kFtp, Target::kFtpList),
                          [](const auto& info) {
-                             return info.param == Target::kFtp ? "Ftp" : "Folder";
+                             return info.param == Target::kFtp       ? "Ftp"
+                                    : info.param == Target::kFtpList ? "FtpList"
+                                                                     : "Folder";
                          });
 
 INSTANTIATE_TEST_SUITE_P(Ftp, PlftpFailureTest, testing::Values(Target::kFtp));
