@@ -14,7 +14,7 @@ namespace {
 void CheckEntries(const std::vector<FtpListedEntry>& entries) {
     for (const FtpListedEntry& entry : entries) {
         FUZZ_CHECK(!entry.name.empty() && entry.name != "." && entry.name != "..");
-        FUZZ_CHECK(entry.name.find_first_of(std::string_view("/\n\0", 3)) == std::string::npos);
+        FUZZ_CHECK(entry.name.find_first_of(std::string_view("/\r\n\0", 4)) == std::string::npos);
     }
 }
 
@@ -66,10 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::string unreadable;
     if (ParseFtpListing(rest, (mode & 1) != 0, entries, unreadable)) CheckEntries(entries);
 
-    // Any name a server can list: one line, no "/" nor NUL, not "." or "..", no CR at its end.
+    // Any name plftp takes from a listing: no "/", NUL or line end, not "." or "..".
     std::string name(rest.substr(0, rest.find('\n')));
-    if (name.find('/') == std::string::npos && name.find('\0') == std::string::npos &&
-        !name.empty() && name.back() != '\r' && name != "." && name != "..") {
+    if (name.find_first_of(std::string_view("/\r\0", 3)) == std::string::npos && !name.empty() &&
+        name != "." && name != "..") {
         CheckRoundTrip(name, folder, fileSize);
     }
 

@@ -39,6 +39,7 @@ TEST(PlftpListing, LinesKeepNamesAsTheServerSendsThem) {
         {true, "type=file; nosize", "?"},  // a file's size is never guessed
         {true, "size=1; untyped", "?"},
         {true, "type=file;size=1; a/b", "?"},
+        {true, "type=dir; a\rDELE x", "?"},  // a line end would end a command naming it
         {false, "-rw-r--r--   1 owner group        12 Jan 02 03:04 meeting notes.txt",
          "[meeting notes.txt]|f|12"},
         {false, "-rw-r--r--   1 owner group        12 Jan 02  2023  lead.txt", "[ lead.txt]|f|12"},

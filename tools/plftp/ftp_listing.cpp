@@ -35,9 +35,11 @@ bool ParseNumber(std::string_view text, uint64_t& value) {
     return true;
 }
 
-// A name as a listing gives it: one component, never "." or "..".
+// A name as a listing gives it: one component, never "." or "..". A line
+// end inside a name would end a command that names it on some servers.
 FtpLine NamedEntry(std::string_view name, FtpListedEntry& entry) {
-    if (name.empty() || name.find_first_of(std::string_view("/\0\n", 3)) != std::string_view::npos)
+    if (name.empty() ||
+        name.find_first_of(std::string_view("/\0\n\r", 4)) != std::string_view::npos)
         return FtpLine::kUnreadable;
     if (name == "." || name == "..") return FtpLine::kSkip;
     entry.name.assign(name);
