@@ -56,7 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     MemoryTarget local(localDisk, L"", &remoteDisk), remote(remoteDisk, L"R:", &localDisk);
     remote.serverNames = true;
-    remote.localFolder = false;
     NullJournal journal;
     CTransferEngine engine(local, remote, EngineSettings{L"C:/W", L"/m", L"*.tmp", L"cache", 64},
                            journal);

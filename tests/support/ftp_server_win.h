@@ -19,7 +19,7 @@ inline constexpr char kServerScript[] = R"(import logging, os, sys, time
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
-home, user, password, port, rate, control = sys.argv[1:7]
+home, user, password, port, rate, control, listing = sys.argv[1:8]
 logging.basicConfig(level=logging.WARNING)
 FTPHandler.authorizer = DummyAuthorizer()
 FTPHandler.authorizer.add_user(user, password, home, perm="elradfmwMT")
@@ -37,6 +37,8 @@ class CuttingDTPHandler(DTPHandler):
         return False
 FTPHandler.dtp_handler = ThrottledDTPHandler if int(rate) else CuttingDTPHandler
 FTPHandler.use_sendfile = False
+if listing == "list":  # a server that lists with LIST only, and says so in FEAT
+    FTPHandler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in ("MLSD", "MLST")}
 server = FTPServer(("127.0.0.1", int(port)), FTPHandler)
 open(control + ".part", "w").write(str(server.address[1]))
 os.replace(control + ".part", control + ".port")
@@ -79,9 +81,9 @@ inline std::string FolderTree(const std::filesystem::path& root) {
 class FtpServer {
 public:
     // Serves `home` at a free port (or at `wantedPort`), at most `bytesPerSecond` in each data
-    // transfer when that is not 0.
+    // transfer when that is not 0; without `mlsd`, folders are listed with LIST only.
     FtpServer(std::filesystem::path home, std::string user, std::string password,
-              unsigned bytesPerSecond = 0, unsigned wantedPort = 0) {
+              unsigned bytesPerSecond = 0, unsigned wantedPort = 0, bool mlsd = true) {
         using ftp_server_detail::UnixPath;
         static int serial = 0;
         control = home.parent_path() / ("ftp-server-" + std::to_string(++serial));
@@ -96,7 +98,7 @@ public:
                      std::filesystem::path(user).wstring() + L"\" \"" +
                      std::filesystem::path(password).wstring() + L"\" " +
                      std::to_wstring(wantedPort) + L" " + std::to_wstring(bytesPerSecond) + L" " +
-                     UnixPath(control));
+                     UnixPath(control) + (mlsd ? L"mlsd" : L"list"));
         const std::filesystem::path portFile = control.string() + ".port";
         if (WaitUntil([&] { return std::filesystem::exists(portFile); }, 60000)) {
             port = static_cast<unsigned>(std::stoul(ReadFileBytes(portFile)));

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cwctype>
 #include <map>
 #include <random>
 #include <set>
@@ -37,45 +36,38 @@ struct Item {
 };
 
 std::wstring Fold(const std::wstring& name, bool caseSensitive) {
-    if (caseSensitive) return name;
-    std::wstring key = name;
-    for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-    return key;
+    return MemoryDisk(caseSensitive).Key(name);
 }
 
 Item Snapshot(MemoryDisk& disk, const std::wstring& path, bool keyCase) {
     Item item;
     item.folder = true;
     for (MemoryDisk::Node* node : disk.Children(path)) {
-        Item child;
+        const bool link = !node->linkTo.empty();
+        Item child = node->folder && !link ? Snapshot(disk, node->path, keyCase) : Item{};
         child.name = LeafName(node->path);
-        child.link = !node->linkTo.empty();
+        child.link = link;
         child.folder = node->folder;
         child.data = node->data;
         child.modified = node->modified;
-        if (child.folder && !child.link)
-            child = [&] {
-                Item sub = Snapshot(disk, node->path, keyCase);
-                sub.name = child.name;
-                return sub;
-            }();
         item.children[Fold(child.name, keyCase)] = child;
     }
     return item;
 }
 
-void Lines(const Item& item, const std::wstring& prefix, std::set<std::string>& out) {
+// "a/b=data" files, "a/" folders and "a@" links, one a line, in the order of the keys.
+std::string Text(const Item& item, const std::wstring& prefix = L"") {
+    std::string text;
     for (const auto& [key, child] : item.children) {
-        const std::string path = ToAnsiString(prefix + child.name);
-        if (child.link) {
-            out.insert(path + "@");
-        } else if (child.folder) {
-            out.insert(path + "/");
-            Lines(child, prefix + child.name + L"/", out);
-        } else {
-            out.insert(path + "=" + child.data);
-        }
+        const std::wstring path = prefix + child.name;
+        text += "  " + ToAnsiString(path) +
+                (child.link     ? "@"
+                 : child.folder ? "/"
+                                : "=" + child.data) +
+                "\n";
+        if (child.folder && !child.link) text += Text(child, path + L"/");
     }
+    return text;
 }
 
 struct Model {
@@ -87,22 +79,6 @@ struct Model {
         return MatchesAnyPattern(item.folder ? ignoreDir : ignore, item.name);
     }
     bool OverLimit(const Item& item) const { return !item.folder && item.data.size() > sizeLimit; }
-
-    // What a removal of `item` leaves: the kept items and the folders that hold them.
-    bool Reduce(const Item& item, Item& left) const {
-        left = item;
-        left.children.clear();
-        for (const auto& [key, child] : item.children) {
-            if (IsTransferTempName(child.name) || child.link) continue;
-            if (Ignored(child) || OverLimit(child)) {
-                left.children[key] = child;
-            } else if (child.folder) {
-                Item sub;
-                if (Reduce(child, sub)) left.children[key] = sub;
-            }
-        }
-        return !left.children.empty();
-    }
 
     // The receiving folder after a synchronisation of `source` into `target` (null: none).
     Item Expect(const Item& source, const Item* target) const {
@@ -141,8 +117,9 @@ struct Model {
                 if (Ignored(child) || OverLimit(child)) {
                     out.children[key] = child;
                 } else if (child.folder) {
-                    Item left;
-                    if (Reduce(child, left)) out.children[key] = left;
+                    // A removed folder stays with what it holds that must stay.
+                    Item left = Expect(Item{}, &child);
+                    if (!left.children.empty()) out.children[key] = left;
                 }
             }
         }
@@ -232,35 +209,23 @@ TEST(PlftpDifferential, SynchronisationsMatchTheModelAndKeepWhatTheyMust) {
 
         const Item& source = put ? localBefore : remoteBefore;
         const Item& target = put ? remoteBefore : localBefore;
-        std::set<std::string> expected, actual, sourceBefore, sourceAfter;
-        Lines(model.Expect(source, &target), L"", expected);
-        Lines(Snapshot(put ? remoteDisk : localDisk, put ? L"R:/m" : L"C:/W", model.targetCase),
-              L"", actual);
-        Lines(source, L"", sourceBefore);
-        Lines(Snapshot(put ? localDisk : remoteDisk, put ? L"C:/W" : L"R:/m", model.targetCase),
-              L"", sourceAfter);
-        auto join = [](const std::set<std::string>& lines) {
-            std::string text;
-            for (const std::string& line : lines) text += "  " + line + "\n";
-            return text;
-        };
+        const std::string expected = Text(model.Expect(source, &target));
+        const std::string actual =
+            Text(Snapshot(put ? remoteDisk : localDisk, put ? L"R:/m" : L"C:/W", model.targetCase));
+        const std::string sourceAfter =
+            Text(Snapshot(put ? localDisk : remoteDisk, put ? L"C:/W" : L"R:/m", model.targetCase));
         const bool same =
-            status == kToolSuccess && expected == actual && sourceBefore == sourceAfter &&
+            status == kToolSuccess && expected == actual && Text(source) == sourceAfter &&
             outsideBefore == localDisk.Tree(L"C:/Outside") + remoteDisk.Tree(L"R:/Else");
         if (!same) {
             ++failures;
             ADD_FAILURE() << "seed " << seed << (put ? " put" : " get")
                           << (serverCase ? " (case-sensitive server)" : "") << " status " << status
                           << "\nsource before:\n"
-                          << join(sourceBefore) << "target before:\n"
-                          <<
-                [&] {
-                    std::set<std::string> lines;
-                    Lines(target, L"", lines);
-                    return join(lines);
-                }() << "expected:\n"
-                          << join(expected) << "actual:\n"
-                          << join(actual) << "failures:\n"
+                          << Text(source) << "target before:\n"
+                          << Text(target) << "expected:\n"
+                          << expected << "actual:\n"
+                          << actual << "failures:\n"
                           << journal.failures;
         }
     }

@@ -3,6 +3,7 @@
 // file, names a side cannot keep, and file-list lines that escape the mapped folders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,19 +30,15 @@ public:
 
 // ";"-separated: "a/" a folder, "a=data" a file, "a@C:/X" a link to the folder C:/X.
 void Fill(MemoryDisk& disk, const std::wstring& root, const std::wstring& layout) {
-    std::size_t at = 0;
-    while (at < layout.size()) {
-        std::size_t end = layout.find(L';', at);
-        if (end == std::wstring::npos) end = layout.size();
+    for (std::size_t at = 0, end; at < layout.size(); at = end + 1) {
+        end = std::min(layout.find(L';', at), layout.size());
         const std::wstring item = layout.substr(at, end - at);
-        at = end + 1;
-        if (item.empty()) continue;
         const std::size_t eq = item.find(L'='), link = item.find(L'@');
-        if (link != std::wstring::npos && (eq == std::wstring::npos || link < eq)) {
+        if (link < eq) {
             disk.AddLink(root + L"/" + item.substr(0, link), item.substr(link + 1));
         } else if (eq != std::wstring::npos) {
             disk.AddFile(root + L"/" + item.substr(0, eq), ToAnsiString(item.substr(eq + 1)));
-        } else {
+        } else if (!item.empty()) {
             disk.AddFolder(root + L"/" + CanonicalPath(item));
         }
     }
@@ -85,17 +82,13 @@ struct Bench {
         if (run == "put") return engine.Synchronise(TransferDirection::kPut, "sync");
         if (run == "get") return engine.Synchronise(TransferDirection::kGet, "sync");
         int32_t status = kToolSuccess;
-        std::size_t at = 0;
-        while (at < run.size()) {
-            std::size_t end = run.find('\n', at);
-            if (end == std::string::npos) end = run.size();
+        for (std::size_t at = 0, end; at < run.size(); at = end + 1) {
+            end = std::min(run.find('\n', at), run.size());
             std::string line = run.substr(at, end - at);
-            for (std::size_t l = line.find("{L}"); l != std::string::npos; l = line.find("{L}")) {
+            for (std::size_t l; (l = line.find("{L}")) != std::string::npos;)
                 line.replace(l, 3, "C:\\W\\");
-            }
             const int32_t lineStatus = engine.RunCommandLine(line);
             if (status == kToolSuccess) status = lineStatus;
-            at = end + 1;
         }
         return status;
     }
@@ -127,7 +120,6 @@ auto Server(bool caseSensitive = true) {
     return [caseSensitive](Bench& b) {
         b.remoteDisk.caseSensitive = caseSensitive;
         b.Remote().serverNames = true;
-        b.Remote().localFolder = false;
     };
 }
 
@@ -168,10 +160,6 @@ TEST(PlftpSafety, FileListPathsStayInsideTheirFolders) {
          kToolInvalidRequest, mapped},
         {"filename with ..", L"W/", remote, "-cmd=del|-dir=/dir/|-filename=..\\outside.txt|", "W/",
          kept, kToolInvalidRequest, mapped},
-        {"filename with a separator", L"W/", remote, "-cmd=del|-dir=/dir/|-filename=s\\b.txt|",
-         "W/", kept, kToolInvalidRequest, mapped},
-        {"delete tree above dir=", L"W/", remote, "-cmd=del|-dir=/|-sub=1|", "W/", kept,
-         kToolInvalidRequest, mapped},
         {"delete tree of dir= itself", L"W/", remote, "-cmd=del|-dir=/dir/|-sub=1|", "W/", kept,
          kToolInvalidRequest, mapped},
         {"a sibling that starts alike", L"W/a.txt=9", remote,
@@ -180,9 +168,6 @@ TEST(PlftpSafety, FileListPathsStayInsideTheirFolders) {
         {"ldir outside the watched folder", L"W/;Other/a.txt=9", remote,
          "-cmd=put|-dir=/dir/|-ldir=C:\\Other\\|-filename=a.txt|", "Other/;Other/a.txt=9;W/", kept,
          kToolInvalidRequest, mapped},
-        {"ldir climbing out", L"W/;Other/a.txt=9", remote,
-         "-cmd=put|-dir=/dir/|-ldir=C:\\W\\..\\Other\\|-filename=a.txt|", "Other/;Other/a.txt=9;W/",
-         kept, kToolInvalidRequest, mapped},
         {"rename to ..", L"W/", remote, "-cmd=rn|-dir=/dir/|-ldir={L}|-from=a.txt|-to=..\\x.txt|",
          "W/", kept, kToolInvalidRequest, mapped},
         {"move out of dir=", L"W/", remote, "-cmd=rn|-dir=|-from=/dir/a.txt|-to=/x.txt|", "W/",
@@ -190,9 +175,6 @@ TEST(PlftpSafety, FileListPathsStayInsideTheirFolders) {
         {"drive and stream pieces", L"W/", remote,
          "-cmd=del|-dir=/dir/|-filename=a.txt:zone|\n-cmd=del|-dir=/dir/C:/|-sub=1|", "W/", kept,
          kToolInvalidRequest, mapped},
-        {"an ordinary delete below dir= still works", L"W/", remote,
-         "-cmd=del|-dir=/dir/s/|-filename=b.txt|", "W/",
-         "dir/;dir/a.txt=1;dir/s/;dir2x/;outside.txt=3", kToolSuccess, mapped},
     });
 }
 
@@ -205,27 +187,16 @@ TEST(PlftpSafety, ServerNamesAreCheckedBeforeAnythingIsWritten) {
          "W/;W/good.txt=g;W/keep.txt=k",
          "..\\..\\evil.txt=e;COM1.log=m;CON=c;a:b=s;blank =b;good.txt=g;nul.txt=n;trail.=t",
          kToolWriteError, Server()},
-        {"a clean listing deletes as before", L"W/extra.txt=x", L"good.txt=g", "get",
-         "W/;W/good.txt=g", "good.txt=g", kToolSuccess, Server()},
     });
 }
 
 // Links are never followed: neither sent from nor deleted through; a link goes as a link.
 TEST(PlftpSafety, LinksAreNeverFollowed) {
     RunRows({
-        {"get: a junction the remote lacks", L"W/j@C:/Outside;Outside/precious.txt=p", L"", "get",
-         "Outside/;Outside/precious.txt=p;W/", ""},
-        {"put: a local junction is not sent", L"W/j@C:/Outside;Outside/precious.txt=p;W/a.txt=1",
-         L"", "put", "Outside/;Outside/precious.txt=p;W/;W/a.txt=1;W/j@", "a.txt=1"},
-        {"put: a remote link the source lacks", L"W/", L"dir/j@R:/Else;Else/f.txt=f", "put", "W/",
-         "dir/;Else/;Else/f.txt=f", kToolSuccess, [](Bench& b) { b.settings.remoteDir = L"/dir"; }},
         {"delete tree holding a link", L"W/", L"d/j@R:/Else;Else/f.txt=f",
          "-cmd=del|-dir=/d/|-sub=1|", "W/", "Else/;Else/f.txt=f"},
         {"a move into a link", L"W/", L"m/a.txt=1;m/k@R:/Else;Else/",
          "-cmd=rn|-dir=|-from=/m/a.txt|-to=/m/k/x.txt|", "W/", "Else/;m/;m/a.txt=1;m/k@",
-         kToolInvalidRequest, [](Bench& b) { b.settings.remoteDir = L"/m"; }},
-        {"a put below a link", L"W/a.txt=1", L"m/k@R:/Else;Else/",
-         "-cmd=put|-dir=/m/k/|-ldir={L}|-filename=a.txt|", "W/;W/a.txt=1", "Else/;m/;m/k@",
          kToolInvalidRequest, [](Bench& b) { b.settings.remoteDir = L"/m"; }},
         {"a link where a folder is to go", L"W/d/a.txt=1", L"d@R:/Else;Else/f.txt=f", "put",
          "W/;W/d/;W/d/a.txt=1", "d@;Else/;Else/f.txt=f", kToolWriteError},
@@ -238,10 +209,8 @@ TEST(PlftpSafety, NothingIsDeletedBesideAFailure) {
     auto unreadable = [](const wchar_t* path) {
         return [=](Bench& b) { b.Local().faults.unreadable.insert(path); };
     };
-    auto failing = [](const wchar_t* path, bool remote) {
-        return [=](Bench& b) {
-            (remote ? b.Remote() : b.Local()).faults.failedTransfers.insert(path);
-        };
+    auto failing = [](const wchar_t* path) {
+        return [=](Bench& b) { b.Remote().faults.failedTransfers.insert(path); };
     };
     RunRows({
         {"unreadable source folder", L"W/d/a.txt=1", L"d/a.txt=1;d/b.txt=2", "put",
@@ -249,37 +218,20 @@ TEST(PlftpSafety, NothingIsDeletedBesideAFailure) {
         {"unreadable receiving folder", L"W/a.txt=1;W/b.txt=2", L"a.txt=1", "get",
          "W/;W/a.txt=1;W/b.txt=2", "a.txt=1", kToolReadError, unreadable(L"C:/W")},
         {"upload failed in the folder", L"W/new.txt=n", L"old.txt=o", "put", "W/;W/new.txt=n",
-         "old.txt=o", kToolReadError, failing(L"C:/W/new.txt", true)},
-        {"download failed in the folder", L"W/mine.txt=m", L"new.txt=n", "get", "W/;W/mine.txt=m",
-         "new.txt=n", kToolReadError, failing(L"R:/new.txt", true)},
+         "old.txt=o", kToolReadError, failing(L"C:/W/new.txt")},
         {"a failure in a subfolder leaves the parent's extras to the rule", L"W/d/new.txt=n",
          L"d/old.txt=o;gone.txt=g", "put", "W/;W/d/;W/d/new.txt=n", "d/;d/old.txt=o",
-         kToolReadError, failing(L"C:/W/d/new.txt", true)},
-        // A listing that cuts "meeting notes.txt" to "meeting": the fetch fails, nothing goes.
-        {"a name the server cannot serve", L"W/meeting notes.txt=m", L"meeting=x", "get",
-         "W/;W/meeting notes.txt=m", "meeting=x", kToolRemoteNotFound,
-         [](Bench& b) {
-             Server()(b);
-             b.Remote().faults.failedTransfers.insert(L"R:/meeting");
-             b.Remote().faults.transferStatus = kToolRemoteNotFound;
-         }},
+         kToolReadError, failing(L"C:/W/d/new.txt")},
     });
 }
 
 // Names are matched the way the receiving side compares them.
 TEST(PlftpSafety, CaseOnlyDifferencesAreRenames) {
     RunRows({
-        {"file renamed in case, put", L"W/A.txt=1", L"a.txt=1", "put", "W/;W/A.txt=1", "A.txt=1"},
-        {"file renamed in case and changed", L"W/A.txt=22", L"a.txt=1", "put", "W/;W/A.txt=22",
-         "A.txt=22"},
         {"folder renamed in case", L"W/Docs/x.txt=1", L"docs/x.txt=1;docs/y.txt=2", "put",
          "W/;W/Docs/;W/Docs/x.txt=1", "Docs/;Docs/x.txt=1"},
-        {"get from a case-sensitive server", L"W/report.txt=r", L"Report.txt=RR", "get",
-         "W/;W/Report.txt=RR", "Report.txt=RR", kToolSuccess, Server()},
         {"two server names one local name", L"W/keep.txt=k", L"a.txt=1;A.txt=2", "get",
          "W/;W/A.txt=2;W/keep.txt=k", "A.txt=2;a.txt=1", kToolWriteError, Server()},
-        {"put to a case-sensitive server keeps both", L"W/A.txt=1", L"a.txt=1", "put",
-         "W/;W/A.txt=1", "A.txt=1", kToolSuccess, Server()},
         {"file-list rename in case", L"W/A.txt=1", L"a.txt=1",
          "-cmd=rn|-dir=/|-ldir={L}|-from=a.txt|-to=A.txt|", "W/;W/A.txt=1", "A.txt=1"},
     });
@@ -291,15 +243,9 @@ TEST(PlftpSafety, CutOrFailedTransfersLeaveTheOldFile) {
         {"download cut short", L"W/a.txt=old", L"a.txt=123456789", "get", "W/;W/a.txt=old",
          "a.txt=123456789", kToolReadError,
          [](Bench& b) { b.Remote().faults.cutTransfers.insert(L"R:/a.txt"); }},
-        {"upload cut short", L"W/a.txt=123456789", L"a.txt=old", "put", "W/;W/a.txt=123456789",
-         "a.txt=old", kToolWriteError,
-         [](Bench& b) { b.Remote().faults.cutTransfers.insert(L"C:/W/a.txt"); }},
         {"rename into place fails", L"W/a.txt=new!", L"a.txt=old", "put", "W/;W/a.txt=new!",
          "a.txt=old", kToolRenameError,
          [](Bench& b) { b.Remote().faults.failedPlaces.insert(L"R:/a.txt"); }},
-        {"left-over temp files are cleaned, never sent", L"W/~b.txt.plftp-part=half;W/a.txt=1",
-         L"~a.txt.plftp-part=junk", "put", "W/;W/a.txt=1;W/~b.txt.plftp-part=half", "a.txt=1"},
-        {"and on a get", L"W/~a.txt.plftp-part=junk", L"a.txt=1", "get", "W/;W/a.txt=1", "a.txt=1"},
         {"a name of 250 characters", L"W/" + LongName(250) + L"=1", L"", "put",
          "W/;W/" + ToAnsiString(LongName(250)) + "=1", ToAnsiString(LongName(250)) + "=1"},
     });
@@ -313,11 +259,6 @@ TEST(PlftpSafety, IgnoredAndOversizedItemsStay) {
         b.settings.sizeLimit = 5;
     };
     RunRows({
-        {"folder gone on the sending side", L"W/",
-         L"d/keep.tmp=1;d/x.txt=2;d/big.bin=0123456789;e/cache/c.txt=3;f/y.txt=4", "put", "W/",
-         "d/;d/big.bin=0123456789;d/keep.tmp=1;e/;e/cache/;e/cache/c.txt=3", kToolSuccess, limits},
-        {"the same on a get", L"W/d/keep.tmp=1;W/d/x.txt=2", L"", "get", "W/;W/d/;W/d/keep.tmp=1",
-         "", kToolSuccess, limits},
         {"file-list deletes", L"W/", L"keep.tmp=1;big.bin=0123456789;cache/c.txt=3",
          "-cmd=del|-dir=/|-ldir={L}|-filename=keep.tmp|\n-cmd=del|-dir=/"
          "|-ldir={L}|-filename=big.bin|\n"

@@ -1,8 +1,9 @@
 // An in-memory file system and a transfer target on it: plftp's engine runs on two of these in
-// the native tests, with the faults a real target shows (unreadable folders, cut transfers,
-// failing renames, links, names it cannot keep) switched on per path.
+// the native tests, with the faults a real target shows (unreadable folders, cut or failed
+// transfers, failing renames, links, names it cannot keep) switched on per path.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cwctype>
 #include <map>
@@ -14,8 +15,8 @@
 #include "tools/plftp/path_text.h"
 #include "tools/plftp/transfer_target.h"
 
-// Paths are full paths in path form ("C:/W/a.txt", "R:/dir/x"); a link holds the full path of
-// the folder it points to, and every operation through it reaches that folder, as Windows does.
+// Full paths in path form ("C:/W/a.txt", "R:/dir/x"); a link holds the full path of the folder it
+// points to, and every path through it reaches that folder, as on Windows.
 class MemoryDisk {
 public:
     struct Node {
@@ -28,25 +29,21 @@ public:
 
     explicit MemoryDisk(bool caseSensitive = false) : caseSensitive(caseSensitive) {}
 
-    std::wstring Key(const std::wstring& path) const {
-        if (caseSensitive) return path;
-        std::wstring key = path;
-        for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-        return key;
+    std::wstring Key(std::wstring path) const {
+        if (!caseSensitive) {
+            for (wchar_t& c : path) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+        }
+        return path;
     }
-    // The path with every link among its folders (not the last component) followed.
+    // The path with every link among its folders (not its last component) followed.
     std::wstring Resolve(const std::wstring& path) const {
         std::wstring done;
-        std::size_t at = 0;
-        while (at < path.size()) {
-            std::size_t slash = path.find(L'/', at + 1);
-            if (slash == std::wstring::npos) slash = path.size();
+        for (std::size_t at = 0, slash; at < path.size(); at = slash) {
+            slash = std::min(path.find(L'/', at + 1), path.size());
             done += path.substr(at, slash - at);
-            if (slash < path.size()) {
-                const auto node = nodes.find(Key(done));
-                if (node != nodes.end() && !node->second.linkTo.empty()) done = node->second.linkTo;
-            }
-            at = slash;
+            const auto node = nodes.find(Key(done));
+            if (slash < path.size() && node != nodes.end() && !node->second.linkTo.empty())
+                done = node->second.linkTo;
         }
         return done;
     }
@@ -54,50 +51,43 @@ public:
         const auto node = nodes.find(Key(Resolve(path)));
         return node == nodes.end() ? nullptr : &node->second;
     }
-    // Makes the folders above as well.
-    void AddFolder(const std::wstring& path) {
+    // With the folders above it.
+    Node& Add(const std::wstring& path, Node node) {
         const std::wstring parent = ParentPath(path);
-        if (!parent.empty() && parent != L"/" && parent.find(L'/') != std::wstring::npos &&
-            !Find(parent)) {
+        if (parent.find(L'/') != std::wstring::npos && parent != L"/" && !Find(parent))
             AddFolder(parent);
-        }
-        if (!Find(path)) nodes[Key(Resolve(path))] = Node{Resolve(path), true, L"", "", 0};
+        if (Node* old = Find(path)) node.path = old->path;
+        return nodes[Key(node.path)] = std::move(node);
+    }
+    void AddFolder(const std::wstring& path) {
+        if (!Find(path)) Add(path, Node{Resolve(path), true, L"", "", 0});
     }
     void AddFile(const std::wstring& path, const std::string& data, int64_t modified = 1) {
-        AddFolder(ParentPath(path));
-        Node node{Resolve(path), false, L"", data, modified};
-        if (Node* old = Find(path)) node.path = old->path;
-        nodes[Key(Resolve(path))] = node;
+        Add(path, Node{Resolve(path), false, L"", data, modified});
     }
     void AddLink(const std::wstring& path, const std::wstring& to) {
-        AddFolder(ParentPath(path));
-        nodes[Key(Resolve(path))] = Node{Resolve(path), true, to, "", 0};
+        Add(path, Node{Resolve(path), true, to, "", 0});
     }
-    // The children of a folder (links not followed here).
     std::vector<Node*> Children(const std::wstring& folder) {
         std::vector<Node*> children;
         const std::wstring prefix = Key(folder) + L"/";
         for (auto& [key, node] : nodes) {
-            if (key.starts_with(prefix) && key.find(L'/', prefix.size()) == std::wstring::npos) {
+            if (key.starts_with(prefix) && key.find(L'/', prefix.size()) == std::wstring::npos)
                 children.push_back(&node);
-            }
         }
         return children;
     }
-    // "a/b=data" files and "a/" folders ("a@" links) below `folder`, sorted, ";"-separated.
+    // "a/b=data" files, "a/" folders and "a@" links below `folder`, sorted, ";"-separated;
+    // characters past ASCII as "#".
     std::string Tree(const std::wstring& folder) const {
         std::string tree;
         const std::wstring prefix = Key(folder) + L"/";
         for (const auto& [key, node] : nodes) {
             if (!key.starts_with(prefix)) continue;
-            std::string name;
-            for (wchar_t c : node.path.substr(prefix.size())) {
-                name += c < 0x80 ? static_cast<char>(c) : '#';
-            }
-            tree += (tree.empty() ? "" : ";") + name +
-                    (!node.linkTo.empty() ? "@"
-                     : node.folder        ? "/"
-                                          : "=" + node.data);
+            tree += tree.empty() ? "" : ";";
+            for (wchar_t c : node.path.substr(prefix.size()))
+                tree += c < 0x80 ? static_cast<char>(c) : '#';
+            tree += !node.linkTo.empty() ? "@" : node.folder ? "/" : "=" + node.data;
         }
         return tree;
     }
@@ -108,11 +98,10 @@ public:
 
 // Faults, by full path on the disk.
 struct MemoryFaults {
-    std::set<std::wstring> unreadable;        // List fails with kToolReadError
-    std::set<std::wstring> cutTransfers;      // Store or Fetch writes a third and calls it done
-    std::set<std::wstring> failedTransfers;   // Store or Fetch fails
-    std::set<std::wstring> failedPlaces;      // PlaceFile fails
-    int32_t transferStatus = kToolReadError;  // the status of a failed transfer
+    std::set<std::wstring> unreadable;       // List fails with kToolReadError
+    std::set<std::wstring> cutTransfers;     // Store or Fetch writes a third and calls it done
+    std::set<std::wstring> failedTransfers;  // Store or Fetch fails with kToolReadError
+    std::set<std::wstring> failedPlaces;     // PlaceFile fails
 };
 
 class MemoryTarget final : public CLocalFolderTarget {
@@ -125,7 +114,6 @@ public:
     MemoryFaults faults;
     bool serverNames = false;  // a Unix server: any name but "/" and "." ".." can be kept
     bool ansiNames = false;    // names on this side are in the ANSI code page
-    bool localFolder = true;   // LocalFolder() answers (a file target)
 
     std::wstring NativePath(const std::wstring& path) const override {
         return root.empty() || path != L"/" ? root + path : root;
@@ -156,21 +144,18 @@ public:
     std::string CannotHold(const std::wstring& name) const override {
         if (ansiNames && !FitsAnsiCodePage(name)) return "not in the code page";
         if (!serverNames) return UnsafeNameReason(name);
-        return name.empty() || name == L"." || name == L".." ||
-                       name.find(L'/') != std::wstring::npos
+        return name.empty() || name == L"." || name == L".." || name.find(L'/') != name.npos
                    ? "no name"
                    : "";
     }
     std::wstring LocalFolder(const std::wstring& path) const override {
-        return localFolder ? CanonicalPath(NativePath(path)) : std::wstring();
+        return CanonicalPath(NativePath(path));
     }
     Outcome MakeFolder(const std::wstring& folder) override {
         MemoryDisk::Node* node = disk.Find(NativePath(folder));
         if (node && node->folder) return Outcome::Ok();
-        // Paths end at 260 characters, as without long-path support.
-        if (node || !disk.Find(ParentPath(NativePath(folder))) || NativePath(folder).size() > 260) {
+        if (node || !disk.Find(ParentPath(NativePath(folder))))
             return Outcome::Fail(kToolWriteError, "cannot make the folder");
-        }
         disk.AddFolder(NativePath(folder));
         return Outcome::Ok();
     }
@@ -186,16 +171,12 @@ public:
     }
     Outcome PlaceFile(const std::wstring& partPath, const std::wstring& path,
                       int64_t modified) override {
-        const std::wstring native = NativePath(path);
-        if (faults.failedPlaces.contains(disk.Resolve(native))) {
-            return Outcome::Fail(kToolRenameError, "cannot rename into place");
-        }
         MemoryDisk::Node* part = disk.Find(NativePath(partPath));
-        if (!part) return Outcome::Fail(kToolRenameError, "no part file");
-        MemoryDisk::Node node = *part;
-        disk.nodes.erase(disk.Key(disk.Resolve(NativePath(partPath))));
-        if (modified != 0) node.modified = modified;
-        disk.AddFile(native, node.data, node.modified);
+        if (!part || faults.failedPlaces.contains(disk.Resolve(NativePath(path))))
+            return Outcome::Fail(kToolRenameError, "cannot rename into place");
+        const MemoryDisk::Node node = *part;
+        disk.nodes.erase(disk.Key(node.path));
+        disk.AddFile(NativePath(path), node.data, modified != 0 ? modified : node.modified);
         return Outcome::Ok();
     }
     Outcome RemoveFile(const std::wstring& path) override {
@@ -206,57 +187,44 @@ public:
     }
     Outcome RemoveFolder(const std::wstring& folder) override {
         MemoryDisk::Node* node = disk.Find(NativePath(folder));
-        if (!node || !node->folder) return Outcome::Fail(kToolRemoveError, "no folder");
-        if (node->linkTo.empty() && !disk.Children(node->path).empty()) {
-            return Outcome::Fail(kToolRemoveError, "not empty");
-        }
+        if (!node || !node->folder || (node->linkTo.empty() && !disk.Children(node->path).empty()))
+            return Outcome::Fail(kToolRemoveError, "no empty folder");
         disk.nodes.erase(disk.Key(node->path));
         return Outcome::Ok();
     }
     Outcome Rename(const std::wstring& from, const std::wstring& to) override {
         MemoryDisk::Node* node = disk.Find(NativePath(from));
         MemoryDisk::Node* there = disk.Find(NativePath(to));
-        if (!node) return Outcome::Fail(kToolRenameError, "no source");
-        if (there && there != node) return Outcome::Fail(kToolRenameError, "exists");
-        const std::wstring oldPath = node->path;
+        if (!node || (there && there != node)) return Outcome::Fail(kToolRenameError, "cannot");
+        const std::wstring oldPath = node->path, oldKey = disk.Key(oldPath);
         const std::wstring newPath = disk.Resolve(NativePath(to));
-        std::map<std::wstring, MemoryDisk::Node> moved;
+        std::vector<MemoryDisk::Node> moved;
         for (auto it = disk.nodes.begin(); it != disk.nodes.end();) {
-            const std::wstring key = it->first, oldKey = disk.Key(oldPath);
-            if (key == oldKey || key.starts_with(oldKey + L"/")) {
-                MemoryDisk::Node n = it->second;
-                n.path = newPath + n.path.substr(oldPath.size());
-                moved[disk.Key(n.path)] = n;
-                it = disk.nodes.erase(it);
-            } else {
+            if (it->first != oldKey && !it->first.starts_with(oldKey + L"/")) {
                 ++it;
+                continue;
             }
+            moved.push_back(it->second);
+            moved.back().path = newPath + moved.back().path.substr(oldPath.size());
+            it = disk.nodes.erase(it);
         }
-        for (auto& [key, n] : moved) disk.nodes[key] = n;
+        for (MemoryDisk::Node& n : moved) disk.nodes[disk.Key(n.path)] = n;
         return Outcome::Ok();
     }
     std::wstring Describe(const std::wstring& path) const override { return NativePath(path); }
 
 private:
     static TreeEntry Entry(const MemoryDisk::Node& node) {
-        TreeEntry entry;
-        entry.name = LeafName(node.path);
-        entry.folder = node.folder;
-        entry.link = !node.linkTo.empty();
-        entry.size = node.data.size();
-        entry.modified = node.modified;
-        entry.exactTime = true;
-        return entry;
+        return TreeEntry{LeafName(node.path), node.folder,   !node.linkTo.empty(),
+                         node.data.size(),    node.modified, true};
     }
     // A transfer of `source` to `to` on `toDisk`, with the faults set for the source's path.
     Outcome Copy(const MemoryDisk::Node& source, const std::wstring& to, MemoryDisk& toDisk) {
-        if (faults.failedTransfers.contains(source.path)) {
-            return Outcome::Fail(faults.transferStatus, "transfer failed");
-        }
+        if (faults.failedTransfers.contains(source.path))
+            return Outcome::Fail(kToolReadError, "transfer failed");
         MemoryDisk::Node* folder = toDisk.Find(ParentPath(to));
-        if (!folder || !folder->folder || LeafName(to).size() > 255) {
+        if (!folder || !folder->folder || LeafName(to).size() > 255)
             return Outcome::Fail(kToolWriteError, "cannot write");
-        }
         std::string data = source.data;
         if (faults.cutTransfers.contains(source.path)) data.resize(data.size() / 3);
         toDisk.AddFile(to, data, source.modified);

@@ -7,6 +7,7 @@
 #include "base/text_conversion.h"
 #include "base/win_handles.h"
 #include "tools/plftp/folder_target_win.h"
+#include "tools/plftp/ftp_listing.h"
 #include "tools/plftp/path_text.h"
 
 namespace {
@@ -14,32 +15,14 @@ namespace {
 constexpr DWORD kTimeoutMs = 15000;
 constexpr DWORD kTransferFlags = FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD;
 
-bool ServerGone(DWORD error) {
-    switch (error) {
-        case ERROR_INTERNET_CANNOT_CONNECT:
-        case ERROR_INTERNET_CONNECTION_ABORTED:
-        case ERROR_INTERNET_CONNECTION_RESET:
-        case ERROR_INTERNET_TIMEOUT:
-        case ERROR_INTERNET_NAME_NOT_RESOLVED:
-        case ERROR_INTERNET_FORCE_RETRY:
-        case ERROR_INTERNET_OPERATION_CANCELLED:
-        case ERROR_INTERNET_SERVER_UNREACHABLE:
-        // What the sockets below say when the server goes away mid-transfer.
-        case WSAECONNRESET:
-        case WSAECONNABORTED:
-        case WSAENETRESET:
-        case WSAENETDOWN:
-        case WSAENETUNREACH:
-        case WSAEHOSTUNREACH:
-        case WSAETIMEDOUT:
-        case WSAECONNREFUSED:
-        case WSAENOTCONN:
-        case WSAESHUTDOWN:
-            return true;
-        default:
-            return false;
-    }
-}
+// FtpFailureStatus (ftp_listing.cpp, logic) knows the errors by number.
+static_assert(ERROR_INTERNET_LOGIN_FAILURE == 12015 && ERROR_INTERNET_TIMEOUT == 12002 &&
+              ERROR_INTERNET_CANNOT_CONNECT == 12029 &&
+              ERROR_INTERNET_CONNECTION_ABORTED == 12030 &&
+              ERROR_INTERNET_CONNECTION_RESET == 12031 && ERROR_FTP_TRANSFER_IN_PROGRESS == 12110 &&
+              ERROR_FTP_DROPPED == 12111 && ERROR_INTERNET_SERVER_UNREACHABLE == 12164 &&
+              WSAECONNRESET == 10054 && WSAECONNABORTED == 10053 && WSAETIMEDOUT == 10060 &&
+              WSAEHOSTUNREACH == 10065);
 
 std::string LastReply() {
     char text[1024];
@@ -49,40 +32,6 @@ std::string LastReply() {
     std::string reply(text, length);
     while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
     return reply;
-}
-
-// "213 <bytes>", the reply to SIZE.
-bool ParseSizeReply(const std::string& reply, uint64_t& size) {
-    if (!reply.starts_with("213 ") || reply.size() == 4) return false;
-    uint64_t value = 0;
-    for (std::size_t i = 4; i < reply.size(); ++i) {
-        const char c = reply[i];
-        if (c == ' ' || c == '\r' || c == '\n') break;
-        if (c < '0' || c > '9' || value > (UINT64_MAX - 9) / 10) return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    size = value;
-    return true;
-}
-
-// "YYYYMMDDHHMMSS" (UTC, fractions ignored) as FILETIME ticks.
-bool ParseFtpTime(const std::string& text, int64_t& ticks) {
-    if (text.size() < 14) return false;
-    auto number = [&](std::size_t at, std::size_t digits) {
-        WORD value = 0;
-        for (std::size_t i = at; i < at + digits; ++i) {
-            if (text[i] < '0' || text[i] > '9') return WORD{0xFFFF};
-            value = static_cast<WORD>(value * 10 + (text[i] - '0'));
-        }
-        return value;
-    };
-    const SYSTEMTIME time = {number(0, 4),  number(4, 2),  0, number(6, 2), number(8, 2),
-                             number(10, 2), number(12, 2), 0};
-    FILETIME file;
-    if (!SystemTimeToFileTime(&time, &file)) return false;
-    ticks = static_cast<int64_t>((static_cast<uint64_t>(file.dwHighDateTime) << 32) |
-                                 file.dwLowDateTime);
-    return true;
 }
 
 std::string FtpTime(int64_t ticks) {
@@ -102,15 +51,10 @@ CFtpTarget::CFtpTarget(const ToolConfig& config) : config(config) {}
 
 Outcome CFtpTarget::Failure(int32_t status, const char* what, const std::wstring& path) const {
     const DWORD error = GetLastError();
-    if (error == ERROR_INTERNET_LOGIN_FAILURE) status = kToolLoginRefused;
-    if (ServerGone(error)) status = kToolNoServer;
     std::string reason = SystemReason(what, Describe(path), error);
-    if (error == ERROR_INTERNET_EXTENDED_ERROR) {
-        const std::string reply = LastReply();
-        if (reply.starts_with("421")) status = kToolNoServer;  // the server closes the session
-        reason += ": " + reply;
-    }
-    return Outcome::Fail(status, reason);
+    const std::string reply = error == ERROR_INTERNET_EXTENDED_ERROR ? LastReply() : "";
+    if (!reply.empty()) reason += ": " + reply;
+    return Outcome::Fail(FtpFailureStatus(status, error, reply), reason);
 }
 
 Outcome CFtpTarget::TransferEnd(int32_t status, const char* what, const std::wstring& path) const {
@@ -118,10 +62,9 @@ Outcome CFtpTarget::TransferEnd(int32_t status, const char* what, const std::wst
     // handle closes: 226 or 250 when complete, 426 or 451 when cut.
     const std::string reply = LastReply();
     if (reply.empty() || reply[0] == '2' || reply[0] == '1') return Outcome::Ok();
-    if (reply.starts_with("421")) status = kToolNoServer;
-    return Outcome::Fail(status, "cannot " + std::string(what) + " " +
-                                     ToAnsiString(Describe(path)) +
-                                     ": the server ended the transfer with " + reply);
+    return Outcome::Fail(FtpFailureStatus(status, 0, reply),
+                         "cannot " + std::string(what) + " " + ToAnsiString(Describe(path)) +
+                             ": the server ended the transfer with " + reply);
 }
 
 std::string CFtpTarget::CannotHold(const std::wstring& name) const {
@@ -146,13 +89,19 @@ std::string CFtpTarget::Encode(const std::wstring& path) const {
     return bytes;
 }
 
-std::wstring CFtpTarget::Decode(const char* bytes) const {
-    if (!config.utf8Names) return ToWideString(bytes);
-    const int needed = MultiByteToWideChar(CP_UTF8, 0, bytes, -1, nullptr, 0);
-    if (needed <= 1) return {};
-    std::wstring text(static_cast<std::size_t>(needed - 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, bytes, -1, text.data(), needed);
-    return text;
+bool CFtpTarget::Decode(const std::string& bytes, std::wstring& text) const {
+    if (!config.utf8Names) {
+        text = ToWideString(bytes);
+        return true;
+    }
+    // Bytes that are no UTF-8 would become stand-ins, and two names one.
+    const int length = static_cast<int>(bytes.size());
+    const int needed =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
+    if (needed <= 0) return false;
+    text.assign(static_cast<std::size_t>(needed), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, text.data(), needed);
+    return true;
 }
 
 std::wstring CFtpTarget::Describe(const std::wstring& path) const {
@@ -199,44 +148,26 @@ bool CFtpTarget::Command(const std::string& command, std::string& reply) {
 
 Outcome CFtpTarget::List(const std::wstring& folder, std::vector<TreeEntry>& entries) {
     entries.clear();
-    // A search path does not list a folder on every server (nor under every
-    // WinINet): change into it and list the current folder.
-    if (!FtpSetCurrentDirectoryA(connection.Get(), Encode(folder).c_str())) {
-        // Only "550" says the folder is not there; any other refusal is a
-        // folder that cannot be read, never one taken as missing or empty.
-        const bool missing =
-            GetLastError() == ERROR_INTERNET_EXTENDED_ERROR && LastReply().starts_with("550");
-        return Failure(missing ? kToolInvalidRemoteDir : kToolReadError, "change to", folder);
+    std::vector<FtpListedEntry> listed;
+    Outcome outcome = listing.List(config, Encode(folder), listed);
+    if (!outcome) {
+        outcome.reason += " (" + ToAnsiString(Describe(folder)) + ")";
+        return outcome;
     }
-    WIN32_FIND_DATAA data;
-    UniqueInternet find(FtpFindFirstFileA(connection.Get(), nullptr, &data,
-                                          INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
-    if (!find) {
-        const DWORD error = GetLastError();
-        const std::string reply = LastReply();
-        // An empty folder, but only when the listing itself went through.
-        if ((error == ERROR_NO_MORE_FILES || error == ERROR_SUCCESS) &&
-            (reply.empty() || reply[0] == '1' || reply[0] == '2')) {
-            return Outcome::Ok();
-        }
-        return Failure(kToolReadError, "list", folder);
-    }
-    do {
-        const std::string_view name = data.cFileName;
-        if (name == "." || name == "..") continue;
+    for (FtpListedEntry& item : listed) {
         TreeEntry entry;
-        entry.name = Decode(data.cFileName);
-        entry.folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        entry.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        // Listings give minutes at best; ExactTime asks for seconds.
-        entry.modified = static_cast<int64_t>(
-            (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-            data.ftLastWriteTime.dwLowDateTime);
+        if (!Decode(item.name, entry.name)) {
+            entries.clear();
+            return Outcome::Fail(kToolReadError, "cannot list " + ToAnsiString(Describe(folder)) +
+                                                     ": a name that is not UTF-8: " + item.name);
+        }
+        entry.folder = item.folder;
+        entry.link = item.link;
+        entry.size = item.size;
+        // MLSD gives times to the second; LIST none (MDTM asks when needed).
+        entry.modified = item.modified;
+        entry.exactTime = item.modified != 0;
         entries.push_back(std::move(entry));
-    } while (InternetFindNextFileA(find.Get(), &data));
-    const DWORD error = GetLastError();
-    if (error != ERROR_NO_MORE_FILES && error != ERROR_SUCCESS) {
-        return Failure(kToolReadError, "list", folder);
     }
     return Outcome::Ok();
 }
@@ -385,6 +316,7 @@ Outcome CFtpTarget::RemoveFile(const std::wstring& path) {
 Outcome CFtpTarget::RemoveFolder(const std::wstring& folder) {
     // A folder cannot be removed while it is the current one on some servers.
     FtpSetCurrentDirectoryA(connection.Get(), home.c_str());
+    listing.LeaveFolder();
     if (FtpRemoveDirectoryA(connection.Get(), Encode(folder).c_str())) return Outcome::Ok();
     return Failure(kToolRemoveError, "remove the folder", folder);
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/unique_resource.h"
+#include "tools/plftp/ftp_listing_win.h"
 #include "tools/plftp/tool_config.h"
 #include "tools/plftp/transfer_target.h"
 
@@ -47,7 +48,8 @@ public:
 
 private:
     std::string Encode(const std::wstring& path) const;
-    std::wstring Decode(const char* bytes) const;
+    // False for bytes that are no name in the configured encoding.
+    bool Decode(const std::string& bytes, std::wstring& text) const;
     // The outcome of a failed call: a lost or unreachable server and a refused
     // login are told apart from `status`, the failure of the operation itself.
     Outcome Failure(int32_t status, const char* what, const std::wstring& path) const;
@@ -63,4 +65,5 @@ private:
     std::string home;           // the login folder, for paths that do not start with "/"
     UniqueInternet session;
     UniqueInternet connection;
+    CFtpListingConnection listing;  // folder listings, on a connection of their own
 };

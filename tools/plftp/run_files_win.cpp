@@ -17,26 +17,30 @@ std::string Now() {
     return text;
 }
 
-// Appends whole lines; readers (a tail of the log) may have the file open.
-void AppendLine(const std::wstring& path, const std::string& line) {
-    UniqueFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return;
-    // A server's reply can span lines; a record never does.
+// For appending whole lines; readers (a tail of the log) may have the file open.
+UniqueFileHandle OpenForAppend(const std::wstring& path) {
+    return UniqueFileHandle(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// The bytes of a record: a server's reply can span lines; a record never does.
+std::string Record(const std::string& line) {
     std::string text = line;
     for (char& c : text) {
         if (c == '\r' || c == '\n') c = ' ';
     }
-    text += "\r\n";
-    DWORD written = 0;
-    WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    return text + "\r\n";
 }
 
-uint64_t FileSize(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+uint64_t WriteRecord(const UniqueFileHandle& file, const std::string& line) {
+    const std::string text = Record(line);
+    DWORD written = 0;
+    if (!file ||
+        !WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+        return 0;
+    }
+    return written;
 }
 
 }  // namespace
@@ -63,14 +67,23 @@ void CFileJournal::Action(std::string_view action, const std::wstring& localPath
                           const std::wstring& remotePath, std::string_view result) {
     const std::string line = Now() + "\t" + std::string(action) + "\t" + ToAnsiString(localPath) +
                              "\t" + ToAnsiString(remotePath) + "\t" + std::string(result);
-    if (FileSize(names.log) + line.size() + 2 > kLogLimitBytes) {
-        MoveFileExW(names.log.c_str(), (names.log + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (!log) {
+        log = OpenForAppend(names.log);
+        LARGE_INTEGER size{};
+        logSize = log && GetFileSizeEx(log.Get(), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
     }
-    AppendLine(names.log, line);
+    if (logSize + line.size() + 2 > kLogLimitBytes) {
+        log.Reset();
+        MoveFileExW(names.log.c_str(), (names.log + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+        log = OpenForAppend(names.log);
+        logSize = 0;
+    }
+    logSize += WriteRecord(log, line);
 }
 
 void CFileJournal::Failure(std::string_view item, std::string_view reason) {
-    AppendLine(names.errors, Now() + "\t" + std::string(item) + "\t" + std::string(reason));
+    (void)WriteRecord(OpenForAppend(names.errors),
+                      Now() + "\t" + std::string(item) + "\t" + std::string(reason));
 }
 
 CFolderLock::CFolderLock(const std::wstring& name)

@@ -25,6 +25,8 @@ struct RunFileNames {
 // The names for the folder key `key` (ANSI) in the data folder `dataDir`.
 RunFileNames MakeRunFileNames(const std::wstring& dataDir, const std::string& key);
 
+// The log stays open for the run (a line is written whole as it comes, so a
+// crash loses nothing); the error file is opened per line, as it is rare.
 class CFileJournal final : public CRunJournal {
 public:
     explicit CFileJournal(const RunFileNames& names) : names(names) {}
@@ -34,6 +36,8 @@ public:
 
 private:
     const RunFileNames& names;
+    UniqueFileHandle log;
+    uint64_t logSize = 0;
 };
 
 // Holds the folder's mutex for its lifetime; Held() is false when another run
