@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <numeric>
 #include <random>
 #include <set>
 
@@ -10,14 +11,22 @@ namespace convergence {
 
 namespace {
 
-constexpr std::array<const char*, static_cast<std::size_t>(Kind::kCount)> kKindNames = {
+constexpr std::size_t kKinds = static_cast<std::size_t>(Kind::kCount);
+constexpr std::array<const char*, kKinds> kKindNames = {
     "create",      "overwrite",   "append",       "truncate",     "save-by-rename", "rename",
     "case-rename", "move-file",   "make-folder",  "fill-folder",  "rename-folder",  "move-folder",
     "delete-file", "delete-tree", "copy-tree-in", "move-tree-in", "long-name"};
 
 // How often each kind is drawn, where it can be done at all.
-constexpr std::array<unsigned, static_cast<std::size_t>(Kind::kCount)> kWeights = {
-    14, 8, 6, 4, 7, 6, 4, 6, 4, 4, 4, 3, 6, 3, 3, 2, 2};
+constexpr std::array<unsigned, kKinds> kWeights = {14, 8, 6, 4, 7, 6, 4, 6, 4,
+                                                   4,  4, 3, 6, 3, 3, 2, 2};
+
+// Name pieces around a number: blanks, accents and several dots.
+constexpr const char* kFileNames[][2] = {
+    {"f", ".txt"},         {"my notes ", ".txt"},       {"café ", ".txt"},
+    {"Übersicht-", ".md"}, {"report.v", ".final.docx"}, {"archive ", ".tar.gz"},
+    {"niño.año.", ".csv"}};
+constexpr const char* kFolderNames[] = {"d", "New folder ", "Fotos été ", "v1.2.", "Ünïcode dir "};
 
 constexpr std::size_t kMaxDepth = 3;  // folders below the watched one
 
@@ -33,14 +42,11 @@ std::string Parent(const std::string& path) {
 std::string Leaf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 std::size_t Depth(const std::string& folder) {
-    return folder.empty()
-               ? 0
-               : 1 + static_cast<std::size_t>(std::count(folder.begin(), folder.end(), '/'));
+    return folder.empty() ? 0 : 1 + static_cast<std::size_t>(std::ranges::count(folder, '/'));
 }
 
 bool IsBelow(const std::string& path, const std::string& folder) {
-    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-           path[folder.size()] == '/';
+    return path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/';
 }
 
 std::string Lower(std::string text) {
@@ -51,46 +57,38 @@ std::string Lower(std::string text) {
 }
 
 // The tree as the actions so far leave it: what the next action may act on.
-class Model {
-public:
-    Model() { folders.insert(""); }
-
-    std::set<std::string> folders;             // "" is the watched folder
+struct Model {
+    std::set<std::string> folders{""};         // "" is the watched folder
     std::map<std::string, std::size_t> files;  // path -> size
 
-    // Windows names ignore case: a name is free when no item has it in any case.
+    // Windows names ignore case.
     bool Free(const std::string& path) const {
-        const std::string lower = Lower(path);
-        for (const auto& folder : folders) {
-            if (Lower(folder) == lower) return false;
-        }
-        for (const auto& [file, size] : files) {
-            if (Lower(file) == lower) return false;
-        }
-        return true;
+        const auto same = [&](const std::string& other) { return Lower(other) == Lower(path); };
+        return std::ranges::none_of(folders, same) &&
+               std::ranges::none_of(files, [&](const auto& file) { return same(file.first); });
     }
-    // Moves a folder and everything below it (or, with an empty `to`, removes them).
+    // Moves a folder with everything below it (removes them with an empty `to`).
     void MoveTree(const std::string& from, const std::string& to) {
         std::set<std::string> keptFolders;
         for (const auto& folder : folders) {
-            if (folder == from || IsBelow(folder, from)) {
-                if (!to.empty()) keptFolders.insert(to + folder.substr(from.size()));
-            } else {
+            if (folder != from && !IsBelow(folder, from)) {
                 keptFolders.insert(folder);
+            } else if (!to.empty()) {
+                keptFolders.insert(to + folder.substr(from.size()));
             }
         }
         std::map<std::string, std::size_t> keptFiles;
         for (const auto& [file, size] : files) {
-            if (IsBelow(file, from)) {
-                if (!to.empty()) keptFiles[to + file.substr(from.size())] = size;
-            } else {
+            if (!IsBelow(file, from)) {
                 keptFiles[file] = size;
+            } else if (!to.empty()) {
+                keptFiles[to + file.substr(from.size())] = size;
             }
         }
         folders = std::move(keptFolders);
         files = std::move(keptFiles);
     }
-    // The depth of the deepest folder in the tree of `folder`, counted from it (1 for itself).
+    // Levels of folders in the tree of `folder`, itself included.
     std::size_t Height(const std::string& folder) const {
         std::size_t height = 1;
         for (const auto& other : folders) {
@@ -121,20 +119,15 @@ private:
 
     template <class Container>
     auto Any(const Container& items) {
-        auto it = items.begin();
-        std::advance(it, static_cast<std::ptrdiff_t>(Below(items.size())));
-        return *it;
+        return *std::next(items.begin(), static_cast<std::ptrdiff_t>(Below(items.size())));
     }
 
     Kind DrawKind() {
-        unsigned total = 0;
-        for (unsigned weight : kWeights) total += weight;
-        unsigned at = static_cast<unsigned>(Below(total));
-        for (std::size_t k = 0; k < kWeights.size(); ++k) {
-            if (at < kWeights[k]) return static_cast<Kind>(k);
-            at -= kWeights[k];
-        }
-        return Kind::kCreate;
+        unsigned at =
+            static_cast<unsigned>(Below(std::accumulate(kWeights.begin(), kWeights.end(), 0u)));
+        std::size_t k = 0;
+        while (at >= kWeights[k]) at -= kWeights[k++];
+        return static_cast<Kind>(k);
     }
 
     // Mostly none or short, so that commands are still pending or merging when the next change
@@ -158,38 +151,13 @@ private:
 
     std::string FileName() {
         const std::string n = std::to_string(++counter);
-        switch (Below(7)) {
-            case 0:
-                return "f" + n + ".txt";
-            case 1:
-                return "my notes " + n + ".txt";
-            case 2:
-                return "café " + n + ".txt";
-            case 3:
-                return "Übersicht-" + n + ".md";
-            case 4:
-                return "report.v" + n + ".final.docx";
-            case 5:
-                return "archive " + n + ".tar.gz";
-            default:
-                return "niño.año." + n + ".csv";
-        }
+        const auto& [head, tail] = kFileNames[Below(std::size(kFileNames))];
+        return head + n + tail;
     }
 
     std::string FolderName() {
         const std::string n = std::to_string(++counter);
-        switch (Below(5)) {
-            case 0:
-                return "d" + n;
-            case 1:
-                return "New folder " + n;
-            case 2:
-                return "Fotos été " + n;
-            case 3:
-                return "v1.2." + n;
-            default:
-                return "Ünïcode dir " + n;
-        }
+        return kFolderNames[Below(std::size(kFolderNames))] + n;
     }
 
     // A file name that brings the path to 180 to 240 bytes.
@@ -201,15 +169,6 @@ private:
         std::string name;
         while (name.size() + n.size() < length) name += "long name ";
         return name.substr(0, length > n.size() ? length - n.size() : 0) + n;
-    }
-
-    // Folders where a new folder may go.
-    std::vector<std::string> Parents() const {
-        std::vector<std::string> parents;
-        for (const auto& folder : model.folders) {
-            if (Depth(folder) < kMaxDepth) parents.push_back(folder);
-        }
-        return parents;
     }
 
     std::vector<NewFile> SomeFiles(std::size_t most, bool nested) {
@@ -224,7 +183,8 @@ private:
 
     bool Make(Kind kind, Action& a) {
         a.kind = kind;
-        std::vector<std::string> subfolders(std::next(model.folders.begin()), model.folders.end());
+        const std::vector<std::string> subfolders(std::next(model.folders.begin()),
+                                                  model.folders.end());
         switch (kind) {
             case Kind::kCreate:
             case Kind::kLongName: {
@@ -270,8 +230,7 @@ private:
                     const std::size_t letter =
                         leaf.find_first_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
                     if (letter == std::string::npos) return false;
-                    char& ch = leaf[letter];
-                    ch = static_cast<char>(ch >= 'a' ? ch - 'a' + 'A' : ch - 'A' + 'a');
+                    leaf[letter] = static_cast<char>(leaf[letter] ^ 0x20);
                     a.to = Join(Parent(path), leaf);
                 }
                 if (kind == Kind::kMoveFile) {
@@ -288,8 +247,11 @@ private:
             case Kind::kFillFolder:
             case Kind::kCopyTreeIn:
             case Kind::kMoveTreeIn: {
-                const std::vector<std::string> parents = Parents();
-                const std::string parent = Any(parents);
+                std::vector<std::string> parents;
+                for (const auto& folder : model.folders) {
+                    if (Depth(folder) < kMaxDepth) parents.push_back(folder);
+                }
+                const std::string parent = Any(parents);  // drawn before the name
                 a.path = Join(parent, FolderName());
                 model.folders.insert(a.path);
                 if (kind == Kind::kMakeFolder) return true;
@@ -333,11 +295,6 @@ private:
 
 }  // namespace
 
-const char* KindName(Kind kind) {
-    const auto at = static_cast<std::size_t>(kind);
-    return at < kKindNames.size() ? kKindNames[at] : "?";
-}
-
 std::string Content(uint32_t seed, std::size_t size) {
     static constexpr char kWords[][8] = {"alpha ",  "beta ", "gamma ",
                                          "delta\n", "eps ",  "zeta\r\n"};
@@ -348,13 +305,13 @@ std::string Content(uint32_t seed, std::size_t size) {
     return bytes;
 }
 
+// "<kind> "<path>" [-> "<to>"] [<size> bytes] [+<n> files] pause <ms>".
 std::string Describe(const Action& a) {
-    std::string line = std::string(KindName(a.kind)) + " \"" + a.path + "\"";
+    std::string line =
+        std::string(kKindNames[static_cast<std::size_t>(a.kind)]) + " \"" + a.path + "\"";
     if (!a.to.empty()) line += (a.kind == Kind::kSaveByRename ? " via \"" : " -> \"") + a.to + "\"";
-    const bool writes = a.kind == Kind::kCreate || a.kind == Kind::kOverwrite ||
-                        a.kind == Kind::kAppend || a.kind == Kind::kTruncate ||
-                        a.kind == Kind::kSaveByRename || a.kind == Kind::kLongName;
-    if (writes) line += " " + std::to_string(a.size) + " bytes";
+    if (a.kind <= Kind::kSaveByRename || a.kind == Kind::kLongName)
+        line += " " + std::to_string(a.size) + " bytes";
     if (!a.files.empty()) line += " +" + std::to_string(a.files.size()) + " files";
     return line + " pause " + std::to_string(a.pauseMs);
 }
@@ -370,14 +327,11 @@ std::vector<std::size_t> Shrink(std::size_t count,
     while (current.size() >= 2 && budget > 0) {
         bool reduced = false;
         const std::size_t chunk = (current.size() + parts - 1) / parts;
-        for (std::size_t start = 0; start < current.size() && budget > 0; start += chunk) {
-            std::vector<std::size_t> rest(current.begin(),
-                                          current.begin() + static_cast<std::ptrdiff_t>(start));
-            rest.insert(rest.end(),
-                        current.begin() +
-                            static_cast<std::ptrdiff_t>(std::min(start + chunk, current.size())),
-                        current.end());
-            --budget;
+        for (std::size_t start = 0; start < current.size() && budget-- > 0; start += chunk) {
+            std::vector<std::size_t> rest = current;
+            rest.erase(
+                rest.begin() + static_cast<std::ptrdiff_t>(start),
+                rest.begin() + static_cast<std::ptrdiff_t>(std::min(start + chunk, rest.size())));
             if (fails(rest)) {
                 current = std::move(rest);
                 parts = std::max<std::size_t>(parts - 1, 2);
@@ -395,44 +349,35 @@ std::vector<std::size_t> Shrink(std::size_t count,
 
 std::vector<Difference> Compare(const Tree& local, const Tree& remote) {
     std::vector<Difference> differences;
-    auto l = local.begin();
-    auto r = remote.begin();
-    while (l != local.end() || r != remote.end()) {
-        if (r == remote.end() || (l != local.end() && l->first < r->first)) {
-            differences.push_back({Difference::kMissing, l->first, ""});
-            ++l;
-        } else if (l == local.end() || r->first < l->first) {
-            differences.push_back({Difference::kExtra, r->first, ""});
-            ++r;
-        } else {
-            if (l->second.folder != r->second.folder) {
-                differences.push_back({Difference::kDifferent, l->first,
-                                       l->second.folder ? "a folder here, a file there"
-                                                        : "a file here, a folder there"});
-            } else if (l->second.bytes != r->second.bytes) {
-                const auto& a = l->second.bytes;
-                const auto& b = r->second.bytes;
-                const auto at =
-                    std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin();
-                differences.push_back({Difference::kDifferent, l->first,
-                                       std::to_string(a.size()) + " bytes here, " +
-                                           std::to_string(b.size()) +
-                                           " there, first differing at " + std::to_string(at)});
-            }
-            ++l;
-            ++r;
+    for (const auto& [path, item] : local) {
+        const auto there = remote.find(path);
+        if (there == remote.end()) {
+            differences.push_back({Difference::kMissing, path, ""});
+        } else if (item.folder != there->second.folder) {
+            differences.push_back(
+                {Difference::kDifferent, path,
+                 item.folder ? "a folder here, a file there" : "a file here, a folder there"});
+        } else if (item.bytes != there->second.bytes) {
+            const std::string& a = item.bytes;
+            const std::string& b = there->second.bytes;
+            const auto at = std::ranges::mismatch(a, b).in1 - a.begin();
+            differences.push_back({Difference::kDifferent, path,
+                                   std::to_string(a.size()) + " bytes here, " +
+                                       std::to_string(b.size()) + " there, first differing at " +
+                                       std::to_string(at)});
         }
+    }
+    for (const auto& [path, item] : remote) {
+        if (!local.contains(path)) differences.push_back({Difference::kExtra, path, ""});
     }
     return differences;
 }
 
 bool Shares(const std::vector<Difference>& a, const std::vector<Difference>& b) {
-    for (const Difference& x : a) {
-        for (const Difference& y : b) {
-            if (x.what == y.what && x.path == y.path) return true;
-        }
-    }
-    return false;
+    return std::ranges::any_of(a, [&](const Difference& x) {
+        return std::ranges::any_of(
+            b, [&](const Difference& y) { return x.what == y.what && x.path == y.path; });
+    });
 }
 
 std::string Report(const std::vector<Difference>& differences, std::size_t limit) {
@@ -443,66 +388,47 @@ std::string Report(const std::vector<Difference>& differences, std::size_t limit
         text += std::string("  ") + kWhat[d.what] + " \"" + d.path + "\"" +
                 (d.detail.empty() ? "" : ": " + d.detail) + "\n";
     }
-    if (differences.size() > limit) {
+    if (differences.size() > limit)
         text += "  ... and " + std::to_string(differences.size() - limit) + " more\n";
-    }
     return text;
 }
 
 void Tally::AddDay(const std::string& column, const std::vector<Action>& done, bool differs) {
-    std::vector<int>& row = counts[column];
-    row.resize(static_cast<std::size_t>(Kind::kCount));
+    std::vector<int>& row = rows[column];
+    row.resize(kKinds + 2);
     for (const Action& action : done) ++row[static_cast<std::size_t>(action.kind)];
-    ++days[column].first;
-    days[column].second += differs ? 1 : 0;
+    ++row[kKinds];
+    row[kKinds + 1] += differs ? 1 : 0;
 }
 
 std::string Tally::Table() const {
-    std::vector<std::string> columns;
-    for (const auto& [column, row] : counts) columns.push_back(column);
     std::string text;
     char cell[64];
-    const auto line = [&](const std::string& name,
-                          const std::function<int(const std::string&)>& value) {
-        std::snprintf(cell, sizeof cell, "%-15s", name.c_str());
+    const auto line = [&](const char* name, const auto& value) {
+        std::snprintf(cell, sizeof cell, "%-15s", name);
         text += cell;
-        int total = 0;
-        for (const std::string& column : columns) {
-            const int v = value(column);
-            total += v;
-            std::snprintf(cell, sizeof cell, " %*d",
-                          static_cast<int>(std::max<std::size_t>(column.size(), 5)), v);
+        long total = 0;
+        for (const auto& [column, row] : rows) {
+            const std::string v = value(column, row, total);
+            std::snprintf(cell, sizeof cell, " %*s",
+                          static_cast<int>(std::max<std::size_t>(column.size(), 5)), v.c_str());
             text += cell;
         }
-        std::snprintf(cell, sizeof cell, " %6d\n", total);
+        std::snprintf(cell, sizeof cell, " %6s\n",
+                      value(std::string("total"), std::vector<int>{}, total).c_str());
         text += cell;
     };
-    std::snprintf(cell, sizeof cell, "%-15s", "action");
-    text += cell;
-    for (const std::string& column : columns) {
-        std::snprintf(cell, sizeof cell, " %*s",
-                      static_cast<int>(std::max<std::size_t>(column.size(), 5)), column.c_str());
-        text += cell;
+    line("action",
+         [](const std::string& column, const std::vector<int>&, long&) { return column; });
+    for (std::size_t k = 0; k < kKinds + 2; ++k) {
+        const char* name = k < kKinds ? kKindNames[k] : k == kKinds ? "days" : "differing";
+        line(name, [k](const std::string&, const std::vector<int>& row, long& total) {
+            if (row.empty()) return std::to_string(total);
+            total += row[k];
+            return std::to_string(row[k]);
+        });
     }
-    text += "  total\n";
-    for (std::size_t k = 0; k < static_cast<std::size_t>(Kind::kCount); ++k) {
-        line(KindName(static_cast<Kind>(k)), [&](const std::string& c) { return counts.at(c)[k]; });
-    }
-    line("days", [&](const std::string& c) { return days.at(c).first; });
-    line("differing", [&](const std::string& c) { return days.at(c).second; });
     return text;
-}
-
-int Tally::Days() const {
-    int total = 0;
-    for (const auto& [column, d] : days) total += d.first;
-    return total;
-}
-
-int Tally::DifferingDays() const {
-    int total = 0;
-    for (const auto& [column, d] : days) total += d.second;
-    return total;
 }
 
 }  // namespace convergence
