@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <initializer_list>
 #include <numeric>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -69,21 +71,17 @@ struct Model {
     }
     // Moves a folder with everything below it (removes them with an empty `to`).
     void MoveTree(const std::string& from, const std::string& to) {
+        const auto place = [&](const std::string& path) -> std::optional<std::string> {
+            if (path != from && !IsBelow(path, from)) return path;
+            return to.empty() ? std::nullopt : std::optional(to + path.substr(from.size()));
+        };
         std::set<std::string> keptFolders;
-        for (const auto& folder : folders) {
-            if (folder != from && !IsBelow(folder, from)) {
-                keptFolders.insert(folder);
-            } else if (!to.empty()) {
-                keptFolders.insert(to + folder.substr(from.size()));
-            }
-        }
         std::map<std::string, std::size_t> keptFiles;
+        for (const auto& folder : folders) {
+            if (const auto at = place(folder)) keptFolders.insert(*at);
+        }
         for (const auto& [file, size] : files) {
-            if (!IsBelow(file, from)) {
-                keptFiles[file] = size;
-            } else if (!to.empty()) {
-                keptFiles[to + file.substr(from.size())] = size;
-            }
+            if (const auto at = place(file)) keptFiles[*at] = size;
         }
         folders = std::move(keptFolders);
         files = std::move(keptFiles);
@@ -130,23 +128,23 @@ private:
         return static_cast<Kind>(k);
     }
 
+    // A draw from tiers of {below this percentile: base + a draw below range}.
+    std::size_t Tiered(std::initializer_list<std::array<std::size_t, 3>> tiers) {
+        const std::size_t draw = Below(100);
+        for (const auto& [limit, base, range] : tiers) {
+            if (draw < limit) return base + Below(range);
+        }
+        return 0;
+    }
     // Mostly none or short, so that commands are still pending or merging when the next change
     // comes; some past the watcher's one-second cycle, so that others are firing or sent.
     unsigned Pause() {
-        const std::size_t draw = Below(100);
-        if (draw < 40) return 0;
-        if (draw < 65) return static_cast<unsigned>(10 + Below(140));
-        if (draw < 90) return static_cast<unsigned>(200 + Below(800));
-        return static_cast<unsigned>(1200 + Below(1300));
+        return static_cast<unsigned>(
+            Tiered({{40, 0, 0}, {65, 10, 140}, {90, 200, 800}, {100, 1200, 1300}}));
     }
-
     std::size_t Size() {
-        const std::size_t draw = Below(100);
-        if (draw < 5) return 0;
-        if (draw < 60) return 1 + Below(100);
-        if (draw < 85) return 100 + Below(3900);
-        if (draw < 96) return 4000 + Below(60000);
-        return 64000 + Below(240000);
+        return Tiered(
+            {{5, 0, 0}, {60, 1, 100}, {85, 100, 3900}, {96, 4000, 60000}, {100, 64000, 240000}});
     }
 
     std::string FileName() {
@@ -402,32 +400,30 @@ void Tally::AddDay(const std::string& column, const std::vector<Action>& done, b
 }
 
 std::string Tally::Table() const {
-    std::string text;
-    char cell[64];
-    const auto line = [&](const char* name, const auto& value) {
-        std::snprintf(cell, sizeof cell, "%-15s", name);
-        text += cell;
-        long total = 0;
-        for (const auto& [column, row] : rows) {
-            const std::string v = value(column, row, total);
-            std::snprintf(cell, sizeof cell, " %*s",
-                          static_cast<int>(std::max<std::size_t>(column.size(), 5)), v.c_str());
-            text += cell;
+    std::vector<std::string> lines(kKinds + 3);
+    const auto cell = [&](std::size_t line, const std::string& text, std::size_t width) {
+        if (lines[line].empty()) {
+            lines[line] = line == 0            ? "action"
+                          : line <= kKinds     ? kKindNames[line - 1]
+                          : line == kKinds + 1 ? "days"
+                                               : "differing";
+            lines[line].resize(15, ' ');
         }
-        std::snprintf(cell, sizeof cell, " %6s\n",
-                      value(std::string("total"), std::vector<int>{}, total).c_str());
-        text += cell;
+        lines[line] += std::string(width + 1 - std::min(width, text.size()), ' ') + text;
     };
-    line("action",
-         [](const std::string& column, const std::vector<int>&, long&) { return column; });
-    for (std::size_t k = 0; k < kKinds + 2; ++k) {
-        const char* name = k < kKinds ? kKindNames[k] : k == kKinds ? "days" : "differing";
-        line(name, [k](const std::string&, const std::vector<int>& row, long& total) {
-            if (row.empty()) return std::to_string(total);
-            total += row[k];
-            return std::to_string(row[k]);
-        });
+    std::vector<int> totals(kKinds + 2);
+    for (const auto& [column, row] : rows) {
+        const std::size_t width = std::max<std::size_t>(column.size(), 5);
+        cell(0, column, width);
+        for (std::size_t k = 0; k < row.size(); ++k) {
+            cell(k + 1, std::to_string(row[k]), width);
+            totals[k] += row[k];
+        }
     }
+    cell(0, "total", 6);
+    for (std::size_t k = 0; k < totals.size(); ++k) cell(k + 1, std::to_string(totals[k]), 6);
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
     return text;
 }
 

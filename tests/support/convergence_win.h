@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -17,19 +18,12 @@
 namespace convergence {
 
 inline std::wstring WideOf(const std::string& utf8) {
-    std::wstring wide(utf8.size(), L'\0');
-    wide.resize(static_cast<std::size_t>(
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                            static_cast<int>(wide.size()))));
-    return wide;
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring();
 }
 
 inline std::string Utf8Of(const std::wstring& wide) {
-    std::string text(wide.size() * 3, '\0');
-    text.resize(static_cast<std::size_t>(
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
-                            static_cast<int>(text.size()), nullptr, nullptr)));
-    return text;
+    const std::u8string text = std::filesystem::path(wide).u8string();
+    return std::string(text.begin(), text.end());
 }
 
 // `root` (a drive or UNC folder) with the relative "/"-separated `path` below it, as \\?\ path.
