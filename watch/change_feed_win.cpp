@@ -94,17 +94,19 @@ bool ChangeFeed::IssueRead() {
 }
 
 void ChangeFeed::Run() {
-    for (bool first = true;; first = false) {
+    for (bool first = true, stopping = false; !stopping; first = false) {
         if (!first && !IssueRead()) return;
         HANDLE waits[2] = {ioEvent.Get(), stopEvent.Get()};
         const DWORD which = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
         DWORD bytes = 0;
         if (which != WAIT_OBJECT_0) {
             CancelIoEx(directory.Get(), &overlapped);
-            GetOverlappedResult(directory.Get(), &overlapped, &bytes, TRUE);
-            return;
-        }
-        if (!GetOverlappedResult(directory.Get(), &overlapped, &bytes, FALSE)) {
+            // What the read took in before the cancel is announced still: the
+            // watch ends after the changes made before it.
+            if (!GetOverlappedResult(directory.Get(), &overlapped, &bytes, TRUE) || bytes == 0)
+                return;
+            stopping = true;
+        } else if (!GetOverlappedResult(directory.Get(), &overlapped, &bytes, FALSE)) {
             if (GetLastError() == ERROR_NOTIFY_ENUM_DIR) {
                 ReportLostChanges();
                 continue;
