@@ -5,10 +5,14 @@
 # days). Prints each day, a shortened action list for each differing one, the
 # table of action kinds by target and mode, and the time taken.
 #   scripts/convergence.sh N [seed] [target] [mode]
-# target: file, smb, ftp or all (default); mode: 1, 5, 1000, immediate or all
-# (default); lists with commas. PELLARO_CONVERGENCE_KEEP=3,7,12 replays only
-# those actions of the day; PELLARO_CONVERGENCE_SHRINK_S (600) bounds the
-# shortening of each differing day.
+# Day i has seed SEED + i (the clock's when not given); target: file, smb, ftp
+# or all (default); mode: 1, 5, 1000, immediate or all (default); lists with
+# commas, the days take the pairs in turn. Environment:
+#   PELLARO_CONVERGENCE_KEEP=3,7,12   only these actions of each day
+#   PELLARO_CONVERGENCE_SETTLE_MS     the quiet time before the close (1000;
+#                                     0: a change in the last instant)
+#   PELLARO_CONVERGENCE_SHRINK_S      seconds of shortening per differing day
+#                                     (600; the fixed days share 120)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ $# -lt 1 ]; then

@@ -159,7 +159,14 @@ Takeover TakeEventList() {
     static_cast<void>(CreateIfMissing(state.eventListPath.CStr()));
     EmptyCommandBuffer();
     // Every change counted so far has its command in this batch.
-    State().pendingEvents = 0;
+    WatcherState& changes = State();
+    changes.pendingEvents = 0;
+    // The repeat filter drops a second change of a path because the first
+    // one's command will send it. That command is in this batch now, and the
+    // tool may read the file before the second change is written: the next
+    // change of any path must get a command of its own.
+    for (auto& path : changes.recentEventPaths) path.Clear();
+    changes.recentEventCount = 0;
     return Takeover::kTaken;
 }
 

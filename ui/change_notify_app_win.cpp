@@ -207,11 +207,13 @@ void CChangeNotifyApp::WatchCurrentItem() {
 }
 
 void CChangeNotifyApp::HandleDestroy() {
+    // The watch ends first: the changes it still delivers are buffered, and
+    // the shutdown below saves and sends them.
+    EndWatch();
     lifecycle.stop();
     UniqueIcon small(reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0)));
     UniqueIcon big(reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0)));
     RevokeDropTarget();
-    EndWatch();
 }
 
 void CChangeNotifyApp::SetDialogIcons(HWND window) {

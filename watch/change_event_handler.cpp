@@ -343,11 +343,14 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
     }
 
     // Repeat and parent filter; deletions while the tool downloads keep the
-    // previous decision, so the tool's own deletions are not sent back.
+    // previous decision, so the tool's own deletions are not sent back. In
+    // immediate mode a repeat still asks for an upload: the run under way may
+    // have read the file before this change, and a request while one is owed
+    // costs nothing.
     if (event == kEventDelete || event == kEventRmDir) {
         if (!calls.isDownloadUnderway()) state.eventAccepted = 1;
     } else if (state.recentEventCount < kRecentEventEntries ||
-               (!RepeatsRecentPath(state, event) &&
+               ((ImmediateMode() || !RepeatsRecentPath(state, event)) &&
                 (state.lastEventParent.Str() != first.Str() || state.networkFolder == 1))) {
         state.eventAccepted = 1;
     } else {

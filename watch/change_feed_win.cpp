@@ -94,17 +94,19 @@ bool ChangeFeed::IssueRead() {
 }
 
 void ChangeFeed::Run() {
-    for (bool first = true;; first = false) {
+    for (bool first = true, stopping = false; !stopping; first = false) {
         if (!first && !IssueRead()) return;
         HANDLE waits[2] = {ioEvent.Get(), stopEvent.Get()};
         const DWORD which = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
         DWORD bytes = 0;
         if (which != WAIT_OBJECT_0) {
             CancelIoEx(directory.Get(), &overlapped);
-            GetOverlappedResult(directory.Get(), &overlapped, &bytes, TRUE);
-            return;
-        }
-        if (!GetOverlappedResult(directory.Get(), &overlapped, &bytes, FALSE)) {
+            // What the read took in before the cancel is announced still: the
+            // watch ends after the changes made before it.
+            if (!GetOverlappedResult(directory.Get(), &overlapped, &bytes, TRUE) || bytes == 0)
+                return;
+            stopping = true;
+        } else if (!GetOverlappedResult(directory.Get(), &overlapped, &bytes, FALSE)) {
             if (GetLastError() == ERROR_NOTIFY_ENUM_DIR) {
                 ReportLostChanges();
                 continue;
@@ -139,7 +141,18 @@ void ChangeFeed::ReportLostChanges() {
     if (lostChangesWindow) PostMessageW(lostChangesWindow, kLostChangesMessage, 0, 0);
 }
 
-void ChangeFeed::Announce(DWORD action, const std::wstring& path) {
+// The path a change reported under a renamed folder's old path has now; a
+// folder of that old name made since takes the name back.
+std::wstring ChangeFeed::CurrentPath(const std::wstring& path) const {
+    for (const auto& [from, to] : renamed) {
+        if (Lower(path.substr(0, from.size() + 1)) == Lower(from + L"\\") && !IsDirectory(from))
+            return to + path.substr(from.size());
+    }
+    return path;
+}
+
+void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
+    const std::wstring path = CurrentPath(reported);
     switch (action) {
         case FILE_ACTION_ADDED:
             if (IsDirectory(path)) {
@@ -213,6 +226,13 @@ void ChangeFeed::ForgetFolder(const std::wstring& path) {
 }
 
 void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to) {
+    const std::wstring below = Lower(from + L"\\");
+    for (auto& entry : renamed) {
+        if (Lower(entry.second + L"\\").starts_with(below))
+            entry.second = to + entry.second.substr(from.size());
+    }
+    if (renamed.size() >= 256) renamed.erase(renamed.begin());
+    renamed.emplace_back(from, to);
     ForgetFolder(from);
     if (IsDirectory(to)) ScanFolders(to);
 }

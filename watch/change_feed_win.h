@@ -61,4 +61,8 @@ private:
     // Lower-case paths of the folders below root; feed thread only (after Start).
     std::set<std::wstring> folders;
     std::wstring pendingOldName;
+    // Folders renamed or moved: (old path, its path now). Wine keeps naming the
+    // changes inside such a folder by the path it had when it was first watched.
+    std::vector<std::pair<std::wstring, std::wstring>> renamed;
+    std::wstring CurrentPath(const std::wstring& path) const;
 };

@@ -88,11 +88,12 @@ HRESULT CShellItemChangeWatcher::BeginWatch(IShellItem* item, HWND window) {
 }
 
 void CShellItemChangeWatcher::EndWatch() {
-    // Deregistered first, so the feed's last announcements find no recipient;
-    // one already on its way is let through (and makes no call, see below).
+    // The feed ends first, its last announcements let through and passed on:
+    // a change made just before the end is handled, not dropped. Only then is
+    // the registration ended.
+    feed.reset();
     const ULONG ending = std::exchange(registrationId, 0);
     if (ending != 0) SHChangeNotifyDeregister(ending);
-    feed.reset();
 }
 
 void CShellItemChangeWatcher::HandleChangeMessage(WPARAM wParam, LPARAM lParam) {

@@ -95,7 +95,12 @@ TEST(WatcherE2ETest, ChangesKeptOverTheSessionsEndAreSentByTheNextStart) {
     EXPECT_EQ(bench.Close(next), 0);
     EXPECT_FALSE(fs::exists(sendList));
     EXPECT_NE(ReadFileBytes(registry).find(bench.folderAnsi + "=0\r\n"), npos);
-    EXPECT_EQ(bench.Runs().size(), 2u);
+    // The write notification of a.txt may come after a batch took its put: the tool may have read
+    // the file before the write, so the folder's put follows.
+    const std::vector<ToolRun> runs = bench.Runs();
+    EXPECT_TRUE(runs.size() == 2 ||
+                (runs.size() == 3 && runs[2].fileList == "-cmd=put|-dir=/home/u/" + ldir + "|\r\n"))
+        << runs.size() << " runs";
 }
 
 enum File { kNone, kRegistry, kEventList, kSendList };

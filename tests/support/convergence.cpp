@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <initializer_list>
+#include <numeric>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -10,14 +13,22 @@ namespace convergence {
 
 namespace {
 
-constexpr std::array<const char*, static_cast<std::size_t>(Kind::kCount)> kKindNames = {
+constexpr std::size_t kKinds = static_cast<std::size_t>(Kind::kCount);
+constexpr std::array<const char*, kKinds> kKindNames = {
     "create",      "overwrite",   "append",       "truncate",     "save-by-rename", "rename",
     "case-rename", "move-file",   "make-folder",  "fill-folder",  "rename-folder",  "move-folder",
     "delete-file", "delete-tree", "copy-tree-in", "move-tree-in", "long-name"};
 
 // How often each kind is drawn, where it can be done at all.
-constexpr std::array<unsigned, static_cast<std::size_t>(Kind::kCount)> kWeights = {
-    14, 8, 6, 4, 7, 6, 4, 6, 4, 4, 4, 3, 6, 3, 3, 2, 2};
+constexpr std::array<unsigned, kKinds> kWeights = {14, 8, 6, 4, 7, 6, 4, 6, 4,
+                                                   4,  4, 3, 6, 3, 3, 2, 2};
+
+// Name pieces around a number: blanks, accents and several dots.
+constexpr const char* kFileNames[][2] = {
+    {"f", ".txt"},         {"my notes ", ".txt"},       {"café ", ".txt"},
+    {"Übersicht-", ".md"}, {"report.v", ".final.docx"}, {"archive ", ".tar.gz"},
+    {"niño.año.", ".csv"}};
+constexpr const char* kFolderNames[] = {"d", "New folder ", "Fotos été ", "v1.2.", "Ünïcode dir "};
 
 constexpr std::size_t kMaxDepth = 3;  // folders below the watched one
 
@@ -33,14 +44,11 @@ std::string Parent(const std::string& path) {
 std::string Leaf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 std::size_t Depth(const std::string& folder) {
-    return folder.empty()
-               ? 0
-               : 1 + static_cast<std::size_t>(std::count(folder.begin(), folder.end(), '/'));
+    return folder.empty() ? 0 : 1 + static_cast<std::size_t>(std::ranges::count(folder, '/'));
 }
 
 bool IsBelow(const std::string& path, const std::string& folder) {
-    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-           path[folder.size()] == '/';
+    return path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/';
 }
 
 std::string Lower(std::string text) {
@@ -51,46 +59,34 @@ std::string Lower(std::string text) {
 }
 
 // The tree as the actions so far leave it: what the next action may act on.
-class Model {
-public:
-    Model() { folders.insert(""); }
-
-    std::set<std::string> folders;             // "" is the watched folder
+struct Model {
+    std::set<std::string> folders{""};         // "" is the watched folder
     std::map<std::string, std::size_t> files;  // path -> size
 
-    // Windows names ignore case: a name is free when no item has it in any case.
+    // Windows names ignore case.
     bool Free(const std::string& path) const {
-        const std::string lower = Lower(path);
-        for (const auto& folder : folders) {
-            if (Lower(folder) == lower) return false;
-        }
-        for (const auto& [file, size] : files) {
-            if (Lower(file) == lower) return false;
-        }
-        return true;
+        const auto same = [&](const std::string& other) { return Lower(other) == Lower(path); };
+        return std::ranges::none_of(folders, same) &&
+               std::ranges::none_of(files, [&](const auto& file) { return same(file.first); });
     }
-    // Moves a folder and everything below it (or, with an empty `to`, removes them).
+    // Moves a folder with everything below it (removes them with an empty `to`).
     void MoveTree(const std::string& from, const std::string& to) {
+        const auto place = [&](const std::string& path) -> std::optional<std::string> {
+            if (path != from && !IsBelow(path, from)) return path;
+            return to.empty() ? std::nullopt : std::optional(to + path.substr(from.size()));
+        };
         std::set<std::string> keptFolders;
-        for (const auto& folder : folders) {
-            if (folder == from || IsBelow(folder, from)) {
-                if (!to.empty()) keptFolders.insert(to + folder.substr(from.size()));
-            } else {
-                keptFolders.insert(folder);
-            }
-        }
         std::map<std::string, std::size_t> keptFiles;
+        for (const auto& folder : folders) {
+            if (const auto at = place(folder)) keptFolders.insert(*at);
+        }
         for (const auto& [file, size] : files) {
-            if (IsBelow(file, from)) {
-                if (!to.empty()) keptFiles[to + file.substr(from.size())] = size;
-            } else {
-                keptFiles[file] = size;
-            }
+            if (const auto at = place(file)) keptFiles[*at] = size;
         }
         folders = std::move(keptFolders);
         files = std::move(keptFiles);
     }
-    // The depth of the deepest folder in the tree of `folder`, counted from it (1 for itself).
+    // Levels of folders in the tree of `folder`, itself included.
     std::size_t Height(const std::string& folder) const {
         std::size_t height = 1;
         for (const auto& other : folders) {
@@ -121,75 +117,45 @@ private:
 
     template <class Container>
     auto Any(const Container& items) {
-        auto it = items.begin();
-        std::advance(it, static_cast<std::ptrdiff_t>(Below(items.size())));
-        return *it;
+        return *std::next(items.begin(), static_cast<std::ptrdiff_t>(Below(items.size())));
     }
 
     Kind DrawKind() {
-        unsigned total = 0;
-        for (unsigned weight : kWeights) total += weight;
-        unsigned at = static_cast<unsigned>(Below(total));
-        for (std::size_t k = 0; k < kWeights.size(); ++k) {
-            if (at < kWeights[k]) return static_cast<Kind>(k);
-            at -= kWeights[k];
-        }
-        return Kind::kCreate;
+        unsigned at =
+            static_cast<unsigned>(Below(std::accumulate(kWeights.begin(), kWeights.end(), 0u)));
+        std::size_t k = 0;
+        while (at >= kWeights[k]) at -= kWeights[k++];
+        return static_cast<Kind>(k);
     }
 
+    // A draw from tiers of {below this percentile: base + a draw below range}.
+    std::size_t Tiered(std::initializer_list<std::array<std::size_t, 3>> tiers) {
+        const std::size_t draw = Below(100);
+        for (const auto& [limit, base, range] : tiers) {
+            if (draw < limit) return base + Below(range);
+        }
+        return 0;
+    }
     // Mostly none or short, so that commands are still pending or merging when the next change
     // comes; some past the watcher's one-second cycle, so that others are firing or sent.
     unsigned Pause() {
-        const std::size_t draw = Below(100);
-        if (draw < 40) return 0;
-        if (draw < 65) return static_cast<unsigned>(10 + Below(140));
-        if (draw < 90) return static_cast<unsigned>(200 + Below(800));
-        return static_cast<unsigned>(1200 + Below(1300));
+        return static_cast<unsigned>(
+            Tiered({{40, 0, 0}, {65, 10, 140}, {90, 200, 800}, {100, 1200, 1300}}));
     }
-
     std::size_t Size() {
-        const std::size_t draw = Below(100);
-        if (draw < 5) return 0;
-        if (draw < 60) return 1 + Below(100);
-        if (draw < 85) return 100 + Below(3900);
-        if (draw < 96) return 4000 + Below(60000);
-        return 64000 + Below(240000);
+        return Tiered(
+            {{5, 0, 0}, {60, 1, 100}, {85, 100, 3900}, {96, 4000, 60000}, {100, 64000, 240000}});
     }
 
     std::string FileName() {
         const std::string n = std::to_string(++counter);
-        switch (Below(7)) {
-            case 0:
-                return "f" + n + ".txt";
-            case 1:
-                return "my notes " + n + ".txt";
-            case 2:
-                return "café " + n + ".txt";
-            case 3:
-                return "Übersicht-" + n + ".md";
-            case 4:
-                return "report.v" + n + ".final.docx";
-            case 5:
-                return "archive " + n + ".tar.gz";
-            default:
-                return "niño.año." + n + ".csv";
-        }
+        const auto& [head, tail] = kFileNames[Below(std::size(kFileNames))];
+        return head + n + tail;
     }
 
     std::string FolderName() {
         const std::string n = std::to_string(++counter);
-        switch (Below(5)) {
-            case 0:
-                return "d" + n;
-            case 1:
-                return "New folder " + n;
-            case 2:
-                return "Fotos été " + n;
-            case 3:
-                return "v1.2." + n;
-            default:
-                return "Ünïcode dir " + n;
-        }
+        return kFolderNames[Below(std::size(kFolderNames))] + n;
     }
 
     // A file name that brings the path to 180 to 240 bytes.
@@ -201,15 +167,6 @@ private:
         std::string name;
         while (name.size() + n.size() < length) name += "long name ";
         return name.substr(0, length > n.size() ? length - n.size() : 0) + n;
-    }
-
-    // Folders where a new folder may go.
-    std::vector<std::string> Parents() const {
-        std::vector<std::string> parents;
-        for (const auto& folder : model.folders) {
-            if (Depth(folder) < kMaxDepth) parents.push_back(folder);
-        }
-        return parents;
     }
 
     std::vector<NewFile> SomeFiles(std::size_t most, bool nested) {
@@ -224,7 +181,8 @@ private:
 
     bool Make(Kind kind, Action& a) {
         a.kind = kind;
-        std::vector<std::string> subfolders(std::next(model.folders.begin()), model.folders.end());
+        const std::vector<std::string> subfolders(std::next(model.folders.begin()),
+                                                  model.folders.end());
         switch (kind) {
             case Kind::kCreate:
             case Kind::kLongName: {
@@ -270,8 +228,7 @@ private:
                     const std::size_t letter =
                         leaf.find_first_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
                     if (letter == std::string::npos) return false;
-                    char& ch = leaf[letter];
-                    ch = static_cast<char>(ch >= 'a' ? ch - 'a' + 'A' : ch - 'A' + 'a');
+                    leaf[letter] = static_cast<char>(leaf[letter] ^ 0x20);
                     a.to = Join(Parent(path), leaf);
                 }
                 if (kind == Kind::kMoveFile) {
@@ -288,8 +245,11 @@ private:
             case Kind::kFillFolder:
             case Kind::kCopyTreeIn:
             case Kind::kMoveTreeIn: {
-                const std::vector<std::string> parents = Parents();
-                const std::string parent = Any(parents);
+                std::vector<std::string> parents;
+                for (const auto& folder : model.folders) {
+                    if (Depth(folder) < kMaxDepth) parents.push_back(folder);
+                }
+                const std::string parent = Any(parents);  // drawn before the name
                 a.path = Join(parent, FolderName());
                 model.folders.insert(a.path);
                 if (kind == Kind::kMakeFolder) return true;
@@ -333,11 +293,6 @@ private:
 
 }  // namespace
 
-const char* KindName(Kind kind) {
-    const auto at = static_cast<std::size_t>(kind);
-    return at < kKindNames.size() ? kKindNames[at] : "?";
-}
-
 std::string Content(uint32_t seed, std::size_t size) {
     static constexpr char kWords[][8] = {"alpha ",  "beta ", "gamma ",
                                          "delta\n", "eps ",  "zeta\r\n"};
@@ -348,13 +303,13 @@ std::string Content(uint32_t seed, std::size_t size) {
     return bytes;
 }
 
+// "<kind> "<path>" [-> "<to>"] [<size> bytes] [+<n> files] pause <ms>".
 std::string Describe(const Action& a) {
-    std::string line = std::string(KindName(a.kind)) + " \"" + a.path + "\"";
+    std::string line =
+        std::string(kKindNames[static_cast<std::size_t>(a.kind)]) + " \"" + a.path + "\"";
     if (!a.to.empty()) line += (a.kind == Kind::kSaveByRename ? " via \"" : " -> \"") + a.to + "\"";
-    const bool writes = a.kind == Kind::kCreate || a.kind == Kind::kOverwrite ||
-                        a.kind == Kind::kAppend || a.kind == Kind::kTruncate ||
-                        a.kind == Kind::kSaveByRename || a.kind == Kind::kLongName;
-    if (writes) line += " " + std::to_string(a.size) + " bytes";
+    if (a.kind <= Kind::kSaveByRename || a.kind == Kind::kLongName)
+        line += " " + std::to_string(a.size) + " bytes";
     if (!a.files.empty()) line += " +" + std::to_string(a.files.size()) + " files";
     return line + " pause " + std::to_string(a.pauseMs);
 }
@@ -370,14 +325,11 @@ std::vector<std::size_t> Shrink(std::size_t count,
     while (current.size() >= 2 && budget > 0) {
         bool reduced = false;
         const std::size_t chunk = (current.size() + parts - 1) / parts;
-        for (std::size_t start = 0; start < current.size() && budget > 0; start += chunk) {
-            std::vector<std::size_t> rest(current.begin(),
-                                          current.begin() + static_cast<std::ptrdiff_t>(start));
-            rest.insert(rest.end(),
-                        current.begin() +
-                            static_cast<std::ptrdiff_t>(std::min(start + chunk, current.size())),
-                        current.end());
-            --budget;
+        for (std::size_t start = 0; start < current.size() && budget-- > 0; start += chunk) {
+            std::vector<std::size_t> rest = current;
+            rest.erase(
+                rest.begin() + static_cast<std::ptrdiff_t>(start),
+                rest.begin() + static_cast<std::ptrdiff_t>(std::min(start + chunk, rest.size())));
             if (fails(rest)) {
                 current = std::move(rest);
                 parts = std::max<std::size_t>(parts - 1, 2);
@@ -395,44 +347,35 @@ std::vector<std::size_t> Shrink(std::size_t count,
 
 std::vector<Difference> Compare(const Tree& local, const Tree& remote) {
     std::vector<Difference> differences;
-    auto l = local.begin();
-    auto r = remote.begin();
-    while (l != local.end() || r != remote.end()) {
-        if (r == remote.end() || (l != local.end() && l->first < r->first)) {
-            differences.push_back({Difference::kMissing, l->first, ""});
-            ++l;
-        } else if (l == local.end() || r->first < l->first) {
-            differences.push_back({Difference::kExtra, r->first, ""});
-            ++r;
-        } else {
-            if (l->second.folder != r->second.folder) {
-                differences.push_back({Difference::kDifferent, l->first,
-                                       l->second.folder ? "a folder here, a file there"
-                                                        : "a file here, a folder there"});
-            } else if (l->second.bytes != r->second.bytes) {
-                const auto& a = l->second.bytes;
-                const auto& b = r->second.bytes;
-                const auto at =
-                    std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin();
-                differences.push_back({Difference::kDifferent, l->first,
-                                       std::to_string(a.size()) + " bytes here, " +
-                                           std::to_string(b.size()) +
-                                           " there, first differing at " + std::to_string(at)});
-            }
-            ++l;
-            ++r;
+    for (const auto& [path, item] : local) {
+        const auto there = remote.find(path);
+        if (there == remote.end()) {
+            differences.push_back({Difference::kMissing, path, ""});
+        } else if (item.folder != there->second.folder) {
+            differences.push_back(
+                {Difference::kDifferent, path,
+                 item.folder ? "a folder here, a file there" : "a file here, a folder there"});
+        } else if (item.bytes != there->second.bytes) {
+            const std::string& a = item.bytes;
+            const std::string& b = there->second.bytes;
+            const auto at = std::ranges::mismatch(a, b).in1 - a.begin();
+            differences.push_back({Difference::kDifferent, path,
+                                   std::to_string(a.size()) + " bytes here, " +
+                                       std::to_string(b.size()) + " there, first differing at " +
+                                       std::to_string(at)});
         }
+    }
+    for (const auto& [path, item] : remote) {
+        if (!local.contains(path)) differences.push_back({Difference::kExtra, path, ""});
     }
     return differences;
 }
 
 bool Shares(const std::vector<Difference>& a, const std::vector<Difference>& b) {
-    for (const Difference& x : a) {
-        for (const Difference& y : b) {
-            if (x.what == y.what && x.path == y.path) return true;
-        }
-    }
-    return false;
+    return std::ranges::any_of(a, [&](const Difference& x) {
+        return std::ranges::any_of(
+            b, [&](const Difference& y) { return x.what == y.what && x.path == y.path; });
+    });
 }
 
 std::string Report(const std::vector<Difference>& differences, std::size_t limit) {
@@ -443,66 +386,45 @@ std::string Report(const std::vector<Difference>& differences, std::size_t limit
         text += std::string("  ") + kWhat[d.what] + " \"" + d.path + "\"" +
                 (d.detail.empty() ? "" : ": " + d.detail) + "\n";
     }
-    if (differences.size() > limit) {
+    if (differences.size() > limit)
         text += "  ... and " + std::to_string(differences.size() - limit) + " more\n";
-    }
     return text;
 }
 
 void Tally::AddDay(const std::string& column, const std::vector<Action>& done, bool differs) {
-    std::vector<int>& row = counts[column];
-    row.resize(static_cast<std::size_t>(Kind::kCount));
+    std::vector<int>& row = rows[column];
+    row.resize(kKinds + 2);
     for (const Action& action : done) ++row[static_cast<std::size_t>(action.kind)];
-    ++days[column].first;
-    days[column].second += differs ? 1 : 0;
+    ++row[kKinds];
+    row[kKinds + 1] += differs ? 1 : 0;
 }
 
 std::string Tally::Table() const {
-    std::vector<std::string> columns;
-    for (const auto& [column, row] : counts) columns.push_back(column);
-    std::string text;
-    char cell[64];
-    const auto line = [&](const std::string& name,
-                          const std::function<int(const std::string&)>& value) {
-        std::snprintf(cell, sizeof cell, "%-15s", name.c_str());
-        text += cell;
-        int total = 0;
-        for (const std::string& column : columns) {
-            const int v = value(column);
-            total += v;
-            std::snprintf(cell, sizeof cell, " %*d",
-                          static_cast<int>(std::max<std::size_t>(column.size(), 5)), v);
-            text += cell;
+    std::vector<std::string> lines(kKinds + 3);
+    const auto cell = [&](std::size_t line, const std::string& text, std::size_t width) {
+        if (lines[line].empty()) {
+            lines[line] = line == 0            ? "action"
+                          : line <= kKinds     ? kKindNames[line - 1]
+                          : line == kKinds + 1 ? "days"
+                                               : "differing";
+            lines[line].resize(15, ' ');
         }
-        std::snprintf(cell, sizeof cell, " %6d\n", total);
-        text += cell;
+        lines[line] += std::string(width + 1 - std::min(width, text.size()), ' ') + text;
     };
-    std::snprintf(cell, sizeof cell, "%-15s", "action");
-    text += cell;
-    for (const std::string& column : columns) {
-        std::snprintf(cell, sizeof cell, " %*s",
-                      static_cast<int>(std::max<std::size_t>(column.size(), 5)), column.c_str());
-        text += cell;
+    std::vector<int> totals(kKinds + 2);
+    for (const auto& [column, row] : rows) {
+        const std::size_t width = std::max<std::size_t>(column.size(), 5);
+        cell(0, column, width);
+        for (std::size_t k = 0; k < row.size(); ++k) {
+            cell(k + 1, std::to_string(row[k]), width);
+            totals[k] += row[k];
+        }
     }
-    text += "  total\n";
-    for (std::size_t k = 0; k < static_cast<std::size_t>(Kind::kCount); ++k) {
-        line(KindName(static_cast<Kind>(k)), [&](const std::string& c) { return counts.at(c)[k]; });
-    }
-    line("days", [&](const std::string& c) { return days.at(c).first; });
-    line("differing", [&](const std::string& c) { return days.at(c).second; });
+    cell(0, "total", 6);
+    for (std::size_t k = 0; k < totals.size(); ++k) cell(k + 1, std::to_string(totals[k]), 6);
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
     return text;
-}
-
-int Tally::Days() const {
-    int total = 0;
-    for (const auto& [column, d] : days) total += d.first;
-    return total;
-}
-
-int Tally::DifferingDays() const {
-    int total = 0;
-    for (const auto& [column, d] : days) total += d.second;
-    return total;
 }
 
 }  // namespace convergence

@@ -1,7 +1,7 @@
 // A day of a user's work in a watched folder, and what it takes to judge it: the random action
 // list (a pure function of its seed), the delta-debugging shrinker over it, the comparison of two
-// trees, and the tally of action kinds by target and mode. No system calls: the actions are carried
-// out by convergence_win.h.
+// trees, and the tally of action kinds by target and mode. No system calls: convergence_win.h
+// carries the actions out.
 #pragma once
 
 #include <cstddef>
@@ -14,79 +14,74 @@
 namespace convergence {
 
 enum class Kind {
-    kCreate,        // a new file
-    kOverwrite,     // new content, same name
-    kAppend,        // bytes added at the end
-    kTruncate,      // cut shorter (or to nothing)
+    kCreate,
+    kOverwrite,
+    kAppend,
+    kTruncate,
     kSaveByRename,  // a temporary file written, then renamed over the original
-    kRename,        // a file renamed in its folder
-    kCaseRename,    // only the case of the name changes
-    kMoveFile,      // a file moved to another folder
-    kMakeFolder,    // an empty folder
-    kFillFolder,    // a new folder, then files written into it at once
-    kRenameFolder,  // a folder renamed in place
-    kMoveFolder,    // a folder moved into another folder
+    kRename,
+    kCaseRename,
+    kMoveFile,  // to another folder
+    kMakeFolder,
+    kFillFolder,  // a new folder, then files written into it at once
+    kRenameFolder,
+    kMoveFolder,  // into another folder
     kDeleteFile,
-    kDeleteTree,  // a folder with everything in it
-    kCopyTreeIn,  // a tree copied in from outside the watched folder
-    kMoveTreeIn,  // a tree made outside and moved in whole
+    kDeleteTree,
+    kCopyTreeIn,  // a tree made outside the watched folder, then copied in
+    kMoveTreeIn,  // the same, moved in whole
     kLongName,    // a file whose path comes near the length limits
     kCount
 };
 
-const char* KindName(Kind kind);
-
-// The bytes of a file: `size` bytes made from `seed` (text, so a difference reads well).
+// The bytes of a file: `size` bytes of text made from `seed`.
 std::string Content(uint32_t seed, std::size_t size);
 
 struct NewFile {
-    std::string path;  // below the action's folder, "/"-separated
+    std::string path;  // below the action's folder
     uint32_t seed = 0;
     std::size_t size = 0;
 };
 
-// One action. Paths are relative to the watched folder, "/"-separated, UTF-8.
+// Paths are relative to the watched folder, "/"-separated, UTF-8.
 struct Action {
     Kind kind = Kind::kCreate;
-    std::string path;   // the item acted on (a folder for the folder kinds)
-    std::string to;     // the new path of renames and moves; the temporary file of a save
-    uint32_t seed = 0;  // content of a written file
+    std::string path;  // the item acted on
+    std::string to;    // the new path of renames and moves; the temporary file of a save
+    uint32_t seed = 0;
     std::size_t size = 0;
     std::vector<NewFile> files;  // kFillFolder, kCopyTreeIn, kMoveTreeIn
-    unsigned pauseMs = 0;        // after the action, before the next
+    unsigned pauseMs = 0;        // after the action
 };
 
-// One line: "<kind> <path> [-> <to>] [<size> bytes] [+<n> files] pause <ms>".
 std::string Describe(const Action& action);
 
 // The day of `seed`: 20 to 60 actions, each valid on the tree the ones before it leave.
 std::vector<Action> MakeDay(uint32_t seed);
 
-// The indices of `count` actions (0..count-1) that still fail, fewer where `fails` allows: the
-// delta-debugging search over subsets of complements, in at most `budget` calls of `fails`. The
-// full list is taken as failing and is not tried again.
+// The indices (of 0..count-1) of a shorter list that still fails: delta debugging over
+// complements, at most `budget` calls of `fails`. The full list is taken as failing.
 std::vector<std::size_t> Shrink(std::size_t count,
                                 const std::function<bool(const std::vector<std::size_t>&)>& fails,
                                 int budget);
 
-// An item of a tree: a folder, or a file with its bytes.
 struct Item {
     bool folder = false;
     std::string bytes;
     bool operator==(const Item&) const = default;
 };
-using Tree = std::map<std::string, Item>;  // relative "/"-separated UTF-8 path -> item
+using Tree = std::map<std::string, Item>;  // relative path -> item
 
 struct Difference {
     enum What { kMissing, kExtra, kDifferent } what;
     std::string path;
-    std::string detail;  // sizes, or where the bytes first differ
+    std::string detail;
 };
 
 // What `remote` lacks, holds besides, or holds otherwise than `local`; names compared exactly.
 std::vector<Difference> Compare(const Tree& local, const Tree& remote);
 
-// Whether a difference of `a` (the same path, missing, extra or different) is one of `b`'s too.
+// Whether `a` and `b` share a difference (the same kind at the same path).
 bool Shares(const std::vector<Difference>& a, const std::vector<Difference>& b);
 
 // At most `limit` lines, then how many were left out.
@@ -97,12 +92,9 @@ class Tally {
 public:
     void AddDay(const std::string& column, const std::vector<Action>& done, bool differs);
     std::string Table() const;
-    int Days() const;
-    int DifferingDays() const;
 
 private:
-    std::map<std::string, std::vector<int>> counts;   // column -> per kind
-    std::map<std::string, std::pair<int, int>> days;  // column -> days, differing
+    std::map<std::string, std::vector<int>> rows;  // column -> per kind, then days, differing
 };
 
 }  // namespace convergence

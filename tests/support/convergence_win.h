@@ -7,8 +7,9 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
-#include <vector>
 
 #include "base/win_handles.h"
 #include "support/convergence.h"
@@ -17,30 +18,20 @@
 namespace convergence {
 
 inline std::wstring WideOf(const std::string& utf8) {
-    std::wstring wide(utf8.size(), L'\0');
-    wide.resize(static_cast<std::size_t>(
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                            static_cast<int>(wide.size()))));
-    return wide;
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring();
 }
 
 inline std::string Utf8Of(const std::wstring& wide) {
-    std::string text(wide.size() * 3, '\0');
-    text.resize(static_cast<std::size_t>(
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
-                            static_cast<int>(text.size()), nullptr, nullptr)));
-    return text;
+    const std::u8string text = std::filesystem::path(wide).u8string();
+    return std::string(text.begin(), text.end());
 }
 
 // `root` (a drive or UNC folder) with the relative "/"-separated `path` below it, as \\?\ path.
 inline std::wstring LongPath(const std::wstring& root, const std::string& path = "") {
-    std::wstring full = root;
-    if (!path.empty()) full += L"\\" + WideOf(path);
-    for (wchar_t& ch : full) {
-        if (ch == L'/') ch = L'\\';
-    }
-    if (full.rfind(L"\\\\?\\", 0) == 0) return full;
-    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    std::wstring full = root + (path.empty() ? L"" : L"\\" + WideOf(path));
+    std::ranges::replace(full, L'/', L'\\');
+    if (full.starts_with(L"\\\\?\\")) return full;
+    if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;
 }
 
@@ -50,42 +41,34 @@ inline bool WriteInto(const std::wstring& file, const std::string& bytes, DWORD 
     const UniqueFileHandle handle(
         CreateFileW(file.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ,
                     nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!handle) return false;
     DWORD written = 0;
-    return bytes.empty() || (WriteFile(handle.Get(), bytes.data(), static_cast<DWORD>(bytes.size()),
-                                       &written, nullptr) &&
-                             written == bytes.size());
+    return handle &&
+           (bytes.empty() || (WriteFile(handle.Get(), bytes.data(),
+                                        static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                              written == bytes.size()));
 }
 
-inline bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Creates every missing folder of `path` (a \\?\ path) below `root`.
-inline void MakeFolders(const std::wstring& root, const std::string& path) {
-    for (std::size_t slash = 0; slash != std::string::npos;) {
-        slash = path.find('/', slash + 1);
-        CreateDirectoryW(LongPath(root, path.substr(0, slash)).c_str(), nullptr);
-    }
+// Calls `each(name, isFolder)` for the items of `folder` (a \\?\ path).
+inline void ForEachItem(const std::wstring& folder,
+                        const std::function<void(const std::wstring&, bool)>& each) {
+    WIN32_FIND_DATAW found;
+    const UniqueFindHandle search(FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!search) return;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            each(name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    } while (FindNextFileW(search.Get(), &found));
 }
 
 // Removes a folder with everything in it, as a program's recursive delete does: files first,
 // then each folder once it is empty.
 inline bool RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    const UniqueFindHandle search(FindFirstFileW((folder + L"\\*").c_str(), &found));
-    if (search) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring item = folder + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(item);
-            } else {
-                DeleteFileW(item.c_str());
-            }
-        } while (FindNextFileW(search.Get(), &found));
-    }
+    ForEachItem(folder, [&](const std::wstring& name, bool isFolder) {
+        const std::wstring item = folder + L"\\" + name;
+        isFolder ? static_cast<void>(RemoveTree(item))
+                 : static_cast<void>(DeleteFileW(item.c_str()));
+    });
     return RemoveDirectoryW(folder.c_str()) != FALSE;
 }
 
@@ -96,33 +79,18 @@ inline std::string ReadAll(const std::wstring& file) {
     std::string bytes;
     char buffer[65536];
     DWORD read = 0;
-    while (handle && ReadFile(handle.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+    while (handle && ReadFile(handle.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
         bytes.append(buffer, read);
-    }
     return bytes;
 }
 
-// Everything below `root` (a \\?\ path).
-inline void ReadTreeInto(const std::wstring& root, const std::string& prefix, Tree& tree) {
-    WIN32_FIND_DATAW found;
-    const UniqueFindHandle search(FindFirstFileW((root + L"\\*").c_str(), &found));
-    if (!search) return;
-    do {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
+// Everything below `root` (a \\?\ path), with `prefix` before each relative path.
+inline Tree ReadTree(const std::wstring& root, const std::string& prefix = "", Tree tree = {}) {
+    ForEachItem(root, [&](const std::wstring& name, bool isFolder) {
         const std::string path = prefix + Utf8Of(name);
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            tree[path] = Item{true, {}};
-            ReadTreeInto(root + L"\\" + name, path + "/", tree);
-        } else {
-            tree[path] = Item{false, ReadAll(root + L"\\" + name)};
-        }
-    } while (FindNextFileW(search.Get(), &found));
-}
-
-inline Tree ReadTree(const std::wstring& root) {
-    Tree tree;
-    ReadTreeInto(LongPath(root), "", tree);
+        tree[path] = Item{isFolder, isFolder ? "" : ReadAll(root + L"\\" + name)};
+        if (isFolder) tree = ReadTree(root + L"\\" + name, path + "/", std::move(tree));
+    });
     return tree;
 }
 
@@ -133,6 +101,16 @@ inline bool Apply(const std::wstring& root, const std::wstring& outside, const A
     const std::wstring path = LongPath(root, a.path);
     const std::wstring to = LongPath(root, a.to);
     const std::string bytes = Content(a.seed, a.size);
+    const auto exists = [](const std::wstring& item) {
+        return GetFileAttributesW(item.c_str()) != INVALID_FILE_ATTRIBUTES;
+    };
+    // Every missing folder on the way to `file` below `top`.
+    const auto makeFolders = [](const std::wstring& top, const std::string& file) {
+        for (std::size_t slash = file.find('/'); slash != std::string::npos;
+             slash = file.find('/', slash + 1)) {
+            CreateDirectoryW(LongPath(top, file.substr(0, slash)).c_str(), nullptr);
+        }
+    };
     switch (a.kind) {
         case Kind::kCreate:
         case Kind::kLongName:
@@ -145,15 +123,14 @@ inline bool Apply(const std::wstring& root, const std::wstring& outside, const A
             const UniqueFileHandle handle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                                       nullptr));
-            LARGE_INTEGER size{};
+            LARGE_INTEGER size{}, now{};
             size.QuadPart = static_cast<LONGLONG>(a.size);
-            LARGE_INTEGER now{};
             return handle && GetFileSizeEx(handle.Get(), &now) && now.QuadPart > size.QuadPart &&
                    SetFilePointerEx(handle.Get(), size, nullptr, FILE_BEGIN) &&
                    SetEndOfFile(handle.Get());
         }
         case Kind::kSaveByRename:
-            return Exists(path) && WriteInto(to, bytes, CREATE_ALWAYS) &&
+            return exists(path) && WriteInto(to, bytes, CREATE_ALWAYS) &&
                    MoveFileExW(to.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
         case Kind::kRename:
         case Kind::kCaseRename:
@@ -165,14 +142,13 @@ inline bool Apply(const std::wstring& root, const std::wstring& outside, const A
             return CreateDirectoryW(path.c_str(), nullptr) != FALSE;
         case Kind::kFillFolder:
             if (!CreateDirectoryW(path.c_str(), nullptr)) return false;
-            for (const NewFile& file : a.files) {
+            for (const NewFile& file : a.files)
                 WriteInto(LongPath(path, file.path), Content(file.seed, file.size), CREATE_NEW);
-            }
             return true;
         case Kind::kDeleteFile:
             return DeleteFileW(path.c_str()) != FALSE;
         case Kind::kDeleteTree:
-            return Exists(path) && RemoveTree(path);
+            return exists(path) && RemoveTree(path);
         case Kind::kCopyTreeIn:
         case Kind::kMoveTreeIn: {
             // Made outside first: the watcher sees only the copy or the move.
@@ -180,16 +156,14 @@ inline bool Apply(const std::wstring& root, const std::wstring& outside, const A
             RemoveTree(made);
             CreateDirectoryW(made.c_str(), nullptr);
             for (const NewFile& file : a.files) {
-                const std::size_t slash = file.path.rfind('/');
-                if (slash != std::string::npos) MakeFolders(made, file.path.substr(0, slash));
+                makeFolders(made, file.path);
                 WriteInto(LongPath(made, file.path), Content(file.seed, file.size), CREATE_NEW);
             }
             if (a.kind == Kind::kMoveTreeIn)
                 return MoveFileExW(made.c_str(), path.c_str(), 0) != FALSE;
             if (!CreateDirectoryW(path.c_str(), nullptr)) return false;
             for (const NewFile& file : a.files) {
-                const std::size_t slash = file.path.rfind('/');
-                if (slash != std::string::npos) MakeFolders(path, file.path.substr(0, slash));
+                makeFolders(path, file.path);
                 CopyFileW(LongPath(made, file.path).c_str(), LongPath(path, file.path).c_str(),
                           TRUE);
             }
@@ -216,9 +190,9 @@ inline bool WaitForTools(const std::wstring& toolFolder, DWORD timeoutMs) {
                 OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
             wchar_t image[MAX_PATH * 4] = {};
             DWORD length = MAX_PATH * 4;
-            if (!process || !QueryFullProcessImageNameW(process.Get(), 0, image, &length))
+            if (!process || !QueryFullProcessImageNameW(process.Get(), 0, image, &length) ||
+                _wcsnicmp(image, toolFolder.c_str(), toolFolder.size()) == 0)
                 return true;
-            if (_wcsnicmp(image, toolFolder.c_str(), toolFolder.size()) == 0) return true;
         }
         return false;
     };

@@ -18,6 +18,7 @@
 #include "support/box_recorder.h"
 #include "support/buffer_fixture.h"
 #include "sync/command_buffer.h"
+#include "sync/transfer_runs.h"
 #include "watch/path_helpers.h"
 #include "watch/transfer_command.h"
 
@@ -67,6 +68,7 @@ bool FakeFolderTest(const wchar_t* path) {
 }
 
 constexpr int32_t kLostChanges = -1;  // the feed lost changes: HandleLostChanges
+constexpr int32_t kFiring = -2;       // a batch takes the pending commands, and the tool runs
 
 struct Step {
     int32_t event;
@@ -218,6 +220,13 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
          {{kEventCreate, LR"(C:\W\a.txt\)"}, {kLostChanges, L"-"}},
          {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)", R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-sync=1|-sub=1|)"}, 2, 0, {}, 5},
         {"lost changes, immediate", immediate, {{kLostChanges, L"-"}}, {}, 0, 1},
+        // The first change's command went with a batch (or a run) that may have read the file
+        // before the second: the second is no repeat. Dropped, the remote kept the older content.
+        {"a change after its path's batch was taken", {},
+         {{kEventCreate, LR"(C:\W\a.txt\)"}, {kFiring, L"-"}, {kEventCreate, LR"(C:\W\a.txt\)"}},
+         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)"}, 1},
+        {"immediate: a repeat asks for a run too", immediate,
+         {{kEventCreate, LR"(C:\W\a.txt\)"}, {kEventCreate, LR"(C:\W\a.txt\)"}}, {}, 0, 2},
         {"immediate, no network", [&](WatcherState& s) { immediate(s); networkUp = false; }, {{kEventCreate, LR"(C:\W\c.txt\)"}}, {}, 0, 0, {kMsgNoConnection}},
     };
     // clang-format on
@@ -230,6 +239,17 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
         for (const Step& step : s.steps) {
             if (step.event == kLostChanges) {
                 HandleLostChanges();
+                continue;
+            }
+            if (step.event == kFiring) {
+                const TransferRunners saved = CurrentTransferRunners();
+                CurrentTransferRunners().runProcess = [](const char*, uint32_t&, uint32_t&) {
+                    return 0;
+                };
+                CurrentSeams().isNetworkAlive = [] { return true; };
+                State().sendListPath.Assign(sendList);
+                EXPECT_EQ(FireEventList(), 0);
+                CurrentTransferRunners() = saved;
                 continue;
             }
             HandleChangeEvent(step.event, step.first.empty() ? nullptr : step.first.c_str(),
