@@ -93,6 +93,10 @@ int64_t FileSizeAt(const std::string& path);
 // made.
 bool CreateIfMissing(const std::string& path);
 
+// Creates the folder `path` and every missing parent (levels that exist, such
+// as the drive or a share, are passed over); true when it exists afterwards.
+[[nodiscard]] bool CreateFolderWithParents(const std::string& path);
+
 // ---- Replacing a file's content whole ----
 
 // The name that holds a replacement still being written in place:
