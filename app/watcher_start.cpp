@@ -96,6 +96,7 @@ void RestoreLeftOvers() {
     if (EventListHasContent() && FireEventList() == kTransferNothingSent) {
         ReadBackEventList();
     }
+    ReportOwedEventListFailure();
 }
 
 // An immediate-mode upload still owed when no tool may run any more: the
@@ -157,6 +158,7 @@ void StopWatcher() {
     static_cast<void>(StopSyncUploads(true));
     if (state.commands.commandCount > 0) SaveAndClearBuffer();
     if (EventListHasContent()) FireEventList();
+    ReportOwedEventListFailure();
     // The entry is released only now: a watcher started again for the folder
     // meanwhile ends itself instead of working on the same files as this
     // last firing.
@@ -173,6 +175,7 @@ void EndWatcherSession() {
     CloseTransfers(true);
     StopSyncTimer();
     if (StopSyncUploads(false)) KeepOwedUpload();
+    ReportOwedEventListFailure();
     if (state.commands.commandCount > 0) SaveAndClearBuffer();
     SetRegistryOwner(state.watchedPath.CStr(), false);
 }

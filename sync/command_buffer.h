@@ -69,8 +69,8 @@ void CreateCommandBuffer(CommandBuffer& buffer);
 // whether it was refused as a duplicate. The caller then counts it: unless
 // duplicateCommand is 1 it raises commandCount by one, then it clears
 // duplicateCommand, all under bufferMutex. An event list file that cannot be
-// written shows -2004 and ends the process with exit code 1 (through
-// CurrentSeams().endProcess); the buffer keeps the command.
+// written keeps the command in the buffer and owes the report of -2004
+// (ReportOwedEventListFailure).
 void AddCommand(const char* command, int32_t eventKind);
 
 // Merges the command in slot `newSlot` (= commandCount) with the pending ones
@@ -84,7 +84,7 @@ void WriteEventList();
 // Shutdown: writes the pending commands (slots below commandCount) to the event
 // list file, one per line, and empties the buffer. A file that cannot be
 // written is left as it is, silently when it already holds every command,
-// else with -2004. Returns 0.
+// else with -2004 (shown once bufferMutex is released). Returns 0.
 int32_t SaveAndClearBuffer();
 
 // Empties every slot and sets commandCount and duplicateCommand to 0, keeping
@@ -93,10 +93,10 @@ void EmptyCommandBuffer();
 
 // Start-up: the buffer becomes the event list file's commands (growing as
 // needed). A last line cut short by a kill is not read. A file that is there
-// but cannot be read shows -2004 and is read again before the buffer next
-// writes it (fileUnread). Returns the number of commands read. Slots are filled only through these
-// operations: one written directly would be missing from the lookup tables, so later merges and the
-// duplicate test would not see it.
+// but cannot be read shows -2004 (once bufferMutex is released) and is read again before the buffer
+// next writes it (fileUnread). Returns the number of commands read. Slots are filled only through
+// these operations: one written directly would be missing from the lookup tables, so later merges
+// and the duplicate test would not see it.
 int32_t ReadBackEventList();
 
 // MergeSendList wrote these lines (the send list's, then the event list's) as
@@ -121,9 +121,18 @@ bool RequestEventListFlush();
 // The queued message arrived: none is queued any more; FlushEventList.
 void EventListFlushArrived();
 // Writes what the event list file lacks of the buffer (nothing when it lacks
-// nothing). True when the file then holds the buffer; false after -2004 (and
-// the end of the process, as for AddCommand).
+// nothing). True when the file then holds the buffer; false when it could not
+// be written: the buffer keeps its commands and the report is owed, as for
+// AddCommand.
 bool FlushEventList();
+
+// No message box is shown while bufferMutex is held (the timer and the dialog
+// would wait for its whole time-out). An operation above that could not write
+// the event list file owes the report instead; whoever released the lock last
+// calls this: -2004, then the end of the process with exit code 1 (through
+// CurrentSeams().endProcess), once. Nothing when nothing is owed. Called by
+// the change handling, the flush message, the timer cycle and the shutdown.
+void ReportOwedEventListFailure();
 
 // Shutdown: releases the slots.
 void ReleaseCommandBuffer();

@@ -294,6 +294,7 @@ bool ImmediateMode() {
 }
 
 void ShowOutcome(Outcome outcome) {
+    ReportOwedEventListFailure();  // bufferMutex is free here
     const WatcherState& state = State();
     if (outcome == Outcome::kNoConnection && state.verbose != 0) {
         ShowMessage(kMsgNoConnection, state.watchedPath.CStr());
