@@ -115,9 +115,7 @@ void KeepOwedUpload() {
             : std::string(state.relativeDir.Str());
     CommandText command;
     if (!ComposePutTree(command, target, ldir)) return;
-    AddCommand(command.CStr(), 0);
-    if (state.commands.duplicateCommand != 1) ++state.commands.commandCount;
-    state.commands.duplicateCommand = 0;
+    static_cast<void>(AddCommand(command.CStr(), 0));  // a repeat is already pending
 }
 
 }  // namespace

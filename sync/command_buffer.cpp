@@ -574,7 +574,6 @@ void CreateCommandBuffer(CommandBuffer& buffer) {
     buffer.commandSlots.assign(kInitialCommandCapacity, CommandSlot{});
     buffer.commandCapacity = kInitialCommandCapacity;
     buffer.commandCount = 0;
-    buffer.duplicateCommand = 0;
     buffer.flushQueued = false;
     buffer.fileBehind = false;
     buffer.fileUnread = false;
@@ -582,10 +581,10 @@ void CreateCommandBuffer(CommandBuffer& buffer) {
     unwritableReportOwed = false;
 }
 
-void AddCommand(const char* command, int32_t eventKind) {
+AddResult AddCommand(const char* command, int32_t eventKind) {
     WatcherState& state = State();
     BufferLock lock(state.bufferMutex);
-    if (!lock) return;
+    if (!lock) return AddResult::kRefused;
     CommandBuffer& buffer = state.commands;
     try {
         AdoptUnreadFile(buffer);
@@ -600,17 +599,22 @@ void AddCommand(const char* command, int32_t eventKind) {
             ++buffer.commandCount;
         }
         const std::string_view text = StorableCommand(command);
-        buffer.duplicateCommand = IsPending(buffer, index, text) ? 1 : 0;
-        if (buffer.duplicateCommand == 0 && !text.empty()) {
+        if (IsPending(buffer, index, text)) {
+            index.seenCount = buffer.commandCount;
+            return AddResult::kDuplicate;
+        }
+        if (!text.empty()) {
             SetSlot(buffer, index, buffer.commandCount, text);
             Coalesce(buffer, index, buffer.commandCount, eventKind);
         }
+        ++buffer.commandCount;
         index.seenCount = buffer.commandCount;
+        return text.empty() ? AddResult::kEmpty : AddResult::kAdded;
     } catch (const std::bad_alloc&) {
-        // No room to grow or to index: nothing is stored, so the caller must
-        // not count it; the tables are rebuilt at the next use.
-        buffer.duplicateCommand = 1;
+        // No room to grow or to index: nothing is stored; the tables are
+        // rebuilt at the next use.
         buffer.lookup.index.reset();
+        return AddResult::kRefused;
     }
 }
 
@@ -686,7 +690,6 @@ void EmptyCommandBuffer() {
     CommandBuffer& buffer = state.commands;
     for (CommandSlot& slot : buffer.commandSlots) slot.Clear();
     buffer.commandCount = 0;
-    buffer.duplicateCommand = 0;
     buffer.fileBehind = false;
     buffer.fileUnread = false;
     buffer.lookup.index.reset();
@@ -774,6 +777,5 @@ void ReleaseCommandBuffer() {
     std::vector<CommandSlot>().swap(buffer.commandSlots);
     buffer.commandCapacity = 0;
     buffer.commandCount = 0;
-    buffer.duplicateCommand = 0;
     buffer.lookup.index.reset();
 }

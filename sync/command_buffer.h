@@ -44,8 +44,7 @@ public:
 struct CommandBuffer {
     std::vector<CommandSlot> commandSlots;  // commandCapacity slots
     int32_t commandCapacity = 0;
-    int32_t commandCount = 0;      // slots 0 .. commandCount-1 are in use
-    int32_t duplicateCommand = 0;  // the last AddCommand found its command already buffered
+    int32_t commandCount = 0;  // slots 0 .. commandCount-1 are in use
     // Group commit: a flush message is queued with the dialog (set by
     // RequestEventListFlush, cleared by EventListFlushArrived), and the event
     // list file lacks changes of the slots.
@@ -61,17 +60,25 @@ struct CommandBuffer {
 // A fresh buffer: 100 empty slots, none in use.
 void CreateCommandBuffer(CommandBuffer& buffer);
 
+// What AddCommand did with a command.
+enum class AddResult {
+    kAdded,      // stored in the slot at commandCount (merged with the pending ones), counted
+    kDuplicate,  // an equal command is pending: not stored, not counted
+    kEmpty,      // no command (empty, or over 511 bytes): counted, its slot left free, as
+                 // every accepted change is counted
+    kRefused,    // no memory or no lock: not stored, not counted
+};
+
 // Stores `command` (a line over 511 bytes is refused like an empty one: it is
 // never cut; compose ComposeEnclosingPutTree's stand-in instead) in the slot at
 // commandCount unless an equal command is pending, merges it with the pending
-// commands (`eventKind` is the SHCNE_* code of its change) and writes the event
-// list file, unless a flush message is queued. Afterwards duplicateCommand says
-// whether it was refused as a duplicate. The caller then counts it: unless
-// duplicateCommand is 1 it raises commandCount by one, then it clears
-// duplicateCommand, all under bufferMutex. An event list file that cannot be
-// written keeps the command in the buffer and owes the report of -2004
+// commands (`eventKind` is the SHCNE_* code of its change), raises
+// commandCount by one (unless it is a duplicate) and writes the event list
+// file, unless a flush message is queued. Every count of an accepted change
+// happens here: a change that composes no command is added as an empty one. An event list file that
+// cannot be written keeps the command in the buffer and owes the report of -2004
 // (ReportOwedEventListFailure).
-void AddCommand(const char* command, int32_t eventKind);
+[[nodiscard]] AddResult AddCommand(const char* command, int32_t eventKind);
 
 // Merges the command in slot `newSlot` (= commandCount) with the pending ones
 // and writes the event list file. AddCommand calls it.
@@ -87,7 +94,7 @@ void WriteEventList();
 // else with -2004 (shown once bufferMutex is released). Returns 0.
 int32_t SaveAndClearBuffer();
 
-// Empties every slot and sets commandCount and duplicateCommand to 0, keeping
+// Empties every slot and sets commandCount to 0, keeping
 // the slots. The firing calls this after it took the event list file away.
 void EmptyCommandBuffer();
 
