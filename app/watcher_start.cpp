@@ -25,7 +25,6 @@ constexpr wchar_t kAskDownload[] = L"Local <= Remote Syncing ?";
 constexpr wchar_t kAskDownloadJa[] = L"本機 <= 遠隔からの同期を行いますか ?";
 constexpr wchar_t kAskUpload[] = L"Local => Remote Syncing ?";
 constexpr wchar_t kAskUploadJa[] = L"本機 => 遠隔への同期を行いますか ?";
-constexpr int32_t kMsgSyncingFinished = 220;
 constexpr char kGuestPrefix[] = "guest";
 
 // Set once the start has claimed the folder: the shutdown then has something

@@ -618,41 +618,6 @@ AddResult AddCommand(const char* command, int32_t eventKind) {
     }
 }
 
-void CoalesceCommands(int32_t newSlot, int32_t eventKind) {
-    WatcherState& state = State();
-    BufferLock lock(state.bufferMutex);
-    if (!lock) return;
-    CommandBuffer& buffer = state.commands;
-    if (newSlot < 0 || newSlot >= buffer.commandCapacity) return;
-    try {
-        CommandIndex& index = TablesFor(buffer);
-        index.changed.push_back(newSlot);
-        Coalesce(buffer, index, newSlot, eventKind);
-    } catch (const std::bad_alloc&) {
-        buffer.lookup.index.reset();
-    }
-}
-
-void WriteEventList() {
-    WatcherState& state = State();
-    BufferLock lock(state.bufferMutex);
-    if (!lock) return;
-    CommandBuffer& buffer = state.commands;
-    try {
-        AdoptUnreadFile(buffer);
-        CommandIndex& index = TablesFor(buffer);
-        index.fileKnown = false;
-        if (WriteSteps(buffer, index, LastWrittenSlot(buffer))) {
-            buffer.fileBehind = false;
-        } else {
-            buffer.fileBehind = true;
-            ReportUnwritableEventList();
-        }
-    } catch (const std::bad_alloc&) {
-        buffer.lookup.index.reset();
-    }
-}
-
 int32_t SaveAndClearBuffer() {
     WatcherState& state = State();
     bool unsaved = false;

@@ -80,14 +80,6 @@ enum class AddResult {
 // (ReportOwedEventListFailure).
 [[nodiscard]] AddResult AddCommand(const char* command, int32_t eventKind);
 
-// Merges the command in slot `newSlot` (= commandCount) with the pending ones
-// and writes the event list file. AddCommand calls it.
-void CoalesceCommands(int32_t newSlot, int32_t eventKind);
-
-// Rewrites the event list file from the buffer: every non-empty slot up to and
-// including commandCount, one per line.
-void WriteEventList();
-
 // Shutdown: writes the pending commands (slots below commandCount) to the event
 // list file, one per line, and empties the buffer. A file that cannot be
 // written is left as it is, silently when it already holds every command,
