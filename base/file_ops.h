@@ -21,6 +21,7 @@ const char* FileOpName(FileOp op);
 
 // Tests: asked before every operation; true makes it fail as it fails on a
 // file another program holds (a sharing violation). Returns the previous one.
+// Part of the seam table (app/seam_table.h).
 using FileFaultCheck = bool (*)(FileOp op, std::string_view path);
 FileFaultCheck ReplaceFileFaultCheck(FileFaultCheck check);
 // For the platform files: whether the operation is to fail now.

@@ -96,7 +96,8 @@ void SetRegistryOwner(const char* folder, bool claim);
 void RelativeDirectory();
 
 // The silent check of a recorded owner; IsWatcherProcess unless a test
-// replaced it. Returns the previous check.
+// replaced it (null: IsWatcherProcess again). Returns the previous check.
+// Part of the seam table (app/seam_table.h).
 using RunningWatcherCheck = bool (*)(const char* processIdText);
 RunningWatcherCheck ReplaceRunningWatcherCheck(RunningWatcherCheck check);
 
