@@ -9,25 +9,10 @@
 
 #include "app/folder_key.h"
 #include "app/initialize_watcher_win.h"
-#include "base/text_conversion.h"
+#include "base/file_ops.h"
 #include "app/watcher_state.h"
 #include "ui/change_notify_app_win.h"
 #include "ui/res/resource.h"
-
-bool CreateFolderWithParents(const wchar_t* path) {
-    const std::wstring full(path);
-    DWORD attributes = GetFileAttributesW(full.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    // Create each level in turn; levels that exist (the drive, a share) fail harmlessly.
-    for (std::size_t at = full.find(L'\\'); at != std::wstring::npos;
-         at = full.find(L'\\', at + 1)) {
-        if (at == 0 || full[at - 1] == L':' || full[at - 1] == L'\\') continue;
-        CreateDirectoryW(full.substr(0, at).c_str(), nullptr);
-    }
-    CreateDirectoryW(full.c_str(), nullptr);
-    attributes = GetFileAttributesW(full.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
 
 int RunWatcherProcess() {
     WatcherState& state = State();
@@ -46,7 +31,7 @@ int RunWatcherProcess() {
 
     // Created synchronously, parents included: the first file writes must not
     // race the creation. A failure is not reported; what needs the folder fails.
-    CreateFolderWithParents(ToWideString(state.dataDir.Str()).c_str());
+    static_cast<void>(CreateFolderWithParents(std::string(state.dataDir.Str())));
 
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)))
         return 0;

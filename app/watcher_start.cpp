@@ -25,7 +25,6 @@ constexpr wchar_t kAskDownload[] = L"Local <= Remote Syncing ?";
 constexpr wchar_t kAskDownloadJa[] = L"本機 <= 遠隔からの同期を行いますか ?";
 constexpr wchar_t kAskUpload[] = L"Local => Remote Syncing ?";
 constexpr wchar_t kAskUploadJa[] = L"本機 => 遠隔への同期を行いますか ?";
-constexpr int32_t kMsgSyncingFinished = 220;
 constexpr char kGuestPrefix[] = "guest";
 
 // Set once the start has claimed the folder: the shutdown then has something
@@ -96,6 +95,7 @@ void RestoreLeftOvers() {
     if (EventListHasContent() && FireEventList() == kTransferNothingSent) {
         ReadBackEventList();
     }
+    ReportOwedEventListFailure();
 }
 
 // An immediate-mode upload still owed when no tool may run any more: the
@@ -114,9 +114,7 @@ void KeepOwedUpload() {
             : std::string(state.relativeDir.Str());
     CommandText command;
     if (!ComposePutTree(command, target, ldir)) return;
-    AddCommand(command.CStr(), 0);
-    if (state.commands.duplicateCommand != 1) ++state.commands.commandCount;
-    state.commands.duplicateCommand = 0;
+    static_cast<void>(AddCommand(command.CStr(), 0));  // a repeat is already pending
 }
 
 }  // namespace
@@ -157,6 +155,7 @@ void StopWatcher() {
     static_cast<void>(StopSyncUploads(true));
     if (state.commands.commandCount > 0) SaveAndClearBuffer();
     if (EventListHasContent()) FireEventList();
+    ReportOwedEventListFailure();
     // The entry is released only now: a watcher started again for the folder
     // meanwhile ends itself instead of working on the same files as this
     // last firing.
@@ -173,6 +172,7 @@ void EndWatcherSession() {
     CloseTransfers(true);
     StopSyncTimer();
     if (StopSyncUploads(false)) KeepOwedUpload();
+    ReportOwedEventListFailure();
     if (state.commands.commandCount > 0) SaveAndClearBuffer();
     SetRegistryOwner(state.watchedPath.CStr(), false);
 }

@@ -50,11 +50,13 @@ struct WatcherFields {
     int32_t noIntervalDownload = 1;
     int64_t intervalStart = 0;
 
-    // Per-folder configuration.
-    int32_t syncThreshold = 0;
-    int32_t thresholdSync = 0;
-    int32_t syncInterval = 0;
-    int32_t intervalSync = 0;
+    // Per-folder configuration. Each mode has a switch and a value:
+    // thresholdSync (1: count mode on) with syncThreshold (the count that
+    // fires), intervalSync (1: interval mode on) with syncInterval (seconds).
+    int32_t syncThreshold = 0;  // value: sync_threshold=
+    int32_t thresholdSync = 0;  // switch: count mode
+    int32_t syncInterval = 0;   // value: sync_timestamp=, seconds
+    int32_t intervalSync = 0;   // switch: interval mode
     BoundedText<512> remoteDir;
     int32_t remoteDirSet = 0;
     BoundedText<100> serverAddress;

@@ -21,6 +21,7 @@ const char* FileOpName(FileOp op);
 
 // Tests: asked before every operation; true makes it fail as it fails on a
 // file another program holds (a sharing violation). Returns the previous one.
+// Part of the seam table (app/seam_table.h).
 using FileFaultCheck = bool (*)(FileOp op, std::string_view path);
 FileFaultCheck ReplaceFileFaultCheck(FileFaultCheck check);
 // For the platform files: whether the operation is to fail now.
@@ -92,6 +93,10 @@ int64_t FileSizeAt(const std::string& path);
 // closing does; an existing file is left as it is. False when it cannot be
 // made.
 bool CreateIfMissing(const std::string& path);
+
+// Creates the folder `path` and every missing parent (levels that exist, such
+// as the drive or a share, are passed over); true when it exists afterwards.
+[[nodiscard]] bool CreateFolderWithParents(const std::string& path);
 
 // ---- Replacing a file's content whole ----
 

@@ -144,3 +144,13 @@ int64_t FileSizeAt(const std::string& path) {
     if (::stat(NativePath(path).c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return -1;
     return static_cast<int64_t>(info.st_size);
 }
+
+bool CreateFolderWithParents(const std::string& path) {
+    const std::string full = NativePath(path);
+    for (std::size_t at = full.find('/', 1); at != std::string::npos; at = full.find('/', at + 1)) {
+        ::mkdir(full.substr(0, at).c_str(), 0755);
+    }
+    ::mkdir(full.c_str(), 0755);
+    struct stat info {};
+    return ::stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}

@@ -143,3 +143,18 @@ int64_t FileSizeAt(const std::string& path) {
     return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
                                 data.nFileSizeLow);
 }
+
+bool CreateFolderWithParents(const std::string& path) {
+    const std::wstring full = ToWideString(path);
+    DWORD attributes = GetFileAttributesW(full.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // Create each level in turn; levels that exist (the drive, a share) fail harmlessly.
+    for (std::size_t at = full.find(L'\\'); at != std::wstring::npos;
+         at = full.find(L'\\', at + 1)) {
+        if (at == 0 || full[at - 1] == L':' || full[at - 1] == L'\\') continue;
+        CreateDirectoryW(full.substr(0, at).c_str(), nullptr);
+    }
+    CreateDirectoryW(full.c_str(), nullptr);
+    attributes = GetFileAttributesW(full.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}

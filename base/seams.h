@@ -1,7 +1,8 @@
 #pragma once
 // Replaceable platform calls: what tests must control. The table starts with
-// the real calls; unit tests install fakes (and restore the table afterwards
-// with SeamsGuard), end-to-end tests use the real ones.
+// the real calls; unit tests install fakes, end-to-end tests use the real ones.
+// It is the ground floor's part of the watcher's seam table (app/seam_table.h),
+// which saves and restores every part at once.
 
 #include <cstdint>
 #include <string>
@@ -28,15 +29,3 @@ Seams RealSeams();
 
 // The table in use.
 Seams& CurrentSeams();
-
-// Restores the table on scope exit.
-class SeamsGuard {
-public:
-    SeamsGuard() : saved(CurrentSeams()) {}
-    ~SeamsGuard() { CurrentSeams() = saved; }
-    SeamsGuard(const SeamsGuard&) = delete;
-    SeamsGuard& operator=(const SeamsGuard&) = delete;
-
-private:
-    Seams saved;
-};

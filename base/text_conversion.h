@@ -8,14 +8,12 @@
 // backslash). The native build uses iconv with a code page chosen by
 // SelectAnsiCodePage, so the same rules are tested on Linux.
 
-#include <memory>
 #include <string>
 #include <string_view>
 
 #include "base/bounded_text.h"
 
-// The text converted from the ANSI code page; never null (empty for null input).
-std::unique_ptr<wchar_t[]> ToWide(const char* text);
+// The text converted from the ANSI code page.
 std::wstring ToWideString(std::string_view text);
 
 // The text converted to the ANSI code page, whole. Unrepresentable characters

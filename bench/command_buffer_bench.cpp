@@ -107,13 +107,10 @@ public:
     // count), written after each one or once per group.
     static double Real(const std::vector<Change>& changes, bool grouped = false) {
         const auto start = Clock::now();
-        CommandBuffer& buffer = State().commands;
         int queued = 0;
         for (const Change& change : changes) {
             if (grouped) RequestEventListFlush();
-            AddCommand(change.command.c_str(), change.event);
-            if (buffer.duplicateCommand == 0) ++buffer.commandCount;
-            buffer.duplicateCommand = 0;
+            static_cast<void>(AddCommand(change.command.c_str(), change.event));
             if (grouped && ++queued == kGroup) {
                 EventListFlushArrived();
                 queued = 0;

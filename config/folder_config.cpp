@@ -1,10 +1,11 @@
 #include "config/folder_config.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
-#include <memory>
+#include <string>
+#include <string_view>
 
+#include "base/file_ops.h"
 #include "base/text_conversion.h"
 #include "app/watcher_state.h"
 
@@ -14,18 +15,13 @@ namespace {
 // 512-byte buffer gives them; the rest of a longer line is a piece of its own.
 constexpr std::size_t kPieceBytes = 511;
 
-struct FileCloser {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
-// Reads a file as the C runtime's text mode does on Windows (a carriage return
-// before a line feed is dropped, any other is kept), in pieces that end after
-// a line feed or at kPieceBytes bytes. Reading in binary mode and translating
-// here gives the same pieces on every platform.
+// Reads a file's bytes as the C runtime's text mode does on Windows (a
+// carriage return before a line feed is dropped, any other is kept), in pieces
+// that end after a line feed or at kPieceBytes bytes. Reading the bytes whole
+// and translating here gives the same pieces on every platform.
 class PieceReader {
 public:
-    explicit PieceReader(std::FILE* file) : file(file) {}
+    explicit PieceReader(std::string_view bytes) : bytes(bytes) {}
 
     // The next piece, up to its first NUL byte as a C string would be; false
     // at the end of the file.
@@ -33,7 +29,7 @@ public:
         piece.clear();
         while (piece.size() < kPieceBytes) {
             const int c = Get();
-            if (c == EOF) break;
+            if (c < 0) break;
             piece.push_back(static_cast<char>(c));
             if (c == '\n') break;
         }
@@ -44,15 +40,17 @@ public:
 
 private:
     int Get() {
-        const int c = std::getc(file);
-        if (c != '\r') return c;
-        const int next = std::getc(file);
-        if (next == '\n') return '\n';
-        if (next != EOF) std::ungetc(next, file);
-        return c;
+        if (at >= bytes.size()) return -1;
+        const char c = bytes[at++];
+        if (c == '\r' && at < bytes.size() && bytes[at] == '\n') {
+            ++at;
+            return '\n';
+        }
+        return static_cast<unsigned char>(c);
     }
 
-    std::FILE* file;
+    std::string_view bytes;
+    std::size_t at = 0;
 };
 
 bool IsCSpace(char c) {
@@ -233,8 +231,9 @@ void ReadFolderConfig() {
     // The flags, verbose, subFolders and pipeRetries keep their values: a
     // missing line leaves what start-up set.
 
-    if (UniqueFile file{std::fopen(state.putConfigPath.CStr(), "rb")}) {
-        PieceReader reader(file.get());
+    std::string bytes;
+    if (ReadWholeFile(std::string(state.putConfigPath.Str()), bytes) == FileResult::kOk) {
+        PieceReader reader(bytes);
         std::string piece;
         while (reader.Next(piece)) ApplyLine(state, piece);
     }

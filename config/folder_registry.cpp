@@ -125,10 +125,6 @@ std::string_view RegistryValue(std::string_view entry) {
     return at == entry.npos ? std::string_view() : entry.substr(at + 1);
 }
 
-bool KeyIsAncestorOf(std::string_view key, std::string_view folder, RegistryMatch match) {
-    return IsAncestor(ToWideString(key), ToWideString(folder), match);
-}
-
 bool KeyCoversFolder(std::string_view key, std::string_view folder, RegistryMatch match) {
     const std::wstring wideKey = ToWideString(key);
     const std::wstring wideFolder = ToWideString(folder);

@@ -44,8 +44,6 @@ std::string_view RegistryValue(std::string_view entry);
 // Without caseSensitive, letters A to Z match their lower-case forms.
 enum class RegistryMatch { CaseSensitive, IgnoreCase };
 bool KeyCoversFolder(std::string_view key, std::string_view folder, RegistryMatch match);
-// Only the second form: P begins with K and continues with a backslash.
-bool KeyIsAncestorOf(std::string_view key, std::string_view folder, RegistryMatch match);
 
 // The new content of the file when the owner of the first entry covering
 // `folder` (case-sensitive) becomes `owner` ("0" to release): the entries in
@@ -98,7 +96,8 @@ void SetRegistryOwner(const char* folder, bool claim);
 void RelativeDirectory();
 
 // The silent check of a recorded owner; IsWatcherProcess unless a test
-// replaced it. Returns the previous check.
+// replaced it (null: IsWatcherProcess again). Returns the previous check.
+// Part of the seam table (app/seam_table.h).
 using RunningWatcherCheck = bool (*)(const char* processIdText);
 RunningWatcherCheck ReplaceRunningWatcherCheck(RunningWatcherCheck check);
 

@@ -21,6 +21,7 @@ constexpr int32_t kMsgUploadFallback = 207;
 constexpr int32_t kMsgDownloadSkipped = 209;
 constexpr int32_t kMsgEventListFiring = 210;
 constexpr int32_t kMsgSendByHand = 212;
+constexpr int32_t kMsgSyncingFinished = 220;
 constexpr int32_t kMsgErrorFileLeft = -2013;
 constexpr int32_t kMsgUnsupportedFolderName = -2015;
 constexpr int32_t kMsgRegistryMissing = -2007;

@@ -11,6 +11,8 @@ constexpr int32_t kResultDelivered = 0;
 constexpr int32_t kResultFailed = -1;
 constexpr int32_t kResultBusy = -1027;
 
+// The diagnostic line of a verbose watcher, on standard output (read when the
+// output is redirected; the client's own tools expect it there, not in a box).
 void PrintPipeFailure(int32_t verbose, uint32_t error) {
     if (verbose == 0) return;
     std::printf("WriteFile to pipe failed. GLE=%d\n", static_cast<int>(error));

@@ -1,6 +1,7 @@
 #include "sync/command_buffer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <initializer_list>
 #include <iterator>
 #include <map>
@@ -151,10 +152,12 @@ private:
     bool owned = false;
 };
 
-void ReportUnwritableEventList() {
-    ShowMessage(kMsgFileOpenFailed, State().watchedPath.CStr());
-    if (CurrentSeams().endProcess) CurrentSeams().endProcess(1);
-}
+// An event list file that could not be written is reported once bufferMutex
+// is free (ReportOwedEventListFailure): a box shown under the lock would hold
+// the timer and the dialog for its whole time-out.
+std::atomic<bool> unwritableReportOwed{false};
+
+void ReportUnwritableEventList() { unwritableReportOwed = true; }
 
 }  // namespace
 
@@ -571,17 +574,17 @@ void CreateCommandBuffer(CommandBuffer& buffer) {
     buffer.commandSlots.assign(kInitialCommandCapacity, CommandSlot{});
     buffer.commandCapacity = kInitialCommandCapacity;
     buffer.commandCount = 0;
-    buffer.duplicateCommand = 0;
     buffer.flushQueued = false;
     buffer.fileBehind = false;
     buffer.fileUnread = false;
     buffer.lookup.index.reset();
+    unwritableReportOwed = false;
 }
 
-void AddCommand(const char* command, int32_t eventKind) {
+AddResult AddCommand(const char* command, int32_t eventKind) {
     WatcherState& state = State();
     BufferLock lock(state.bufferMutex);
-    if (!lock) return;
+    if (!lock) return AddResult::kRefused;
     CommandBuffer& buffer = state.commands;
     try {
         AdoptUnreadFile(buffer);
@@ -596,80 +599,52 @@ void AddCommand(const char* command, int32_t eventKind) {
             ++buffer.commandCount;
         }
         const std::string_view text = StorableCommand(command);
-        buffer.duplicateCommand = IsPending(buffer, index, text) ? 1 : 0;
-        if (buffer.duplicateCommand == 0 && !text.empty()) {
+        if (IsPending(buffer, index, text)) {
+            index.seenCount = buffer.commandCount;
+            return AddResult::kDuplicate;
+        }
+        if (!text.empty()) {
             SetSlot(buffer, index, buffer.commandCount, text);
             Coalesce(buffer, index, buffer.commandCount, eventKind);
         }
+        ++buffer.commandCount;
         index.seenCount = buffer.commandCount;
+        return text.empty() ? AddResult::kEmpty : AddResult::kAdded;
     } catch (const std::bad_alloc&) {
-        // No room to grow or to index: nothing is stored, so the caller must
-        // not count it; the tables are rebuilt at the next use.
-        buffer.duplicateCommand = 1;
+        // No room to grow or to index: nothing is stored; the tables are
+        // rebuilt at the next use.
         buffer.lookup.index.reset();
-    }
-}
-
-void CoalesceCommands(int32_t newSlot, int32_t eventKind) {
-    WatcherState& state = State();
-    BufferLock lock(state.bufferMutex);
-    if (!lock) return;
-    CommandBuffer& buffer = state.commands;
-    if (newSlot < 0 || newSlot >= buffer.commandCapacity) return;
-    try {
-        CommandIndex& index = TablesFor(buffer);
-        index.changed.push_back(newSlot);
-        Coalesce(buffer, index, newSlot, eventKind);
-    } catch (const std::bad_alloc&) {
-        buffer.lookup.index.reset();
-    }
-}
-
-void WriteEventList() {
-    WatcherState& state = State();
-    BufferLock lock(state.bufferMutex);
-    if (!lock) return;
-    CommandBuffer& buffer = state.commands;
-    try {
-        AdoptUnreadFile(buffer);
-        CommandIndex& index = TablesFor(buffer);
-        index.fileKnown = false;
-        if (WriteSteps(buffer, index, LastWrittenSlot(buffer))) {
-            buffer.fileBehind = false;
-        } else {
-            buffer.fileBehind = true;
-            ReportUnwritableEventList();
-        }
-    } catch (const std::bad_alloc&) {
-        buffer.lookup.index.reset();
+        return AddResult::kRefused;
     }
 }
 
 int32_t SaveAndClearBuffer() {
     WatcherState& state = State();
-    BufferLock lock(state.bufferMutex);
-    if (!lock) return 0;
-    CommandBuffer& buffer = state.commands;
-    bool saved = false;
-    try {
-        AdoptUnreadFile(buffer);
-        buffer.lookup.index.reset();  // closes the file if it is held open
-        // A file whose own commands could not be read is not replaced.
-        if (!buffer.fileUnread) {
-            int32_t lastSlot = -1;
-            const std::string bytes =
-                Lines(buffer, std::min(buffer.commandCount, buffer.commandCapacity) - 1, &lastSlot);
-            saved = ReplaceFileContent(std::string(state.eventListPath.Str()), bytes, false) !=
-                    ReplaceOutcome::kFailed;
+    bool unsaved = false;
+    {
+        BufferLock lock(state.bufferMutex);
+        if (!lock) return 0;
+        CommandBuffer& buffer = state.commands;
+        bool saved = false;
+        try {
+            AdoptUnreadFile(buffer);
+            buffer.lookup.index.reset();  // closes the file if it is held open
+            // A file whose own commands could not be read is not replaced.
+            if (!buffer.fileUnread) {
+                int32_t lastSlot = -1;
+                const std::string bytes = Lines(
+                    buffer, std::min(buffer.commandCount, buffer.commandCapacity) - 1, &lastSlot);
+                saved = ReplaceFileContent(std::string(state.eventListPath.Str()), bytes, false) !=
+                        ReplaceOutcome::kFailed;
+            }
+        } catch (const std::bad_alloc&) {
         }
-    } catch (const std::bad_alloc&) {
+        // Unsaved, the file keeps its last write: the same commands unless some
+        // were still waiting for their flush, which are lost with the process.
+        unsaved = !saved && (buffer.fileBehind || buffer.fileUnread);
+        EmptyCommandBuffer();
     }
-    // Unsaved, the file keeps its last write: the same commands unless some
-    // were still waiting for their flush, which are lost with the process.
-    if (!saved && (buffer.fileBehind || buffer.fileUnread)) {
-        ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
-    }
-    EmptyCommandBuffer();
+    if (unsaved) ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
     return 0;
 }
 
@@ -680,7 +655,6 @@ void EmptyCommandBuffer() {
     CommandBuffer& buffer = state.commands;
     for (CommandSlot& slot : buffer.commandSlots) slot.Clear();
     buffer.commandCount = 0;
-    buffer.duplicateCommand = 0;
     buffer.fileBehind = false;
     buffer.fileUnread = false;
     buffer.lookup.index.reset();
@@ -688,16 +662,20 @@ void EmptyCommandBuffer() {
 
 int32_t ReadBackEventList() {
     WatcherState& state = State();
-    BufferLock lock(state.bufferMutex);
-    if (!lock) return 0;
-    EmptyCommandBuffer();
-    std::vector<std::string> lines;
-    const FileResult read = ReadCommandLines(std::string(state.eventListPath.Str()), lines);
-    if (read != FileResult::kOk && read != FileResult::kMissing) {
-        state.commands.fileUnread = true;
-        ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
+    int32_t read = 0;
+    bool unreadable = false;
+    {
+        BufferLock lock(state.bufferMutex);
+        if (!lock) return 0;
+        EmptyCommandBuffer();
+        std::vector<std::string> lines;
+        const FileResult result = ReadCommandLines(std::string(state.eventListPath.Str()), lines);
+        unreadable = result != FileResult::kOk && result != FileResult::kMissing;
+        if (unreadable) state.commands.fileUnread = true;
+        read = AppendLines(state.commands, lines);
     }
-    return AppendLines(state.commands, lines);
+    if (unreadable) ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
+    return read;
 }
 
 void AdoptMergedLines(const std::vector<std::string>& lines) {
@@ -741,10 +719,19 @@ bool RequestEventListFlush() {
 
 void EventListFlushArrived() {
     WatcherState& state = State();
-    BufferLock lock(state.bufferMutex);
-    if (!lock) return;
-    state.commands.flushQueued = false;
-    FlushEventList();
+    {
+        BufferLock lock(state.bufferMutex);
+        if (!lock) return;
+        state.commands.flushQueued = false;
+        static_cast<void>(FlushEventList());
+    }
+    ReportOwedEventListFailure();
+}
+
+void ReportOwedEventListFailure() {
+    if (!unwritableReportOwed.exchange(false)) return;
+    ShowMessage(kMsgFileOpenFailed, State().watchedPath.CStr());
+    if (CurrentSeams().endProcess) CurrentSeams().endProcess(1);
 }
 
 void ReleaseCommandBuffer() {
@@ -755,6 +742,5 @@ void ReleaseCommandBuffer() {
     std::vector<CommandSlot>().swap(buffer.commandSlots);
     buffer.commandCapacity = 0;
     buffer.commandCount = 0;
-    buffer.duplicateCommand = 0;
     buffer.lookup.index.reset();
 }

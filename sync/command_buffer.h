@@ -44,8 +44,7 @@ public:
 struct CommandBuffer {
     std::vector<CommandSlot> commandSlots;  // commandCapacity slots
     int32_t commandCapacity = 0;
-    int32_t commandCount = 0;      // slots 0 .. commandCount-1 are in use
-    int32_t duplicateCommand = 0;  // the last AddCommand found its command already buffered
+    int32_t commandCount = 0;  // slots 0 .. commandCount-1 are in use
     // Group commit: a flush message is queued with the dialog (set by
     // RequestEventListFlush, cleared by EventListFlushArrived), and the event
     // list file lacks changes of the slots.
@@ -61,42 +60,42 @@ struct CommandBuffer {
 // A fresh buffer: 100 empty slots, none in use.
 void CreateCommandBuffer(CommandBuffer& buffer);
 
+// What AddCommand did with a command.
+enum class AddResult {
+    kAdded,      // stored in the slot at commandCount (merged with the pending ones), counted
+    kDuplicate,  // an equal command is pending: not stored, not counted
+    kEmpty,      // no command (empty, or over 511 bytes): counted, its slot left free, as
+                 // every accepted change is counted
+    kRefused,    // no memory or no lock: not stored, not counted
+};
+
 // Stores `command` (a line over 511 bytes is refused like an empty one: it is
 // never cut; compose ComposeEnclosingPutTree's stand-in instead) in the slot at
 // commandCount unless an equal command is pending, merges it with the pending
-// commands (`eventKind` is the SHCNE_* code of its change) and writes the event
-// list file, unless a flush message is queued. Afterwards duplicateCommand says
-// whether it was refused as a duplicate. The caller then counts it: unless
-// duplicateCommand is 1 it raises commandCount by one, then it clears
-// duplicateCommand, all under bufferMutex. An event list file that cannot be
-// written shows -2004 and ends the process with exit code 1 (through
-// CurrentSeams().endProcess); the buffer keeps the command.
-void AddCommand(const char* command, int32_t eventKind);
-
-// Merges the command in slot `newSlot` (= commandCount) with the pending ones
-// and writes the event list file. AddCommand calls it.
-void CoalesceCommands(int32_t newSlot, int32_t eventKind);
-
-// Rewrites the event list file from the buffer: every non-empty slot up to and
-// including commandCount, one per line.
-void WriteEventList();
+// commands (`eventKind` is the SHCNE_* code of its change), raises
+// commandCount by one (unless it is a duplicate) and writes the event list
+// file, unless a flush message is queued. Every count of an accepted change
+// happens here: a change that composes no command is added as an empty one. An event list file that
+// cannot be written keeps the command in the buffer and owes the report of -2004
+// (ReportOwedEventListFailure).
+[[nodiscard]] AddResult AddCommand(const char* command, int32_t eventKind);
 
 // Shutdown: writes the pending commands (slots below commandCount) to the event
 // list file, one per line, and empties the buffer. A file that cannot be
 // written is left as it is, silently when it already holds every command,
-// else with -2004. Returns 0.
+// else with -2004 (shown once bufferMutex is released). Returns 0.
 int32_t SaveAndClearBuffer();
 
-// Empties every slot and sets commandCount and duplicateCommand to 0, keeping
+// Empties every slot and sets commandCount to 0, keeping
 // the slots. The firing calls this after it took the event list file away.
 void EmptyCommandBuffer();
 
 // Start-up: the buffer becomes the event list file's commands (growing as
 // needed). A last line cut short by a kill is not read. A file that is there
-// but cannot be read shows -2004 and is read again before the buffer next
-// writes it (fileUnread). Returns the number of commands read. Slots are filled only through these
-// operations: one written directly would be missing from the lookup tables, so later merges and the
-// duplicate test would not see it.
+// but cannot be read shows -2004 (once bufferMutex is released) and is read again before the buffer
+// next writes it (fileUnread). Returns the number of commands read. Slots are filled only through
+// these operations: one written directly would be missing from the lookup tables, so later merges
+// and the duplicate test would not see it.
 int32_t ReadBackEventList();
 
 // MergeSendList wrote these lines (the send list's, then the event list's) as
@@ -121,9 +120,18 @@ bool RequestEventListFlush();
 // The queued message arrived: none is queued any more; FlushEventList.
 void EventListFlushArrived();
 // Writes what the event list file lacks of the buffer (nothing when it lacks
-// nothing). True when the file then holds the buffer; false after -2004 (and
-// the end of the process, as for AddCommand).
+// nothing). True when the file then holds the buffer; false when it could not
+// be written: the buffer keeps its commands and the report is owed, as for
+// AddCommand.
 bool FlushEventList();
+
+// No message box is shown while bufferMutex is held (the timer and the dialog
+// would wait for its whole time-out). An operation above that could not write
+// the event list file owes the report instead; whoever released the lock last
+// calls this: -2004, then the end of the process with exit code 1 (through
+// CurrentSeams().endProcess), once. Nothing when nothing is owed. Called by
+// the change handling, the flush message, the timer cycle and the shutdown.
+void ReportOwedEventListFailure();
 
 // Shutdown: releases the slots.
 void ReleaseCommandBuffer();

@@ -135,6 +135,7 @@ void RunTimerCycle() {
             state.elapsedSeconds = 0;
         }
     }
+    ReportOwedEventListFailure();  // a write the firing could not make
     if (status == kTransferNothingSent) TimerWait(kCycleSleepMs, false);
     // On every cycle, not only the idle ones: a firing that keeps failing must
     // not keep the watcher alive once the tray application has gone.

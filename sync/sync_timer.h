@@ -46,7 +46,8 @@ void IdleCycleWait();
 // TransferRunLock.
 void RunTimerCycle();
 
-// What a cycle calls to fire: FireEventList unless a test replaced it.
+// What a cycle calls to fire: FireEventList unless a test replaced it. Part
+// of the seam table (app/seam_table.h).
 using TimerFiring = int32_t (*)();
 TimerFiring& CurrentTimerFiring();
 

@@ -15,7 +15,7 @@
 
 // The two ways a transfer is made, replaceable so that the firing's decisions
 // can be tested without processes or pipes. Start with RunProcess and
-// TrayPipeRequest.
+// TrayPipeRequest. Part of the seam table (app/seam_table.h).
 struct TransferRunners {
     int32_t (*runProcess)(const char* commandLine, uint32_t& childProcessId,
                           uint32_t& errorCode) = nullptr;

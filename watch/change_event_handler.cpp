@@ -277,15 +277,12 @@ void PrepareMove(EventPaths& paths) {
     paths.moveLdir = ToAnsiString(CommonFolder(fromFolder, toFolder));
 }
 
-void CountAdded() {
+// An accepted change counts toward the threshold (AddCommand counted it in the
+// buffer), with or without a command; a repeat of a pending one does not.
+void CountAdded(AddResult added) {
     WatcherState& state = State();
-    CommandBuffer& buffer = state.commands;
-    if (buffer.duplicateCommand != 1) {
-        if (state.thresholdSync == 1 && ++state.pendingEvents >= state.syncThreshold)
-            WakeSyncTimer();
-        ++buffer.commandCount;
-    }
-    buffer.duplicateCommand = 0;
+    if (added != AddResult::kAdded && added != AddResult::kEmpty) return;
+    if (state.thresholdSync == 1 && ++state.pendingEvents >= state.syncThreshold) WakeSyncTimer();
 }
 
 bool ImmediateMode() {
@@ -294,6 +291,7 @@ bool ImmediateMode() {
 }
 
 void ShowOutcome(Outcome outcome) {
+    ReportOwedEventListFailure();  // bufferMutex is free here
     const WatcherState& state = State();
     if (outcome == Outcome::kNoConnection && state.verbose != 0) {
         ShowMessage(kMsgNoConnection, state.watchedPath.CStr());
@@ -409,15 +407,13 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
         if (calls.isNetworkAlive()) calls.startSyncUpload();
         return Outcome::kDone;
     }
-    if (composedAs != Composed::kNoCommand) {
-        state.newCommand.Assign(command.Str());
-        AddCommand(state.newCommand.CStr(),
-                   composedAs == Composed::kStandIn ? kStandInEvent : event);
-    }
+    if (composedAs != Composed::kNoCommand) state.newCommand.Assign(command.Str());
+    const AddResult added = AddCommand(state.newCommand.CStr(),
+                                       composedAs == Composed::kStandIn ? kStandInEvent : event);
     if (event == kEventUpdateDir || event == kEventUpdateItem) state.eventAccepted = 0;
 
     // Counting; a command the buffer already held counts once only.
-    CountAdded();
+    CountAdded(added);
     return Outcome::kDone;
 }
 
@@ -542,10 +538,10 @@ Outcome DecideAndAddLong(const LongEvent& e) {
             return Outcome::kDone;
         }
         state.newCommand.Assign(command.Str());
-        AddCommand(state.newCommand.CStr(), kStandInEvent);
     }
+    const AddResult added = AddCommand(state.newCommand.CStr(), kStandInEvent);
     if (e.event == kEventUpdateDir || e.event == kEventUpdateItem) state.eventAccepted = 0;
-    CountAdded();
+    CountAdded(added);
     return Outcome::kDone;
 }
 
@@ -637,8 +633,7 @@ void HandleLostChanges() {
             CommandText command;
             if (ComposePutTree(command, TargetDir(), ldir)) {
                 state.newCommand.Assign(command.Str());
-                AddCommand(state.newCommand.CStr(), kStandInEvent);
-                CountAdded();
+                CountAdded(AddCommand(state.newCommand.CStr(), kStandInEvent));
                 // The changes that overflowed are counted as a full batch: the
                 // folder is sent on the timer's next pass, not once enough
                 // further changes escape the pending folder-wide send.

@@ -17,7 +17,7 @@
 
 // What the handler asks of the system. Starts with IsFolderPath, the
 // isNetworkAlive seam, IsDownloadUnderway and RequestSyncUpload; tests
-// replace them.
+// replace them. Part of the seam table (app/seam_table.h).
 struct ChangeHandlerCalls {
     bool (*isFolderPath)(const wchar_t* itemPath) = nullptr;
     bool (*isNetworkAlive)() = nullptr;

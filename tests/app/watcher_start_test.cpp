@@ -67,9 +67,7 @@ bool Eventually(Done done) {
 void Change(const std::string& command) {
     WatcherState& s = State();
     std::lock_guard<std::recursive_timed_mutex> lock(s.bufferMutex);
-    AddCommand(command.c_str(), 2);
-    if (s.commands.duplicateCommand == 0) ++s.commands.commandCount;
-    s.commands.duplicateCommand = 0;
+    static_cast<void>(AddCommand(command.c_str(), 2));
     ++s.pendingEvents;
 }
 

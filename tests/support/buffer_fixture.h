@@ -23,12 +23,9 @@ protected:
         State().watchedPath.Assign("C:\\W");
         CreateCommandBuffer(State().commands);
     }
-    // AddCommand, then the count as the change event handler does it.
-    void Add(const std::string& command, int32_t eventKind) {
-        AddCommand(command.c_str(), eventKind);
-        CommandBuffer& buffer = State().commands;
-        if (buffer.duplicateCommand == 0) ++buffer.commandCount;
-        buffer.duplicateCommand = 0;
+    // AddCommand, which counts what it stored.
+    AddResult Add(const std::string& command, int32_t eventKind) {
+        return AddCommand(command.c_str(), eventKind);
     }
     // The non-empty slots, in slot order.
     static std::vector<std::string> Commands() {

@@ -1,9 +1,10 @@
-// Base fixture for tests of the process-wide state: reset before and after, seams restored after.
+// Base fixture for tests of the process-wide state: reset before and after, every seam restored
+// after.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include "base/seams.h"
+#include "app/seam_table.h"
 #include "app/watcher_state.h"
 
 class StateTest : public ::testing::Test {
@@ -12,5 +13,5 @@ protected:
     void TearDown() override { State().Reset(); }
 
 private:
-    SeamsGuard seamsGuard;
+    SeamTableGuard seams;
 };

@@ -241,9 +241,7 @@ std::string Renamed(const char* from, const char* to) {
 void Change(const std::string& command, int32_t kind) {
     WatcherState& s = State();
     std::lock_guard<std::recursive_timed_mutex> lock(s.bufferMutex);
-    AddCommand(command.c_str(), kind);
-    if (s.commands.duplicateCommand == 0) ++s.commands.commandCount;
-    s.commands.duplicateCommand = 0;
+    static_cast<void>(AddCommand(command.c_str(), kind));
 }
 
 // A send list left by a killed run holds commands taken before every change buffered since:

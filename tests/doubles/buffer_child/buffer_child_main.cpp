@@ -28,9 +28,7 @@ int wmain(int argc, wchar_t** argv) {
     CommandGenerator generator(static_cast<uint32_t>(std::wcstoul(argv[2], nullptr, 10)));
     for (long step = 0; step < std::wcstol(argv[3], nullptr, 10); ++step) {
         const GeneratedCommand command = generator.Next();
-        AddCommand(command.text.CStr(), command.eventKind);
-        if (buffer.duplicateCommand == 0) ++buffer.commandCount;
-        buffer.duplicateCommand = 0;
+        static_cast<void>(AddCommand(command.text.CStr(), command.eventKind));
         if (burst > 0 && step % burst == 0) {
             EventListFlushArrived();
             RequestEventListFlush();
