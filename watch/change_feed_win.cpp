@@ -27,10 +27,6 @@ bool IsDirectory(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void Notify(LONG event, const std::wstring& first, const std::wstring* second = nullptr) {
-    SHChangeNotify(event, SHCNF_PATHW, first.c_str(), second ? second->c_str() : nullptr);
-}
-
 }  // namespace
 
 bool ChangeFeed::IsNeeded() { return IsRunningUnderWine(); }
@@ -130,6 +126,16 @@ void ChangeFeed::Run() {
             if (info->NextEntryOffset == 0) break;
             at += info->NextEntryOffset;
         }
+    }
+}
+
+// The shell makes no item of a path past MAX_PATH, and the change would be
+// lost: it is reported as lost instead, so the whole folder is sent.
+void ChangeFeed::Notify(LONG event, const std::wstring& first, const std::wstring* second) {
+    if (first.size() < MAX_PATH && (!second || second->size() < MAX_PATH)) {
+        SHChangeNotify(event, SHCNF_PATHW, first.c_str(), second ? second->c_str() : nullptr);
+    } else if (lostChangesWindow) {
+        PostMessageW(lostChangesWindow, kLostChangesMessage, 0, 0);
     }
 }
 
