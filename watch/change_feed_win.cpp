@@ -149,12 +149,15 @@ void ChangeFeed::ReportLostChanges() {
 
 // The path a change reported under a renamed folder's old path has now; a
 // folder of that old name made since takes the name back.
+// The renames are applied in the order they were made: a folder renamed inside
+// a folder renamed before it is found under the outer folder's new name.
 std::wstring ChangeFeed::CurrentPath(const std::wstring& path) const {
+    std::wstring current = path;
     for (const auto& [from, to] : renamed) {
-        if (Lower(path.substr(0, from.size() + 1)) == Lower(from + L"\\") && !IsDirectory(from))
-            return to + path.substr(from.size());
+        if (Lower(current.substr(0, from.size() + 1)) == Lower(from + L"\\") && !IsDirectory(from))
+            current = to + current.substr(from.size());
     }
-    return path;
+    return current;
 }
 
 void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
