@@ -27,10 +27,6 @@ bool IsDirectory(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void Notify(LONG event, const std::wstring& first, const std::wstring* second = nullptr) {
-    SHChangeNotify(event, SHCNF_PATHW, first.c_str(), second ? second->c_str() : nullptr);
-}
-
 }  // namespace
 
 bool ChangeFeed::IsNeeded() { return IsRunningUnderWine(); }
@@ -133,6 +129,16 @@ void ChangeFeed::Run() {
     }
 }
 
+// The shell makes no item of a path past MAX_PATH, and the change would be
+// lost: it is reported as lost instead, so the whole folder is sent.
+void ChangeFeed::Notify(LONG event, const std::wstring& first, const std::wstring* second) {
+    if (first.size() < MAX_PATH && (!second || second->size() < MAX_PATH)) {
+        SHChangeNotify(event, SHCNF_PATHW, first.c_str(), second ? second->c_str() : nullptr);
+    } else if (lostChangesWindow) {
+        PostMessageW(lostChangesWindow, kLostChangesMessage, 0, 0);
+    }
+}
+
 void ChangeFeed::ReportLostChanges() {
     // Too many changes for the buffer: which ones is unknown, so the folder as
     // a whole is to be sent. The folders met since are not known either.
@@ -143,12 +149,15 @@ void ChangeFeed::ReportLostChanges() {
 
 // The path a change reported under a renamed folder's old path has now; a
 // folder of that old name made since takes the name back.
+// The renames are applied in the order they were made: a folder renamed inside
+// a folder renamed before it is found under the outer folder's new name.
 std::wstring ChangeFeed::CurrentPath(const std::wstring& path) const {
+    std::wstring current = path;
     for (const auto& [from, to] : renamed) {
-        if (Lower(path.substr(0, from.size() + 1)) == Lower(from + L"\\") && !IsDirectory(from))
-            return to + path.substr(from.size());
+        if (Lower(current.substr(0, from.size() + 1)) == Lower(from + L"\\") && !IsDirectory(from))
+            current = to + current.substr(from.size());
     }
-    return path;
+    return current;
 }
 
 void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {

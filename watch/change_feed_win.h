@@ -44,6 +44,7 @@ private:
     void Run();
     void Announce(DWORD action, const std::wstring& path);
     void ReportLostChanges();
+    void Notify(LONG event, const std::wstring& first, const std::wstring* second = nullptr);
     void ScanFolders(const std::wstring& folder);
     bool IsKnownFolder(const std::wstring& path) const;
     void ForgetFolder(const std::wstring& path);
