@@ -744,3 +744,11 @@ void ReleaseCommandBuffer() {
     buffer.commandCount = 0;
     buffer.lookup.index.reset();
 }
+
+bool MergeSendList(bool reportFailure) {
+    std::vector<std::string> merged;
+    bool wrote = false;
+    const bool ok = MergeSendListFile(reportFailure, merged, wrote);
+    if (wrote) AdoptMergedLines(merged);
+    return ok;
+}
