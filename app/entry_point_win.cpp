@@ -11,7 +11,7 @@
 #include "app/initialize_watcher_win.h"
 #include "app/watcher_start.h"
 #include "base/file_ops.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "ui/change_notify_app_win.h"
 #include "ui/res/resource.h"
 

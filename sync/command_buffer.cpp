@@ -13,10 +13,10 @@
 #include <unordered_map>
 
 #include "base/seams.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "notify/message_catalogue.h"
 #include "sync/event_list_file.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "sync/event_list_file.h"
 
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "notify/message_catalogue.h"
 
 AppendResult EventListAppender::Append(const std::string& path, int64_t expectedSize,

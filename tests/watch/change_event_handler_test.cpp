@@ -19,7 +19,7 @@
 #include "support/buffer_fixture.h"
 #include "sync/command_buffer.h"
 #include "watch/path_helpers.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 namespace {
 
