@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "app/folder_key.h"
 #include "base/seams.h"
 #include "base/text_conversion.h"
 #include "base/watcher_state.h"
