@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 
 constexpr wchar_t kSwitchDependent[] = L"-dependent";
 constexpr wchar_t kSwitchNoWatch[] = L"-nowatch";

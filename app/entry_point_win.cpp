@@ -9,8 +9,9 @@
 
 #include "app/folder_key.h"
 #include "app/initialize_watcher_win.h"
+#include "app/watcher_start.h"
 #include "base/file_ops.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "ui/change_notify_app_win.h"
 #include "ui/res/resource.h"
 
@@ -35,7 +36,8 @@ int RunWatcherProcess() {
 
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)))
         return 0;
-    if (auto* app = new (std::nothrow) CChangeNotifyApp()) {
+    if (auto* app = new (std::nothrow)
+            CChangeNotifyApp({InitializeWatcher, StopWatcher, EndWatcherSession})) {
         DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_WATCHER), nullptr,
                         CChangeNotifyApp::DialogProcedure, reinterpret_cast<LPARAM>(app));
         app->Release();

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "base/bounded_text.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 
 // Replaces the first occurrence of `needle` in `text` (the result is cut to the
 // text's capacity) and returns the text. When the needle is absent the text is

@@ -13,7 +13,8 @@
 #include "base/seams.h"
 #include "base/text_conversion.h"
 #include "app/watcher_start.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
+#include "sync/command_buffer.h"
 #include "base/win_handles.h"
 
 namespace {

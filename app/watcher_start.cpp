@@ -7,7 +7,7 @@
 #include "base/file_ops.h"
 #include "base/seams.h"
 #include "base/text_conversion.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "config/folder_config.h"
 #include "config/folder_registry.h"
 #include "notify/message_catalogue.h"
@@ -17,7 +17,7 @@
 #include "sync/sync_timer.h"
 #include "sync/transfer_report.h"
 #include "sync/transfer_runs.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 namespace {
 

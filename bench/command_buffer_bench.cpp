@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "support/reference_command_buffer.h"
 #include "sync/command_buffer.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <string>
 #include <string_view>
 
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "fuzz/fuzz_support.h"
 #include "support/reference_command_buffer.h"
 #include "sync/command_buffer.h"
 #include "sync/event_list_file.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "fuzz/fuzz_support.h"
 #include "sync/command_buffer.h"
 #include "sync/event_list_file.h"

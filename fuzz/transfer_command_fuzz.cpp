@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "base/seams.h"
 #include "base/text_conversion.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 
 namespace {
 

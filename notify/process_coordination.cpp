@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "notify/message_catalogue.h"
 
 bool IsRunningWatcher(const char* processIdText) {

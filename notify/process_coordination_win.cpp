@@ -6,7 +6,7 @@
 
 #include "base/seams.h"
 #include "base/text_conversion.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "base/win_handles.h"
 #include "notify/process_coordination.h"
 #include "notify/process_coordination_win.h"

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "base/win_handles.h"
 #include "notify/tray_pipe.h"
 

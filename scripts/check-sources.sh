@@ -2,7 +2,8 @@
 # Checks of the sources themselves, before anything is built (a second or two):
 #   - every C++ source is formatted as .clang-format says;
 #   - the watcher's own sources reach files only through the file layer
-#     (base/file_ops.h): no direct C runtime, C++ stream or Win32 file call.
+#     (base/file_ops.h): no direct C runtime, C++ stream or Win32 file call;
+#   - the include graph runs one way (scripts/include-graph.sh, well under a second).
 # Prints what it found and fails when any check fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -39,4 +40,6 @@ if [ -n "$direct" ]; then
 else
     echo "check-sources: file access ok (${#own[@]} files use the file layer only)"
 fi
+scripts/include-graph.sh || status=1
+
 exit $status

@@ -13,10 +13,10 @@
 #include <unordered_map>
 
 #include "base/seams.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "notify/message_catalogue.h"
 #include "sync/event_list_file.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 namespace {
 
@@ -743,4 +743,12 @@ void ReleaseCommandBuffer() {
     buffer.commandCapacity = 0;
     buffer.commandCount = 0;
     buffer.lookup.index.reset();
+}
+
+bool MergeSendList(bool reportFailure) {
+    std::vector<std::string> merged;
+    bool wrote = false;
+    const bool ok = MergeSendListFile(reportFailure, merged, wrote);
+    if (wrote) AdoptMergedLines(merged);
+    return ok;
 }

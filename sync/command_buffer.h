@@ -14,48 +14,10 @@
 // are exactly what a plain scan-and-rewrite gives.
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "base/bounded_text.h"
-
-// One buffered command line (at most 511 bytes), or empty for a free slot.
-using CommandSlot = BoundedText<512>;
-
-constexpr int32_t kInitialCommandCapacity = 100;
-
-// The lookup tables and what the event list file is known to hold. Private to
-// the operations below; a copy starts empty and is rebuilt from the slots when
-// next used, so code that copies or resets the state stays correct.
-struct CommandIndex;
-class CommandIndexHandle {
-public:
-    CommandIndexHandle() noexcept;
-    CommandIndexHandle(const CommandIndexHandle&) noexcept;
-    CommandIndexHandle& operator=(const CommandIndexHandle&) noexcept;
-    CommandIndexHandle(CommandIndexHandle&&) noexcept;
-    CommandIndexHandle& operator=(CommandIndexHandle&&) noexcept;
-    ~CommandIndexHandle();
-
-    std::unique_ptr<CommandIndex> index;
-};
-
-struct CommandBuffer {
-    std::vector<CommandSlot> commandSlots;  // commandCapacity slots
-    int32_t commandCapacity = 0;
-    int32_t commandCount = 0;  // slots 0 .. commandCount-1 are in use
-    // Group commit: a flush message is queued with the dialog (set by
-    // RequestEventListFlush, cleared by EventListFlushArrived), and the event
-    // list file lacks changes of the slots.
-    bool flushQueued = false;
-    bool fileBehind = false;
-    // The read-back found the event list file but could not read it: its
-    // commands come before the buffer's, and it is not written (only read
-    // again) until they are in the buffer.
-    bool fileUnread = false;
-    CommandIndexHandle lookup;
-};
+#include "base/command_buffer_data.h"
 
 // A fresh buffer: 100 empty slots, none in use.
 void CreateCommandBuffer(CommandBuffer& buffer);
@@ -103,6 +65,16 @@ int32_t ReadBackEventList();
 // The file must have held the buffer before the merge (FlushEventList, or
 // nothing buffered yet at start-up).
 void AdoptMergedLines(const std::vector<std::string>& lines);
+
+// Returns a send list left by an earlier process or an earlier pass to the
+// event list file (State()'s paths), in front of the event list's own lines
+// (they were made later), and deletes it (empties it when it cannot be
+// deleted); the buffer becomes the merged lines. A replacement of the event
+// list left pending is settled first; at run time the caller brings the file
+// level with the buffer (FlushEventList) before. Runs under bufferMutex or before other threads
+// exist. A send list that cannot be read, or an event list that cannot be written, keeps the send
+// list and shows -2004 (unless `reportFailure` is false); returns false then.
+bool MergeSendList(bool reportFailure = true);
 
 // ---- Group commit (the dialog thread and the firing) ----
 //

@@ -1,8 +1,7 @@
 #include "sync/event_list_file.h"
 
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "notify/message_catalogue.h"
-#include "sync/command_buffer.h"
 
 AppendResult EventListAppender::Append(const std::string& path, int64_t expectedSize,
                                        std::string_view bytes) {
@@ -68,7 +67,8 @@ FileResult ReadCommandLines(const std::string& path, std::vector<std::string>& l
     return result;
 }
 
-bool MergeSendList(bool reportFailure) {
+bool MergeSendListFile(bool reportFailure, std::vector<std::string>& merged, bool& wrote) {
+    wrote = false;
     WatcherState& state = State();
     const std::string sendPath(state.sendListPath.Str());
     const std::string eventPath(state.eventListPath.Str());
@@ -93,12 +93,13 @@ bool MergeSendList(bool reportFailure) {
         std::string eventBytes;
         const FileResult eventRead = ReadWholeFile(eventPath, eventBytes);
         if (eventRead != FileResult::kOk && eventRead != FileResult::kMissing) return fail();
-        std::string merged = CompleteLines(sendBytes);
-        merged += CompleteLines(eventBytes);
-        const ReplaceOutcome outcome = ReplaceFileContent(eventPath, merged, false);
+        std::string bytes = CompleteLines(sendBytes);
+        bytes += CompleteLines(eventBytes);
+        const ReplaceOutcome outcome = ReplaceFileContent(eventPath, bytes, false);
         if (outcome == ReplaceOutcome::kFailed) return fail();
         pendingLeft = outcome == ReplaceOutcome::kPending;
-        AdoptMergedLines(CommandLinesOf(merged, nullptr));
+        merged = CommandLinesOf(bytes, nullptr);
+        wrote = true;
     }
     // Merged: a send list left behind would come back with the next merge.
     // One that cannot be deleted is emptied, which the next merge only deletes.

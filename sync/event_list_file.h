@@ -49,12 +49,8 @@ std::vector<std::string> ReadCommandLines(const std::string& path, bool* tornTai
 // not be read (kFailed or kBusy).
 FileResult ReadCommandLines(const std::string& path, std::vector<std::string>& lines);
 
-// Returns a send list left by an earlier process or an earlier pass to the
-// event list file (State()'s paths), in front of the event list's own lines
-// (they were made later), and deletes it (empties it when it cannot be
-// deleted); the buffer becomes the merged lines. A replacement of the event
-// list left pending is settled first; at run time the caller brings the file
-// level with the buffer (FlushEventList) before. Runs under bufferMutex or before other threads
-// exist. A send list that cannot be read, or an event list that cannot be written, keeps the send
-// list and shows -2004 (unless `reportFailure` is false); returns false then.
-bool MergeSendList(bool reportFailure = true);
+// The file half of MergeSendList (sync/command_buffer.h): puts a send list
+// left behind back in front of the event list file's lines and deletes it.
+// `wrote` tells whether the event list file now holds `merged`, which the
+// buffer must then become (even when the call fails afterwards).
+bool MergeSendListFile(bool reportFailure, std::vector<std::string>& merged, bool& wrote);

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "base/seams.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "notify/process_coordination.h"
 #include "sync/command_buffer.h"
 #include "sync/transfer_report.h"

@@ -1,7 +1,7 @@
 #include "sync/transfer_report.h"
 
 #include "base/text_conversion.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "notify/message_catalogue.h"
 
 namespace {

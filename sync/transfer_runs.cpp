@@ -16,7 +16,7 @@
 #include "base/file_ops.h"
 #include "base/seams.h"
 #include "base/text_conversion.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "notify/message_catalogue.h"
 #include "notify/tray_pipe.h"
 #include "sync/command_buffer.h"

@@ -168,7 +168,7 @@ INT_PTR CChangeNotifyApp::HandleDialogMessage(UINT message, WPARAM wParam, LPARA
         case WM_ENDSESSION:
             // The session ends: the entry and the pending commands are kept
             // in order, but no tool is started while it goes.
-            if (wParam) lifecycle.endSession();
+            if (wParam && lifecycle.endSession) lifecycle.endSession();
             return TRUE;
         case WM_DESTROY:
             HandleDestroy();
@@ -188,7 +188,8 @@ void CChangeNotifyApp::HandleInitDialog() {
     SetDropImageType(DROPIMAGE_LABEL);
     RegisterDropTarget(dialog);
     eventList.InitListView(GetDlgItem(dialog, IDC_EVENT_LIST));
-    if (SUCCEEDED(lifecycle.initialize(IID_PPV_ARGS(watchedItem.Put())))) WatchCurrentItem();
+    if (lifecycle.initialize && SUCCEEDED(lifecycle.initialize(IID_PPV_ARGS(watchedItem.Put()))))
+        WatchCurrentItem();
 }
 
 void CChangeNotifyApp::WatchCurrentItem() {
@@ -210,7 +211,7 @@ void CChangeNotifyApp::HandleDestroy() {
     // The watch ends first: the changes it still delivers are buffered, and
     // the shutdown below saves and sends them.
     EndWatch();
-    lifecycle.stop();
+    if (lifecycle.stop) lifecycle.stop();
     UniqueIcon small(reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0)));
     UniqueIcon big(reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0)));
     RevokeDropTarget();

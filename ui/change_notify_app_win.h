@@ -12,25 +12,25 @@
 
 #include <atomic>
 
-#include "app/initialize_watcher_win.h"
-#include "app/watcher_start.h"
 #include "base/win_handles.h"
 #include "ui/anchor_layout.h"
 #include "ui/drag_drop_helper_win.h"
 #include "ui/event_list_log_win.h"
 #include "watch/shell_item_change_watcher_win.h"
 
-// How the dialog starts the watcher (creating the watched item) and stops it.
-// Tests run the dialog without the watcher behind it.
+// How the dialog starts the watcher (creating the watched item) and stops it;
+// the entry point gives the watcher's own (InitializeWatcher, StopWatcher,
+// EndWatcherSession). Tests run the dialog without the watcher behind it. A
+// null member does nothing (initialize: fails).
 struct WatcherLifecycle {
-    HRESULT (*initialize)(REFIID riid, void** item) = InitializeWatcher;
-    void (*stop)() = StopWatcher;
-    void (*endSession)() = EndWatcherSession;
+    HRESULT (*initialize)(REFIID riid, void** item) = nullptr;
+    void (*stop)() = nullptr;
+    void (*endSession)() = nullptr;
 };
 
 class CChangeNotifyApp final : public CDragDropHelper, public CShellItemChangeWatcher {
 public:
-    explicit CChangeNotifyApp(WatcherLifecycle lifecycle = {});
+    explicit CChangeNotifyApp(WatcherLifecycle lifecycle);
     CChangeNotifyApp(const CChangeNotifyApp&) = delete;
     CChangeNotifyApp& operator=(const CChangeNotifyApp&) = delete;
 

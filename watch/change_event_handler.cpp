@@ -6,17 +6,16 @@
 #include <string>
 #include <string_view>
 
-#include "app/folder_key.h"
 #include "base/seams.h"
 #include "base/text_conversion.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "config/folder_registry.h"
 #include "notify/message_catalogue.h"
 #include "sync/command_buffer.h"
 #include "sync/sync_timer.h"
 #include "sync/transfer_runs.h"
 #include "watch/path_helpers.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 namespace {
 

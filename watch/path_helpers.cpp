@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "base/text_conversion.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "config/folder_registry.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 struct GeneratedCommand {
     CommandText text;

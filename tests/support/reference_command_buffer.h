@@ -11,7 +11,7 @@
 
 #include "sync/command_buffer.h"
 #include "sync/event_list_file.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 struct ReferenceBuffer {
     std::vector<CommandSlot> slots;

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/seam_table.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 
 class StateTest : public ::testing::Test {
 protected:

@@ -8,12 +8,12 @@
 #include <utility>
 #include <vector>
 
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "support/buffer_fixture.h"
 #include "support/reference_command_buffer.h"
 #include "sync/command_buffer.h"
 #include "sync/event_list_file.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 namespace {
 

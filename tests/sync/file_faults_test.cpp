@@ -18,7 +18,7 @@
 #include "sync/command_buffer.h"
 #include "sync/event_list_file.h"
 #include "sync/transfer_runs.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 namespace {
 

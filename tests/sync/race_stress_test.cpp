@@ -16,7 +16,7 @@
 #include "sync/sync_timer.h"
 #include "sync/transfer_runs.h"
 #include "watch/change_event_handler.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "support/buffer_fixture.h"
 #include "watch/change_event_handler.h"
 #include "sync/transfer_runs.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "sync/event_list_file.h"
 #include "sync/sync_timer.h"
 #include "sync/transfer_report.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 namespace {
 

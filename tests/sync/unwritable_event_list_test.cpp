@@ -16,7 +16,7 @@
 #include "sync/command_buffer.h"
 #include "sync/sync_timer.h"
 #include "watch/change_event_handler.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "sync/command_buffer.h"
 #include "sync/transfer_runs.h"
 #include "watch/path_helpers.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 namespace {
 

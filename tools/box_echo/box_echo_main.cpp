@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "notify/message_catalogue.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "base/text_conversion.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "config/folder_config.h"
 #include "tools/plftp/path_guard.h"
 #include "tools/plftp/path_text.h"

@@ -9,7 +9,7 @@
 #include "base/text_conversion.h"
 #include "tools/plftp/path_guard.h"
 #include "tools/plftp/path_text.h"
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 namespace {
 

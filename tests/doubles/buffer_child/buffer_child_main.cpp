@@ -9,7 +9,7 @@
 
 #include "base/seams.h"
 #include "base/text_conversion.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 #include "support/random_commands.h"
 #include "sync/command_buffer.h"
 

@@ -1,9 +1,9 @@
-#include "watch/transfer_command.h"
+#include "sync/transfer_command.h"
 
 #include <initializer_list>
 
 #include "base/text_conversion.h"
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 
 namespace {
 

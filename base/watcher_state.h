@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "base/bounded_text.h"
-#include "sync/command_buffer.h"
+#include "base/command_buffer_data.h"
 
 constexpr uint32_t kJapaneseLcid = 1041;
 // The change handler reads only the last two first paths of recent events, so

@@ -1,4 +1,4 @@
-#include "app/watcher_state.h"
+#include "base/watcher_state.h"
 
 WatcherState& State() {
     // Never destroyed: a message or upload thread still running while the
