@@ -618,12 +618,12 @@ AddResult AddCommand(const char* command, int32_t eventKind) {
     }
 }
 
-int32_t SaveAndClearBuffer() {
+void SaveAndClearBuffer() {
     WatcherState& state = State();
     bool unsaved = false;
     {
         BufferLock lock(state.bufferMutex);
-        if (!lock) return 0;
+        if (!lock) return;
         CommandBuffer& buffer = state.commands;
         bool saved = false;
         try {
@@ -645,7 +645,6 @@ int32_t SaveAndClearBuffer() {
         EmptyCommandBuffer();
     }
     if (unsaved) ShowMessage(kMsgFileOpenFailed, state.watchedPath.CStr());
-    return 0;
 }
 
 void EmptyCommandBuffer() {

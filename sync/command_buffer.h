@@ -45,8 +45,8 @@ enum class AddResult {
 // Shutdown: writes the pending commands (slots below commandCount) to the event
 // list file, one per line, and empties the buffer. A file that cannot be
 // written is left as it is, silently when it already holds every command,
-// else with -2004 (shown once bufferMutex is released). Returns 0.
-int32_t SaveAndClearBuffer();
+// else with -2004 (shown once bufferMutex is released).
+void SaveAndClearBuffer();
 
 // Empties every slot and sets commandCount to 0, keeping
 // the slots. The firing calls this after it took the event list file away.

@@ -67,7 +67,7 @@ std::string Put(const std::string& name, bool old = false) {
     return Command("put", "-filename=" + name, old);
 }
 
-struct Outcome {
+struct DayOutcome {
     std::set<std::string> lost;
     std::string seen;  // the message codes and exits, in order
 };
@@ -84,7 +84,7 @@ protected:
     }
 
     // One day of the watcher, then a start and stop without faults.
-    Outcome Day(const Site* failing, bool always) {
+    DayOutcome Day(const Site* failing, bool always) {
         TempDir temp;
         data = temp.Ansi();
         WatcherState& s = State();
@@ -138,7 +138,7 @@ protected:
         StartWatcher();
         StopWatcher();
 
-        Outcome o;
+        DayOutcome o;
         for (const std::string& command : expected) {
             if (sent.count(command) == 0) o.lost.insert(command);
         }
@@ -157,7 +157,7 @@ protected:
 
 TEST_F(FileFaultsTest, NoCommandIsLostWhateverFileOperationFails) {
     reached.clear();
-    const Outcome clean = Day(nullptr, false);
+    const DayOutcome clean = Day(nullptr, false);
     ASSERT_TRUE(clean.lost.empty()) << *clean.lost.begin();
     ASSERT_EQ(std::set<std::string>(sent.begin(), sent.end()), expected);
     ASSERT_EQ(sent.size(), expected.size()) << "a command sent twice";
@@ -171,7 +171,7 @@ TEST_F(FileFaultsTest, NoCommandIsLostWhateverFileOperationFails) {
             std::string(kPhaseNames[sitePhase]) + "\t" + file + "\t" + FileOpName(op);
         table += where;
         for (const bool always : {false, true}) {
-            const Outcome o = Day(&site, always);
+            const DayOutcome o = Day(&site, always);
             SCOPED_TRACE(where + (always ? " throughout" : " once"));
             EXPECT_TRUE(o.lost.empty()) << *o.lost.begin();
             // A failure that does not last is waited out or retried unseen.

@@ -95,7 +95,7 @@ TEST_F(UnwritableEventListTest, ReportsOnceTheLockIsFreeAndKeepsTheCommand) {
          [] {
              ASSERT_TRUE(RequestEventListFlush());
              HandleChangeEvent(kEventCreate, L"C:\\W\\a.txt\\", nullptr);
-             static_cast<void>(SaveAndClearBuffer());
+             SaveAndClearBuffer();
          },
          false, false},
     };
