@@ -29,30 +29,59 @@ std::string Outside(const MemoryDisk& disk, const std::wstring& mine) {
     return text;
 }
 
+// At most this many listed names and file-list lines: listing a folder of the in-memory disk
+// scans the whole disk, so a listing of hundreds of names cost over a second a run, and many names
+// or lines show nothing a few do not.
+constexpr int kMaxNames = 16;
+constexpr int kMaxLines = 16;
+
+// The disks before a run (the remote one with names in either case, or case kept) and what lies
+// outside the folders a run may change, made once.
+struct StartState {
+    MemoryDisk local{false};
+    MemoryDisk remote[2] = {MemoryDisk(false), MemoryDisk(true)};
+    std::string localOutside;
+    std::string remoteOutside[2];
+};
+
+const StartState& Start() {
+    static const StartState start = [] {
+        StartState made;
+        made.local.AddFolder(L"C:");
+        made.local.AddFile(L"C:/W/a.txt", "a");
+        made.local.AddFile(L"C:/W/d/b.txt", "b");
+        made.local.AddFile(L"C:/Outside/o.txt", "o");
+        made.local.AddLink(L"C:/W/j", L"C:/Outside");
+        made.localOutside = Outside(made.local, L"C:/W");
+        for (int caseSensitive = 0; caseSensitive < 2; ++caseSensitive) {
+            MemoryDisk& remote = made.remote[caseSensitive];
+            remote.AddFolder(L"R:");
+            remote.AddFile(L"R:/Else/e.txt", "e");
+            remote.AddFile(L"R:/m/a.txt", "remote");
+            remote.AddLink(L"R:/m/k", L"R:/Else");
+            made.remoteOutside[caseSensitive] = Outside(remote, L"R:/m");
+        }
+        return made;
+    }();
+    return start;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FuzzInput input(data, size);
     SelectCodePageFrom(input.Byte());
-    const bool caseSensitive = input.Byte() & 1;
-    MemoryDisk localDisk(false), remoteDisk(caseSensitive);
-    localDisk.AddFolder(L"C:");
-    localDisk.AddFile(L"C:/W/a.txt", "a");
-    localDisk.AddFile(L"C:/W/d/b.txt", "b");
-    localDisk.AddFile(L"C:/Outside/o.txt", "o");
-    localDisk.AddLink(L"C:/W/j", L"C:/Outside");
-    remoteDisk.AddFolder(L"R:");
-    remoteDisk.AddFile(L"R:/Else/e.txt", "e");
-    remoteDisk.AddFile(L"R:/m/a.txt", "remote");
-    remoteDisk.AddLink(L"R:/m/k", L"R:/Else");
+    const int caseSensitive = input.Byte() & 1;
+    const StartState& start = Start();
+    MemoryDisk localDisk = start.local, remoteDisk = start.remote[caseSensitive];
     // The listing: names a server may send, one a line, until an empty line.
+    int names = 0;
     for (std::string_view name = input.Until('\n'); !name.empty(); name = input.Until('\n')) {
+        if (++names > kMaxNames) continue;
         const std::wstring wide = ToWideString(name);
         if (wide.find(L'/') != std::wstring::npos || wide == L"." || wide == L"..") continue;
         remoteDisk.AddFile(L"R:/m/" + wide, std::string(name));
     }
-    const std::string localOutside = Outside(localDisk, L"C:/W");
-    const std::string remoteOutside = Outside(remoteDisk, L"R:/m");
 
     MemoryTarget local(localDisk, L"", &remoteDisk), remote(remoteDisk, L"R:", &localDisk);
     remote.serverNames = true;
@@ -60,15 +89,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     CTransferEngine engine(local, remote, EngineSettings{L"C:/W", L"/m", L"*.tmp", L"cache", 64},
                            journal);
     (void)engine.Synchronise(TransferDirection::kGet, "sync");
+    int lines = 0;
     for (std::string_view line = input.Until('\n'); !input.Empty() || !line.empty();
          line = input.Until('\n')) {
         (void)engine.RunCommandLine(line);
-        if (input.Empty()) break;
+        if (input.Empty() || ++lines == kMaxLines) break;
     }
     (void)engine.Synchronise(TransferDirection::kPut, "sync");
 
-    FUZZ_CHECK(Outside(localDisk, L"C:/W") == localOutside);
-    FUZZ_CHECK(Outside(remoteDisk, L"R:/m") == remoteOutside);
+    FUZZ_CHECK(Outside(localDisk, L"C:/W") == start.localOutside);
+    FUZZ_CHECK(Outside(remoteDisk, L"R:/m") == start.remoteOutside[caseSensitive]);
     for (const auto& [key, node] : localDisk.nodes) {
         if (node.path.starts_with(L"C:/W/")) FUZZ_CHECK(IsSafeName(LeafName(node.path)));
     }

@@ -10,6 +10,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "base/bounded_text.h"
 #include "app/folder_key.h"
@@ -195,6 +196,65 @@ TEST_P(PlftpTest, RealTargetsNeverLoseTheOldFile) {
     ASSERT_TRUE(held.Held());
     EXPECT_EQ(Run(Settings()), -1018) << FileOf("_plerror.txt");
     EXPECT_EQ(FolderTree(remote), "a.txt=old extra.txt=e");
+}
+
+// A target that reaches the watched folder by another name (a link, a short name, another case) is
+// refused before anything is written; one whose name only begins like it is not.
+TEST_P(PlftpTest, TargetsReachingTheWatchedFolderAreRefused) {
+    if (GetParam() != Target::kFolder) GTEST_SKIP() << "a local folder target only";
+    Change(watched, "+a.txt=1;+sub/b.txt=2");
+    fs::create_directories(home / "Watched Folder2");
+    // A junction where Windows makes one; Wine makes none but follows a Unix symbolic link.
+    std::vector<std::string> unixLinks;
+    auto link = [&](const std::string& name, const std::string& to) {
+        const fs::path at = home / name;
+        const std::wstring junction =
+            L"cmd /c mklink /J \"" + at.wstring() + L"\" \"" + (home / to).wstring() + L"\"";
+        const std::wstring symlink = L"Z:\\bin\\ln -s \"" + fs::path(to).wstring() + L"\" \"" +
+                                     fs::path(name).wstring() + L"\"";
+        for (const std::wstring& command : {junction, symlink}) {
+            ChildProcess maker = StartProcess(command, {}, home.Path().wstring());
+            EXPECT_TRUE(!maker || WaitForExit(maker, 30000, nullptr)) << "no end of making a link";
+            KillIfRunning(maker);
+            // Wine gives no handle of a Unix program to wait on.
+            if (WaitUntil([&] { return fs::exists(at); }, maker ? 0 : 10000)) {
+                if (command == symlink) unixLinks.push_back(name);
+                break;
+            }
+        }
+        EXPECT_TRUE(fs::exists(at)) << "no link made at " << at.string();
+        return at.string();
+    };
+    wchar_t shortName[MAX_PATH] = L"";
+    GetShortPathNameW(watched.c_str(), shortName, MAX_PATH);
+    CharUpperW(shortName);
+    const struct {
+        std::string root, dir;
+        int32_t status;
+    } rows[] = {
+        {link("to watched", "Watched Folder"), "", -1005},
+        {link("to sub", "Watched Folder/sub"), "/not/there", -1005},  // not made yet
+        {fs::path(shortName).string(), "", -1005},
+        {(home / "Watched Folder2").string(), "", 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.root + row.dir);
+        fs::remove(data / (key + "_plerror.txt"));
+        EXPECT_EQ(Run("cmd=put\nprotocol=file\nroot=" + row.root + "\ndir=" + row.dir + "\n",
+                      "-cmd=put|-dir=" + row.dir + "/|-ldir=" + watched.string() +
+                          "\\|-filename=a.txt|\n"),
+                  row.status);
+        EXPECT_EQ(FolderTree(watched), "a.txt=1 sub/ sub/b.txt=2");
+        const std::string errors = FileOf("_plerror.txt");
+        EXPECT_EQ(errors.find(" overlap\r\n") != std::string::npos, row.status != 0) << errors;
+    }
+    EXPECT_EQ(FolderTree(home / "Watched Folder2"), "a.txt=1");
+    // Wine removes a Unix link only as what it points to.
+    for (const std::string& name : unixLinks) {
+        ChildProcess remover = StartProcess(L"Z:\\bin\\rm \"" + fs::path(name).wstring() + L"\"",
+                                            {}, home.Path().wstring());
+        EXPECT_TRUE(WaitUntil([&] { return !fs::exists(home / name); }, 10000)) << name;
+    }
 }
 
 // The swap file marks a download under way and keeps a second run of the folder out.

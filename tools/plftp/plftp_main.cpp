@@ -15,6 +15,7 @@
 #include "app/folder_key.h"
 #include "base/text_conversion.h"
 #include "base/win_handles.h"
+#include "tools/plftp/folder_identity_win.h"
 #include "tools/plftp/folder_target_win.h"
 #include "tools/plftp/ftp_target_win.h"
 #include "tools/plftp/path_guard.h"
@@ -135,6 +136,13 @@ int32_t Run(const ToolOptions& options) {
     settings.ignore = config.ignore;
     settings.ignoreDir = config.ignoreDir;
     settings.sizeLimit = config.sizeLimit;
+    // The engine compares the texts; a link, a short name or another case can still lead one
+    // folder into the other, which only the file system tells.
+    if (std::string why =
+            FolderOverlapReason(remote->LocalFolder(settings.remoteDir), settings.watchedFolder);
+        !why.empty()) {
+        return failAll(Outcome::Fail(kToolInvalidTarget, "refused: " + why));
+    }
     CTransferEngine engine(local, *remote, settings, journal);
 
     int32_t status = kToolSuccess;
