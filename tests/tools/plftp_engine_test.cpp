@@ -198,6 +198,12 @@ TEST(PlftpSafety, LinksAreNeverFollowed) {
         {"a move into a link", L"W/", L"m/a.txt=1;m/k@R:/Else;Else/",
          "-cmd=rn|-dir=|-from=/m/a.txt|-to=/m/k/x.txt|", "W/", "Else/;m/;m/a.txt=1;m/k@",
          kToolInvalidRequest, [](Bench& b) { b.settings.remoteDir = L"/m"; }},
+        {"a move into a link, spelled untidily", L"W/", L"m/a.txt=1;m/k@R:/Else;Else/",
+         "-cmd=rn|-dir=|-from=/m/a.txt|-to=/m//k/x|", "W/", "Else/;m/;m/a.txt=1;m/k@",
+         kToolInvalidRequest, [](Bench& b) { b.settings.remoteDir = L"/m"; }},
+        {"a move out of a link", L"W/", L"m/k@R:/Else;Else/f.txt=f",
+         "-cmd=rn|-dir=|-from=/m/k/f.txt|-to=/m/f.txt|", "W/", "Else/;Else/f.txt=f;m/;m/k@",
+         kToolInvalidRequest, [](Bench& b) { b.settings.remoteDir = L"/m"; }},
         {"a link where a folder is to go", L"W/d/a.txt=1", L"d@R:/Else;Else/f.txt=f", "put",
          "W/;W/d/;W/d/a.txt=1", "d@;Else/;Else/f.txt=f", kToolWriteError},
     });

@@ -111,11 +111,19 @@ int32_t CTransferEngine::RunCommandLine(std::string_view line) {
         }
         return false;
     };
-    const std::wstring moveTo = command.dir.Empty() ? CanonicalPath(Wide(command.to)) : L"";
+    // A move's ends are checked as the move will use them: confined and tidied
+    // (`/m//k/x` is `/m/k/x`); an end that cannot be confined is refused below.
+    std::wstring moveFrom, moveTo;
+    if (command.dir.Empty() &&
+        (!ConfinePath(Wide(command.from), settings.remoteDir, remoteCase, true, moveFrom).empty() ||
+         !ConfinePath(Wide(command.to), settings.remoteDir, remoteCase, true, moveTo).empty())) {
+        moveFrom.clear();
+        moveTo.clear();
+    }
     if ((!dir.empty() && throughLink(remote, settings.remoteDir, dir)) ||
         (!ldir.empty() && throughLink(local, settings.watchedFolder, ldir)) ||
-        (!moveTo.empty() && IsWithin(moveTo, settings.remoteDir, remoteCase) &&
-         throughLink(remote, settings.remoteDir, ParentPath(moveTo)))) {
+        (!moveFrom.empty() && throughLink(remote, settings.remoteDir, ParentPath(moveFrom))) ||
+        (!moveTo.empty() && throughLink(remote, settings.remoteDir, ParentPath(moveTo)))) {
         Refused(kToolInvalidRequest, "a path that passes through a link");
         return itemStatus;
     }
