@@ -147,7 +147,7 @@ TEST_P(PlftpTest, EveryCommandFormLeavesTheRemoteTreeItDescribes) {
 // page come back from the server's listings whole: nothing of them is sent twice or deleted.
 TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
     const std::string names =
-        "+ lead.txt=3;+two  blanks.txt=2;+my docs/in it.txt=4;+\xE6\x97\xA5 \xE8\xAA\x9E.txt=5";
+        "+ lead.txt=3;+two  blanks.txt=2;+my docs/in it.txt=4;+\xE6\x97\xA5 \xE6\x9C\xAC.txt=5";
     Change(watched, "+a.txt=1;+big.bin=123456789;+skip.tmp=x;+d/b.txt=2;+cache/c.txt=3;" + names);
     Change(remote, "+old.txt=9;+d/gone.txt=0;+keep.tmp=k;+huge.bin=987654321");
     const std::string settings = Settings() + "ignore=*.tmp\nignore_dir=cache\nsizelimit=5\n";
@@ -157,7 +157,7 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
     EXPECT_EQ(Run("cmd=put\n" + settings), 1000);
     EXPECT_EQ(FolderTree(remote),
               " lead.txt=3 a.txt=1 d/ d/b.txt=2 huge.bin=987654321 keep.tmp=k "
-              "my docs/ my docs/in it.txt=4 two  blanks.txt=2 \xE6\x97\xA5 \xE8\xAA\x9E.txt=5");
+              "my docs/ my docs/in it.txt=4 two  blanks.txt=2 \xE6\x97\xA5 \xE6\x9C\xAC.txt=5");
     EXPECT_TRUE(fs::exists(data / (key + "_plftp.log.1")));
     EXPECT_LT(fs::file_size(data / (key + "_plftp.log")), 4096u);
 
@@ -167,7 +167,7 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
     EXPECT_EQ(FolderTree(watched),
               " lead.txt=3 a.txt=11 big.bin=123456789 cache/ cache/c.txt=3 d/ "
               "my docs/ my docs/in it.txt=4 n/ n/new.txt=4 skip.tmp=x two  "
-              "blanks.txt=2 \xE6\x97\xA5 \xE8\xAA\x9E.txt=5");
+              "blanks.txt=2 \xE6\x97\xA5 \xE6\x9C\xAC.txt=5");
     EXPECT_EQ(FolderTree(remote), remoteBefore);
 
     // Times came with the files both ways: a new send has nothing to send.
@@ -176,6 +176,24 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
     const std::string added = FileOf("_plftp.log").substr(log.size());
     EXPECT_FALSE(std::regex_search(added, std::regex("\t(put|mkdir|del|rmdir)\t[^\n]*\tok\r")))
         << added;
+}
+
+// A UTF-8 name whose bytes the ANSI code page would change on their way through WinINet (this one
+// on code page 932) would reach the server as another name: it is refused, and a get keeps it.
+TEST_P(PlftpTest, UtfNamesTheCodePageWouldChangeAreRefusedAndKept) {
+    if (GetParam() == Target::kFolder) GTEST_SKIP() << "an FTP target only";
+    const std::string name = "\xE6\x97\xA5 \xE8\xAA\x9E.txt";
+    wchar_t wide[64] = {};
+    char back[64] = {};
+    const int units =
+        MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), wide, 64);
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, units, back, 64, nullptr, nullptr);
+    const bool carried = std::string(back, static_cast<std::size_t>(bytes)) == name;
+    Change(watched, "+" + name + "=5");
+    EXPECT_EQ(Run("cmd=put\n" + Settings()), carried ? 0 : -1016) << FileOf("_plerror.txt");
+    EXPECT_EQ(FolderTree(remote), carried ? name + "=5" : "");
+    EXPECT_EQ(Run(Settings(), "", "get"), 0) << FileOf("_plerror.txt");
+    EXPECT_EQ(FolderTree(watched), name + "=5");
 }
 
 // What only a real target shows: a download the server cuts, a source file another program holds.

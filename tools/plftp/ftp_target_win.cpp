@@ -71,6 +71,15 @@ std::string CFtpTarget::CannotHold(const std::wstring& name) const {
     if (!config.utf8Names && !FitsAnsiCodePage(name)) {
         return "a name the ANSI code page cannot hold (encoding=utf8 sends it)";
     }
+    if (config.utf8Names) {
+        // WinINet takes the UTF-8 bytes through its ANSI calls, which may pass
+        // them through the ANSI code page; a name whose bytes would change on
+        // the way would reach the server as another name.
+        const std::string bytes = Encode(name);
+        if (ToAnsiString(ToWideString(bytes)) != bytes) {
+            return "a name whose UTF-8 form this system's ANSI code page would change";
+        }
+    }
     return UnsafeNameReason(name);
 }
 
