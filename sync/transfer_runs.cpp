@@ -352,9 +352,9 @@ int32_t FireEventList() {
     return result;
 }
 
-int32_t SyncDownload() {
+void SyncDownload() {
     WatcherState& state = State();
-    if (transfersClosed.load()) return 0;
+    if (transfersClosed.load()) return;
     if (state.googleDriveMode != 0) {
         StoreSyncResult(PipeTransfer(kPipeDownloadFormat));
     } else {
@@ -374,12 +374,11 @@ int32_t SyncDownload() {
     if (state.verbose == 1 && status != kTransferSuccess) {
         ReportTransferResult(status, kContextSyncDownload);
     }
-    return 0;
 }
 
-int32_t SyncUpload() {
+void SyncUpload() {
     WatcherState& state = State();
-    if (transfersClosed.load()) return 0;
+    if (transfersClosed.load()) return;
     int32_t status = 0;
     if (state.googleDriveMode != 0) {
         status = PipeTransfer(kPipeUploadFormat);
@@ -393,7 +392,6 @@ int32_t SyncUpload() {
         ShowMessage(kMsgSendByHand, Caption());
     }
     if (ErrorFileHasContent()) ShowMessage(kMsgErrorFileLeft, Caption());
-    return 0;
 }
 
 int32_t SyncUploadThread() noexcept {

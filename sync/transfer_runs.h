@@ -33,9 +33,9 @@ TransferRunners& CurrentTransferRunners();
 int32_t FireEventList();
 
 // Whole-folder synchronisations ("Local <= Remote", "Local => Remote"); the
-// status goes to lastSyncResult. Both return 0.
-int32_t SyncDownload();
-int32_t SyncUpload();
+// status goes to lastSyncResult.
+void SyncDownload();
+void SyncUpload();
 
 // Thread body of the immediate mode's upload: runs SyncUpload, returns 0.
 int32_t SyncUploadThread() noexcept;

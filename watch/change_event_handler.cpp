@@ -198,15 +198,15 @@ Composed ComposeForEvent(CommandText& out, const EventPaths& paths) {
     return ComposeStandIn(out, paths) ? Composed::kStandIn : Composed::kNothingFits;
 }
 
-enum class Outcome { kDone, kNoConnection };
+enum class HandlingOutcome { kDone, kNoConnection };
 
 // Immediate mode: a whole-folder upload for the change, nothing buffered.
-Outcome UploadAtOnce() {
+HandlingOutcome UploadAtOnce() {
     const ChangeHandlerCalls& calls = CurrentChangeHandlerCalls();
-    if (!calls.isNetworkAlive()) return Outcome::kNoConnection;
+    if (!calls.isNetworkAlive()) return HandlingOutcome::kNoConnection;
     calls.startSyncUpload();
     ResetAfterFire();
-    return Outcome::kDone;
+    return HandlingOutcome::kDone;
 }
 
 std::string TargetDir() {
@@ -289,10 +289,10 @@ bool ImmediateMode() {
     return state.thresholdSync != 1 && state.intervalSync != 1;
 }
 
-void ShowOutcome(Outcome outcome) {
+void ShowOutcome(HandlingOutcome outcome) {
     ReportOwedEventListFailure();  // bufferMutex is free here
     const WatcherState& state = State();
-    if (outcome == Outcome::kNoConnection && state.verbose != 0) {
+    if (outcome == HandlingOutcome::kNoConnection && state.verbose != 0) {
         ShowMessage(kMsgNoConnection, state.watchedPath.CStr());
     }
 }
@@ -304,7 +304,7 @@ bool Suppressed() {
 }
 
 // From the recording of the event to its counting, under bufferMutex.
-Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
+HandlingOutcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
     WatcherState& state = State();
     const ChangeHandlerCalls& calls = CurrentChangeHandlerCalls();
     const int32_t event = paths.event;
@@ -334,7 +334,7 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
             SetItemDir(path);
             if (state.itemDir.Str() != top) {
                 state.eventAccepted = 0;
-                return Outcome::kDone;
+                return HandlingOutcome::kDone;
             }
         }
     }
@@ -353,7 +353,7 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
     } else {
         state.eventAccepted = 0;
         ForgetRecentPaths(state);
-        return Outcome::kDone;
+        return HandlingOutcome::kDone;
     }
 
     // Name filter: files without a dot in their names are never sent.
@@ -361,13 +361,13 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
         SetLeafName(event == kEventRenameItem ? paths.second : paths.first);
         if (state.eventLeafName.Str().find('.') == std::string_view::npos) {
             state.eventAccepted = 0;
-            return Outcome::kDone;
+            return HandlingOutcome::kDone;
         }
     }
 
     // Directories: the local folder the command names (kept as it is for the
     // forms that send it) and the remote directory below the configured base.
-    if (state.eventAccepted == 0) return Outcome::kDone;
+    if (state.eventAccepted == 0) return HandlingOutcome::kDone;
     if (IsRename(event)) PrepareMove(paths);
     if (event == kEventRmDir) {
         state.itemDir.Assign(paths.firstAnsi);
@@ -388,7 +388,7 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
 
     // Composition.
     if (state.itemDir.Str().find(kClientFolderMarker) != std::string_view::npos) {
-        return Outcome::kDone;
+        return HandlingOutcome::kDone;
     }
     // On an SMB share a folder is renamed from its parent: the local folder
     // of the rename form is the parent. A recursive delete keeps the folder
@@ -404,7 +404,7 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
         // Not even the watched folder's recursive put fits in a line: the
         // change reaches the remote side with a whole-folder upload instead.
         if (calls.isNetworkAlive()) calls.startSyncUpload();
-        return Outcome::kDone;
+        return HandlingOutcome::kDone;
     }
     if (composedAs != Composed::kNoCommand) state.newCommand.Assign(command.Str());
     const AddResult added = AddCommand(state.newCommand.CStr(),
@@ -413,7 +413,7 @@ Outcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
 
     // Counting; a command the buffer already held counts once only.
     CountAdded(added);
-    return Outcome::kDone;
+    return HandlingOutcome::kDone;
 }
 
 // An item path as the handler works on it: under the shell's Network folder
@@ -461,7 +461,7 @@ std::wstring StandInStart(int32_t event, const std::wstring& path, bool isFolder
 // for a command over 511 bytes. The filters that can judge the event without
 // a working copy of its path run as for any event; the repeat filter sees an
 // empty entry, so the events around it are never taken for repeats.
-Outcome DecideAndAddLong(const LongEvent& e) {
+HandlingOutcome DecideAndAddLong(const LongEvent& e) {
     WatcherState& state = State();
     const ChangeHandlerCalls& calls = CurrentChangeHandlerCalls();
     RecordRecentPath(state, L"", e.event);
@@ -487,7 +487,7 @@ Outcome DecideAndAddLong(const LongEvent& e) {
             if (!path) continue;
             if (isFolder || ToAnsiString(FolderOfItem(*path)) != top) {
                 state.eventAccepted = 0;
-                return Outcome::kDone;
+                return HandlingOutcome::kDone;
             }
         }
     }
@@ -501,10 +501,10 @@ Outcome DecideAndAddLong(const LongEvent& e) {
         const std::wstring_view leaf = std::wstring_view(named).substr(FolderOfItem(named).size());
         if (leaf.find(L'.') == std::wstring_view::npos) {
             state.eventAccepted = 0;
-            return Outcome::kDone;
+            return HandlingOutcome::kDone;
         }
     }
-    if (state.eventAccepted == 0) return Outcome::kDone;
+    if (state.eventAccepted == 0) return HandlingOutcome::kDone;
 
     // The deepest folder above both items whose path fits a working copy and
     // a field, but not above the watched folder.
@@ -523,7 +523,7 @@ Outcome DecideAndAddLong(const LongEvent& e) {
     if (ImmediateMode()) return UploadAtOnce();
     if (e.firstAnsi.find(kClientFolderMarker) != std::string::npos ||
         e.secondAnsi.find(kClientFolderMarker) != std::string::npos) {
-        return Outcome::kDone;
+        return HandlingOutcome::kDone;
     }
     const bool known = e.event == kEventRenameItem || e.event == kEventCreate ||
                        e.event == kEventDelete || e.event == kEventMkDir ||
@@ -534,14 +534,14 @@ Outcome DecideAndAddLong(const LongEvent& e) {
         CommandText command;
         if (!ComposeEnclosingPutTree(command, targetDir, ldir, watchedLdir)) {
             if (calls.isNetworkAlive()) calls.startSyncUpload();
-            return Outcome::kDone;
+            return HandlingOutcome::kDone;
         }
         state.newCommand.Assign(command.Str());
     }
     const AddResult added = AddCommand(state.newCommand.CStr(), kStandInEvent);
     if (e.event == kEventUpdateDir || e.event == kEventUpdateItem) state.eventAccepted = 0;
     CountAdded(added);
-    return Outcome::kDone;
+    return HandlingOutcome::kDone;
 }
 
 }  // namespace
@@ -598,7 +598,7 @@ void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* s
     ItemPath second;
     const bool fits = first.Assign(firstWide) && (!secondPath || second.Assign(secondWide)) &&
                       firstAnsi.size() <= kMaxCommandBytes && secondAnsi.size() <= kMaxCommandBytes;
-    Outcome outcome = Outcome::kDone;
+    HandlingOutcome outcome = HandlingOutcome::kDone;
     if (fits) {
         EventPaths paths;
         paths.event = event;
@@ -620,7 +620,7 @@ void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* s
 void HandleLostChanges() {
     if (Suppressed()) return;
     WatcherState& state = State();
-    Outcome outcome = Outcome::kDone;
+    HandlingOutcome outcome = HandlingOutcome::kDone;
     {
         std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
         if (ImmediateMode()) {
