@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (FolderRenamePaths(added, oldFolder, newFolder)) {
         FUZZ_CHECK(!oldFolder.empty() && !newFolder.empty());
     }
-    if (outcome.rule == CoalesceRule::kF1) {
+    if (outcome.rule == CoalesceRule::kFolderMoveTakesPending) {
         FUZZ_CHECK(event == kEventRenameFolder && FolderRenamePaths(added, oldFolder, newFolder));
         const TransferCommand move = ParseCommand(outcome.newText.Str());
         FUZZ_CHECK(move.cmd.Str() == "rn" && move.dir.Empty() && move.from.Str() == oldFolder);

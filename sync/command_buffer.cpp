@@ -25,16 +25,16 @@ namespace {
 // commands its rules can apply to without scanning the others:
 enum Kind : uint32_t {
     kText,        // the whole line: the duplicate test
-    kCmdDirFile,  // cmd, dir, filename: D1, C2, R1, R2
-    kCmdDir,      // cmd, dir: T1, T2, U1, F1
-    kRnDirTo,     // dir, to of "rn": D2
-    kDelSubDir,   // dir of "del" with sub 1: D3
-    kDelFile,     // filename of "del": C1
-    kDelSubLast,  // last component of dir of "del" with sub 1: M1
-    kTreeLdir,    // ldir of sync 1 and sub 1, as a rolling hash: M2 (N.ldir contains it)
-    kFrom,        // from: F1 (a move's old end)
-    kDir,         // dir: F1 (found through the ordered paths)
-    kMoveTo,      // to of a move ("rn" with an empty dir): F1
+    kCmdDirFile,  // cmd, dir, filename: deletions, creations, renames
+    kCmdDir,      // cmd, dir: recursive deletes, folder sends and moves
+    kRnDirTo,     // dir, to of "rn": a deletion after a rename
+    kDelSubDir,   // dir of "del" with sub 1: a deletion under a recursive delete
+    kDelFile,     // filename of "del": a creation after a deletion
+    kDelSubLast,  // last component of dir of "del" with sub 1: a folder made again
+    kTreeLdir,    // ldir of sync 1 and sub 1, as a rolling hash: a folder under a recursive send
+    kFrom,        // from: a folder move (a move's old end)
+    kDir,         // dir: a folder move (found through the ordered paths)
+    kMoveTo,      // to of a move ("rn" with an empty dir): a folder move
     kKindCount
 };
 constexpr uint32_t kKindBits = 4;

@@ -321,25 +321,25 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
         case kEventDelete:
             if (cmd == "put" && p.dir.Str() == n.dir.Str() &&
                 p.filename.Str() == n.filename.Str()) {
-                dropPending(CoalesceRule::kD1);
-                dropNew(CoalesceRule::kD1);
+                dropPending(CoalesceRule::kDeleteCancelsPut);
+                dropNew(CoalesceRule::kDeleteCancelsPut);
             } else if (cmd == "rn" && p.dir.Str() == n.dir.Str() &&
                        p.to.Str() == n.filename.Str() &&
                        ComposeDelName(out.pendingText, n.dir, p.from)) {
                 out.pendingBecomes = true;
-                dropNew(CoalesceRule::kD2);
+                dropNew(CoalesceRule::kDeleteFollowsRename);
             } else if (cmd == "del" && p.dir.Str() == n.dir.Str() && Is1(p.sub)) {
-                dropNew(CoalesceRule::kD3);
+                dropNew(CoalesceRule::kDeleteUnderTreeDelete);
             }
             break;
         case kEventCreate:
             if (smbMode == 0 && cmd == "del" && p.filename.Str() == n.filename.Str() &&
                 ComposeMove(out.newText, std::string(p.dir.Str()) + std::string(n.filename.Str()),
                             std::string(n.dir.Str()) + std::string(n.filename.Str()))) {
-                dropPending(CoalesceRule::kC1);
+                dropPending(CoalesceRule::kCreateAfterDelete);
                 out.newEffect = NewCommandEffect::kBecome;
             } else if (cmd == "put" && p.dir.Str() == n.dir.Str() && p.filename.Empty()) {
-                dropNew(CoalesceRule::kC2);
+                dropNew(CoalesceRule::kCreateUnderFolderSend);
             }
             break;
         case kEventRenameItem:
@@ -349,40 +349,40 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
                 std::string folder, name;
                 if (cmd == "put" && SplitRemotePath(n.from, folder, name) &&
                     p.dir.Str() == folder && p.filename.Str() == name) {
-                    dropPending(CoalesceRule::kR3);
+                    dropPending(CoalesceRule::kMoveDropsPut);
                 }
             } else if (cmd == "put" && p.filename.Str() == n.from.Str() &&
                        p.dir.Str() == n.dir.Str() &&
                        ComposePutFile(out.pendingText, p.dir, p.ldir, n.to)) {
                 out.pendingBecomes = true;
-                dropNew(CoalesceRule::kR1);
+                dropNew(CoalesceRule::kRenameCarriesPut);
             } else if (cmd == "put" && p.dir.Str() == n.dir.Str() && p.filename.Empty()) {
-                dropNew(CoalesceRule::kR2);
+                dropNew(CoalesceRule::kRenameUnderFolderSend);
             }
             break;
         case kEventMkDir:
             if (cmd == "del" && Is1(p.sub) && LastComponent(p.dir) == LastComponent(n.dir) &&
                 ComposeMove(out.newText, p.dir, n.dir)) {
-                dropPending(CoalesceRule::kM1);
+                dropPending(CoalesceRule::kFolderAfterTreeDelete);
                 out.newEffect = NewCommandEffect::kBecome;
             } else if (Is1(p.sync) && Is1(p.sub) &&
                        n.ldir.Str().find(p.ldir.Str()) != std::string_view::npos &&
                        n.dir.Str().find(p.dir.Str()) != std::string_view::npos) {
-                dropNew(CoalesceRule::kM2);
+                dropNew(CoalesceRule::kFolderUnderTreeSend);
             }
             break;
         case kEventRmDir:
             // The folder may have been on the remote side before the put:
             // its deletion is kept whatever was pending in it.
             if (cmd == "put" && p.dir.Str() == n.dir.Str()) {
-                dropPending(CoalesceRule::kT1);
+                dropPending(CoalesceRule::kTreeDeleteDropsPut);
             } else if (cmd == "del" && p.dir.Str() == n.dir.Str()) {
-                dropPending(CoalesceRule::kT2);
+                dropPending(CoalesceRule::kTreeDeleteDropsDelete);
             }
             break;
         case kEventUpdateDir:
             if ((cmd == "put" || cmd == "rn") && p.dir.Str() == n.dir.Str())
-                dropPending(CoalesceRule::kU1);
+                dropPending(CoalesceRule::kFolderSendReplaces);
             break;
         case kEventRenameFolder: {
             // Pending commands below the old folder name local items that are
@@ -400,7 +400,7 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
             const bool toInside = isMove && inside(p.to);
             if ((dirInside || fromInside || toInside) &&
                 ComposeMove(out.newText, oldFolder, newFolder)) {
-                out.rule = CoalesceRule::kF1;
+                out.rule = CoalesceRule::kFolderMoveTakesPending;
                 out.newEffect = NewCommandEffect::kBecome;
                 // A move with one end outside the folder stays: it runs first.
                 out.dropPending = dirInside || (fromInside && toInside);

@@ -94,29 +94,29 @@ std::string_view LastComponent(std::string_view text);
 // clang-format off
 enum class CoalesceRule : uint8_t {
     kNone,
-    // A new deletion: D1 drops a pending put of the file and itself, D2 turns a
-    // pending rename to the file into a deletion by the old name, D3 yields to
+    // A new deletion drops a pending put of the file and itself, turns a
+    // pending rename to the file into a deletion by the old name, or yields to
     // a pending recursive delete of the folder.
-    kD1, kD2, kD3,
-    // A new creation: C1 makes a move of a pending deletion of the name, C2
+    kDeleteCancelsPut, kDeleteFollowsRename, kDeleteUnderTreeDelete,
+    // A new creation makes a move of a pending deletion of the name, or
     // yields to a pending send of the whole folder.
-    kC1, kC2,
-    // A new file rename: R1 renames a pending put, R2 yields to a folder send;
-    // a file moved to another folder: R3 drops a pending put of its source
+    kCreateAfterDelete, kCreateUnderFolderSend,
+    // A new file rename renames a pending put or yields to a folder send;
+    // a file moved to another folder drops a pending put of its source
     // (the move sends the file when the remote side lacks it).
-    kR1, kR2, kR3,
-    // A new folder: M1 makes a move of a pending recursive delete of the name,
-    // M2 yields to a pending recursive send of an enclosing folder.
-    kM1, kM2,
-    // A new recursive delete: T1 drops a pending put in the folder, T2 a
+    kRenameCarriesPut, kRenameUnderFolderSend, kMoveDropsPut,
+    // A new folder makes a move of a pending recursive delete of the name,
+    // or yields to a pending recursive send of an enclosing folder.
+    kFolderAfterTreeDelete, kFolderUnderTreeSend,
+    // A new recursive delete drops a pending put in the folder, or a
     // pending delete there; the delete itself always stays.
-    kT1, kT2,
+    kTreeDeleteDropsPut, kTreeDeleteDropsDelete,
     // A new folder-wide send replaces pending puts and renames in the folder.
-    kU1,
+    kFolderSendReplaces,
     // A new folder rename or move with a pending command at or below the old
-    // folder: F1 makes it a move (renamed, then made equal to the local
+    // folder makes it a move (renamed, then made equal to the local
     // folder) and drops the pending commands that lie wholly inside.
-    kF1,
+    kFolderMoveTakesPending,
 };
 // clang-format on
 
