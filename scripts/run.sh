@@ -271,8 +271,13 @@ watch_folder() {
 
     [ -z "${PELLARO_RUN_TRACE:-}" ] || echo "trace: $(date +%T.%N) bench up"
     # The terminal's view of message boxes, transfers and failures.
+    # The files' sizes now: what the run adds is shown even if the echo is up
+    # only after the first send has written it.
+    local log_size error_size
+    log_size=$(stat -c %s "$data/${key}_plftp.log" 2>/dev/null || echo 0)
+    error_size=$(stat -c %s "$data/${key}_plerror.txt" 2>/dev/null || echo 0)
     setsid wine "$bin/pellaro-echo.exe" "$folder_win" "$data_win\\${key}_plftp.log" \
-        "$data_win\\${key}_plerror.txt" </dev/null 2>/dev/null > >(cat) &
+        "$data_win\\${key}_plerror.txt" "$log_size" "$error_size" </dev/null 2>/dev/null > >(cat) &
     local echo_pid=$!
     local watcher="" sender=""
     stopping=""

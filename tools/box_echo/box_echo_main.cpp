@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <set>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -149,7 +150,10 @@ private:
 // New whole lines of a file written by appending.
 class CFileTail {
 public:
-    explicit CFileTail(std::wstring path) : path(std::move(path)) { offset = Size(); }
+    // Lines up to byte `start` are old; without it, whatever the file holds now.
+    CFileTail(std::wstring path, const wchar_t* start) : path(std::move(path)) {
+        offset = start ? std::wcstoull(start, nullptr, 10) : Size();
+    }
 
     std::vector<std::string> NewLines() {
         std::vector<std::string> lines;
@@ -232,13 +236,17 @@ std::string ErrorLine(const std::string& line) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) {
-        std::fputs("usage: pellaro-echo <folder> <transfer log> <error file>\n", stderr);
+    // The optional sizes are those the two files had before the run began, so
+    // that lines written before this program was up are shown too.
+    if (argc != 4 && argc != 6) {
+        std::fputs(
+            "usage: pellaro-echo <folder> <transfer log> <error file> [<log size> <error size>]\n",
+            stderr);
         return 2;
     }
     CBoxEcho boxes(argv[1]);
-    CFileTail log(argv[2]);
-    CFileTail errors(argv[3]);
+    CFileTail log(argv[2], argc == 6 ? argv[4] : nullptr);
+    CFileTail errors(argv[3], argc == 6 ? argv[5] : nullptr);
     for (;;) {
         for (const std::string& line : log.NewLines()) Print(LogLine(line));
         for (const std::string& line : errors.NewLines()) Print(ErrorLine(line));
