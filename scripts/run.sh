@@ -306,7 +306,7 @@ watch_folder() {
     }
     trap stop INT TERM HUP
     end() {
-        sleep 0.3 # the last lines
+        sleep 2 # the last lines (the echo may have come up only after the send)
         kill -KILL "$echo_pid" 2>/dev/null || true
     }
 
