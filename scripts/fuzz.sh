@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (fuzz/, their own native configuration in
 # build/fuzz: clang, address and undefined-behaviour sanitizers) and runs them:
-#   scripts/fuzz.sh [--runs N | --seconds S] [--fresh] [--replay-only] [target...]
+#   scripts/fuzz.sh [--runs N | --seconds S] [--jobs J] [--fresh] [--replay-only] [target...]
 # Each target first replays its seed corpus (fuzz/corpus/<target>), then fuzzes
-# for N executions (10 million unless told) or S seconds. The corpus grows in
+# for N executions (10 million unless told, shared among J processes on one
+# corpus, 1 unless told) or S seconds. The corpus grows in
 # build/fuzz/corpus/<target> (--fresh: a scratch copy of the seeds instead);
 # an input that fails is kept in build/fuzz/findings/<target>/. One line per
 # target gives executions, seconds and findings; the status is 1 after any
@@ -14,6 +15,7 @@ root="$(pwd)"
 build="${PELLARO_FUZZ_BUILD:-build/fuzz}"
 runs=10000000
 seconds=""
+jobs=1
 fresh=""
 replay_only=""
 targets=()
@@ -21,9 +23,10 @@ while [ $# -gt 0 ]; do
     case "$1" in
         --runs) runs="$2"; shift 2 ;;
         --seconds) seconds="$2"; shift 2 ;;
+        --jobs) jobs="$2"; shift 2 ;;
         --fresh) fresh=1; shift ;;
         --replay-only) replay_only=1; shift ;;
-        -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
         *) targets+=("$1"); shift ;;
     esac
 done
@@ -92,17 +95,25 @@ for t in "${targets[@]}"; do
     fi
     [ -n "$replay_only" ] && { printf '%-18s %12s %9s %9s\n' "$t" replayed - 0; continue; }
 
-    limit=(-runs="$runs")
+    limit=(-runs="$(( (runs + jobs - 1) / jobs ))")
     [ -n "$seconds" ] && limit=(-max_total_time="$seconds")
     start=$SECONDS
     found=0
-    if ! nice "$exe" "${options[@]}" "${limit[@]}" "$corpus" "$seeds" >"$log" 2>&1; then
+    if [ "$jobs" -gt 1 ]; then
+        # Each process writes its own log (fuzz-<n>.log) in the current folder.
+        (cd "$scratch" && nice "$exe" "${options[@]}" "${limit[@]}" -jobs="$jobs" -workers="$jobs" \
+            "$corpus" "$seeds" >"$log" 2>&1)
+        cat "$scratch"/fuzz-*.log >>"$log"
+    else
+        nice "$exe" "${options[@]}" "${limit[@]}" "$corpus" "$seeds" >"$log" 2>&1
+    fi
+    if [ $? -ne 0 ] || grep -qE '^==[0-9]+==ERROR|check failed|runtime error|Test unit written' "$log"; then
         found=1
         status=1
         echo "fuzz: $t found a failing input (in $findings):" >&2
         grep -E 'ERROR|check failed|runtime error|SUMMARY|Test unit written' "$log" | head -n 20 >&2
     fi
-    executions="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)"
+    executions="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | awk '{n += $1} END {print n}')"
     printf '%-18s %12s %9s %9s\n' "$t" "${executions:-?}" $((SECONDS - start)) "$found"
 done
 exit $status
