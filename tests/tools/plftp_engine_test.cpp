@@ -295,9 +295,10 @@ TEST(PlftpSafety, NamesOutsideTheCodePageAreRefused) {
     SelectAnsiCodePage(original);
 }
 
-// A folder renamed while its files were pending, and not yet on the remote side: the renamed
-// local folder is sent whole.
-TEST(PlftpSafety, FolderRenameFallbackSendsTheNewFolder) {
+// A rename ends with the remote item as the local one: sent whole when the remote side lacked
+// it (a folder renamed while its files were pending), brought up to date when a change's put came
+// after the rename and found the old path gone; only what the local item lacks stays.
+TEST(PlftpSafety, RenamesEndWithTheLocalItem) {
     RunRows({
         {"folder", L"W/new/f.txt=1;W/new/s/g.txt=2", L"",
          "-cmd=rn|-dir=/|-ldir=C:\\W\\new\\|-from=old|-to=new|",
@@ -305,8 +306,10 @@ TEST(PlftpSafety, FolderRenameFallbackSendsTheNewFolder) {
          "new/;new/f.txt=1;new/s/;new/s/g.txt=2"},
         {"file", L"W/new.txt=1", L"", "-cmd=rn|-dir=/|-ldir={L}|-from=old.txt|-to=new.txt|",
          "W/;W/new.txt=1", "new.txt=1"},
-        {"renamed where it is", L"W/new/f.txt=1", L"old/f.txt=1;old/g.txt=2",
-         "-cmd=rn|-dir=/|-ldir=C:\\W\\new\\|-from=old|-to=new|", "W/;W/new/;W/new/f.txt=1",
-         "new/;new/f.txt=1;new/g.txt=2"},
+        {"renamed where it is", L"W/new/f.txt=11;W/new/h.txt=3", L"old/f.txt=1;old/g.txt=2",
+         "-cmd=rn|-dir=/|-ldir=C:\\W\\new\\|-from=old|-to=new|",
+         "W/;W/new/;W/new/f.txt=11;W/new/h.txt=3", "new/;new/f.txt=11;new/g.txt=2;new/h.txt=3"},
+        {"file renamed where it is", L"W/new.txt=22", L"old.txt=1",
+         "-cmd=rn|-dir=/|-ldir={L}|-from=old.txt|-to=new.txt|", "W/;W/new.txt=22", "new.txt=22"},
     });
 }

@@ -231,7 +231,7 @@ void CTransferEngine::PutFile(const std::wstring& remoteFolder, const std::wstri
 }
 
 void CTransferEngine::SendLocalItem(const std::wstring& localPath, const std::wstring& remotePath,
-                                    bool onlyWhenDifferent) {
+                                    bool onlyWhenDifferent, Extras extras) {
     TreeEntry source;
     const Outcome found = local.Stat(localPath, source);
     if (found.status == kToolRemoteNotFound) {
@@ -260,7 +260,7 @@ void CTransferEngine::SendLocalItem(const std::wstring& localPath, const std::ws
         return;
     }
     if (source.folder) {
-        Mirror(TransferDirection::kPut, localPath, remotePath, Walk::kRecursive, Extras::kRemove,
+        Mirror(TransferDirection::kPut, localPath, remotePath, Walk::kRecursive, extras,
                kToolSuccess);
         return;
     }
@@ -368,8 +368,8 @@ void CTransferEngine::RenameRemote(const std::wstring& from, const std::wstring&
             knownRemoteFolders.clear();  // a folder may have moved
         }
     }
-    if (localPath.empty() || (renamed && !reconcile)) return;
-    SendLocalItem(localPath, to, true);
+    if (localPath.empty()) return;
+    SendLocalItem(localPath, to, true, renamed && !reconcile ? Extras::kKeep : Extras::kRemove);
 }
 
 bool CTransferEngine::MakeFolders(CTransferTarget& side, const std::wstring& folder) {

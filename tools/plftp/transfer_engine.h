@@ -75,13 +75,16 @@ private:
     void PutFile(const std::wstring& remoteFolder, const std::wstring& localFolder,
                  const std::wstring& name);
     void Delete(const std::wstring& remotePath);
-    // Renames on the remote side. When the source is not there, or when
-    // `reconcile` is set (a move merged from a delete and a create), the local
-    // item is sent to the new place as well.
+    // Renames on the remote side, then brings the renamed item up to the
+    // local one: a change to it or below it whose put found the old path gone
+    // (the rename came while that put was being sent) is sent here, as is the
+    // whole item when the source is not there. Only a move (`reconcile`,
+    // merged from a delete and a create) also removes what the local item
+    // lacks; a plain rename removes nothing.
     void RenameRemote(const std::wstring& from, const std::wstring& to,
                       const std::wstring& localPath, bool reconcile);
     void SendLocalItem(const std::wstring& localPath, const std::wstring& remotePath,
-                       bool onlyWhenDifferent);
+                       bool onlyWhenDifferent, Extras extras = Extras::kRemove);
 
     // The walk of both folders; false when the run must stop (the server is
     // gone). A missing sending folder fails with `missingSource`, or is
