@@ -308,5 +308,11 @@ TEST(PlftpSafety, FolderRenameFallbackSendsTheNewFolder) {
         {"renamed where it is", L"W/new/f.txt=1", L"old/f.txt=1;old/g.txt=2",
          "-cmd=rn|-dir=/|-ldir=C:\\W\\new\\|-from=old|-to=new|", "W/;W/new/;W/new/f.txt=1",
          "new/;new/f.txt=1;new/g.txt=2"},
+        // Its put ran before the rename and was skipped, the folder being renamed meanwhile.
+        {"renamed with a file made in it since", L"W/new/f.txt=1;W/new/h.txt=3", L"old/f.txt=1",
+         "-cmd=rn|-dir=/|-ldir=C:\\W\\new\\|-from=old|-to=new|",
+         "W/;W/new/;W/new/f.txt=1;W/new/h.txt=3", "new/;new/f.txt=1;new/h.txt=3"},
+        {"a file renamed after a change the batch before missed", L"W/b.txt=newer", L"a.txt=old",
+         "-cmd=rn|-dir=/|-ldir={L}|-from=a.txt|-to=b.txt|", "W/;W/b.txt=newer", "b.txt=newer"},
     });
 }

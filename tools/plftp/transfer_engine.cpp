@@ -368,8 +368,23 @@ void CTransferEngine::RenameRemote(const std::wstring& from, const std::wstring&
             knownRemoteFolders.clear();  // a folder may have moved
         }
     }
-    if (localPath.empty() || (renamed && !reconcile)) return;
-    SendLocalItem(localPath, to, true);
+    if (localPath.empty()) return;
+    if (!renamed || reconcile) {
+        SendLocalItem(localPath, to, true);
+        return;
+    }
+    // A change below the item made while an earlier batch ran can be in no
+    // command: its put was skipped there, as the item had been renamed
+    // meanwhile. What the renamed item lacks or holds otherwise is sent now;
+    // nothing is removed, as a rename never deletes.
+    TreeEntry source;
+    if (!local.Stat(localPath, source) || source.link || Ignored(source)) return;
+    if (source.folder) {
+        Mirror(TransferDirection::kPut, localPath, to, Walk::kRecursive, Extras::kKeep,
+               kToolSuccess);
+    } else {
+        SendLocalItem(localPath, to, true);
+    }
 }
 
 bool CTransferEngine::MakeFolders(CTransferTarget& side, const std::wstring& folder) {
