@@ -315,9 +315,12 @@ HandlingOutcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
     if (paths.second && event == kEventRenameFolder) SetLastEventParent(paths.second);
 
     // Folder test. A deleted item no longer exists: its event says what it was.
+    // So does a folder's own event: a folder renamed and deleted at once is no
+    // folder by the time its rename is handled, and as a file without a dot in
+    // its name the rename was dropped, leaving the folder at its old remote place.
     if (event == kEventDelete) {
         state.eventIsFolder = 0;
-    } else if (event == kEventRmDir) {
+    } else if (event == kEventRmDir || event == kEventRenameFolder || event == kEventMkDir) {
         state.eventIsFolder = 1;
     } else {
         state.eventIsFolder =
@@ -469,7 +472,7 @@ HandlingOutcome DecideAndAddLong(const LongEvent& e) {
 
     if (e.event == kEventDelete) {
         state.eventIsFolder = 0;
-    } else if (e.event == kEventRmDir) {
+    } else if (e.event == kEventRmDir || e.event == kEventRenameFolder || e.event == kEventMkDir) {
         state.eventIsFolder = 1;
     } else {
         state.eventIsFolder = calls.isFolderPath(e.first.c_str()) ||

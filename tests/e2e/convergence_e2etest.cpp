@@ -62,12 +62,17 @@ struct DayResult {
     bool Differs() const { return !differences.empty() || !problems.empty(); }
 };
 
-// The first lines of a data file, for a report.
-std::string Head(const WatcherBench& bench, const char* suffix, int lines) {
+// The first `lines` lines of a data file, or with `last` its last ones, for a report.
+std::string Head(const WatcherBench& bench, const char* suffix, std::size_t lines,
+                 bool last = false) {
     std::istringstream in(ReadFileBytes(bench.DataFile(suffix)));
+    std::vector<std::string> kept;
+    for (std::string line; std::getline(in, line);) kept.push_back("    " + line + "\n");
+    const std::size_t from = last && kept.size() > lines ? kept.size() - lines : 0;
     std::string text;
-    for (std::string line; lines-- > 0 && std::getline(in, line);) text += "    " + line + "\n";
-    return text.empty() ? "" : std::string("  ") + suffix + ":\n" + text;
+    for (std::size_t i = from; i < kept.size() && i < from + lines; ++i) text += kept[i];
+    return text.empty() ? ""
+                        : std::string("  ") + suffix + (last ? " (its end)" : "") + ":\n" + text;
 }
 
 DayResult RunDay(const std::string& target, const std::string& mode,
@@ -126,7 +131,7 @@ DayResult RunDay(const std::string& target, const std::string& mode,
     result.differences =
         Compare(ReadTree(LongPath(bench.folder.wstring())), ReadTree(LongPath(remote)));
     result.notes = Head(bench, "_plerror.txt", 5) + Head(bench, ".txt", 5);
-    if (result.Differs()) result.notes += Head(bench, "_plftp.log", 40);
+    if (result.Differs()) result.notes += Head(bench, "_plftp.log", 60, true);
     if (target == "smb") RemoveTree(LongPath(remote));
     return result;
 }

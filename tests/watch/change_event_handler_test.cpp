@@ -149,6 +149,11 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
          {"-cmd=rn|-dir=|-from=/home/u/a/x.txt|-to=/home/u/b/x.txt|",
           "-cmd=rn|-dir=|-from=/home/u/a/n.txt|-to=/home/u/n.txt|",
           "-cmd=rn|-dir=|-from=/home/u/sub/|-to=/home/u/b/sub/|"}, 4},
+        // Moved and deleted before the rename was handled: no folder on disk any more, the
+        // rename was taken for a file without a dot and dropped; the old place stayed remote.
+        {"a folder moved, then deleted at once", {},
+         {{kEventRenameFolder, LR"(C:\W\d8\gone\)", LR"(C:\W\gone\)"}, {kEventRmDir, LR"(C:\W\gone\)"}},
+         {"-cmd=rn|-dir=|-from=/home/u/d8/gone/|-to=/home/u/gone/|", R"(-cmd=del|-dir=/home/u/gone/|-ldir=C:\W\gone\|-sub=1|)"}, 2},
         // Moved out: gone from the folder; moved in: new in it.
         {"moves out of and into the watched folder", {},
          {{kEventRenameItem, LR"(C:\W\a.txt\)", LR"(C:\Other\a.txt\)"}, {kEventRenameItem, LR"(C:\Other\b.txt\)", LR"(c:\w\sub\b.txt\)"},
