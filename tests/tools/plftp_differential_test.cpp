@@ -12,6 +12,7 @@
 
 #include "base/text_conversion.h"
 #include "tests/tools/plftp_memory_target.h"
+#include "tools/plftp/path_text.h"
 #include "tools/plftp/transfer_engine.h"
 
 namespace {
@@ -74,6 +75,7 @@ struct Model {
     std::wstring ignore = L"*.tmp", ignoreDir = L"cache";
     uint64_t sizeLimit = 6;
     bool targetCase = false;
+    bool keepExtras = false;  // a get: what only the local side has stays
 
     bool Ignored(const Item& item) const {
         return MatchesAnyPattern(item.folder ? ignoreDir : ignore, item.name);
@@ -84,6 +86,7 @@ struct Model {
     Item Expect(const Item& source, const Item* target) const {
         Item out;
         out.folder = true;
+        std::set<std::wstring> fetched;  // the temp names of the files sent into this folder
         if (target) out.name = target->name;
         out.name = source.name.empty() ? out.name : source.name;
         for (const auto& [key, child] : source.children) {
@@ -106,11 +109,21 @@ struct Model {
             if (there && !there->folder && there->data.size() == child.data.size() &&
                 there->modified == child.modified) {
                 file.data = there->data;
+            } else {
+                fetched.insert(Fold(PartName(child.name), targetCase));
             }
             out.children[key] = file;
         }
         if (target) {
             for (const auto& [key, child] : target->children) {
+                if (keepExtras &&
+                    (!source.children.contains(key) || IsTransferTempName(child.name))) {
+                    // A temp file goes only when a fetch into its place used it.
+                    if (!IsTransferTempName(child.name) || !fetched.contains(key)) {
+                        out.children[key] = child;
+                    }
+                    continue;
+                }
                 if (source.children.contains(key) || IsTransferTempName(child.name) || child.link) {
                     continue;
                 }
@@ -196,6 +209,7 @@ TEST(PlftpDifferential, SynchronisationsMatchTheModelAndKeepWhatTheyMust) {
         remote.serverNames = true;
         Model model;
         model.targetCase = put ? serverCase : false;
+        model.keepExtras = !put;
         EngineSettings settings{L"C:/W", L"/m", model.ignore, model.ignoreDir, model.sizeLimit};
 
         const Item localBefore = Snapshot(localDisk, L"C:/W", model.targetCase);

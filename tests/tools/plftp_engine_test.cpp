@@ -210,7 +210,7 @@ TEST(PlftpSafety, LinksAreNeverFollowed) {
 }
 
 // A folder that cannot be listed, or where a transfer failed, keeps what only the receiving side
-// has.
+// has; a download always keeps it (made while the watcher was off, or not yet sent).
 TEST(PlftpSafety, NothingIsDeletedBesideAFailure) {
     auto unreadable = [](const wchar_t* path) {
         return [=](Bench& b) { b.Local().faults.unreadable.insert(path); };
@@ -223,6 +223,8 @@ TEST(PlftpSafety, NothingIsDeletedBesideAFailure) {
          "W/;W/d/;W/d/a.txt=1", "d/;d/a.txt=1;d/b.txt=2", kToolReadError, unreadable(L"C:/W/d")},
         {"unreadable receiving folder", L"W/a.txt=1;W/b.txt=2", L"a.txt=1", "get",
          "W/;W/a.txt=1;W/b.txt=2", "a.txt=1", kToolReadError, unreadable(L"C:/W")},
+        {"a download", L"W/mine.txt=m;W/d/new.txt=n", L"a.txt=1", "get",
+         "W/;W/a.txt=1;W/d/;W/d/new.txt=n;W/mine.txt=m", "a.txt=1"},
         {"upload failed in the folder", L"W/new.txt=n", L"old.txt=o", "put", "W/;W/new.txt=n",
          "old.txt=o", kToolReadError, failing(L"C:/W/new.txt")},
         {"a failure in a subfolder leaves the parent's extras to the rule", L"W/d/new.txt=n",

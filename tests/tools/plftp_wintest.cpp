@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -161,21 +162,26 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
     EXPECT_TRUE(fs::exists(data / (key + "_plftp.log.1")));
     EXPECT_LT(fs::file_size(data / (key + "_plftp.log")), 4096u);
 
+    // A download removes nothing: d/b.txt, gone from the server, stays in the watched folder.
     Change(remote, "+a.txt=11;+n/new.txt=4;-d/b.txt");
     const std::string remoteBefore = FolderTree(remote);
     EXPECT_EQ(Run(settings, "", "get"), 1000);  // the direction from the file name
     EXPECT_EQ(FolderTree(watched),
-              " lead.txt=3 a.txt=11 big.bin=123456789 cache/ cache/c.txt=3 d/ "
+              " lead.txt=3 a.txt=11 big.bin=123456789 cache/ cache/c.txt=3 d/ d/b.txt=2 "
               "my docs/ my docs/in it.txt=4 n/ n/new.txt=4 skip.tmp=x two  "
               "blanks.txt=2 \xE6\x97\xA5 \xE6\x9C\xAC.txt=5");
     EXPECT_EQ(FolderTree(remote), remoteBefore);
 
-    // Times came with the files both ways: a new send has nothing to send.
+    // Times came with the files both ways: a new send has only d/b.txt to send back.
     const std::string log = FileOf("_plftp.log");
     EXPECT_EQ(Run("cmd=put\n" + settings), 1000);
     const std::string added = FileOf("_plftp.log").substr(log.size());
-    EXPECT_FALSE(std::regex_search(added, std::regex("\t(put|mkdir|del|rmdir)\t[^\n]*\tok\r")))
+    const std::regex sent("\t(put|mkdir|del|rmdir)\t[^\n]*\tok\r");
+    EXPECT_EQ(std::distance(std::sregex_iterator(added.begin(), added.end(), sent),
+                            std::sregex_iterator()),
+              1)
         << added;
+    EXPECT_NE(added.find("b.txt\tok"), std::string::npos) << added;
 }
 
 // A UTF-8 name whose bytes the ANSI code page would change on their way through WinINet (this one

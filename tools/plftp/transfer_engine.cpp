@@ -194,8 +194,10 @@ int32_t CTransferEngine::Synchronise(TransferDirection direction, std::string_vi
                                  " does not exist"));
         return itemStatus;
     }
-    Mirror(direction, settings.watchedFolder, settings.remoteDir, Walk::kRecursive, Extras::kRemove,
-           direction == TransferDirection::kPut ? kToolInvalidLocalDir : kToolInvalidRemoteDir);
+    const bool put = direction == TransferDirection::kPut;
+    Mirror(direction, settings.watchedFolder, settings.remoteDir, Walk::kRecursive,
+           put ? Extras::kRemove : Extras::kKeep,
+           put ? kToolInvalidLocalDir : kToolInvalidRemoteDir);
     return itemStatus;
 }
 
