@@ -56,8 +56,12 @@ run_pass() {
         for exe in "$1"/bin/*_test.exe "$1"/bin/*_wintest.exe; do
             [ -e "$exe" ] || continue
             name="$(basename "$exe" .exe)"
-            if ! timeout -k 5 600 wine "$exe" --gtest_brief=1 > "$2/$name.log" 2>&1; then
-                echo "FAILED $name"
+            timeout -k 5 600 wine "$exe" --gtest_brief=1 > "$2/$name.log" 2>&1
+            code=$?
+            if [ "$code" -ne 0 ]; then
+                # The status says how it ended even when the program wrote nothing.
+                echo "exit status $code" >> "$2/$name.log"
+                echo "FAILED $name (status $code)"
                 status=1
             fi
         done
