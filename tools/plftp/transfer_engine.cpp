@@ -670,10 +670,9 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
     }
     for (const auto& [key, target] : targetEntries) {
         if (sourceKeys.contains(key)) continue;
-        // What plftp would not send is never removed either, nor a local item
-        // whose name the remote side cannot hold: it was never sent there.
+        // What plftp would not send is never removed either (a get removes
+        // nothing: it never comes here).
         if (!Removable(target)) continue;
-        if (!put && !remote.CannotHold(target.name).empty()) continue;
         if (walk == Walk::kFilesOnly && target.folder && !target.link) continue;  // files only
         bool kept = false;
         outcome = RemoveItem(targetSide, JoinPath(targetFolder, target.name), target, kept);
