@@ -94,7 +94,10 @@ TEST_F(ShellWatcherTest, ChangesArriveWithTheirEventsAndPathsDroppedOnesAndRepea
     WriteFileBytes(In(L"a.txt"), "two");
     EXPECT_TRUE(Seen(SHCNE_UPDATEITEM, L"a.txt"));
     // Creations, renamed files, deletions and folders made and removed are in the end-to-end run.
+    // A folder made in a new folder before the new one is announced goes with it, sent whole:
+    // only one made after it has its own announcement.
     ASSERT_TRUE(CreateDirectoryW(In(L"sub").c_str(), nullptr));
+    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"sub"));
     ASSERT_TRUE(CreateDirectoryW(In(L"sub\\deep").c_str(), nullptr));
     EXPECT_TRUE(Seen(SHCNE_MKDIR, L"sub\\deep"));
     ASSERT_TRUE(MoveFileW(In(L"sub").c_str(), In(L"renamed").c_str()));
