@@ -100,6 +100,10 @@ struct Model {
                 if (there) out.children[key] = *there;
                 continue;
             }
+            if (keepExtras && there && there->folder != child.folder) {
+                out.children[key] = *there;  // a get removes no local item
+                continue;
+            }
             if (child.folder) {
                 out.children[key] =
                     Expect(child, there && there->folder && !there->link ? there : nullptr);
@@ -109,6 +113,8 @@ struct Model {
             if (there && !there->folder && there->data.size() == child.data.size() &&
                 there->modified == child.modified) {
                 file.data = there->data;
+            } else if (keepExtras && there && there->modified >= child.modified) {
+                file = *there;  // a get replaces only an older local file
             } else {
                 fetched.insert(Fold(PartName(child.name), targetCase));
             }

@@ -37,7 +37,12 @@ void Fill(MemoryDisk& disk, const std::wstring& root, const std::wstring& layout
         if (link < eq) {
             disk.AddLink(root + L"/" + item.substr(0, link), item.substr(link + 1));
         } else if (eq != std::wstring::npos) {
-            disk.AddFile(root + L"/" + item.substr(0, eq), ToAnsiString(item.substr(eq + 1)));
+            // "a=data~7": written at time 7 (else 1).
+            const std::size_t tilde = item.find(L'~', eq);
+            const int64_t time =
+                tilde == std::wstring::npos ? 1 : std::stoll(item.substr(tilde + 1));
+            disk.AddFile(root + L"/" + item.substr(0, eq),
+                         ToAnsiString(item.substr(eq + 1, tilde - eq - 1)), time);
         } else if (!item.empty()) {
             disk.AddFolder(root + L"/" + CanonicalPath(item));
         }
@@ -225,6 +230,13 @@ TEST(PlftpSafety, NothingIsDeletedBesideAFailure) {
          "W/;W/a.txt=1;W/b.txt=2", "a.txt=1", kToolReadError, unreadable(L"C:/W")},
         {"a download", L"W/mine.txt=m;W/d/new.txt=n", L"a.txt=1", "get",
          "W/;W/a.txt=1;W/d/;W/d/new.txt=n;W/mine.txt=m", "a.txt=1"},
+        {"a download meets newer or as new local files", L"W/a.txt=mine~9;W/b.txt=mine",
+         L"a.txt=server~8;b.txt=server;c.txt=newer~3", "get",
+         "W/;W/a.txt=mine;W/b.txt=mine;W/c.txt=newer", "a.txt=server;b.txt=server;c.txt=newer"},
+        {"a download meets an older local file", L"W/a.txt=old~2", L"a.txt=server~3", "get",
+         "W/;W/a.txt=server", "a.txt=server"},
+        {"a download meets items of the other kind", L"W/d/in.txt=1;W/f=mine",
+         L"d=server;f/x.txt=2", "get", "W/;W/d/;W/d/in.txt=1;W/f=mine", "d=server;f/;f/x.txt=2"},
         {"upload failed in the folder", L"W/new.txt=n", L"old.txt=o", "put", "W/;W/new.txt=n",
          "old.txt=o", kToolReadError, failing(L"C:/W/new.txt")},
         {"a failure in a subfolder leaves the parent's extras to the rule", L"W/d/new.txt=n",
@@ -248,7 +260,7 @@ TEST(PlftpSafety, CaseOnlyDifferencesAreRenames) {
 // A transfer counts only when complete; the old file stays until the new one is in place.
 TEST(PlftpSafety, CutOrFailedTransfersLeaveTheOldFile) {
     RunRows({
-        {"download cut short", L"W/a.txt=old", L"a.txt=123456789", "get", "W/;W/a.txt=old",
+        {"download cut short", L"W/a.txt=old", L"a.txt=123456789~2", "get", "W/;W/a.txt=old",
          "a.txt=123456789", kToolReadError,
          [](Bench& b) { b.Remote().faults.cutTransfers.insert(L"R:/a.txt"); }},
         {"rename into place fails", L"W/a.txt=new!", L"a.txt=old", "put", "W/;W/a.txt=new!",

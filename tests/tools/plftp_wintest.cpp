@@ -162,8 +162,16 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
     EXPECT_TRUE(fs::exists(data / (key + "_plftp.log.1")));
     EXPECT_LT(fs::file_size(data / (key + "_plftp.log")), 4096u);
 
-    // A download removes nothing: d/b.txt, gone from the server, stays in the watched folder.
+    // A download removes nothing: d/b.txt, gone from the server, stays in the watched folder. It
+    // replaces a local file only with a newer one (here by an hour, as FTP times are to the
+    // second).
     Change(remote, "+a.txt=11;+n/new.txt=4;-d/b.txt");
+    // A local file newer than the server's stays as it is.
+    Change(remote, "+ lead.txt=99");
+    fs::last_write_time(watched / "a.txt",
+                        fs::last_write_time(watched / "a.txt") - std::chrono::hours(1));
+    fs::last_write_time(remote / " lead.txt",
+                        fs::last_write_time(remote / " lead.txt") - std::chrono::hours(1));
     const std::string remoteBefore = FolderTree(remote);
     EXPECT_EQ(Run(settings, "", "get"), 1000);  // the direction from the file name
     EXPECT_EQ(FolderTree(watched),
@@ -172,16 +180,17 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
               "blanks.txt=2 \xE6\x97\xA5 \xE6\x9C\xAC.txt=5");
     EXPECT_EQ(FolderTree(remote), remoteBefore);
 
-    // Times came with the files both ways: a new send has only d/b.txt to send back.
+    // Times came with the files both ways: a new send has only d/b.txt and the kept file to send.
     const std::string log = FileOf("_plftp.log");
     EXPECT_EQ(Run("cmd=put\n" + settings), 1000);
     const std::string added = FileOf("_plftp.log").substr(log.size());
     const std::regex sent("\t(put|mkdir|del|rmdir)\t[^\n]*\tok\r");
     EXPECT_EQ(std::distance(std::sregex_iterator(added.begin(), added.end(), sent),
                             std::sregex_iterator()),
-              1)
+              2)
         << added;
     EXPECT_NE(added.find("b.txt\tok"), std::string::npos) << added;
+    EXPECT_NE(added.find("lead.txt\tok"), std::string::npos) << added;
 }
 
 // A UTF-8 name whose bytes the ANSI code page would change on their way through WinINet (this one
@@ -208,6 +217,8 @@ TEST_P(PlftpTest, RealTargetsNeverLoseTheOldFile) {
         const std::string cut(300 * 1024, 'c');
         Change(watched, "+cut.bin=old");
         Change(remote, "+cut.bin=" + cut);
+        fs::last_write_time(watched / "cut.bin",
+                            fs::last_write_time(watched / "cut.bin") - std::chrono::hours(1));
         EXPECT_EQ(Run(Settings(), "", "get"), -1018) << FileOf("_plerror.txt");
         EXPECT_EQ(FolderTree(watched), "cut.bin=old");
         EXPECT_TRUE(FolderTree(remote) == "cut.bin=" + cut) << "the served file changed";

@@ -475,6 +475,23 @@ bool CTransferEngine::SameFile(CTransferTarget& sourceSide, const std::wstring& 
     return difference < step && difference > -step;
 }
 
+// A download replaces a local file only with a newer one: an edit made while
+// the watcher was off, or not sent yet, is kept and goes with the next send.
+// Without a time on either side nothing says which is newer: the local file stays.
+bool CTransferEngine::ServerCopyIsNewer(const std::wstring& remotePath, TreeEntry& source,
+                                        const TreeEntry& target) {
+    if (!source.exactTime) {
+        int64_t exact = 0;
+        if (remote.ExactTime(remotePath, exact)) {
+            source.modified = exact;
+            source.exactTime = true;
+        }
+    }
+    if (source.modified == 0 || target.modified == 0) return false;
+    const int64_t step = std::max(remote.TimeStep(), local.TimeStep());
+    return source.modified - target.modified >= step;
+}
+
 Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::wstring& localPath,
                                       const std::wstring& remotePath, TreeEntry& source) {
     const bool put = direction == TransferDirection::kPut;
@@ -603,6 +620,23 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
                                         " is to go"))) {
                 return false;
             }
+            continue;
+        }
+        if (!put && target && target->folder != source.folder) {
+            // A download never removes a local item: a local file where the
+            // server has a folder, or the other way round, stays, and goes
+            // with the next send.
+            journal.Action("get", LocalText(localPath), remote.Describe(remotePath),
+                           target->folder ? "kept: a local folder stands where the file is"
+                                          : "kept: a local file stands where the folder is");
+            continue;
+        }
+        if (!put && target && !target->folder &&
+            !SameFile(sourceSide, sourcePath, source, targetSide, targetPath, *target) &&
+            !ServerCopyIsNewer(remotePath, source, *target)) {
+            // Kept as it is, its name too.
+            journal.Action("get", LocalText(localPath), remote.Describe(remotePath),
+                           "kept: the local file is as new or newer");
             continue;
         }
         if (target && target->name != source.name) {

@@ -96,6 +96,8 @@ private:
                          const std::wstring& remotePath, TreeEntry& source);
     bool SameFile(CTransferTarget& sourceSide, const std::wstring& sourcePath, TreeEntry& source,
                   CTransferTarget& targetSide, const std::wstring& targetPath, TreeEntry& target);
+    bool ServerCopyIsNewer(const std::wstring& remotePath, TreeEntry& source,
+                           const TreeEntry& target);
 
     // The delete policy. Whether an entry of a walk is one plftp may remove
     // at all: not ignored, not over the size limit. Links are removable (as
