@@ -118,6 +118,7 @@ TEST_F(ShellWatcherTest, AFolderMovedOutAndBackInIsWatchedWhereItIsNow) {
     ASSERT_TRUE(MoveFileW(In(L"a\\b").c_str(), away.c_str()));
     ASSERT_TRUE(Seen(SHCNE_RMDIR, L"a\\b"));
     ASSERT_TRUE(CreateDirectoryW(In(L"c").c_str(), nullptr));
+    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"c"));
     ASSERT_TRUE(MoveFileW(away.c_str(), In(L"c\\b2").c_str()));
     ASSERT_TRUE(Seen(SHCNE_MKDIR, L"c\\b2"));
     WriteFileBytes(In(L"c\\b2\\x.txt"), "one");
