@@ -13,7 +13,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "base/bounded_text.h"
 #include "base/command_buffer_data.h"
@@ -101,7 +103,19 @@ struct WatcherFields {
     BoundedText<512> toolCommandLine;
     int32_t lastSyncResult = -1;
     int32_t timedDownloadActive = 0;
-    int32_t sendListReported = 0;  // a send list in the way was reported this run
+    int64_t downloadStartedAt = 0;  // calendar seconds: when timedDownloadActive was last set
+    int32_t sendListReported = 0;   // a send list in the way was reported this run
+
+    // Changes held while an idle download writes into the folder (dialog
+    // thread only): ReplayHeldChanges handles them once it is over.
+    struct HeldChange {
+        int32_t event = 0;
+        std::wstring first;
+        std::wstring second;
+        bool hasSecond = false;
+    };
+    std::vector<HeldChange> heldChanges;
+    bool heldChangesLost = false;  // lost changes among them, or too many to hold
 };
 
 struct WatcherState : WatcherFields {

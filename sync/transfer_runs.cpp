@@ -137,6 +137,7 @@ void SetTimedDownloadActive(int32_t active) {
     WatcherState& state = State();
     std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
     state.timedDownloadActive = active;
+    if (active == 1) state.downloadStartedAt = CurrentSeams().now();
 }
 
 enum class Takeover { kTaken, kSendListLeft, kFailed };
@@ -346,6 +347,7 @@ int32_t FireEventList() {
         SetTimedDownloadActive(1);
         SyncDownload();
         SetTimedDownloadActive(0);
+        if (const auto ended = CurrentTransferRunners().downloadEnded) ended();
         return result;
     }
     if (state.verbose != 0) ShowMessage(kMsgDownloadSkipped, Caption());

@@ -20,6 +20,9 @@ struct TransferRunners {
     int32_t (*runProcess)(const char* commandLine, uint32_t& childProcessId,
                           uint32_t& errorCode) = nullptr;
     int32_t (*trayPipeRequest)(const char* subject, const char* command) = nullptr;
+    // Told (on the timer thread) when an idle download and the pause after it
+    // are over: the changes held meanwhile are to be handled. May be null.
+    void (*downloadEnded)() = nullptr;
 };
 TransferRunners& CurrentTransferRunners();
 

@@ -4,10 +4,12 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include <atomic>
 #include <iterator>
 
 #include "base/bounded_text.h"
 #include "sync/command_buffer.h"
+#include "sync/transfer_runs.h"
 #include "ui/res/resource.h"
 #include "watch/change_event_handler.h"
 #include "watch/change_event_handler_win.h"
@@ -25,6 +27,15 @@ static_assert(std::size(kAnchors) == 4);
 constexpr std::size_t kTitleChars = 128;
 constexpr wchar_t kDropMessage[] = L"Listen for Changes on %1";
 constexpr wchar_t kPickerTitle[] = L"Item Picker";
+
+// The dialog the end of an idle download is posted to (timer thread).
+std::atomic<HWND> heldChangesWindow{nullptr};
+
+void PostDownloadEnded() {
+    if (const HWND window = heldChangesWindow.load()) {
+        PostMessageW(window, kHeldChangesMessage, 0, 0);
+    }
+}
 
 AnchorRect ToAnchor(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
 
@@ -162,6 +173,10 @@ INT_PTR CChangeNotifyApp::HandleDialogMessage(UINT message, WPARAM wParam, LPARA
             HandleLostChanges();
             QueueEventListFlush();
             return TRUE;
+        case kHeldChangesMessage:
+            ReplayHeldChanges();
+            QueueEventListFlush();
+            return TRUE;
         case kEventListFlushMessage:
             EventListFlushArrived();
             return TRUE;
@@ -188,6 +203,8 @@ void CChangeNotifyApp::HandleInitDialog() {
     SetDropImageType(DROPIMAGE_LABEL);
     RegisterDropTarget(dialog);
     eventList.InitListView(GetDlgItem(dialog, IDC_EVENT_LIST));
+    heldChangesWindow.store(dialog);
+    CurrentTransferRunners().downloadEnded = PostDownloadEnded;
     if (lifecycle.initialize && SUCCEEDED(lifecycle.initialize(IID_PPV_ARGS(watchedItem.Put()))))
         WatchCurrentItem();
 }
@@ -211,6 +228,9 @@ void CChangeNotifyApp::HandleDestroy() {
     // The watch ends first: the changes it still delivers are buffered, and
     // the shutdown below saves and sends them.
     EndWatch();
+    // Changes held while a download wrote into the folder go with the final send.
+    heldChangesWindow.store(nullptr);
+    ReplayHeldChanges(true);
     if (lifecycle.stop) lifecycle.stop();
     UniqueIcon small(reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0)));
     UniqueIcon big(reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0)));

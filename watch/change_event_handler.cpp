@@ -5,6 +5,8 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/seams.h"
 #include "base/text_conversion.h"
@@ -35,6 +37,7 @@ ChangeHandlerCalls DefaultCalls() {
     calls.isNetworkAlive = NetworkAliveThroughSeam;
     calls.isDownloadUnderway = IsDownloadUnderway;
     calls.startSyncUpload = RequestSyncUpload;
+    calls.lastWriteTime = ItemLastWriteTime;
     return calls;
 }
 
@@ -297,10 +300,50 @@ void ShowOutcome(HandlingOutcome outcome) {
     }
 }
 
-bool Suppressed() {
+void HandleChangeNow(int32_t event, const wchar_t* firstPath, const wchar_t* secondPath);
+void HandleLostChangesNow();
+
+// What becomes of a change now: nothing is watched, a download is writing
+// into the folder, or it is handled.
+enum class Intake { kDrop, kHold, kHandle };
+
+Intake CurrentIntake() {
     WatcherState& state = State();
     std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
-    return state.timedDownloadActive == 1 || state.noWatchMode == 1;
+    if (state.noWatchMode == 1) return Intake::kDrop;
+    return state.timedDownloadActive == 1 ? Intake::kHold : Intake::kHandle;
+}
+
+using HeldChange = WatcherFields::HeldChange;
+
+// Dialog thread only, as the handler: heldChanges are not under bufferMutex.
+void Hold(int32_t event, const wchar_t* firstPath, const wchar_t* secondPath) {
+    WatcherState& state = State();
+    if (state.heldChanges.size() >= kMaxHeldChanges) {
+        state.heldChangesLost = true;
+        return;
+    }
+    HeldChange change;
+    change.event = event;
+    change.first = firstPath ? firstPath : L"";
+    change.hasSecond = secondPath != nullptr;
+    change.second = secondPath ? secondPath : L"";
+    state.heldChanges.push_back(std::move(change));
+}
+
+// plftp's temporary names: a download's part file and a replaced file's old copy.
+bool IsTransferTemp(std::wstring_view itemPath) {
+    while (!itemPath.empty() && itemPath.back() == L'\\') itemPath.remove_suffix(1);
+    return itemPath.ends_with(L".plftp-part") || itemPath.ends_with(L".plftp-old");
+}
+
+bool DownloadsOwn(const HeldChange& change, int64_t downloadStartedAt) {
+    if (IsTransferTemp(change.first) || (change.hasSecond && IsTransferTemp(change.second))) {
+        return true;
+    }
+    if (change.event != kEventCreate && change.event != kEventUpdateItem) return false;
+    const int64_t written = CurrentChangeHandlerCalls().lastWriteTime(change.first.c_str());
+    return written >= 0 && written < downloadStartedAt;
 }
 
 // From the recording of the event to its counting, under bufferMutex.
@@ -555,10 +598,22 @@ ChangeHandlerCalls& CurrentChangeHandlerCalls() {
 }
 
 void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* secondPath) {
-    WatcherState& state = State();
+    switch (CurrentIntake()) {
+        case Intake::kDrop:
+            return;
+        case Intake::kHold:
+            Hold(event, firstPath, secondPath);
+            return;
+        case Intake::kHandle:
+            break;
+    }
+    HandleChangeNow(event, firstPath, secondPath);
+}
 
-    // Suppression: the tool is writing into the folder, or nothing is watched.
-    if (Suppressed()) return;
+namespace {
+
+void HandleChangeNow(int32_t event, const wchar_t* firstPath, const wchar_t* secondPath) {
+    WatcherState& state = State();
 
     if (secondPath && !*secondPath) secondPath = nullptr;
     if (!firstPath || !*firstPath || (IsRename(event) && !secondPath)) return;
@@ -620,8 +675,24 @@ void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* s
     ShowOutcome(outcome);
 }
 
+}  // namespace
+
 void HandleLostChanges() {
-    if (Suppressed()) return;
+    switch (CurrentIntake()) {
+        case Intake::kDrop:
+            return;
+        case Intake::kHold:
+            State().heldChangesLost = true;
+            return;
+        case Intake::kHandle:
+            break;
+    }
+    HandleLostChangesNow();
+}
+
+namespace {
+
+void HandleLostChangesNow() {
     WatcherState& state = State();
     HandlingOutcome outcome = HandlingOutcome::kDone;
     {
@@ -649,4 +720,28 @@ void HandleLostChanges() {
         }
     }
     ShowOutcome(outcome);
+}
+
+}  // namespace
+
+void ReplayHeldChanges(bool closing) {
+    const Intake intake = CurrentIntake();
+    if (intake == Intake::kDrop || (intake == Intake::kHold && !closing)) return;
+    WatcherState& state = State();
+    const std::vector<HeldChange> held = std::exchange(state.heldChanges, {});
+    if (std::exchange(state.heldChangesLost, false)) {
+        // The whole folder goes, and carries every held change with it.
+        HandleLostChangesNow();
+        return;
+    }
+    int64_t downloadStartedAt = 0;
+    {
+        std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
+        downloadStartedAt = state.downloadStartedAt;
+    }
+    for (const HeldChange& change : held) {
+        if (DownloadsOwn(change, downloadStartedAt)) continue;
+        HandleChangeNow(change.event, change.first.c_str(),
+                        change.hasSecond ? change.second.c_str() : nullptr);
+    }
 }

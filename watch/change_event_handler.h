@@ -13,16 +13,19 @@
 // its ResetAfterFire see all of an event or none of it; no message box is
 // shown while it is held.
 
+#include <cstddef>
 #include <cstdint>
 
 // What the handler asks of the system. Starts with IsFolderPath, the
-// isNetworkAlive seam, IsDownloadUnderway and RequestSyncUpload; tests
-// replace them. Part of the seam table (app/seam_table.h).
+// isNetworkAlive seam, IsDownloadUnderway, RequestSyncUpload and
+// ItemLastWriteTime; tests replace them. Part of the seam table (app/seam_table.h).
 struct ChangeHandlerCalls {
     bool (*isFolderPath)(const wchar_t* itemPath) = nullptr;
     bool (*isNetworkAlive)() = nullptr;
     bool (*isDownloadUnderway)() = nullptr;
     bool (*startSyncUpload)() = nullptr;
+    // The item's last write time in calendar seconds, -1 when there is none.
+    int64_t (*lastWriteTime)(const wchar_t* itemPath) = nullptr;
 };
 ChangeHandlerCalls& CurrentChangeHandlerCalls();
 
@@ -45,3 +48,16 @@ void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* s
 // no filter, since no filter can judge changes nobody saw. In immediate mode a
 // whole-folder upload starts.
 void HandleLostChanges();
+
+// While an idle download writes into the folder, and for its pause after,
+// changes are held rather than handled: the download's own writes must not go
+// back as local changes, and a change of the user's in that moment must not be
+// lost. Once the download is over this handles the held changes that are not
+// the download's: those of its temporary files (".plftp-part", ".plftp-old"),
+// and a file's creation or update when the file was last written before the
+// download began (a download gives each file the server's time). More than
+// kMaxHeldChanges, or lost changes among them, are handled as lost changes.
+// Does nothing while the download is still on, unless `closing`: the watch
+// has ended and the final send is next.
+void ReplayHeldChanges(bool closing = false);
+constexpr std::size_t kMaxHeldChanges = 10000;

@@ -12,6 +12,7 @@
 // write only the fields named below.
 
 #include <cstddef>
+#include <cstdint>
 
 #include "base/bounded_text.h"
 
@@ -35,9 +36,12 @@ void SetLastEventParent(const wchar_t* itemPath);
 
 // Whether the item path names an existing folder: it lists "<path>*", which
 // fails for a file and for an item that no longer exists. Any length: a path
-// past MAX_PATH is searched in its "\\?\" form. The only platform call of
-// this file.
+// past MAX_PATH is searched in its "\\?\" form.
 bool IsFolderPath(const wchar_t* itemPath);
+
+// The item's last write time in calendar seconds (since 1970), or -1 when it
+// cannot be had (no such item).
+int64_t ItemLastWriteTime(const wchar_t* itemPath);
 
 // itemDir = the local folder of the item, in the ANSI code page: the folder
 // itself (final backslash kept) when eventIsFolder is 1, else the text up to

@@ -5,6 +5,9 @@
 // The path is encoded as UTF-8 here rather than through std::filesystem's own
 // conversion, which goes through the C locale and throws on any character
 // outside ASCII: the stand-in takes every text the Windows folder test takes.
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -32,10 +35,7 @@ void AppendUtf8(std::string& out, char32_t c) {
     }
 }
 
-}  // namespace
-
-bool IsFolderPath(const wchar_t* itemPath) {
-    if (!itemPath || !*itemPath) return false;
+std::string NativePath(const wchar_t* itemPath) {
     std::string path;
     for (const wchar_t* p = itemPath; *p; ++p) {
         char32_t c = static_cast<char32_t>(*p);
@@ -46,6 +46,21 @@ bool IsFolderPath(const wchar_t* itemPath) {
         }
         AppendUtf8(path, c == U'\\' ? U'/' : c);
     }
+    return path;
+}
+
+}  // namespace
+
+bool IsFolderPath(const wchar_t* itemPath) {
+    if (!itemPath || !*itemPath) return false;
     std::error_code ec;
-    return std::filesystem::is_directory(std::filesystem::path(path), ec);
+    return std::filesystem::is_directory(std::filesystem::path(NativePath(itemPath)), ec);
+}
+
+int64_t ItemLastWriteTime(const wchar_t* itemPath) {
+    if (!itemPath || !*itemPath) return -1;
+    std::string path = NativePath(itemPath);
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_mtime) : -1;
 }

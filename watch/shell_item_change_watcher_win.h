@@ -22,6 +22,9 @@ constexpr UINT kLostChangesMessage = WM_APP + 200;
 // Posted by the dialog to itself after adding: it arrives once every
 // notification queued before it has been handled, and writes the event list.
 constexpr UINT kEventListFlushMessage = WM_APP + 201;
+// Posted to the dialog when an idle download is over: the changes held while
+// it wrote into the folder are handled.
+constexpr UINT kHeldChangesMessage = WM_APP + 202;
 // Events never passed on: media and drive changes, server disconnects, image
 // updates, free space, extended events and association changes.
 constexpr LONG kDroppedEventMask = 0x0C04C1C0;

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -67,6 +68,14 @@ bool FakeFolderTest(const wchar_t* path) {
     return kFolders.contains(path);
 }
 
+// Last write times in calendar seconds; an item not named here does not exist.
+std::map<std::wstring, int64_t> writeTimes;
+
+int64_t FakeWriteTime(const wchar_t* path) {
+    const auto found = writeTimes.find(path);
+    return found == writeTimes.end() ? -1 : found->second;
+}
+
 constexpr int32_t kLostChanges = -1;  // the feed lost changes: HandleLostChanges
 constexpr int32_t kFiring = -2;       // a batch takes the pending commands, and the tool runs
 
@@ -92,7 +101,8 @@ protected:
     void SetUp() override {
         BufferTest::SetUp();
         CurrentChangeHandlerCalls() = {FakeFolderTest, [] { return networkUp; },
-                                       [] { return downloading; }, [] { return ++uploads > 0; }};
+                                       [] { return downloading; }, [] { return ++uploads > 0; },
+                                       FakeWriteTime};
         boxes.PassTo([](const std::wstring&, const std::wstring&, uint32_t) {
             lockHeldAtBox |= HeldElsewhere();
             return -1;
@@ -269,6 +279,63 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
     }
     EXPECT_TRUE(lockHeldInFolderTest) << "the folder test runs under bufferMutex";
     EXPECT_FALSE(lockHeldAtBox) << "no message is shown under bufferMutex";
+}
+
+// An idle download writes into the folder: what changes meanwhile waits, and afterwards only the
+// user's changes go (the download's files carry the server's older times, its temporary files
+// never go). Closing during the download sends them too; too many held become one folder send.
+TEST_F(ChangeEventHandlerTest, ChangesDuringADownloadAreHeldAndOnlyTheUsersGoAfter) {
+    writeTimes = {{LR"(C:\W\fetched.txt\)", 999},
+                  {LR"(C:\W\saved.txt\)", 1000},
+                  {LR"(C:\W\sub\edited.txt\)", 1500}};
+    const std::vector<Step> during = {
+        {kEventCreate, LR"(C:\W\~fetched.txt.plftp-part\)"},
+        {kEventRenameItem, LR"(C:\W\~fetched.txt.plftp-part\)", LR"(C:\W\fetched.txt\)"},
+        {kEventUpdateItem, LR"(C:\W\fetched.txt\)"},
+        {kEventCreate, LR"(C:\W\saved.txt\)"},
+        {kEventUpdateItem, LR"(C:\W\sub\edited.txt\)"},
+        {kEventDelete, LR"(C:\W\gone.txt\)"},
+        {kEventRenameItem, LR"(C:\W\a.txt\)", LR"(C:\W\b.txt\)"},
+    };
+    const std::vector<std::string> users = {
+        R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=saved.txt|)",
+        R"(-cmd=put|-dir=/home/u/sub/|-ldir=C:\W\sub\|)",
+        R"(-cmd=del|-dir=/home/u/|-ldir=C:\W\|-filename=gone.txt|)",
+        R"(-cmd=rn|-dir=/home/u/|-ldir=C:\W\|-from=a.txt|-to=b.txt|)",
+    };
+    auto hold = [&](const std::vector<Step>& steps) {
+        Fresh([](WatcherState& s) {
+            s.timedDownloadActive = 1;
+            s.downloadStartedAt = 1000;
+        });
+        for (const Step& step : steps) {
+            HandleChangeEvent(step.event, step.first.c_str(),
+                              step.second.empty() ? nullptr : step.second.c_str());
+        }
+        EXPECT_EQ(Commands(), std::vector<std::string>{});
+    };
+
+    hold(during);
+    ReplayHeldChanges();  // the download is still on
+    EXPECT_EQ(Commands(), std::vector<std::string>{});
+    State().timedDownloadActive = 0;
+    ReplayHeldChanges();
+    EXPECT_EQ(Commands(), users);
+    ReplayHeldChanges();  // each held change goes once
+    EXPECT_EQ(Commands(), users);
+
+    hold(during);
+    ReplayHeldChanges(true);
+    EXPECT_EQ(Commands(), users) << "closing while the download is on";
+
+    hold({{kEventCreate, LR"(C:\W\saved.txt\)"}});
+    HandleLostChanges();
+    State().timedDownloadActive = 0;
+    ReplayHeldChanges();
+    EXPECT_EQ(Commands(),
+              std::vector<std::string>{R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-sync=1|-sub=1|)"})
+        << "lost changes among the held ones";
+    writeTimes.clear();
 }
 
 // In code page 932 the trail byte of 表 (95 5C) and ソ (83 5C) is a backslash, that of ポ (83 7C)
