@@ -27,35 +27,6 @@ bool IsDirectory(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Wine keeps a record of every folder a recursive watch takes in, by its inode,
-// and keeps it after the folder has gone: a folder moved out of the watched
-// folder and back in, or a new one given the inode number of a folder deleted
-// meanwhile, is taken for the old one. Wine then reports its changes under the
-// old one's place, or, its watch gone with the old folder, not at all; the open
-// that takes a new folder in finds the record and adds nothing. Watching the
-// folder for an instant through a handle of its own ties the record to that
-// handle, and closing the handle drops the record, so the next open (the scan's
-// listing) records the folder anew under its parent. A change Wine had queued
-// for the old record is lost: a folder that arrives is sent whole after its
-// scan, and at the start the folder is synchronised whole.
-void DropStaleRecord(const std::wstring& folder) {
-    UniqueFileHandle handle(CreateFileW(
-        folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
-    UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!handle || !done) return;
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = done.Get();
-    DWORD changes[64];
-    if (!ReadDirectoryChangesW(handle.Get(), changes, sizeof changes, FALSE,
-                               FILE_NOTIFY_CHANGE_DIR_NAME, nullptr, &overlapped, nullptr)) {
-        return;
-    }
-    CancelIoEx(handle.Get(), &overlapped);
-    DWORD bytes = 0;
-    GetOverlappedResult(handle.Get(), &overlapped, &bytes, TRUE);
-}
-
 }  // namespace
 
 bool ChangeFeed::IsNeeded() { return IsRunningUnderWine(); }
@@ -80,7 +51,7 @@ bool ChangeFeed::Start(const std::wstring& folder, HWND lostWindow) {
     // recursive watch only once the folder is opened while the watch exists,
     // and the scan opens every one.
     if (!IssueRead()) return false;
-    ScanFolders(root, Records::kRenew);
+    ScanFolders(root);
     thread = std::thread([this] {
         Run();
         SetEvent(finishedEvent.Get());
@@ -172,7 +143,7 @@ void ChangeFeed::ReportLostChanges() {
     // Too many changes for the buffer: which ones is unknown, so the folder as
     // a whole is to be sent. The folders met since are not known either.
     folders.clear();
-    ScanFolders(root, Records::kRenew);
+    ScanFolders(root);
     if (lostChangesWindow) PostMessageW(lostChangesWindow, kLostChangesMessage, 0, 0);
 }
 
@@ -194,8 +165,7 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
     switch (action) {
         case FILE_ACTION_ADDED:
             if (IsDirectory(path)) {
-                // A new folder is sent whole, after the scan.
-                ScanFolders(path, Records::kRenew);
+                ScanFolders(path);
                 Notify(SHCNE_MKDIR, path);
             } else {
                 Notify(SHCNE_CREATE, path);
@@ -232,11 +202,8 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
     }
 }
 
-void ChangeFeed::ScanFolders(const std::wstring& folder, Records records) {
-    if (folder != root) {
-        folders.insert(Lower(folder));
-        if (records == Records::kRenew) DropStaleRecord(folder);
-    }
+void ChangeFeed::ScanFolders(const std::wstring& folder) {
+    if (folder != root) folders.insert(Lower(folder));
     WIN32_FIND_DATAW data;
     UniqueFindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
     if (!find) return;
@@ -245,7 +212,7 @@ void ChangeFeed::ScanFolders(const std::wstring& folder, Records records) {
         const std::wstring name = data.cFileName;
         if (name == L"." || name == L"..") continue;
         if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-        ScanFolders(folder + L"\\" + name, records);
+        ScanFolders(folder + L"\\" + name);
     } while (FindNextFileW(find.Get(), &data));
 }
 
@@ -276,7 +243,5 @@ void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to)
     if (renamed.size() >= 256) renamed.erase(renamed.begin());
     renamed.emplace_back(from, to);
     ForgetFolder(from);
-    // Wine follows a folder renamed inside the watch (under its first path), and
-    // a change queued for it must not be dropped: its records are kept.
-    if (IsDirectory(to)) ScanFolders(to, Records::kKeep);
+    if (IsDirectory(to)) ScanFolders(to);
 }

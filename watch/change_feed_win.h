@@ -45,10 +45,7 @@ private:
     void Announce(DWORD action, const std::wstring& path);
     void ReportLostChanges();
     void Notify(LONG event, const std::wstring& first, const std::wstring* second = nullptr);
-    // Opens every folder below `folder` (and records it as a folder), which
-    // makes Wine watch it; kRenew first drops what Wine remembers of each.
-    enum class Records { kKeep, kRenew };
-    void ScanFolders(const std::wstring& folder, Records records);
+    void ScanFolders(const std::wstring& folder);
     bool IsKnownFolder(const std::wstring& path) const;
     void ForgetFolder(const std::wstring& path);
     void RenameFolders(const std::wstring& from, const std::wstring& to);
