@@ -27,6 +27,32 @@ bool IsDirectory(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Wine keeps a record, by inode, of each folder a recursive watch takes in,
+// and when the watch ends it drops only the records of the folders right
+// below the watched one: the deeper ones stay for the life of the Wine
+// server, also after their folders are deleted. A folder made or moved in
+// later that gets a kept record's inode number is then taken for the old one,
+// and no watch ever reports its changes. Watching a folder for an instant
+// through a handle of its own ties its record to that handle, and closing the
+// handle drops the record.
+void DropWineRecord(const std::wstring& folder) {
+    UniqueFileHandle handle(CreateFileW(
+        folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+    UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!handle || !done) return;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = done.Get();
+    DWORD changes[64];
+    if (!ReadDirectoryChangesW(handle.Get(), changes, sizeof changes, FALSE,
+                               FILE_NOTIFY_CHANGE_DIR_NAME, nullptr, &overlapped, nullptr)) {
+        return;
+    }
+    CancelIoEx(handle.Get(), &overlapped);
+    DWORD bytes = 0;
+    GetOverlappedResult(handle.Get(), &overlapped, &bytes, TRUE);
+}
+
 }  // namespace
 
 bool ChangeFeed::IsNeeded() { return IsRunningUnderWine(); }
@@ -69,6 +95,8 @@ void ChangeFeed::Stop() {
             PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         }
         thread.join();
+        for (const std::wstring& folder : folders) DropWineRecord(folder);
+        folders.clear();
     } else if (directory && ioEvent) {
         // A read issued by a Start whose thread never ran.
         DWORD bytes = 0;

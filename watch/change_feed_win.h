@@ -36,7 +36,8 @@ public:
     // Stops and joins the thread; harmless when not started. While it waits it
     // lets messages sent to this thread's windows through: the shell delivers an
     // announcement by sending a message to the registered window, and the feed
-    // thread may be inside such a send.
+    // thread may be inside such a send. Then it has Wine forget the folders the
+    // watch took in.
     void Stop();
 
 private:

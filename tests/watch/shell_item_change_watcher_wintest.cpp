@@ -103,4 +103,19 @@ TEST_F(ShellWatcherTest, ChangesArriveWithTheirEventsAndPathsDroppedOnesAndRepea
     EXPECT_EQ(watcher.RegistrationId(), 0u);
 }
 
+// Under Wine a watch that ended left its record of every folder two levels down: such a folder
+// (or a new one given its inode number) was taken for the old one by the next watch, and its
+// changes reached no one.
+TEST_F(ShellWatcherTest, AFolderKnownToAnEndedWatchIsWatchedByTheNextOne) {
+    ASSERT_TRUE(CreateDirectoryW(In(L"a").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(In(L"a\\b").c_str(), nullptr));
+    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"a\\b"));
+    watcher.EndWatch();
+    ASSERT_TRUE(MoveFileW(In(L"a\\b").c_str(), In(L"c").c_str()));
+    watcher.seen.clear();
+    ASSERT_EQ(watcher.BeginWatch(item.Get(), window), S_OK);
+    WriteFileBytes(In(L"c\\x.txt"), "one");
+    EXPECT_TRUE(Seen(SHCNE_CREATE, L"c\\x.txt"));
+}
+
 }  // namespace
