@@ -72,6 +72,7 @@ bool ChangeFeed::Start(const std::wstring& folder, HWND lostWindow) {
     if (!stopEvent || !finishedEvent || !ioEvent) return false;
     buffer.assign(kBufferBytes / sizeof(DWORD), 0);
     folders.clear();
+    parentsSeen.clear();
     // The first read is issued before Start returns, so no change made after
     // Start is missed. The scan comes after it: Wine watches a subfolder of a
     // recursive watch only once the folder is opened while the watch exists,
@@ -190,6 +191,13 @@ std::wstring ChangeFeed::CurrentPath(const std::wstring& path) const {
 
 void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
     const std::wstring path = CurrentPath(reported);
+    // A folder made and deleted again before its creation is handled is never
+    // scanned; that changes came from inside it still says it was a folder.
+    if (const std::size_t slash = path.rfind(L'\\');
+        slash != std::wstring::npos && slash > root.size()) {
+        if (parentsSeen.size() >= kParentsSeenLimit) parentsSeen.clear();
+        parentsSeen.insert(Lower(path.substr(0, slash)));
+    }
     switch (action) {
         case FILE_ACTION_ADDED:
             if (IsDirectory(path)) {
@@ -200,7 +208,7 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
             }
             break;
         case FILE_ACTION_REMOVED:
-            if (IsKnownFolder(path)) {
+            if (IsKnownFolder(path) || parentsSeen.erase(Lower(path)) != 0) {
                 ForgetFolder(path);
                 Notify(SHCNE_RMDIR, path);
             } else {

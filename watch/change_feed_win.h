@@ -62,6 +62,10 @@ private:
     std::thread thread;
     // Lower-case paths of the folders below root; feed thread only (after Start).
     std::set<std::wstring> folders;
+    // Lower-case parents of the paths announced (feed thread only), at most
+    // kParentsSeenLimit: a path that had a child was a folder.
+    static constexpr std::size_t kParentsSeenLimit = 4096;
+    std::set<std::wstring> parentsSeen;
     std::wstring pendingOldName;
     // Folders renamed or moved: (old path, its path now). Wine keeps naming the
     // changes inside such a folder by the path it had when it was first watched.
