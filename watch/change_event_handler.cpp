@@ -300,9 +300,6 @@ void ShowOutcome(HandlingOutcome outcome) {
     }
 }
 
-void HandleChangeNow(int32_t event, const wchar_t* firstPath, const wchar_t* secondPath);
-void HandleLostChangesNow();
-
 // What becomes of a change now: nothing is watched, a download is writing
 // into the folder, or it is handled.
 enum class Intake { kDrop, kHold, kHandle };
@@ -590,28 +587,6 @@ HandlingOutcome DecideAndAddLong(const LongEvent& e) {
     return HandlingOutcome::kDone;
 }
 
-}  // namespace
-
-ChangeHandlerCalls& CurrentChangeHandlerCalls() {
-    static ChangeHandlerCalls calls = DefaultCalls();
-    return calls;
-}
-
-void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* secondPath) {
-    switch (CurrentIntake()) {
-        case Intake::kDrop:
-            return;
-        case Intake::kHold:
-            Hold(event, firstPath, secondPath);
-            return;
-        case Intake::kHandle:
-            break;
-    }
-    HandleChangeNow(event, firstPath, secondPath);
-}
-
-namespace {
-
 void HandleChangeNow(int32_t event, const wchar_t* firstPath, const wchar_t* secondPath) {
     WatcherState& state = State();
 
@@ -675,23 +650,6 @@ void HandleChangeNow(int32_t event, const wchar_t* firstPath, const wchar_t* sec
     ShowOutcome(outcome);
 }
 
-}  // namespace
-
-void HandleLostChanges() {
-    switch (CurrentIntake()) {
-        case Intake::kDrop:
-            return;
-        case Intake::kHold:
-            State().heldChangesLost = true;
-            return;
-        case Intake::kHandle:
-            break;
-    }
-    HandleLostChangesNow();
-}
-
-namespace {
-
 void HandleLostChangesNow() {
     WatcherState& state = State();
     HandlingOutcome outcome = HandlingOutcome::kDone;
@@ -723,6 +681,37 @@ void HandleLostChangesNow() {
 }
 
 }  // namespace
+
+ChangeHandlerCalls& CurrentChangeHandlerCalls() {
+    static ChangeHandlerCalls calls = DefaultCalls();
+    return calls;
+}
+
+void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* secondPath) {
+    switch (CurrentIntake()) {
+        case Intake::kDrop:
+            return;
+        case Intake::kHold:
+            Hold(event, firstPath, secondPath);
+            return;
+        case Intake::kHandle:
+            break;
+    }
+    HandleChangeNow(event, firstPath, secondPath);
+}
+
+void HandleLostChanges() {
+    switch (CurrentIntake()) {
+        case Intake::kDrop:
+            return;
+        case Intake::kHold:
+            State().heldChangesLost = true;
+            return;
+        case Intake::kHandle:
+            break;
+    }
+    HandleLostChangesNow();
+}
 
 void ReplayHeldChanges(bool closing) {
     const Intake intake = CurrentIntake();
