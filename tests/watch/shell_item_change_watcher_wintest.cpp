@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text_conversion.h"
 #include "base/win_handles.h"
 #include "notify/timed_message_box.h"
 #include "support/process_win.h"
@@ -115,7 +116,17 @@ TEST_F(ShellWatcherTest, AFolderKnownToAnEndedWatchIsWatchedByTheNextOne) {
     watcher.seen.clear();
     ASSERT_EQ(watcher.BeginWatch(item.Get(), window), S_OK);
     WriteFileBytes(In(L"c\\x.txt"), "one");
-    EXPECT_TRUE(Seen(SHCNE_CREATE, L"c\\x.txt"));
+    if (Seen(SHCNE_CREATE, L"c\\x.txt")) return;
+    // Whether the folder is unwatched or the change alone went missing.
+    WriteFileBytes(In(L"c\\y.txt"), "two");
+    const bool laterInFolder = Seen(SHCNE_CREATE, L"c\\y.txt");
+    WriteFileBytes(In(L"z.txt"), "two");
+    const bool laterAtTop = Seen(SHCNE_CREATE, L"z.txt");
+    std::string seen;
+    for (const std::wstring& call : watcher.seen) seen += "\n  " + ToAnsiString(call);
+    ADD_FAILURE() << "c\\x.txt's creation did not arrive; a later one in c "
+                  << (laterInFolder ? "did" : "did not") << ", one at the top "
+                  << (laterAtTop ? "did" : "did not") << "; seen:" << seen;
 }
 
 // Under Wine a folder made and deleted again before the change feed handled its creation was never
