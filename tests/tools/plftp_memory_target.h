@@ -35,17 +35,31 @@ public:
         }
         return path;
     }
-    // The path with every link among its folders (not its last component) followed.
+    // The path with every link among its folders (not its last component) followed, from the
+    // left: the part a link leads to is taken as it stands. Only the links are tried at each step,
+    // so a deep path costs its length times the number of links, not its depth times its length.
     std::wstring Resolve(const std::wstring& path) const {
-        std::wstring done;
-        for (std::size_t at = 0, slash; at < path.size(); at = slash) {
-            slash = std::min(path.find(L'/', at + 1), path.size());
-            done += path.substr(at, slash - at);
-            const auto node = nodes.find(Key(done));
-            if (slash < path.size() && node != nodes.end() && !node->second.linkTo.empty())
-                done = node->second.linkTo;
+        std::vector<std::pair<const std::wstring*, const Node*>> links;
+        for (const auto& [key, node] : nodes) {
+            if (!node.linkTo.empty()) links.emplace_back(&key, &node);
         }
-        return done;
+        std::wstring done = path;
+        for (std::size_t resolved = 0;;) {
+            const std::wstring key = Key(done);
+            const Node* first = nullptr;
+            std::size_t firstLength = 0;
+            for (const auto& [linkKey, node] : links) {
+                const std::size_t length = linkKey->size();
+                if (length > resolved && length < key.size() && key[length] == L'/' &&
+                    key.starts_with(*linkKey) && (!first || length < firstLength)) {
+                    first = node;
+                    firstLength = length;
+                }
+            }
+            if (!first) return done;
+            done = first->linkTo + done.substr(firstLength);
+            resolved = first->linkTo.size();
+        }
     }
     Node* Find(const std::wstring& path) {
         const auto node = nodes.find(Key(Resolve(path)));
