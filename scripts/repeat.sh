@@ -7,7 +7,8 @@
 # desktop and with UTF-8 as the ANSI code page. --busy keeps both cores busy
 # with two loops of its own while the rounds run; --fresh makes each round's
 # Wine prefixes anew. Ends with a tally per pass; the logs of every failed pass
-# stay in build/windows/repeat/<round>-<pass>/. Status 1 when any pass failed.
+# stay in build/windows/repeat/<run>/<round>-<pass>/ (a folder per run). Status 1
+# when any pass failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -23,7 +24,9 @@ while [ $# -gt 0 ]; do
 done
 jobs="${PELLARO_JOBS:-2}"
 build="$root/build/windows"
-out="$build/repeat"
+# Each run keeps its failed passes under a folder of its own: a later run does
+# not remove an earlier one's logs.
+out="$build/repeat/$(date +%Y%m%d-%H%M%S)-$$"
 
 cmake --preset windows >/dev/null || exit 1
 cmake --build --preset windows -j "$jobs" >/dev/null || { echo "repeat: the Windows build failed" >&2; exit 1; }
