@@ -46,7 +46,11 @@ private:
     void Announce(DWORD action, const std::wstring& path);
     void ReportLostChanges();
     void Notify(LONG event, const std::wstring& first, const std::wstring* second = nullptr);
-    void ScanFolders(const std::wstring& folder);
+    // Knows `folder` and every folder below it and opens each, parents first (Wine
+    // watches a folder below a recursive watch once it is opened); `tree`, when
+    // given, receives them in that order.
+    void ScanFolders(const std::wstring& folder, std::vector<std::wstring>* tree = nullptr);
+    void Relink(const std::wstring& folder);
     bool IsKnownFolder(const std::wstring& path) const;
     void ForgetFolder(const std::wstring& path);
     void RenameFolders(const std::wstring& from, const std::wstring& to);
