@@ -338,7 +338,12 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
                             std::string(n.dir.Str()) + std::string(n.filename.Str()))) {
                 dropPending(CoalesceRule::kCreateAfterDelete);
                 out.newEffect = NewCommandEffect::kBecome;
-            } else if (cmd == "put" && p.dir.Str() == n.dir.Str() && p.filename.Empty()) {
+            } else if (cmd == "put" && p.dir.Str() == n.dir.Str() && p.filename.Empty() &&
+                       Is1(p.sync) && Is1(p.sub)) {
+                // Only a recursive send, of a folder made or moved in, covers a new file: a
+                // send of a folder's own files compares sizes and times, and at FTP's one
+                // second a file made again at the same size looks unchanged. A file command
+                // sends whatever the times say.
                 dropNew(CoalesceRule::kCreateUnderFolderSend);
             }
             break;
@@ -356,7 +361,8 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
                        ComposePutFile(out.pendingText, p.dir, p.ldir, n.to)) {
                 out.pendingBecomes = true;
                 dropNew(CoalesceRule::kRenameCarriesPut);
-            } else if (cmd == "put" && p.dir.Str() == n.dir.Str() && p.filename.Empty()) {
+            } else if (cmd == "put" && p.dir.Str() == n.dir.Str() && p.filename.Empty() &&
+                       Is1(p.sync) && Is1(p.sub)) {
                 dropNew(CoalesceRule::kRenameUnderFolderSend);
             }
             break;
@@ -381,7 +387,9 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
             }
             break;
         case kEventUpdateDir:
-            if ((cmd == "put" || cmd == "rn") && p.dir.Str() == n.dir.Str())
+            // A folder-wide send replaces an earlier one of the folder; the file commands
+            // stay and run before it (see the creation above).
+            if (cmd == "put" && p.dir.Str() == n.dir.Str() && p.filename.Empty())
                 dropPending(CoalesceRule::kFolderSendReplaces);
             break;
         case kEventRenameFolder: {

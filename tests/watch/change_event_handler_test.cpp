@@ -204,9 +204,9 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
          {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|)", R"(-cmd=del|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)"}, 2},
         // The repeat is dropped and the recent paths forgotten, so the parent's update passes.
         {"repeat dropped", {}, {{kEventCreate, LR"(C:\W\a.txt\)"}, {kEventCreate, LR"(C:\W\a.txt\)"}, {kEventUpdateDir, LR"(C:\W\)"}},
-         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-sub=1|)"}, 2},
+         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)", R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-sub=1|)"}, 2},
         {"parent update, network", [](WatcherState& s) { s.networkFolder = 1; }, {{kEventCreate, LR"(C:\W\sub\a.txt\)"}, {kEventUpdateDir, LR"(C:\W\sub\)"}},
-         {R"(-cmd=put|-dir=/home/u/sub/|-ldir=C:\W\sub\|-sub=1|)"}, 2},
+         {R"(-cmd=put|-dir=/home/u/sub/|-ldir=C:\W\sub\|-filename=a.txt|)", R"(-cmd=put|-dir=/home/u/sub/|-ldir=C:\W\sub\|-sub=1|)"}, 2},
         {"attributes", {}, {{kAttributes, LR"(C:\W\a.txt\)"}}, {}, 1},
         {"deletions while downloading", [](WatcherState&) { downloading = true; },
          {{kEventUpdateItem, LR"(C:\W\a.txt\)"}, {kEventDelete, LR"(C:\W\b.txt\)"}, {kEventCreate, LR"(C:\W\sub\c.txt\)"}, {kEventDelete, LR"(C:\W\b.txt\)"}},
