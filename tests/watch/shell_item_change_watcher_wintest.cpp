@@ -152,18 +152,39 @@ TEST_F(ShellWatcherTest, AFolderMovedBackInUnderAnotherNameIsReportedUnderThatNa
 }
 
 // Under Wine a folder made and deleted again before the change feed handled its creation was never
-// scanned, and its deletion went out as a file's (dropped for want of a dot in the name).
+// scanned, and its deletion went out as a file's (dropped for want of a dot in the name), although
+// the changes inside it had gone out.
 TEST_F(ShellWatcherTest, AFolderGoneBeforeItsCreationWasHandledIsDeletedAsAFolder) {
-    // The feed's announcement of a.txt waits for this thread to take it: until the checks below
-    // take messages, the folder's whole life passes before the feed sees its creation.
-    WriteFileBytes(In(L"a.txt"), "one");
-    ASSERT_TRUE(CreateDirectoryW(In(L"d").c_str(), nullptr));
-    WriteFileBytes(In(L"d\\x.txt"), "one");
-    ASSERT_TRUE(DeleteFileW(In(L"d\\x.txt").c_str()));
-    ASSERT_TRUE(RemoveDirectoryW(In(L"d").c_str()));
-    EXPECT_TRUE(Seen(SHCNE_RMDIR, L"d"));
-    const std::wstring asFile = std::to_wstring(SHCNE_DELETE) + L" " + In(L"d") + L"\\ -";
-    EXPECT_EQ(std::count(watcher.seen.begin(), watcher.seen.end(), asFile), 0);
+    // On a busy machine Wine's server may itself miss such a folder's life: then nothing inside it
+    // is announced, nothing of it is sent, and its deletion as a file's is as good. What is checked
+    // needs a folder whose inside was announced; a few are tried.
+    for (int round = 0; round < 5; ++round) {
+        const std::wstring folder = L"d" + std::to_wstring(round);
+        // The feed's announcement of the file waits for this thread to take it: until the wait
+        // below takes messages, the folder's whole life passes before the feed sees its creation.
+        WriteFileBytes(In(L"a" + std::to_wstring(round) + L".txt"), "one");
+        ASSERT_TRUE(CreateDirectoryW(In(folder).c_str(), nullptr));
+        WriteFileBytes(In(folder + L"\\x.txt"), "one");
+        ASSERT_TRUE(DeleteFileW(In(folder + L"\\x.txt").c_str()));
+        ASSERT_TRUE(RemoveDirectoryW(In(folder).c_str()));
+        const std::wstring asFolder = std::to_wstring(SHCNE_RMDIR) + L" " + In(folder) + L"\\ -";
+        const std::wstring asFile = std::to_wstring(SHCNE_DELETE) + L" " + In(folder) + L"\\ -";
+        const auto count = [&](const std::wstring& call) {
+            return std::count(watcher.seen.begin(), watcher.seen.end(), call);
+        };
+        ASSERT_TRUE(WaitUntil([&] { return count(asFolder) + count(asFile) > 0; }, 10000, true))
+            << "the end of " << ToAnsiString(folder) << " was not announced";
+        const std::wstring inside = In(folder + L"\\x.txt");
+        if (std::none_of(watcher.seen.begin(), watcher.seen.end(), [&](const std::wstring& call) {
+                return call.find(inside) != std::wstring::npos;
+            })) {
+            continue;
+        }
+        EXPECT_EQ(count(asFolder), 1);
+        EXPECT_EQ(count(asFile), 0);
+        return;
+    }
+    GTEST_SKIP() << "Wine saw none of the five folders alive: nothing inside them was announced";
 }
 
 }  // namespace
