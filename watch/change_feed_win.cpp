@@ -15,6 +15,7 @@ constexpr DWORD kNotifyFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANG
                                 FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE |
                                 FILE_NOTIFY_CHANGE_ATTRIBUTES;
 constexpr DWORD kBufferBytes = 64 * 1024;
+constexpr DWORD kServerWaitMs = 5000;
 
 std::wstring Lower(std::wstring text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -59,6 +60,63 @@ void DropWineRecord(const std::wstring& folder) {
     SleepEx(0, TRUE);
 }
 
+// Waits for `event` and lets messages sent to this thread's windows through
+// meanwhile (the feed thread may be inside such a send); false on a time-out.
+bool WaitLettingSendsThrough(HANDLE event, DWORD milliseconds) {
+    const ULONGLONG end = GetTickCount64() + milliseconds;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = milliseconds == INFINITE ? INFINITE
+                           : now >= end             ? 0
+                                                    : static_cast<DWORD>(end - now);
+        const DWORD which = MsgWaitForMultipleObjects(1, &event, FALSE, left, QS_SENDMESSAGE);
+        if (which == WAIT_OBJECT_0) return true;
+        if (which != WAIT_OBJECT_0 + 1) return false;
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+// Wine's server reads the file system's notifications for every watch from
+// one queue, in order, whenever it gets to it. A change of our own in a
+// private folder, once reported, says that every change made before it has
+// reached the server and waits for the feed's read: the feed stops only then,
+// so a change made a moment before the end is announced, not dropped. Bounded:
+// without the report the feed stops as before.
+void WaitForWineServer() {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (length == 0 || length > MAX_PATH) return;
+    const std::wstring folder = std::wstring(temp, length) + L"PellaroCNW-end-" +
+                                std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                std::to_wstring(GetTickCount64());
+    if (!CreateDirectoryW(folder.c_str(), nullptr)) return;
+    {
+        UniqueFileHandle handle(
+            CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+        UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = done.Get();
+        DWORD changes[64];
+        if (handle && done &&
+            ReadDirectoryChangesW(handle.Get(), changes, sizeof changes, FALSE,
+                                  FILE_NOTIFY_CHANGE_FILE_NAME, nullptr, &overlapped, nullptr)) {
+            UniqueFileHandle marker(CreateFileW((folder + L"\\end").c_str(), GENERIC_WRITE, 0,
+                                                nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE,
+                                                nullptr));
+            if (marker) static_cast<void>(WaitLettingSendsThrough(done.Get(), kServerWaitMs));
+            marker.Reset();
+            CancelIoEx(handle.Get(), &overlapped);
+            DWORD bytes = 0;
+            GetOverlappedResult(handle.Get(), &overlapped, &bytes, TRUE);
+            SleepEx(0, TRUE);  // see DropWineRecord
+        }
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
 }  // namespace
 
 bool ChangeFeed::IsNeeded() { return IsRunningUnderWine(); }
@@ -94,13 +152,9 @@ bool ChangeFeed::Start(const std::wstring& folder, HWND lostWindow) {
 
 void ChangeFeed::Stop() {
     if (thread.joinable()) {
+        WaitForWineServer();
         SetEvent(stopEvent.Get());
-        HANDLE finished = finishedEvent.Get();
-        while (MsgWaitForMultipleObjects(1, &finished, FALSE, INFINITE, QS_SENDMESSAGE) ==
-               WAIT_OBJECT_0 + 1) {
-            MSG msg;
-            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        }
+        static_cast<void>(WaitLettingSendsThrough(finishedEvent.Get(), INFINITE));
         thread.join();
         for (const std::wstring& folder : folders) DropWineRecord(folder);
         folders.clear();
