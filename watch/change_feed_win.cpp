@@ -28,6 +28,34 @@ bool IsDirectory(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Watches `folder` (not its subfolders) for `filter` while `meanwhile` runs,
+// which is given the event the first report sets; then ends the watch.
+template <typename Meanwhile>
+void WatchBriefly(const std::wstring& folder, DWORD filter, Meanwhile meanwhile) {
+    UniqueFileHandle handle(CreateFileW(
+        folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+    UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!handle || !done) return;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = done.Get();
+    DWORD changes[64];
+    if (!ReadDirectoryChangesW(handle.Get(), changes, sizeof changes, FALSE, filter, nullptr,
+                               &overlapped, nullptr)) {
+        return;
+    }
+    meanwhile(done.Get());
+    CancelIoEx(handle.Get(), &overlapped);
+    DWORD bytes = 0;
+    GetOverlappedResult(handle.Get(), &overlapped, &bytes, TRUE);
+    // Wine finishes the cancelled read in a call it queues to this thread and
+    // runs only in an alertable wait; until then its server keeps the read, and
+    // the record below with it, past the handle's close, and a folder opened
+    // again at once met the old record and was never watched (13 of 40 runs
+    // without this wait, 0 of 40 with it).
+    SleepEx(0, TRUE);
+}
+
 // Wine keeps a record, by inode, of each folder a recursive watch takes in,
 // and when the watch ends it drops only the records of the folders right
 // below the watched one: the deeper ones stay for the life of the Wine
@@ -37,27 +65,7 @@ bool IsDirectory(const std::wstring& path) {
 // through a handle of its own ties its record to that handle, and closing the
 // handle drops the record.
 void DropWineRecord(const std::wstring& folder) {
-    UniqueFileHandle handle(CreateFileW(
-        folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
-    UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!handle || !done) return;
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = done.Get();
-    DWORD changes[64];
-    if (!ReadDirectoryChangesW(handle.Get(), changes, sizeof changes, FALSE,
-                               FILE_NOTIFY_CHANGE_DIR_NAME, nullptr, &overlapped, nullptr)) {
-        return;
-    }
-    CancelIoEx(handle.Get(), &overlapped);
-    DWORD bytes = 0;
-    GetOverlappedResult(handle.Get(), &overlapped, &bytes, TRUE);
-    // Wine finishes the cancelled read in a call it queues to this thread and
-    // runs only in an alertable wait; until then its server keeps the read, and
-    // the record with it, past the handle's close, and a folder opened again at
-    // once met the old record and was never watched (13 of 40 runs without
-    // this wait, 0 of 40 with it).
-    SleepEx(0, TRUE);
+    WatchBriefly(folder, FILE_NOTIFY_CHANGE_DIR_NAME, [](HANDLE) {});
 }
 
 // Waits for `event` and lets messages sent to this thread's windows through
@@ -91,29 +99,11 @@ void WaitForWineServer() {
                                 std::to_wstring(GetCurrentProcessId()) + L"-" +
                                 std::to_wstring(GetTickCount64());
     if (!CreateDirectoryW(folder.c_str(), nullptr)) return;
-    {
-        UniqueFileHandle handle(
-            CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
-        UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = done.Get();
-        DWORD changes[64];
-        if (handle && done &&
-            ReadDirectoryChangesW(handle.Get(), changes, sizeof changes, FALSE,
-                                  FILE_NOTIFY_CHANGE_FILE_NAME, nullptr, &overlapped, nullptr)) {
-            UniqueFileHandle marker(CreateFileW((folder + L"\\end").c_str(), GENERIC_WRITE, 0,
-                                                nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE,
-                                                nullptr));
-            if (marker) static_cast<void>(WaitLettingSendsThrough(done.Get(), kServerWaitMs));
-            marker.Reset();
-            CancelIoEx(handle.Get(), &overlapped);
-            DWORD bytes = 0;
-            GetOverlappedResult(handle.Get(), &overlapped, &bytes, TRUE);
-            SleepEx(0, TRUE);  // see DropWineRecord
-        }
-    }
+    WatchBriefly(folder, FILE_NOTIFY_CHANGE_FILE_NAME, [&](HANDLE reported) {
+        UniqueFileHandle marker(CreateFileW((folder + L"\\end").c_str(), GENERIC_WRITE, 0, nullptr,
+                                            CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        if (marker) static_cast<void>(WaitLettingSendsThrough(reported, kServerWaitMs));
+    });
     RemoveDirectoryW(folder.c_str());
 }
 
