@@ -36,8 +36,10 @@ public:
     // Stops and joins the thread; harmless when not started. While it waits it
     // lets messages sent to this thread's windows through: the shell delivers an
     // announcement by sending a message to the registered window, and the feed
-    // thread may be inside such a send. Then it has Wine forget the folders the
-    // watch took in.
+    // thread may be inside such a send. It first waits (at most 5 s) until
+    // Wine's server has read every change made so far, so that a change made a
+    // moment before the end is announced. Then it has Wine forget the folders
+    // the watch took in.
     void Stop();
 
 private:

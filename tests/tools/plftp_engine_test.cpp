@@ -325,5 +325,15 @@ TEST(PlftpSafety, RenamesEndWithTheLocalItem) {
          "W/;W/new/;W/new/f.txt=11;W/new/h.txt=3", "new/;new/f.txt=11;new/g.txt=2;new/h.txt=3"},
         {"file renamed where it is", L"W/new.txt=22", L"old.txt=1",
          "-cmd=rn|-dir=/|-ldir={L}|-from=old.txt|-to=new.txt|", "W/;W/new.txt=22", "new.txt=22"},
+        // The new folder's send came first and put the moved file as it is now; the older copy
+        // (same size, same second) must not be renamed over it.
+        {"moved onto its own newer copy", L"W/b/x.txt=new", L"a/x.txt=old;b/x.txt=new",
+         "-cmd=rn|-dir=|-from=/a/x.txt|-to=/b/x.txt|", "W/;W/b/;W/b/x.txt=new",
+         "a/;b/;b/x.txt=new"},
+        {"renamed onto a copy already sent", L"W/new.txt=new", L"old.txt=old;new.txt=new",
+         "-cmd=rn|-dir=/|-ldir={L}|-from=old.txt|-to=new.txt|", "W/;W/new.txt=new", "new.txt=new"},
+        {"old name there again locally", L"W/x.txt=7;W/b/x.txt=new", L"x.txt=old;b/x.txt=new",
+         "-cmd=rn|-dir=|-from=/x.txt|-to=/b/x.txt|", "W/;W/b/;W/b/x.txt=new;W/x.txt=7",
+         "b/;b/x.txt=new;x.txt=old"},
     });
 }

@@ -325,6 +325,17 @@ void CTransferEngine::RenameRemote(const std::wstring& from, const std::wstring&
     bool renamed = false;
     const bool caseOnly =
         from != to && NameKey(from, remote.CaseSensitive()) == NameKey(to, remote.CaseSensitive());
+    if (from != to && !caseOnly && FileAlreadyAtTarget(to, localPath)) {
+        // The file is already where it moves to (the send of its new folder
+        // came first, with the file as it is now): the older copy is never
+        // renamed over it. The target is brought up to the local file and the
+        // old name removed, unless that name is there again locally.
+        journal.Action("rename", L"", remote.Describe(from) + L" -> " + remote.Describe(to),
+                       "skipped: the target is already there");
+        SendLocalItem(localPath, to, true, Extras::kKeep);
+        Delete(from);
+        return;
+    }
     if (from != to) {
         Outcome outcome = remote.Rename(from, to);
         bool sourceMissing = false;
@@ -372,6 +383,13 @@ void CTransferEngine::RenameRemote(const std::wstring& from, const std::wstring&
     }
     if (localPath.empty()) return;
     SendLocalItem(localPath, to, true, renamed && !reconcile ? Extras::kKeep : Extras::kRemove);
+}
+
+bool CTransferEngine::FileAlreadyAtTarget(const std::wstring& to, const std::wstring& localPath) {
+    if (localPath.empty()) return false;
+    TreeEntry localFile, remoteFile;
+    return local.Stat(localPath, localFile) && !localFile.folder && !localFile.link &&
+           remote.Stat(to, remoteFile) && !remoteFile.folder && !remoteFile.link;
 }
 
 bool CTransferEngine::MakeFolders(CTransferTarget& side, const std::wstring& folder) {

@@ -80,9 +80,14 @@ private:
     // (the rename came while that put was being sent) is sent here, as is the
     // whole item when the source is not there. Only a move (`reconcile`,
     // merged from a delete and a create) also removes what the local item
-    // lacks; a plain rename removes nothing.
+    // lacks; a plain rename removes nothing. A file already at the target is
+    // never replaced by the renamed copy: it is brought up to the local file
+    // and the source removed instead.
     void RenameRemote(const std::wstring& from, const std::wstring& to,
                       const std::wstring& localPath, bool reconcile);
+    // Whether the local item and the item already at the rename's target are
+    // both files (not links).
+    bool FileAlreadyAtTarget(const std::wstring& to, const std::wstring& localPath);
     void SendLocalItem(const std::wstring& localPath, const std::wstring& remotePath,
                        bool onlyWhenDifferent, Extras extras = Extras::kRemove);
 
