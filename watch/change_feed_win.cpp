@@ -213,9 +213,26 @@ void ChangeFeed::Run() {
 void ChangeFeed::Notify(LONG event, const std::wstring& first, const std::wstring* second) {
     if (first.size() < MAX_PATH && (!second || second->size() < MAX_PATH)) {
         SHChangeNotify(event, SHCNF_PATHW, first.c_str(), second ? second->c_str() : nullptr);
-    } else if (lostChangesWindow) {
-        PostMessageW(lostChangesWindow, kLostChangesMessage, 0, 0);
+    } else {
+        PostLostChanges();
     }
+}
+
+// Wine names a changed item by the names its folders had when Wine first met
+// them, and the renames applied since cannot always say what the path is now
+// (a folder renamed before its rename was reported, folders renamed inside
+// renamed folders). A change whose item is not there, in a folder that is not
+// there either, is one such: which item it was is unknown, so the folder as a
+// whole is to be sent rather than a path that leads nowhere.
+bool ChangeFeed::LostItsFolder(const std::wstring& path) const {
+    const std::size_t slash = path.rfind(L'\\');
+    if (slash == std::wstring::npos || slash <= root.size()) return false;
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+    return !IsDirectory(path.substr(0, slash));
+}
+
+void ChangeFeed::PostLostChanges() {
+    if (lostChangesWindow) PostMessageW(lostChangesWindow, kLostChangesMessage, 0, 0);
 }
 
 void ChangeFeed::ReportLostChanges() {
@@ -223,7 +240,7 @@ void ChangeFeed::ReportLostChanges() {
     // a whole is to be sent. The folders met since are not known either.
     folders.clear();
     ScanFolders(root);
-    if (lostChangesWindow) PostMessageW(lostChangesWindow, kLostChangesMessage, 0, 0);
+    PostLostChanges();
 }
 
 // The path a change reported under a renamed folder's old path has now; a
@@ -247,6 +264,16 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
         slash != std::wstring::npos && slash > root.size()) {
         if (parentsSeen.size() >= kParentsSeenLimit) parentsSeen.clear();
         parentsSeen.insert(Lower(path.substr(0, slash)));
+    }
+    if ((action == FILE_ACTION_ADDED || action == FILE_ACTION_MODIFIED ||
+         action == FILE_ACTION_RENAMED_NEW_NAME) &&
+        LostItsFolder(path)) {
+        if (action == FILE_ACTION_RENAMED_NEW_NAME) {
+            const std::wstring oldName = std::exchange(pendingOldName, std::wstring());
+            if (IsKnownFolder(oldName)) ForgetFolder(oldName);
+        }
+        PostLostChanges();
+        return;
     }
     switch (action) {
         case FILE_ACTION_ADDED:

@@ -29,7 +29,8 @@ public:
     static bool IsNeeded();
 
     // Starts watching `folder` recursively; false when it cannot be opened.
-    // When changes are lost (more than the read buffer holds), the feed posts
+    // When changes are lost (more than the read buffer holds), or one is
+    // reported under a path whose item and folder are not there, the feed posts
     // kLostChangesMessage to `lostChangesWindow`: no notification can say what
     // they were.
     bool Start(const std::wstring& folder, HWND lostChangesWindow);
@@ -47,6 +48,8 @@ private:
     void Run();
     void Announce(DWORD action, const std::wstring& path);
     void ReportLostChanges();
+    void PostLostChanges();
+    bool LostItsFolder(const std::wstring& path) const;
     void Notify(LONG event, const std::wstring& first, const std::wstring* second = nullptr);
     // Knows `folder` and every folder below it and opens each, parents first (Wine
     // watches a folder below a recursive watch once it is opened); `tree`, when

@@ -32,15 +32,29 @@ public:
         seen.push_back(std::to_wstring(event) + L" " + PathOf(first) + L" " + PathOf(second));
     }
     std::vector<std::wstring> seen;
+    int lostChanges = 0;  // kLostChangesMessage posts taken
+    int markers = 0;      // kMarkerMessage posts taken
 };
+
+// Posted by a test behind what is already queued for the window.
+constexpr UINT kMarkerMessage = WM_APP + 1;
 
 LRESULT CALLBACK WatchWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* watcher = reinterpret_cast<RecordingWatcher*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (message != kChangeNotifyMessage || !watcher) {
-        return DefWindowProcW(window, message, wParam, lParam);
+    if (!watcher) return DefWindowProcW(window, message, wParam, lParam);
+    switch (message) {
+        case kChangeNotifyMessage:
+            watcher->HandleChangeMessage(wParam, lParam);
+            return 0;
+        case kLostChangesMessage:
+            ++watcher->lostChanges;
+            return 0;
+        case kMarkerMessage:
+            ++watcher->markers;
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
     }
-    watcher->HandleChangeMessage(wParam, lParam);
-    return 0;
 }
 
 class ShellWatcherTest : public ::testing::Test {
@@ -192,6 +206,37 @@ TEST_F(ShellWatcherTest, AFolderGoneBeforeItsCreationWasHandledIsDeletedAsAFolde
         return;
     }
     GTEST_SKIP() << "Wine saw none of the five folders alive: nothing inside them was announced";
+}
+
+// Under Wine a change is named by the names its folders had when Wine met them. A file made in a
+// folder renamed before the feed took the file's creation was announced under the folder's old
+// name, a path leading nowhere, and its put was skipped as gone. Such a change is posted as lost
+// changes instead, so the whole folder is sent.
+TEST_F(ShellWatcherTest, AChangeUnderAPathLeadingNowhereSendsTheWholeFolder) {
+    // As above: the feed waits for this thread to take the announcement of the first file, so the
+    // rest happens before it handles the file made in the folder. Wine may itself miss the file
+    // (when the folder is renamed before Wine watches it); a few folders are tried.
+    for (int round = 0; round < 5; ++round) {
+        const std::wstring folder = L"n" + std::to_wstring(round);
+        const std::wstring moved = L"m" + std::to_wstring(round);
+        WriteFileBytes(In(L"a" + std::to_wstring(round) + L".txt"), "one");
+        ASSERT_TRUE(CreateDirectoryW(In(folder).c_str(), nullptr));
+        WriteFileBytes(In(folder + L"\\x.txt"), "one");
+        ASSERT_TRUE(MoveFileW(In(folder).c_str(), In(moved).c_str()));
+        ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, folder, moved)) << SeenText();
+        // The feed posts lost changes before it announces the rename: the marker comes after.
+        const int markers = watcher.markers;
+        ASSERT_TRUE(PostMessageW(window, kMarkerMessage, 0, 0));
+        ASSERT_TRUE(WaitUntil([&] { return watcher.markers > markers; }, 10000, true));
+        const std::wstring inside = In(folder + L"\\x.txt");
+        EXPECT_TRUE(std::none_of(watcher.seen.begin(), watcher.seen.end(),
+                                 [&](const std::wstring& call) {
+                                     return call.find(inside) != std::wstring::npos;
+                                 }))
+            << "announced under a path leading nowhere:" << SeenText();
+        if (watcher.lostChanges > 0) return;
+    }
+    GTEST_SKIP() << "Wine reported nothing made in any of the five folders";
 }
 
 }  // namespace
