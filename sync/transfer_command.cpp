@@ -108,6 +108,12 @@ bool CutLastFolder(std::string& path) {
 
 bool Is1(const BoundedText<2>& field) { return field.Str() == "1"; }
 
+// A recursive synchronising send of the folder `dir`.
+bool IsTreeSendOf(const TransferCommand& p, const BoundedText<512>& dir) {
+    return p.cmd.Str() == "put" && p.dir.Str() == dir.Str() && p.filename.Empty() &&
+           Is1(p.sync) && Is1(p.sub);
+}
+
 }  // namespace
 
 TransferCommand ParseCommand(std::string_view line) {
@@ -338,8 +344,7 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
                             std::string(n.dir.Str()) + std::string(n.filename.Str()))) {
                 dropPending(CoalesceRule::kCreateAfterDelete);
                 out.newEffect = NewCommandEffect::kBecome;
-            } else if (cmd == "put" && p.dir.Str() == n.dir.Str() && p.filename.Empty() &&
-                       Is1(p.sync) && Is1(p.sub)) {
+            } else if (IsTreeSendOf(p, n.dir)) {
                 // Only a recursive send, of a folder made or moved in, covers a new file: a
                 // send of a folder's own files compares sizes and times, and at FTP's one
                 // second a file made again at the same size looks unchanged. A file command
@@ -361,8 +366,7 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
                        ComposePutFile(out.pendingText, p.dir, p.ldir, n.to)) {
                 out.pendingBecomes = true;
                 dropNew(CoalesceRule::kRenameCarriesPut);
-            } else if (cmd == "put" && p.dir.Str() == n.dir.Str() && p.filename.Empty() &&
-                       Is1(p.sync) && Is1(p.sub)) {
+            } else if (IsTreeSendOf(p, n.dir)) {
                 dropNew(CoalesceRule::kRenameUnderFolderSend);
             }
             break;
