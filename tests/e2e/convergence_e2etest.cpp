@@ -104,15 +104,24 @@ DayResult RunDay(const std::string& target, const std::string& mode,
     ChildProcess watcher = bench.Start();
     // The watcher takes its registry entry just before it asks for the folder's changes.
     const std::string entry = bench.folderAnsi + "=" + std::to_string(watcher.id);
-    if (!bench.Dialog(watcher) ||
+    const bool dialog = bench.Dialog(watcher) != nullptr;
+    if (!dialog ||
         !WaitUntil(
             [&] {
                 return ReadFileBytes(bench.dataDir / "cnwfolder.txt").find(entry) !=
                        std::string::npos;
             },
             30000)) {
+        // What was seen of it, to tell a start that failed from a slow one.
+        DWORD exitCode = 0;
+        const std::string how =
+            !watcher ? "could not be started (error " + std::to_string(watcher.error) + ")"
+            : WaitForExit(watcher, 0, &exitCode)
+                ? "ended with " + std::to_string(exitCode)
+                : std::string(dialog ? "showed its dialog but took no registry entry"
+                                     : "runs without a dialog");
         KillIfRunning(watcher);
-        return {.problems = "the watcher did not start\n"};
+        return {.problems = "the watcher did not start: it " + how + "\n"};
     }
     Sleep(500);
     for (const Action& action : actions) {
