@@ -23,23 +23,34 @@ fi
 root="$(pwd)"
 jobs="${PELLARO_JOBS:-2}"
 failed=0
+failed_steps=()
+current=""
 
-step() { printf '\n==== %s\n' "$*"; }
+step() {
+    current="$*"
+    printf '\n==== %s\n' "$*"
+}
+# Marks the current step failed; the last lines name every failed step, so a
+# failure that left no test report still says where it happened.
+fail() {
+    failed=1
+    failed_steps+=("$current${1:+ ($1)}")
+}
 
 step "setup"
 scripts/setup.sh || exit 1
 
 step "source checks"
-scripts/check-sources.sh || failed=1
+scripts/check-sources.sh || fail
 
 step "native build (sanitizers)"
 cmake --preset native >/dev/null || exit 1
 cmake --build --preset native -j "$jobs" || exit 1
 rm -f build/native/test-reports/*.xml
-(cd build/native && ctest --output-on-failure -j "$jobs") || failed=1
+(cd build/native && ctest --output-on-failure -j "$jobs") || fail
 
 step "fuzz targets: seeds replayed, then 20 s each"
-scripts/fuzz-ci.sh || failed=1
+scripts/fuzz-ci.sh || fail
 
 step "race test under the thread sanitizer"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -48,7 +59,7 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build/tsan -j "$jobs" --target race_stress_test || exit 1
 rm -f build/tsan/test-reports/*.xml
 (cd build/tsan && PELLARO_RACE_SECONDS="${PELLARO_RACE_SECONDS:-20}" TSAN_OPTIONS=halt_on_error=1 \
-    ctest -R '^race_stress_test$' --output-on-failure) || failed=1
+    ctest -R '^race_stress_test$' --output-on-failure) || fail
 
 step "Windows build"
 cmake --preset windows >/dev/null || exit 1
@@ -57,7 +68,7 @@ cmake --build --preset windows -j "$jobs" || exit 1
 step "Windows tests under Wine"
 rm -f build/windows/test-reports/*.xml
 scripts/with-wine build/windows ctest --test-dir build/windows --output-on-failure -j "$jobs" \
-    -E '^kill_stress_e2etest$' || failed=1
+    -E '^kill_stress_e2etest$' || fail
 
 # Runs one test program under Wine (in a with-wine shell) with a time limit:
 # wine_gtest <exe> <report.xml> <log> <what failed> [gtest flags]. Its output
@@ -81,7 +92,7 @@ step "kill stress: 25 kills of the real watcher"
 scripts/with-wine build/windows bash -c "$wine_gtest"'
     wine_gtest "$1/bin/kill_stress_e2etest.exe" "$1/test-reports/kill_stress_e2etest.xml" \
         "$1/kill-stress.log" "under Wine" && tail -n 5 "$1/kill-stress.log"' \
-    _ "$root/build/windows" || failed=1
+    _ "$root/build/windows" || fail
 
 # The Windows unit tests once more on another desktop: $1 is ja (code page
 # 932) or utf8 (UTF-8 as the ANSI code page); the reports go to $2.
@@ -96,7 +107,7 @@ desktop_pass() {
             wine_gtest "$exe" "$2/$name.xml" "$2/$name.log" "on the $3 desktop" \
                 --gtest_brief=1 || status=1
         done
-        exit $status' _ "$root/build/windows" "$2" "$1" || failed=1
+        exit $status' _ "$root/build/windows" "$2" "$1" || fail
 }
 
 step "Windows unit tests on a Japanese desktop"
@@ -120,14 +131,14 @@ if cmake --build --preset windows --target package >/dev/null &&
         PLDIR="$(winepath -w .)\\" wine bin/PellaroCNW.exe "$w" &
         for _ in $(seq 60); do wine bin/pellaro-close.exe "$w" >/dev/null && break; sleep 1; done
         wait $! && echo "package: plftp sent a file, the watcher started and closed in order"' \
-        _ "$check" || failed=1
+        _ "$check" || fail
 else
-    failed=1
+    fail "not built or not unpacked"
 fi
 
 step "README's run command typed at a real terminal (tmux)"
-scripts/terminal-check.sh || failed=1
-scripts/terminal-check-own.sh || failed=1
+scripts/terminal-check.sh || fail demo
+scripts/terminal-check-own.sh || fail "own folder"
 
 # One line for all: every gtest report of the three passes.
 summary() {
@@ -159,4 +170,7 @@ if [ "$failed" -ne 0 ] && [ "$total_failed" -eq 0 ]; then
     total_failed=1  # a test executable crashed or timed out without a report
 fi
 echo "tests: $((np + wp + jp + up + tp)) passed, $total_failed failed"
+for s in "${failed_steps[@]}"; do
+    echo "failed step: $s"
+done
 [ "$failed" -eq 0 ] && [ "$total_failed" -eq 0 ]
