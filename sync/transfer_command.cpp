@@ -110,8 +110,8 @@ bool Is1(const BoundedText<2>& field) { return field.Str() == "1"; }
 
 // A recursive synchronising send of the folder `dir`.
 bool IsTreeSendOf(const TransferCommand& p, const BoundedText<512>& dir) {
-    return p.cmd.Str() == "put" && p.dir.Str() == dir.Str() && p.filename.Empty() &&
-           Is1(p.sync) && Is1(p.sub);
+    return p.cmd.Str() == "put" && p.dir.Str() == dir.Str() && p.filename.Empty() && Is1(p.sync) &&
+           Is1(p.sub);
 }
 
 }  // namespace

@@ -105,13 +105,12 @@ DayResult RunDay(const std::string& target, const std::string& mode,
     // The watcher takes its registry entry just before it asks for the folder's changes.
     const std::string entry = bench.folderAnsi + "=" + std::to_string(watcher.id);
     const bool dialog = bench.Dialog(watcher) != nullptr;
-    if (!dialog ||
-        !WaitUntil(
-            [&] {
-                return ReadFileBytes(bench.dataDir / "cnwfolder.txt").find(entry) !=
-                       std::string::npos;
-            },
-            30000)) {
+    if (!dialog || !WaitUntil(
+                       [&] {
+                           return ReadFileBytes(bench.dataDir / "cnwfolder.txt").find(entry) !=
+                                  std::string::npos;
+                       },
+                       30000)) {
         // What was seen of it, to tell a start that failed from a slow one.
         DWORD exitCode = 0;
         const std::string how =

@@ -229,10 +229,9 @@ TEST_F(ShellWatcherTest, AChangeUnderAPathLeadingNowhereSendsTheWholeFolder) {
         ASSERT_TRUE(PostMessageW(window, kMarkerMessage, 0, 0));
         ASSERT_TRUE(WaitUntil([&] { return watcher.markers > markers; }, 10000, true));
         const std::wstring inside = In(folder + L"\\x.txt");
-        EXPECT_TRUE(std::none_of(watcher.seen.begin(), watcher.seen.end(),
-                                 [&](const std::wstring& call) {
-                                     return call.find(inside) != std::wstring::npos;
-                                 }))
+        EXPECT_TRUE(std::none_of(
+            watcher.seen.begin(), watcher.seen.end(),
+            [&](const std::wstring& call) { return call.find(inside) != std::wstring::npos; }))
             << "announced under a path leading nowhere:" << SeenText();
         if (watcher.lostChanges > 0) return;
     }
