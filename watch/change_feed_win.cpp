@@ -350,11 +350,12 @@ bool ChangeFeed::IsKnownFolder(const std::wstring& path) const {
     return folders.count(Lower(path)) != 0;
 }
 
-void ChangeFeed::ForgetFolder(const std::wstring& path) {
+void ChangeFeed::ForgetFolder(const std::wstring& path, std::vector<std::wstring>* forgotten) {
     const std::wstring key = Lower(path);
     const std::wstring below = key + L"\\";
     for (auto it = folders.lower_bound(key); it != folders.end();) {
         if (*it == key || it->compare(0, below.size(), below) == 0) {
+            if (forgotten) forgotten->push_back(*it);
             it = folders.erase(it);
         } else if (it->compare(0, key.size(), key) == 0) {
             ++it;  // a sibling sharing the prefix, such as "a b" after "a"
@@ -372,6 +373,12 @@ void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to)
     }
     if (renamed.size() >= 256) renamed.erase(renamed.begin());
     renamed.emplace_back(from, to);
-    ForgetFolder(from);
+    // The folders known under the old name are known under the new one even
+    // when it is gone again (renamed once more, or deleted, before this rename
+    // was handled): what is reported later under the new name is a folder's.
+    std::vector<std::wstring> moved;
+    ForgetFolder(from, &moved);
+    const std::wstring key = Lower(to);
+    for (const std::wstring& old : moved) folders.insert(key + old.substr(from.size()));
     if (IsDirectory(to)) ScanFolders(to);
 }

@@ -57,7 +57,8 @@ private:
     void ScanFolders(const std::wstring& folder, std::vector<std::wstring>* tree = nullptr);
     void Relink(const std::wstring& folder);
     bool IsKnownFolder(const std::wstring& path) const;
-    void ForgetFolder(const std::wstring& path);
+    // Forgets the folder and those below it; `forgotten` takes their keys.
+    void ForgetFolder(const std::wstring& path, std::vector<std::wstring>* forgotten = nullptr);
     void RenameFolders(const std::wstring& from, const std::wstring& to);
 
     std::wstring root;

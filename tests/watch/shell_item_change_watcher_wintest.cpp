@@ -238,4 +238,25 @@ TEST_F(ShellWatcherTest, AChangeUnderAPathLeadingNowhereSendsTheWholeFolder) {
     GTEST_SKIP() << "Wine reported nothing made in any of the five folders";
 }
 
+// Under Wine a folder renamed twice and deleted before the feed handled the first rename: at the
+// second rename the folder was gone, so it was taken for a file's rename, its deletion for a
+// file's, and the files deleted in it were announced under the middle name. The remote side kept
+// an emptied folder of that name.
+TEST_F(ShellWatcherTest, AFolderRenamedTwiceAndDeletedIsDeletedUnderItsLastName) {
+    ASSERT_TRUE(CreateDirectoryW(In(L"d").c_str(), nullptr));
+    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"d")) << SeenText();
+    WriteFileBytes(In(L"d\\x.txt"), "one");
+    ASSERT_TRUE(Seen(SHCNE_CREATE, L"d\\x.txt")) << SeenText();
+    // As above: the feed waits for this thread to take the announcement of a.txt.
+    WriteFileBytes(In(L"a.txt"), "one");
+    ASSERT_TRUE(MoveFileW(In(L"d").c_str(), In(L"e").c_str()));
+    ASSERT_TRUE(MoveFileW(In(L"e").c_str(), In(L"f").c_str()));
+    ASSERT_TRUE(DeleteFileW(In(L"f\\x.txt").c_str()));
+    ASSERT_TRUE(RemoveDirectoryW(In(L"f").c_str()));
+    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"d", L"e")) << SeenText();
+    EXPECT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"e", L"f")) << SeenText();
+    EXPECT_TRUE(Seen(SHCNE_DELETE, L"f\\x.txt")) << SeenText();
+    EXPECT_TRUE(Seen(SHCNE_RMDIR, L"f")) << SeenText();
+}
+
 }  // namespace
