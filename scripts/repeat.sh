@@ -45,6 +45,9 @@ if [ -n "$busy" ]; then
     done
 fi
 
+# Wine's error messages stay on, as in the test command's Wine passes.
+export PELLARO_WINEDEBUG=-all,err+all
+
 # One pass: $1 wine, ja or utf8, $2 its folder for reports and logs.
 run_pass() {
     local pass="$1" dir="$2"

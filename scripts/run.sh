@@ -298,7 +298,9 @@ watch_folder() {
             [ $((SECONDS - stopping)) -ge 1 ] || return 0
             echo "Ending the watcher now"
             kill -KILL "$watcher" 2>/dev/null || true
-            return
+            # 0 given: a bare return in a trap gives the interrupted command's
+            # status, which would end the script here under `set -e`.
+            return 0
         fi
         stopping=$SECONDS
         echo "Closing the watcher..."

@@ -66,6 +66,9 @@ cmake --preset windows >/dev/null || exit 1
 cmake --build --preset windows -j "$jobs" || exit 1
 
 step "Windows tests under Wine"
+# Wine's error messages stay on for the test programs: one that dies as it
+# starts, or a child of it, then says why in the test's output.
+export PELLARO_WINEDEBUG=-all,err+all
 rm -f build/windows/test-reports/*.xml
 scripts/with-wine build/windows ctest --test-dir build/windows --output-on-failure -j "$jobs" \
     -E '^kill_stress_e2etest$' || fail
@@ -119,6 +122,7 @@ utf8_reports="$root/build/windows/test-reports-utf8"
 desktop_pass utf8 "$utf8_reports"
 
 step "Windows package: unpacked, its programs run under Wine"
+unset PELLARO_WINEDEBUG  # the package and the terminal as a user sees them
 check="$root/build/windows/package-check"
 rm -rf "$check" && mkdir -p "$check"
 if cmake --build --preset windows --target package >/dev/null &&
