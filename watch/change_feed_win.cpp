@@ -218,16 +218,9 @@ void ChangeFeed::Notify(LONG event, const std::wstring& first, const std::wstrin
     }
 }
 
-// Wine names a changed item by the names its folders had when Wine first met
-// them, and the renames applied since cannot always say what the path is now
-// (a folder renamed before its rename was reported, folders renamed inside
-// renamed folders). A change whose item is not there, in a folder that is not
-// there either, is one such: which item it was is unknown, so the folder as a
-// whole is to be sent rather than a path that leads nowhere.
-bool ChangeFeed::LostItsFolder(const std::wstring& path) const {
+bool ChangeFeed::FolderGone(const std::wstring& path) const {
     const std::size_t slash = path.rfind(L'\\');
     if (slash == std::wstring::npos || slash <= root.size()) return false;
-    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
     return !IsDirectory(path.substr(0, slash));
 }
 
@@ -265,9 +258,19 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
         if (parentsSeen.size() >= kParentsSeenLimit) parentsSeen.clear();
         parentsSeen.insert(Lower(path.substr(0, slash)));
     }
-    if ((action == FILE_ACTION_ADDED || action == FILE_ACTION_MODIFIED ||
-         action == FILE_ACTION_RENAMED_NEW_NAME) &&
-        LostItsFolder(path)) {
+    // One look at the item says whether it is there and whether it is a folder.
+    const bool looked = action == FILE_ACTION_ADDED || action == FILE_ACTION_MODIFIED ||
+                        action == FILE_ACTION_RENAMED_NEW_NAME;
+    const DWORD attributes = looked ? GetFileAttributesW(path.c_str()) : INVALID_FILE_ATTRIBUTES;
+    const bool isFolder =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    // Wine names a changed item by the names its folders had when Wine first
+    // met them, and the renames applied since cannot always say what the path
+    // is now (a folder renamed before its rename was reported, folders renamed
+    // inside renamed folders). A change whose item is not there, in a folder
+    // that is not there either, is one such: which item it was is unknown, so
+    // the folder as a whole is to be sent rather than a path leading nowhere.
+    if (looked && attributes == INVALID_FILE_ATTRIBUTES && FolderGone(path)) {
         if (action == FILE_ACTION_RENAMED_NEW_NAME) {
             const std::wstring oldName = std::exchange(pendingOldName, std::wstring());
             if (IsKnownFolder(oldName)) ForgetFolder(oldName);
@@ -277,7 +280,7 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
     }
     switch (action) {
         case FILE_ACTION_ADDED:
-            if (IsDirectory(path)) {
+            if (isFolder) {
                 Relink(path);
                 Notify(SHCNE_MKDIR, path);
             } else {
@@ -293,7 +296,7 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
             }
             break;
         case FILE_ACTION_MODIFIED:
-            Notify(IsDirectory(path) ? SHCNE_UPDATEDIR : SHCNE_UPDATEITEM, path);
+            Notify(isFolder ? SHCNE_UPDATEDIR : SHCNE_UPDATEITEM, path);
             break;
         case FILE_ACTION_RENAMED_OLD_NAME:
             pendingOldName = path;
@@ -302,7 +305,7 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
             const std::wstring oldName = std::exchange(pendingOldName, std::wstring());
             if (oldName.empty()) {
                 Announce(FILE_ACTION_ADDED, path);
-            } else if (IsKnownFolder(oldName) || IsDirectory(path)) {
+            } else if (IsKnownFolder(oldName) || isFolder) {
                 RenameFolders(oldName, path);
                 Notify(SHCNE_RENAMEFOLDER, oldName, &path);
             } else {

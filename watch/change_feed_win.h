@@ -49,7 +49,8 @@ private:
     void Announce(DWORD action, const std::wstring& path);
     void ReportLostChanges();
     void PostLostChanges();
-    bool LostItsFolder(const std::wstring& path) const;
+    // Whether a missing item's folder is missing too (below the root).
+    bool FolderGone(const std::wstring& path) const;
     void Notify(LONG event, const std::wstring& first, const std::wstring* second = nullptr);
     // Knows `folder` and every folder below it and opens each, parents first (Wine
     // watches a folder below a recursive watch once it is opened); `tree`, when
