@@ -10,7 +10,7 @@
 #   5. README's run command typed at a real terminal: the demo
 #      (scripts/terminal-check.sh) and an own folder mirrored to a folder and
 #      to FTP, with its refusals and failures (scripts/terminal-check-own.sh).
-# Ends with one line adding up every test case that ran.
+# Ends with a line adding up every test case that ran, then one per failed step.
 #
 #   scripts/test.sh --repeat N [--busy] [--fresh]
 # runs only the three Wine passes (3. and 4.) N times instead, with a tally of
