@@ -22,7 +22,6 @@ if [ "${1:-}" = "--repeat" ]; then
 fi
 root="$(pwd)"
 jobs="${PELLARO_JOBS:-2}"
-failed=0
 failed_steps=()
 current=""
 
@@ -33,7 +32,6 @@ step() {
 # Marks the current step failed; the last lines name every failed step, so a
 # failure that left no test report still says where it happened.
 fail() {
-    failed=1
     failed_steps+=("$current${1:+ ($1)}")
 }
 
@@ -170,11 +168,11 @@ echo "japanese: $jp passed, $jf failed, $js skipped"
 echo "utf-8:    $up passed, $uf failed, $us skipped"
 echo "tsan:     $tp passed, $tf failed, $ts skipped"
 total_failed=$((nf + wf + jf + uf + tf))
-if [ "$failed" -ne 0 ] && [ "$total_failed" -eq 0 ]; then
+if [ ${#failed_steps[@]} -ne 0 ] && [ "$total_failed" -eq 0 ]; then
     total_failed=1  # a test executable crashed or timed out without a report
 fi
 echo "tests: $((np + wp + jp + up + tp)) passed, $total_failed failed"
 for s in "${failed_steps[@]}"; do
     echo "failed step: $s"
 done
-[ "$failed" -eq 0 ] && [ "$total_failed" -eq 0 ]
+[ ${#failed_steps[@]} -eq 0 ] && [ "$total_failed" -eq 0 ]
