@@ -8,7 +8,9 @@
 # build/fuzz/corpus/<target> (--fresh: a scratch copy of the seeds instead);
 # an input that fails is kept in build/fuzz/findings/<target>/. One line per
 # target gives executions, seconds and findings; the status is 1 after any
-# finding. Several targets run one after the other.
+# finding. Several targets run one after the other. PELLARO_FUZZ_MAX_LEN
+# overrides the longest input (4096 bytes, 128 for command_buffer): shorter
+# inputs run faster on a corpus that has grown long ones.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -26,7 +28,7 @@ while [ $# -gt 0 ]; do
         --jobs) jobs="$2"; shift 2 ;;
         --fresh) fresh=1; shift ;;
         --replay-only) replay_only=1; shift ;;
-        -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
         *) targets+=("$1"); shift ;;
     esac
 done
@@ -61,6 +63,7 @@ trap 'rm -rf "$scratch"' EXIT
 # Inputs longer than this add steps, not new behaviour (the buffer's steps
 # each write a file).
 max_len_of() {
+    [ -n "${PELLARO_FUZZ_MAX_LEN:-}" ] && { echo "$PELLARO_FUZZ_MAX_LEN"; return; }
     case "$1" in
         command_buffer) echo 128 ;;
         *) echo 4096 ;;
@@ -100,10 +103,16 @@ for t in "${targets[@]}"; do
     start=$SECONDS
     found=0
     if [ "$jobs" -gt 1 ]; then
-        # Each process writes its own log (fuzz-<n>.log) in the current folder.
+        # Each process writes its own log (fuzz-<n>.log) in the current folder,
+        # and libFuzzer copies a process's log into its own output as the
+        # process ends: the executions are counted there once. A process still
+        # running when the run is stopped is counted from its own log.
         (cd "$scratch" && nice "$exe" "${options[@]}" "${limit[@]}" -jobs="$jobs" -workers="$jobs" \
             "$corpus" "$seeds" >"$log" 2>&1)
-        cat "$scratch"/fuzz-*.log >>"$log"
+        for worker in "$scratch"/fuzz-*.log; do
+            seed_line="$(grep -m 1 '^INFO: Seed:' "$worker")"
+            [ -n "$seed_line" ] && grep -qxF "$seed_line" "$log" || cat "$worker" >>"$log"
+        done
     else
         nice "$exe" "${options[@]}" "${limit[@]}" "$corpus" "$seeds" >"$log" 2>&1
     fi
