@@ -326,7 +326,8 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
 // it are dropped, deepest first (dropping a folder's record first would cut its
 // subfolders' records loose, and an open never links a record again), and
 // opening them again, parents first, makes new ones. A change made in between
-// is not lost: the folder's creation, announced after this, sends all of it.
+// is not lost: the folder's creation or rename, announced after this, sends all
+// of it (a rename ends with the remote folder brought up to the local one).
 void ChangeFeed::Relink(const std::wstring& folder) {
     std::vector<std::wstring> tree;
     ScanFolders(folder, &tree);
@@ -383,5 +384,9 @@ void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to)
     ForgetFolder(from, &moved);
     const std::wstring key = Lower(to);
     for (const std::wstring& old : moved) folders.insert(key + old.substr(from.size()));
-    if (IsDirectory(to)) ScanFolders(to);
+    // Wine's records keep a folder's first name and parent: the renamed folder's record would be
+    // left behind when it is deleted under its new name, and a folder moved out of it would stay
+    // its record's child, to be cut loose when that record goes. Fresh records carry the new name
+    // and parent.
+    if (IsDirectory(to)) Relink(to);
 }

@@ -259,4 +259,28 @@ TEST_F(ShellWatcherTest, AFolderRenamedTwiceAndDeletedIsDeletedUnderItsLastName)
     EXPECT_TRUE(Seen(SHCNE_RMDIR, L"f")) << SeenText();
 }
 
+// Under Wine a folder record keeps the name and the parent the folder had when first met: a folder
+// renamed and then deleted left its record (Wine looks it up by the new name), and the record of
+// a folder moved out of it stayed its child. A folder made later on the freed inode number took
+// that record, and dropping it cut the moved folder loose: nothing in it was reported again.
+TEST_F(ShellWatcherTest, AFolderMovedOutOfAFolderRenamedAndDeletedIsStillWatched) {
+    ASSERT_TRUE(CreateDirectoryW(In(L"p").c_str(), nullptr));
+    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"p")) << SeenText();
+    ASSERT_TRUE(CreateDirectoryW(In(L"p\\m").c_str(), nullptr));
+    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"p\\m")) << SeenText();
+    ASSERT_TRUE(MoveFileW(In(L"p\\m").c_str(), In(L"m2").c_str()));
+    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"p\\m", L"m2")) << SeenText();
+    ASSERT_TRUE(MoveFileW(In(L"p").c_str(), In(L"q").c_str()));
+    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"p", L"q")) << SeenText();
+    ASSERT_TRUE(RemoveDirectoryW(In(L"q").c_str()));
+    ASSERT_TRUE(Seen(SHCNE_RMDIR, L"q")) << SeenText();
+    // The file system gives a freed inode number out again soon, to one of these.
+    for (const wchar_t* name : {L"n1", L"n2", L"n3", L"n4"}) {
+        ASSERT_TRUE(CreateDirectoryW(In(name).c_str(), nullptr));
+        ASSERT_TRUE(Seen(SHCNE_MKDIR, name)) << SeenText();
+    }
+    WriteFileBytes(In(L"m2\\x.txt"), "one");
+    EXPECT_TRUE(Seen(SHCNE_CREATE, L"m2\\x.txt")) << SeenText();
+}
+
 }  // namespace
