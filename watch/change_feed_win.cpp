@@ -326,8 +326,8 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
 // it are dropped, deepest first (dropping a folder's record first would cut its
 // subfolders' records loose, and an open never links a record again), and
 // opening them again, parents first, makes new ones. A change made in between
-// is not lost: the folder's creation or rename, announced after this, sends all
-// of it (a rename ends with the remote folder brought up to the local one).
+// is not lost: the folder's creation or move, announced after this, sends all
+// of it (a move ends with the remote folder brought up to the local one).
 void ChangeFeed::Relink(const std::wstring& folder) {
     std::vector<std::wstring> tree;
     ScanFolders(folder, &tree);
@@ -384,9 +384,19 @@ void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to)
     ForgetFolder(from, &moved);
     const std::wstring key = Lower(to);
     for (const std::wstring& old : moved) folders.insert(key + old.substr(from.size()));
-    // Wine's records keep a folder's first name and parent: the renamed folder's record would be
-    // left behind when it is deleted under its new name, and a folder moved out of it would stay
-    // its record's child, to be cut loose when that record goes. Fresh records carry the new name
-    // and parent.
-    if (IsDirectory(to)) Relink(to);
+    // Wine's records keep a folder's first name and parent. A folder moved to another folder
+    // would stay the child of its first parent's record, and be cut loose from every watch when
+    // that record goes (its folder renamed and deleted leaves it behind, and a new folder on the
+    // freed inode number takes it and is made known afresh): a moved folder gets fresh records.
+    // One renamed where it is keeps its records, as making them afresh drops, for an instant,
+    // what happens inside it.
+    if (!IsDirectory(to)) return;
+    const auto parentOf = [](const std::wstring& path) {
+        return Lower(path.substr(0, path.rfind(L'\\')));
+    };
+    if (parentOf(from) != parentOf(to)) {
+        Relink(to);
+    } else {
+        ScanFolders(to);
+    }
 }
