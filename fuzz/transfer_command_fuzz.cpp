@@ -83,8 +83,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                         pending.to.Str().starts_with(oldFolder)));
         }
     }
-    // A recursive delete is never dropped by what was pending.
+    // A recursive delete is never dropped by what was pending; a file's deletion only when a
+    // pending recursive delete of its folder covers it.
     if (event == kEventRmDir) FUZZ_CHECK(outcome.newEffect == NewCommandEffect::kKeep);
+    if (event == kEventDelete && outcome.newEffect != NewCommandEffect::kKeep) {
+        FUZZ_CHECK(outcome.rule == CoalesceRule::kDeleteUnderTreeDelete);
+    }
 
     // The stand-in walks up from the added command's folders; it must end,
     // and what it gives must be a recursive put that fits.

@@ -476,12 +476,29 @@ void CollectCandidates(CommandIndex& index, int32_t eventKind, const TransferCom
     c.erase(std::unique(c.begin(), c.end()), c.end());
 }
 
+// A new file takes only the last pending deletion of its name as its move: the
+// deletions before it stay, as their files may be on the remote side. -1: none.
+int32_t MoveSource(const CommandBuffer& buffer, const CommandIndex& index, int32_t eventKind,
+                   const TransferCommand& n, int32_t smbMode) {
+    int32_t source = -1;
+    if (eventKind != kEventCreate) return source;
+    for (int32_t slot : index.candidates) {
+        const CommandSlot& text = buffer.commandSlots[static_cast<std::size_t>(slot)];
+        if (!text.Empty() && DecideCoalesce(eventKind, ParseCommand(text.Str()), n, smbMode).rule ==
+                                 CoalesceRule::kCreateAfterDelete) {
+            source = slot;
+        }
+    }
+    return source;
+}
+
 void Coalesce(CommandBuffer& buffer, CommandIndex& index, int32_t newSlot, int32_t eventKind) {
     if (buffer.commandCount > 0) {
         const TransferCommand n =
             ParseCommand(buffer.commandSlots[static_cast<std::size_t>(newSlot)].Str());
         const int32_t smbMode = State().smbMode;
         CollectCandidates(index, eventKind, n, std::min(buffer.commandCount, newSlot), smbMode);
+        const int32_t moveSource = MoveSource(buffer, index, eventKind, n, smbMode);
         NewCommandEffect effect = NewCommandEffect::kKeep;
         CommandText newText;
         // SetSlot leaves the candidate list alone.
@@ -490,6 +507,7 @@ void Coalesce(CommandBuffer& buffer, CommandIndex& index, int32_t newSlot, int32
             if (text.Empty()) continue;
             const CoalesceOutcome outcome =
                 DecideCoalesce(eventKind, ParseCommand(text.Str()), n, smbMode);
+            if (outcome.rule == CoalesceRule::kCreateAfterDelete && slot != moveSource) continue;
             if (outcome.dropPending) {
                 SetSlot(buffer, index, slot, {});
                 index.appendOnly = false;

@@ -324,16 +324,18 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
     };
     const std::string_view cmd = p.cmd.Str();
     switch (eventCode) {
+        // A deletion stays even when the put or rename it follows is dropped: the remote side
+        // may have the file already. A folder-wide send whose batch went before the file's
+        // command was added reads the folder as it is when it runs, and puts what it finds.
         case kEventDelete:
             if (cmd == "put" && p.dir.Str() == n.dir.Str() &&
                 p.filename.Str() == n.filename.Str()) {
-                dropPending(CoalesceRule::kDeleteCancelsPut);
-                dropNew(CoalesceRule::kDeleteCancelsPut);
+                dropPending(CoalesceRule::kDeleteDropsPut);
             } else if (cmd == "rn" && p.dir.Str() == n.dir.Str() &&
                        p.to.Str() == n.filename.Str() &&
                        ComposeDelName(out.pendingText, n.dir, p.from)) {
+                out.rule = CoalesceRule::kDeleteFollowsRename;
                 out.pendingBecomes = true;
-                dropNew(CoalesceRule::kDeleteFollowsRename);
             } else if (cmd == "del" && p.dir.Str() == n.dir.Str() && Is1(p.sub)) {
                 dropNew(CoalesceRule::kDeleteUnderTreeDelete);
             }
@@ -363,9 +365,13 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
                 }
             } else if (cmd == "put" && p.filename.Str() == n.from.Str() &&
                        p.dir.Str() == n.dir.Str() &&
-                       ComposePutFile(out.pendingText, p.dir, p.ldir, n.to)) {
+                       ComposePutFile(out.pendingText, p.dir, p.ldir, n.to) &&
+                       ComposeDelFile(out.newText, n.dir, p.ldir, n.from)) {
+                // The put goes under the new name; the old name is deleted, in case a
+                // folder-wide send has put the file there (see the deletion above).
+                out.rule = CoalesceRule::kRenameCarriesPut;
                 out.pendingBecomes = true;
-                dropNew(CoalesceRule::kRenameCarriesPut);
+                out.newEffect = NewCommandEffect::kBecome;
             } else if (IsTreeSendOf(p, n.dir)) {
                 dropNew(CoalesceRule::kRenameUnderFolderSend);
             }

@@ -94,14 +94,15 @@ std::string_view LastComponent(std::string_view text);
 // clang-format off
 enum class CoalesceRule : uint8_t {
     kNone,
-    // A new deletion drops a pending put of the file and itself, turns a
-    // pending rename to the file into a deletion by the old name, or yields to
-    // a pending recursive delete of the folder.
-    kDeleteCancelsPut, kDeleteFollowsRename, kDeleteUnderTreeDelete,
+    // A new deletion drops a pending put of the file, adds a deletion by the
+    // old name to a pending rename to the file, or yields to a pending
+    // recursive delete of the folder.
+    kDeleteDropsPut, kDeleteFollowsRename, kDeleteUnderTreeDelete,
     // A new creation makes a move of a pending deletion of the name, or
     // yields to a pending send of the whole folder.
     kCreateAfterDelete, kCreateUnderFolderSend,
-    // A new file rename renames a pending put or yields to a folder send;
+    // A new file rename renames a pending put (and deletes the old name) or
+    // yields to a folder send;
     // a file moved to another folder drops a pending put of its source
     // (the move sends the file when the remote side lacks it).
     kRenameCarriesPut, kRenameUnderFolderSend, kMoveDropsPut,

@@ -77,13 +77,26 @@ inline void ReferenceAdd(ReferenceBuffer& buffer, const char* command, int32_t e
     CommandSlot& added = buffer.slots[static_cast<std::size_t>(buffer.count)];
     added.Assign(text);
     if (text.empty()) return;
-    // Every pending command against the new one, in slot order.
+    // Every pending command against the new one, in slot order; a new file's move
+    // takes the last pending deletion of its name only.
     const TransferCommand n = ParseCommand(added.Str());
+    const auto decide = [&](int32_t i) {
+        return DecideCoalesce(eventKind,
+                              ParseCommand(buffer.slots[static_cast<std::size_t>(i)].Str()), n,
+                              buffer.smbMode);
+    };
+    int32_t moveSource = -1;
+    for (int32_t i = 0; i < buffer.count; ++i) {
+        if (!buffer.slots[static_cast<std::size_t>(i)].Empty() &&
+            decide(i).rule == CoalesceRule::kCreateAfterDelete) {
+            moveSource = i;
+        }
+    }
     for (int32_t i = 0; i < buffer.count; ++i) {
         CommandSlot& slot = buffer.slots[static_cast<std::size_t>(i)];
         if (slot.Empty()) continue;
-        const CoalesceOutcome outcome =
-            DecideCoalesce(eventKind, ParseCommand(slot.Str()), n, buffer.smbMode);
+        const CoalesceOutcome outcome = decide(i);
+        if (outcome.rule == CoalesceRule::kCreateAfterDelete && i != moveSource) continue;
         if (outcome.dropPending) slot.Clear();
         if (outcome.pendingBecomes) slot.Assign(outcome.pendingText.Str());
         if (outcome.newEffect == NewCommandEffect::kDrop) added.Clear();

@@ -147,11 +147,18 @@ protected:
         return o;
     }
 
-    // What the day must send: the left-overs, then the net additions (a renamed to d; b and c
-    // put and deleted in the same batch cancel out).
+    // What the day must send: the left-overs, then the net additions (a renamed to d: put as d,
+    // a deleted; b and c put and deleted in the same batch: deleted only).
     const std::set<std::string> expected = {
-        Put("l1.txt", true), Put("l2.txt", true), Put("s1.txt", true),
-        Put("d.txt"),        Put("e.txt"),        Put("f.txt"),
+        Put("l1.txt", true),
+        Put("l2.txt", true),
+        Put("s1.txt", true),
+        Put("d.txt"),
+        Put("e.txt"),
+        Put("f.txt"),
+        Command("del", "-filename=a.txt"),
+        Command("del", "-filename=b.txt"),
+        Command("del", "-filename=c.txt"),
     };
 };
 
