@@ -236,15 +236,22 @@ void ChangeFeed::ReportLostChanges() {
     PostLostChanges();
 }
 
-// The path a change reported under a renamed folder's old path has now; a
-// folder of that old name made since takes the name back.
-// The renames are applied in the order they were made: a folder renamed inside
-// a folder renamed before it is found under the outer folder's new name.
+// The path a change reported under a renamed folder's old path has now. The
+// renames are applied in the order they were made, each to the path the ones
+// before it gave: a folder renamed inside a folder renamed before it is found
+// under the outer folder's new name, and one renamed before its outer folder
+// under the name it had in there. A name as Wine gave it is the old folder's
+// only while no folder of that name is there (one made since takes the name
+// back); the part of the path that renames gave is the renamed folder's, also
+// when a folder of that name has been made since.
 std::wstring ChangeFeed::CurrentPath(const std::wstring& path) const {
     std::wstring current = path;
+    std::size_t given = 0;  // the length of the leading part the renames gave
     for (const auto& [from, to] : renamed) {
-        if (Lower(current.substr(0, from.size() + 1)) == Lower(from + L"\\") && !IsDirectory(from))
-            current = to + current.substr(from.size());
+        if (Lower(current.substr(0, from.size() + 1)) != Lower(from + L"\\")) continue;
+        if (from.size() > given && IsDirectory(from)) continue;
+        given = std::max(given, from.size()) - from.size() + to.size();
+        current = to + current.substr(from.size());
     }
     return current;
 }
@@ -370,11 +377,6 @@ void ChangeFeed::ForgetFolder(const std::wstring& path, std::vector<std::wstring
 }
 
 void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to) {
-    const std::wstring below = Lower(from + L"\\");
-    for (auto& entry : renamed) {
-        if (Lower(entry.second + L"\\").starts_with(below))
-            entry.second = to + entry.second.substr(from.size());
-    }
     if (renamed.size() >= 256) renamed.erase(renamed.begin());
     renamed.emplace_back(from, to);
     // The folders known under the old name are known under the new one even

@@ -78,7 +78,8 @@ private:
     static constexpr std::size_t kParentsSeenLimit = 4096;
     std::set<std::wstring> parentsSeen;
     std::wstring pendingOldName;
-    // Folders renamed or moved: (old path, its path now). Wine keeps naming the
+    // Folder renames and moves in the order they were made: (old path, new
+    // path), each as the folders above it were named then. Wine keeps naming the
     // changes inside such a folder by the path it had when it was first watched.
     std::vector<std::pair<std::wstring, std::wstring>> renamed;
     std::wstring CurrentPath(const std::wstring& path) const;

@@ -283,4 +283,25 @@ TEST_F(ShellWatcherTest, AFolderMovedOutOfAFolderRenamedAndDeletedIsStillWatched
     EXPECT_TRUE(Seen(SHCNE_CREATE, L"m2\\x.txt")) << SeenText();
 }
 
+// Under Wine a change inside a folder renamed inside a renamed folder, the outer one then renamed
+// again, went out under the inner folder's first name: each rename was rewritten to the outer
+// folder's last name, so the inner rename, made under its middle name, no longer applied. The
+// deletion of a file there named a path that was gone, and the file stayed on the remote side.
+TEST_F(ShellWatcherTest, AChangeInsideFoldersRenamedInTurnArrivesUnderItsPresentPath) {
+    ASSERT_TRUE(CreateDirectoryW(In(L"o1").c_str(), nullptr));
+    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"o1")) << SeenText();
+    ASSERT_TRUE(CreateDirectoryW(In(L"o1\\i1").c_str(), nullptr));
+    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"o1\\i1")) << SeenText();
+    WriteFileBytes(In(L"o1\\i1\\x.txt"), "one");
+    ASSERT_TRUE(Seen(SHCNE_CREATE, L"o1\\i1\\x.txt")) << SeenText();
+    ASSERT_TRUE(MoveFileW(In(L"o1").c_str(), In(L"o2").c_str()));
+    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"o1", L"o2")) << SeenText();
+    ASSERT_TRUE(MoveFileW(In(L"o2\\i1").c_str(), In(L"o2\\i2").c_str()));
+    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"o2\\i1", L"o2\\i2")) << SeenText();
+    ASSERT_TRUE(MoveFileW(In(L"o2").c_str(), In(L"o3").c_str()));
+    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"o2", L"o3")) << SeenText();
+    ASSERT_TRUE(DeleteFileW(In(L"o3\\i2\\x.txt").c_str()));
+    EXPECT_TRUE(Seen(SHCNE_DELETE, L"o3\\i2\\x.txt")) << SeenText();
+}
+
 }  // namespace
