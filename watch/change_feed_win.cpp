@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <set>
 #include <vector>
 
 #include "base/platform_win.h"
@@ -335,11 +336,24 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
 // opening them again, parents first, makes new ones. A change made in between
 // is not lost: the folder's creation or move, announced after this, sends all
 // of it (a move ends with the remote folder brought up to the local one).
+// A folder made in it while this runs (a copy still under way) and met by Wine
+// before its parent's record was dropped is cut loose by that drop: the opening
+// again finds it, and it is dropped and opened again in turn, until a pass
+// finds no new folder (at most kRelinkPasses).
 void ChangeFeed::Relink(const std::wstring& folder) {
-    std::vector<std::wstring> tree;
-    ScanFolders(folder, &tree);
-    for (auto it = tree.rbegin(); it != tree.rend(); ++it) DropWineRecord(*it);
-    ScanFolders(folder);
+    std::vector<std::wstring> fresh;
+    ScanFolders(folder, &fresh);
+    std::set<std::wstring> dropped;
+    for (int pass = 0; !fresh.empty() && pass < kRelinkPasses; ++pass) {
+        for (auto it = fresh.rbegin(); it != fresh.rend(); ++it) DropWineRecord(*it);
+        dropped.insert(fresh.begin(), fresh.end());
+        std::vector<std::wstring> opened;
+        ScanFolders(folder, &opened);
+        fresh.clear();
+        for (std::wstring& path : opened) {
+            if (!dropped.contains(path)) fresh.push_back(std::move(path));
+        }
+    }
 }
 
 void ChangeFeed::ScanFolders(const std::wstring& folder, std::vector<std::wstring>* tree) {

@@ -56,6 +56,7 @@ private:
     // watches a folder below a recursive watch once it is opened); `tree`, when
     // given, receives them in that order.
     void ScanFolders(const std::wstring& folder, std::vector<std::wstring>* tree = nullptr);
+    static constexpr int kRelinkPasses = 16;
     void Relink(const std::wstring& folder);
     bool IsKnownFolder(const std::wstring& path) const;
     // Forgets the folder and those below it; `forgotten` takes their keys.
