@@ -185,7 +185,12 @@ Composed ComposeForEvent(CommandText& out, const EventPaths& paths) {
                                          : ComposePutFolderSub(out, target, paths.localDir);
             break;
         case kEventUpdateItem:
-            fits = ComposePutFolder(out, target, paths.localDir);
+            // A file's own put: a send of its folder compares sizes and times, and at FTP's
+            // one-second step a file written again at the same size within the second looked
+            // unchanged and kept its older content on the server.
+            fits = state.eventIsFolder == 1
+                       ? ComposePutFolder(out, target, paths.localDir)
+                       : ComposePutFile(out, target, paths.localDir, LeafOf(paths.first));
             break;
         case kEventRenameFolder: {
             const std::string oldPath(paths.firstAnsi);

@@ -210,7 +210,7 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
         {"attributes", {}, {{kAttributes, LR"(C:\W\a.txt\)"}}, {}, 1},
         {"deletions while downloading", [](WatcherState&) { downloading = true; },
          {{kEventUpdateItem, LR"(C:\W\a.txt\)"}, {kEventDelete, LR"(C:\W\b.txt\)"}, {kEventCreate, LR"(C:\W\sub\c.txt\)"}, {kEventDelete, LR"(C:\W\b.txt\)"}},
-         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|)",
+         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=a.txt|)",
           R"(-cmd=put|-dir=/home/u/sub/|-ldir=C:\W\sub\|-filename=c.txt|)",
           R"(-cmd=del|-dir=/home/u/|-ldir=C:\W\|-filename=b.txt|)"}, 3},
         {"client folder", {}, {{kEventCreate, LR"(C:\W\(!plkSep!)pellaro(!plkSep!)\a.txt\)"}}, {}, 0},
@@ -299,7 +299,7 @@ TEST_F(ChangeEventHandlerTest, ChangesDuringADownloadAreHeldAndOnlyTheUsersGoAft
     };
     const std::vector<std::string> users = {
         R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=saved.txt|)",
-        R"(-cmd=put|-dir=/home/u/sub/|-ldir=C:\W\sub\|)",
+        R"(-cmd=put|-dir=/home/u/sub/|-ldir=C:\W\sub\|-filename=edited.txt|)",
         R"(-cmd=del|-dir=/home/u/|-ldir=C:\W\|-filename=gone.txt|)",
         R"(-cmd=rn|-dir=/home/u/|-ldir=C:\W\|-from=a.txt|-to=b.txt|)",
     };
