@@ -403,10 +403,14 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
                 dropPending(CoalesceRule::kFolderSendReplaces);
             break;
         case kEventRenameFolder: {
-            // Pending commands below the old folder name local items that are
-            // gone: sent now they would be skipped, and a plain rename would
-            // leave their changes out. The move renames the remote folder and
-            // then makes it equal to the local one, which covers them all.
+            // Pending puts below the old folder name local items that are gone:
+            // sent now they would be skipped, and a plain rename would leave
+            // their changes out. The move renames the remote folder and then
+            // makes it equal to the local one, which covers them. The other
+            // commands there stay and run first, under the names the remote
+            // side still has: the move makes the folder equal only while the
+            // folder is there under its new name, and one renamed again before
+            // the tool runs is left to a plain rename, which removes nothing.
             std::string oldFolder, newFolder;
             if (!FolderRenamePaths(n, oldFolder, newFolder)) break;
             const auto inside = [&](const auto& field) {
@@ -420,8 +424,7 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
                 ComposeMove(out.newText, oldFolder, newFolder)) {
                 out.rule = CoalesceRule::kFolderMoveTakesPending;
                 out.newEffect = NewCommandEffect::kBecome;
-                // A move with one end outside the folder stays: it runs first.
-                out.dropPending = dirInside || (fromInside && toInside);
+                out.dropPending = cmd == "put" && dirInside;
             }
             break;
         }

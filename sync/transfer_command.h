@@ -116,7 +116,7 @@ enum class CoalesceRule : uint8_t {
     kFolderSendReplaces,
     // A new folder rename or move with a pending command at or below the old
     // folder makes it a move (renamed, then made equal to the local
-    // folder) and drops the pending commands that lie wholly inside.
+    // folder) and drops the pending puts in it; the other commands stay.
     kFolderMoveTakesPending,
 };
 // clang-format on

@@ -136,6 +136,15 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
            "-cmd=rn|-dir=share\\sub\\|-ldir=C:\\W\\sub|-from=\\old\\|-to=\\new\\|"}},
          {Move("share\\sub\\old\\", "share\\sub\\new\\")},
          1},
+        // Dropped, a deletion there was lost when the folder was renamed again before the tool
+        // ran: the move then found no folder to make equal, and the next rename removes nothing
+        // (seed 50111, folder at 5).
+        {"a folder renamed keeps the deletions and renames below it, which run first",
+         {{kEventDelete, DelFile("/old/", "x.txt")},
+          {kEventRenameItem, Rename("/old/", "p", "q")},
+          {kEventCreate, PutFile("/old/", "y.txt")},
+          {kEventRenameFolder, Move("/old/", "/new/")}},
+         {DelFile("/old/", "x.txt"), Rename("/old/", "p", "q"), Move("/old/", "/new/")}},
         {"A folder move keeps a move out of the folder and the folder move follows it",
          {{kEventRenameItem, Move("/old/x.txt", "/b/x.txt")},
           {kEventRenameItem, Move("/b/y.txt", "/old/y.txt")},
