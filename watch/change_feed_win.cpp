@@ -128,6 +128,7 @@ bool ChangeFeed::Start(const std::wstring& folder, HWND lostWindow) {
     buffer.assign(kBufferBytes / sizeof(DWORD), 0);
     folders.clear();
     parentsSeen.clear();
+    relinkOwed.clear();
     // The first read is issued before Start returns, so no change made after
     // Start is missed. The scan comes after it: Wine watches a subfolder of a
     // recursive watch only once the folder is opened while the watch exists,
@@ -280,8 +281,10 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
     // the folder as a whole is to be sent rather than a path leading nowhere.
     if (looked && attributes == INVALID_FILE_ATTRIBUTES && FolderGone(path)) {
         if (action == FILE_ACTION_RENAMED_NEW_NAME) {
+            // A folder's rename is kept all the same: Wine goes on naming the
+            // changes inside it by its old name.
             const std::wstring oldName = std::exchange(pendingOldName, std::wstring());
-            if (IsKnownFolder(oldName)) ForgetFolder(oldName);
+            if (IsKnownFolder(oldName)) RenameFolders(oldName, path);
         }
         PostLostChanges();
         return;
@@ -405,12 +408,17 @@ void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to)
     // that record goes (its folder renamed and deleted leaves it behind, and a new folder on the
     // freed inode number takes it and is made known afresh): a moved folder gets fresh records.
     // One renamed where it is keeps its records, as making them afresh drops, for an instant,
-    // what happens inside it.
-    if (!IsDirectory(to)) return;
+    // what happens inside it. A folder moved and renamed again before the move was handled gets
+    // them with the rename that finds it.
     const auto parentOf = [](const std::wstring& path) {
         return Lower(path.substr(0, path.rfind(L'\\')));
     };
-    if (parentOf(from) != parentOf(to)) {
+    const bool relink = relinkOwed.erase(Lower(from)) != 0 || parentOf(from) != parentOf(to);
+    if (!IsDirectory(to)) {
+        if (relink && relinkOwed.size() < kParentsSeenLimit) relinkOwed.insert(Lower(to));
+        return;
+    }
+    if (relink) {
         Relink(to);
     } else {
         ScanFolders(to);

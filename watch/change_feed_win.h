@@ -83,5 +83,8 @@ private:
     // path), each as the folders above it were named then. Wine keeps naming the
     // changes inside such a folder by the path it had when it was first watched.
     std::vector<std::pair<std::wstring, std::wstring>> renamed;
+    // Lower-case paths of folders moved to another folder and gone again (renamed) before the
+    // move was handled: the rename that follows gives them their fresh records.
+    std::set<std::wstring> relinkOwed;
     std::wstring CurrentPath(const std::wstring& path) const;
 };
