@@ -98,9 +98,9 @@ DayResult RunDay(const std::string& target, const std::string& mode,
     std::string config = "protocol=file\nroot=" + ToAnsiString(remote) + "\ndir=/\n";
     std::unique_ptr<FtpServer> server;
     if (target == "smb") {
-        static int serial = 0;
-        remote = L"\\\\srv\\share\\conv-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                 std::to_wstring(++serial);
+        // Named after the day's own scratch folder: a day cut short leaves its remote folder,
+        // and a later process with the same id (Wine gives ids out again) and day number met it.
+        remote = L"\\\\srv\\share\\conv-" + bench.home.Path().filename().wstring();
         CreateDirectoryW(LongPath(remote).c_str(), nullptr);
         config = "protocol=smb\ndir=" + ToAnsiString(remote) + "\n";
     } else if (target == "ftp") {
