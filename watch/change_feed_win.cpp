@@ -408,19 +408,37 @@ void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to)
     // that record goes (its folder renamed and deleted leaves it behind, and a new folder on the
     // freed inode number takes it and is made known afresh): a moved folder gets fresh records.
     // One renamed where it is keeps its records, as making them afresh drops, for an instant,
-    // what happens inside it. A folder moved and renamed again before the move was handled gets
-    // them with the rename that finds it.
+    // what happens inside it. A folder moved and renamed again (or whose new parent was renamed)
+    // before the move was handled gets them with the rename that finds it.
     const auto parentOf = [](const std::wstring& path) {
         return Lower(path.substr(0, path.rfind(L'\\')));
     };
     const bool relink = relinkOwed.erase(Lower(from)) != 0 || parentOf(from) != parentOf(to);
+    std::vector<std::wstring> owedBelow;  // owed below the renamed folder, under its new name
+    const std::wstring fromBelow = Lower(from) + L"\\";
+    for (auto it = relinkOwed.lower_bound(fromBelow);
+         it != relinkOwed.end() && it->first.starts_with(fromBelow);) {
+        owedBelow.push_back(to + it->second.substr(from.size()));
+        it = relinkOwed.erase(it);
+    }
+    const auto owe = [this](const std::wstring& path) {
+        if (relinkOwed.size() < kParentsSeenLimit) relinkOwed.emplace(Lower(path), path);
+    };
     if (!IsDirectory(to)) {
-        if (relink && relinkOwed.size() < kParentsSeenLimit) relinkOwed.insert(Lower(to));
+        if (relink) owe(to);
+        for (const std::wstring& path : owedBelow) owe(path);
         return;
     }
     if (relink) {
-        Relink(to);
-    } else {
-        ScanFolders(to);
+        Relink(to);  // the folders below it too
+        return;
+    }
+    ScanFolders(to);
+    for (const std::wstring& path : owedBelow) {
+        if (IsDirectory(path)) {
+            Relink(path);
+        } else {
+            owe(path);
+        }
     }
 }

@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -83,8 +84,9 @@ private:
     // path), each as the folders above it were named then. Wine keeps naming the
     // changes inside such a folder by the path it had when it was first watched.
     std::vector<std::pair<std::wstring, std::wstring>> renamed;
-    // Lower-case paths of folders moved to another folder and gone again (renamed) before the
-    // move was handled: the rename that follows gives them their fresh records.
-    std::set<std::wstring> relinkOwed;
+    // Folders moved to another folder and gone again (renamed, or a folder above them renamed)
+    // before the move was handled, by lower-case path: the rename that finds them gives them
+    // their fresh records.
+    std::map<std::wstring, std::wstring> relinkOwed;
     std::wstring CurrentPath(const std::wstring& path) const;
 };

@@ -348,4 +348,25 @@ TEST_F(ShellWatcherTest, AFolderMovedAndRenamedAtOnceIsWatchedWhereItIs) {
     EXPECT_TRUE(Seen(SHCNE_CREATE, L"m3\\x.txt")) << SeenText();
 }
 
+// A folder moved into a folder that was renamed before the feed handled the move: the move's
+// fresh records were owed to a path that was gone, and the rename of the folder above must pay
+// them, or the moved folder stays the child of its first parent's record and is cut loose when
+// that parent is made known afresh (seed 80195).
+TEST_F(ShellWatcherTest, AFolderMovedIntoAFolderRenamedAtOnceIsWatchedWhereItIs) {
+    ASSERT_TRUE(CreateDirectoryW(In(L"p").c_str(), nullptr));
+    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"p")) << SeenText();
+    ASSERT_TRUE(CreateDirectoryW(In(L"x").c_str(), nullptr));
+    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"x")) << SeenText();
+    ASSERT_TRUE(CreateDirectoryW(In(L"x\\m").c_str(), nullptr));
+    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"x\\m")) << SeenText();
+    WriteFileBytes(In(L"a.txt"), "one");
+    ASSERT_TRUE(Move(L"x\\m", L"p\\m"));
+    ASSERT_TRUE(Move(L"p", L"q"));
+    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"p", L"q")) << SeenText();
+    ASSERT_TRUE(Move(L"x", L"q\\m\\x"));
+    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"x", L"q\\m\\x")) << SeenText();
+    WriteFileBytes(In(L"q\\m\\y.txt"), "one");
+    EXPECT_TRUE(Seen(SHCNE_CREATE, L"q\\m\\y.txt")) << SeenText();
+}
+
 }  // namespace
