@@ -337,3 +337,30 @@ TEST(PlftpSafety, RenamesEndWithTheLocalItem) {
          "b/;b/x.txt=new;x.txt=old"},
     });
 }
+
+// A server keeping times to the second cannot tell two saves of a file at the same size within
+// one second apart: a file sent within the second of its time is sent again by the next
+// comparison, and only once more when it was not saved again (seed 80323).
+TEST(PlftpSafety, ASaveWithinTheServersTimeStepIsSentAgain) {
+    constexpr int64_t kSecond = 10'000'000;
+    Bench bench;
+    bench.localDisk.AddFolder(L"C:");
+    bench.remoteDisk.AddFolder(L"R:");
+    bench.localDisk.AddFolder(L"C:/W");
+    bench.Remote().timeStep = kSecond;
+    const auto sendAt = [&bench](const std::string& data, int64_t savedAt, int64_t sentAt) {
+        if (!data.empty()) bench.localDisk.AddFile(L"C:/W/x.txt", data, savedAt);
+        bench.Local().clock = sentAt;
+        bench.journal.log.clear();
+        EXPECT_EQ(bench.Run("put"), kToolSuccess) << bench.journal.failures;
+        return bench.journal.log.find("put C:/W/x.txt") != std::string::npos;
+    };
+    EXPECT_TRUE(sendAt("one", 10 * kSecond + 1'000'000, 10 * kSecond + 3'000'000));
+    EXPECT_TRUE(sendAt("two", 10 * kSecond + 5'000'000, 10 * kSecond + 7'000'000));
+    EXPECT_EQ(bench.remoteDisk.Tree(L"R:"), "x.txt=two");
+    EXPECT_TRUE(sendAt("", 0, 12 * kSecond)) << bench.journal.log;
+    EXPECT_FALSE(sendAt("", 0, 13 * kSecond)) << bench.journal.log;
+    // Sent a second or more after its save, a file keeps its time and is not sent again.
+    EXPECT_TRUE(sendAt("three", 20 * kSecond, 21 * kSecond));
+    EXPECT_FALSE(sendAt("", 0, 22 * kSecond)) << bench.journal.log;
+}

@@ -128,6 +128,11 @@ public:
     MemoryFaults faults;
     bool serverNames = false;  // a Unix server: any name but "/" and "." ".." can be kept
     bool ansiNames = false;    // names on this side are in the ANSI code page
+    int64_t timeStep = 1;      // of the times kept here
+    int64_t clock = 0;         // Now(); 0 keeps every time as it is
+
+    int64_t TimeStep() const override { return timeStep; }
+    int64_t Now() const override { return clock; }
 
     std::wstring NativePath(const std::wstring& path) const override {
         return root.empty() || path != L"/" ? root + path : root;

@@ -113,6 +113,12 @@ Outcome CFolderTarget::ExactTime(const std::wstring& path, int64_t& modified) {
     return outcome;
 }
 
+int64_t CFolderTarget::Now() const {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return Ticks(now);
+}
+
 int64_t CFolderTarget::TimeStep() const {
     if (timeStep != 0) return timeStep;
     // FAT keeps times to two seconds, exFAT to ten milliseconds; the others

@@ -28,6 +28,7 @@ public:
     std::wstring Describe(const std::wstring& path) const override { return NativePath(path); }
 
     std::wstring NativePath(const std::wstring& path) const override;
+    int64_t Now() const override;
 
 private:
     std::wstring root;

@@ -26,6 +26,18 @@ std::wstring NameKey(const std::wstring& name, bool caseSensitive) {
     return key;
 }
 
+// A target that keeps times to a coarser step than this machine cannot tell
+// two versions of a file saved within one step at the same size apart. A file
+// sent before the end of the step its time falls in may be saved again within
+// that step after it was read: the target gets the step before, so the next
+// comparison sends it again (once more at most when it was not saved again).
+// A file sent later keeps its own time.
+int64_t TimeToKeep(int64_t modified, int64_t sentAt, int64_t targetStep) {
+    if (targetStep <= 1 || modified <= 0 || modified > sentAt) return modified;
+    const int64_t stepStart = modified - modified % targetStep;
+    return sentAt - stepStart < targetStep ? stepStart - targetStep : modified;
+}
+
 }  // namespace
 
 CTransferEngine::CTransferEngine(CLocalFolderTarget& local, CTransferTarget& remote,
@@ -520,6 +532,8 @@ Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::ws
         int64_t exact = 0;
         if (remote.ExactTime(remotePath, exact)) source.modified = exact;
     }
+    const int64_t kept =
+        put ? TimeToKeep(source.modified, local.Now(), remote.TimeStep()) : source.modified;
     Outcome outcome = put ? remote.Store(local.NativePath(localPath), part)
                           : remote.Fetch(remotePath, local.NativePath(part));
     if (put && outcome.status == kToolFileNotFound) {
@@ -536,7 +550,7 @@ Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::ws
                                 "incomplete transfer: " + std::to_string(written.size) + " of " +
                                     std::to_string(source.size) + " bytes");
     }
-    if (outcome) outcome = targetSide.PlaceFile(part, targetPath, source.modified);
+    if (outcome) outcome = targetSide.PlaceFile(part, targetPath, kept);
     if (!outcome && !fatal && !IsFatal(outcome.status)) {
         TreeEntry leftover;
         if (targetSide.Stat(part, leftover) && !leftover.folder) (void)targetSide.RemoveFile(part);

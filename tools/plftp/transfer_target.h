@@ -78,4 +78,6 @@ public:
 class CLocalFolderTarget : public CTransferTarget {
 public:
     virtual std::wstring NativePath(const std::wstring& path) const = 0;
+    // This machine's clock, as a FILETIME.
+    virtual int64_t Now() const = 0;
 };
