@@ -126,8 +126,10 @@ TEST_P(PlftpTest, EveryCommandFormLeavesTheRemoteTreeItDescribes) {
         {"+h.txt=new", "-cmd=rn|-dir=|-from=/h.txt|-to=/h.txt|",
          "f/ f/e/ f/e/w.txt=5 f/e/y.txt=3 f/z.txt=4 h.txt=new"},
         {"-f", "-cmd=del|-dir=/f/|-ldir={L}f\\|-sub=1|", "h.txt=new"},
-        {"", "-cmd=put|-dir=/|-ldir={L}|-filename=gone.txt|", "h.txt=new"},
-        {"", "-cmd=copy|-dir=/|", "h.txt=new", -1004},
+        // Only the case changes (made anew: this runtime renames no name to its own case).
+        {"-h.txt;+H.txt=new", "-cmd=rn|-dir=/|-ldir={L}|-from=h.txt|-to=H.txt|", "H.txt=new"},
+        {"", "-cmd=put|-dir=/|-ldir={L}|-filename=gone.txt|", "H.txt=new"},
+        {"", "-cmd=copy|-dir=/|", "H.txt=new", -1004},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);

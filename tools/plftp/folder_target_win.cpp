@@ -224,6 +224,21 @@ Outcome CFolderTarget::RemoveFolder(const std::wstring& folder) {
 Outcome CFolderTarget::Rename(const std::wstring& from, const std::wstring& to) {
     const std::wstring nativeFrom = NativePath(from);
     const std::wstring nativeTo = NativePath(to);
+    // A rename that changes only the case of a name goes by a name of its own:
+    // some file systems take the new name for the existing item and keep the
+    // old case, reporting success (Wine's does).
+    const bool caseOnly =
+        nativeFrom != nativeTo &&
+        CompareStringOrdinal(nativeFrom.c_str(), -1, nativeTo.c_str(), -1, TRUE) == CSTR_EQUAL;
+    if (caseOnly) {
+        const std::wstring step = NativePath(JoinPath(ParentPath(to), PartName(LeafName(to))));
+        if (MoveFileExW(nativeFrom.c_str(), step.c_str(), 0)) {
+            if (MoveFileExW(step.c_str(), nativeTo.c_str(), 0)) return Outcome::Ok();
+            const DWORD error = GetLastError();
+            MoveFileExW(step.c_str(), nativeFrom.c_str(), 0);
+            return Outcome::Fail(kToolRenameError, SystemReason("rename", step, error));
+        }
+    }
     if (MoveFileExW(nativeFrom.c_str(), nativeTo.c_str(), 0)) return Outcome::Ok();
     return Outcome::Fail(kToolRenameError, SystemReason("rename", nativeFrom, GetLastError()));
 }
