@@ -132,8 +132,19 @@ inline bool Apply(const std::wstring& root, const std::wstring& outside, const A
         case Kind::kSaveByRename:
             return exists(path) && WriteInto(to, bytes, CREATE_ALWAYS) &&
                    MoveFileExW(to.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+        case Kind::kCaseRename: {
+            if (!MoveFileExW(path.c_str(), to.c_str(), 0)) return false;
+            // Wine keeps the old case and says it renamed: there a user's case-only rename
+            // goes by a name of its own.
+            WIN32_FIND_DATAW data;
+            const UniqueFindHandle find(FindFirstFileW(to.c_str(), &data));
+            const std::wstring leaf = to.substr(to.find_last_of(L'\\') + 1);
+            if (!find || leaf == data.cFileName) return true;
+            const std::wstring step = to + L".case";
+            return MoveFileExW(to.c_str(), step.c_str(), 0) &&
+                   MoveFileExW(step.c_str(), to.c_str(), 0);
+        }
         case Kind::kRename:
-        case Kind::kCaseRename:
         case Kind::kMoveFile:
         case Kind::kRenameFolder:
         case Kind::kMoveFolder:
