@@ -13,9 +13,15 @@
 //   tool: <n> runs seen, running <s> s of it; after the copy ended <s> s, of it <s> s with no run
 //   log: <n> file puts (<n> after the copy ended), <n> folder mkdirs, <n> whole-folder syncs
 //   ratio: <x> (target equal / plain copy); after the close <n> missing or different
-// `mirror_bench [files] [watch]` takes another number of files; with "watch"
+// Before the watcher, plftp alone sends the plain copy to a folder target (one
+// whole-folder run: its own speed, without watching); after it, where
+// Debian's lftp is installed, the same tree goes to the real FTP server
+// (pyftpdlib) twice, by lftp's `mirror -R` and by one whole-folder run of plftp:
+//   plftp alone: folder target <s> s (<n> files/s)
+//   ftp: lftp mirror -R <s> s, plftp <s> s, ratio <x>; <n> missing or different
+// `mirror_bench [files] [watch|ftp]` takes another number of files; with "watch"
 // the watcher keeps the transfer tool double (which sends nothing), so the
-// copy's time shows what watching alone costs it.
+// copy's time shows what watching alone costs it; "ftp" runs the FTP part only.
 // Run under the Wine bench of the build tree (the Windows build with tests).
 #include <windows.h>
 
@@ -29,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/ftp_server_win.h"
 #include "support/watcher_bench_win.h"
 
 namespace {
@@ -207,11 +214,87 @@ int Differences(const Tree& tree, const fs::path& folder, const fs::path& remote
     return differences;
 }
 
+// One whole-folder send of `folder` by plftp with the configuration `config`;
+// its time in seconds, or -1 when it failed.
+double ToolAlone(const fs::path& home, const fs::path& folder, const std::string& config) {
+    const fs::path data = home / "tool-data";
+    fs::create_directories(data);
+    const fs::path configFile = data / "tool_put.config";
+    WriteFileBytes(configFile, "cmd=put\ndir=/\n" + config);
+    const ULONGLONG begin = GetTickCount64();
+    ChildProcess tool =
+        StartProcess(L"\"" + ProgramFolder() + L"\\plftp.exe\" -f \"" + configFile.wstring() +
+                         L"\" -path \"" + folder.wstring() + L"\"",
+                     {{L"APPDATA", data.wstring()}});
+    DWORD code = 1;
+    const bool ended = WaitForExit(tool, kGiveUpMs, &code);
+    KillIfRunning(tool);
+    return ended && code == 0 ? Seconds(begin, GetTickCount64()) : -1;
+}
+
+// A Linux path of this machine, unquoted ("" when there is none).
+std::string LinuxPath(const fs::path& path) {
+    const std::wstring quoted = ftp_server_detail::UnixPath(path);  // "\"path\" "
+    return quoted.size() < 3 ? std::string()
+                             : fs::path(quoted.substr(1, quoted.size() - 3)).string();
+}
+
+// The tree sent to the real FTP server by lftp's mirror -R, then by plftp, each
+// into an empty home folder of its own server; prints both times.
+void CompareFtp(const Tree& tree, const fs::path& home, const fs::path& source) {
+    if (GetFileAttributesW(L"Z:\\usr\\bin\\lftp") == INVALID_FILE_ATTRIBUTES) {
+        std::printf("ftp: left out (no /usr/bin/lftp)\n");
+        return;
+    }
+    const fs::path lftpHome = home / "ftp-lftp", toolHome = home / "ftp-plftp";
+    fs::create_directories(lftpHome);
+    fs::create_directories(toolHome);
+    const fs::path done = home / "lftp.done", script = home / "lftp.sh";
+    double lftpSeconds = -1, toolSeconds = -1;
+    {
+        FtpServer server(lftpHome, "pel", "benchpass");
+        if (!server.Running()) {
+            std::printf("ftp: left out (no FTP server: python3-pyftpdlib)\n");
+            return;
+        }
+        // Started from under Wine, a Linux program gives no handle back: the
+        // script says when lftp has ended, and how.
+        WriteFileBytes(script,
+                       "/usr/bin/lftp -c 'set cmd:fail-exit yes; open -u pel,benchpass -p " +
+                           std::to_string(server.Port()) + " 127.0.0.1; mirror -R --no-perms \"" +
+                           LinuxPath(source) + "\" /' > \"" + LinuxPath(home / "lftp.log") +
+                           "\" 2>&1\necho $? > \"" + LinuxPath(done) + ".part\"\nmv \"" +
+                           LinuxPath(done) + ".part\" \"" + LinuxPath(done) + "\"\n");
+        const ULONGLONG begin = GetTickCount64();
+        StartProcess(L"Z:\\bin\\sh " + ftp_server_detail::UnixPath(script));
+        if (WaitUntil([&] { return fs::exists(done); }, kGiveUpMs) &&
+            ReadFileBytes(done).rfind("0", 0) == 0) {
+            lftpSeconds = Seconds(begin, GetTickCount64());
+        }
+    }
+    {
+        FtpServer server(toolHome, "pel", "benchpass");
+        toolSeconds =
+            ToolAlone(home, source,
+                      "protocol=ftp\nip=127.0.0.1\nport=" + std::to_string(server.Port()) +
+                          "\nusername=pel\npassword=YmVuY2hwYXNz\nencoding=utf8\n");
+    }
+    if (lftpSeconds < 0 || toolSeconds < 0) {
+        std::printf("ftp: a run failed (lftp %.1f s, plftp %.1f s; see lftp.log or plftp's log)\n",
+                    lftpSeconds, toolSeconds);
+        return;
+    }
+    std::printf("ftp: lftp mirror -R %.1f s, plftp %.1f s, ratio %.2f; %d missing or different\n",
+                lftpSeconds, toolSeconds, toolSeconds / lftpSeconds,
+                Differences(tree, source, lftpHome) + Differences(tree, source, toolHome));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const int count = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : kDefaultFiles;
     const bool watchOnly = argc > 2 && std::string(argv[2]) == "watch";
+    const bool ftpOnly = argc > 2 && std::string(argv[2]) == "ftp";
     WatcherBench bench;
     const fs::path source = bench.home / "source";
     const Tree tree = MakeTree(source, count);
@@ -226,8 +309,26 @@ int main(int argc, char** argv) {
     const double plainSeconds = Seconds(plainStart, GetTickCount64());
     std::printf("plain copy: %d files, %.1f MB in %.1f s\n", count,
                 static_cast<double>(tree.bytes) / 1e6, plainSeconds);
+    if (!watchOnly) {
+        const fs::path target = bench.home / "tool-target";
+        fs::create_directories(target);
+        const double toolSeconds =
+            ToolAlone(bench.home.Path(), plain, "protocol=file\nroot=" + target.string() + "\n");
+        if (toolSeconds < 0) {
+            std::printf("plftp alone: the run failed\n");
+        } else {
+            std::printf("plftp alone: folder target %.1f s (%.0f files/s)\n", toolSeconds,
+                        count / toolSeconds);
+        }
+        std::error_code ignored;
+        fs::remove_all(target, ignored);
+    }
     std::error_code ignored;
     fs::remove_all(plain, ignored);
+    if (ftpOnly) {
+        CompareFtp(tree, bench.home.Path(), source);
+        return 0;
+    }
 
     const fs::path remote = bench.home / "remote";
     fs::create_directories(remote);
@@ -309,5 +410,6 @@ int main(int argc, char** argv) {
     std::printf(
         "ratio: %.2f (target equal / plain copy); after the close %d missing or different\n",
         mirrorSeconds / plainSeconds, Differences(tree, bench.folder, remote));
+    CompareFtp(tree, bench.home.Path(), source);
     return 0;
 }

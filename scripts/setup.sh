@@ -10,6 +10,7 @@ packages=(
     wine wine64 xvfb                     # running and testing the Windows programs
     locales                              # localedef, for the Japanese desktop
     python3-pyftpdlib                    # the FTP server of the transfer tool's tests
+    lftp                                 # the yardstick of the FTP benchmark
     clang libclang-rt-14-dev             # fuzz targets (libFuzzer) and the thread-sanitizer build
     clang-format                         # the formatting check of the sources
     tmux                                 # a real terminal for the run command's check
