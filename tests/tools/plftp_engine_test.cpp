@@ -254,6 +254,11 @@ TEST(PlftpSafety, CaseOnlyDifferencesAreRenames) {
          "W/;W/A.txt=2;W/keep.txt=k", "A.txt=2;a.txt=1", kToolWriteError, Server()},
         {"file-list rename in case", L"W/A.txt=1", L"a.txt=1",
          "-cmd=rn|-dir=/|-ldir={L}|-from=a.txt|-to=A.txt|", "W/;W/A.txt=1", "A.txt=1"},
+        // A file saved and renamed in case: put under the new name, the old one deleted. On a
+        // server that tells case apart the old name is another file there.
+        {"put in a new case, old name deleted", L"W/A.txt=2", L"a.txt=1",
+         "-cmd=put|-dir=/|-ldir={L}|-filename=A.txt|\n-cmd=del|-dir=/|-ldir={L}|-filename=a.txt|",
+         "W/;W/A.txt=2", "A.txt=2", kToolSuccess, Server()},
     });
 }
 

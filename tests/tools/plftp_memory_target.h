@@ -133,6 +133,10 @@ public:
 
     int64_t TimeStep() const override { return timeStep; }
     int64_t Now() const override { return clock; }
+    std::wstring StoredName(const std::wstring& path) const override {
+        const MemoryDisk::Node* node = disk.Find(NativePath(path));
+        return node ? LeafName(node->path) : std::wstring();
+    }
 
     std::wstring NativePath(const std::wstring& path) const override {
         return root.empty() || path != L"/" ? root + path : root;

@@ -128,8 +128,13 @@ TEST_P(PlftpTest, EveryCommandFormLeavesTheRemoteTreeItDescribes) {
         {"-f", "-cmd=del|-dir=/f/|-ldir={L}f\\|-sub=1|", "h.txt=new"},
         // Only the case changes (made anew: this runtime renames no name to its own case).
         {"-h.txt;+H.txt=new", "-cmd=rn|-dir=/|-ldir={L}|-from=h.txt|-to=H.txt|", "H.txt=new"},
-        {"", "-cmd=put|-dir=/|-ldir={L}|-filename=gone.txt|", "H.txt=new"},
-        {"", "-cmd=copy|-dir=/|", "H.txt=new", -1004},
+        // Saved and renamed back in case: put under the new case, the old name deleted (kept
+        // where case does not count).
+        {"-H.txt;+h.txt=newer",
+         "-cmd=put|-dir=/|-ldir={L}|-filename=h.txt|\n-cmd=del|-dir=/|-ldir={L}|-filename=H.txt|",
+         "h.txt=newer"},
+        {"", "-cmd=put|-dir=/|-ldir={L}|-filename=gone.txt|", "h.txt=newer"},
+        {"", "-cmd=copy|-dir=/|", "h.txt=newer", -1004},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);

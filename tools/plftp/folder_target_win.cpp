@@ -119,6 +119,12 @@ int64_t CFolderTarget::Now() const {
     return Ticks(now);
 }
 
+std::wstring CFolderTarget::StoredName(const std::wstring& path) const {
+    WIN32_FIND_DATAW data;
+    const UniqueFindHandle find(FindFirstFileW(NativePath(path).c_str(), &data));
+    return find ? std::wstring(data.cFileName) : std::wstring();
+}
+
 int64_t CFolderTarget::TimeStep() const {
     if (timeStep != 0) return timeStep;
     // FAT keeps times to two seconds, exFAT to ten milliseconds; the others
@@ -192,6 +198,11 @@ Outcome CFolderTarget::PlaceFile(const std::wstring& partPath, const std::wstrin
     const std::wstring native = NativePath(path);
     if (!MoveFileExW(part.c_str(), native.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         return Outcome::Fail(kToolRenameError, SystemReason("rename into", native, GetLastError()));
+    }
+    // A file replaced under a name that differs in case keeps the old case on
+    // some file systems (Wine's): it takes the name it was sent under.
+    if (const std::wstring stored = StoredName(path); !stored.empty() && stored != LeafName(path)) {
+        (void)Rename(JoinPath(ParentPath(path), stored), path);
     }
     if (modified != 0) {
         UniqueFileHandle file(CreateFileW(native.c_str(), FILE_WRITE_ATTRIBUTES,

@@ -29,6 +29,7 @@ public:
 
     std::wstring NativePath(const std::wstring& path) const override;
     int64_t Now() const override;
+    std::wstring StoredName(const std::wstring& path) const override;
 
 private:
     std::wstring root;

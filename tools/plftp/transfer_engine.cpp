@@ -314,10 +314,13 @@ void CTransferEngine::Delete(const std::wstring& remotePath) {
         return;
     }
     // The side being read keeps its item: a name that is there again locally
-    // is not removed from the target.
+    // is not removed from the target. Where the target tells case apart, the
+    // local name must be there in the same case: a file renamed in case only
+    // is another file there.
     const std::wstring localPath = LocalFor(remotePath);
     TreeEntry localEntry;
-    if (!localPath.empty() && local.Stat(localPath, localEntry)) {
+    if (!localPath.empty() && local.Stat(localPath, localEntry) &&
+        (!remote.CaseSensitive() || local.StoredName(localPath) == LeafName(localPath))) {
         journal.Action("delete", LocalText(localPath), remote.Describe(remotePath),
                        "kept: still there locally");
         return;

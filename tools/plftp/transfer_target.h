@@ -80,4 +80,7 @@ public:
     virtual std::wstring NativePath(const std::wstring& path) const = 0;
     // This machine's clock, as a FILETIME.
     virtual int64_t Now() const = 0;
+    // The name an existing item is kept under here, whose case may differ from
+    // the one asked for; empty when it is not there.
+    virtual std::wstring StoredName(const std::wstring& path) const = 0;
 };
