@@ -228,6 +228,14 @@ void CChangeNotifyApp::HandleDestroy() {
     // The watch ends first: the changes it still delivers are buffered, and
     // the shutdown below saves and sends them.
     EndWatch();
+    // A loss the feed reported as it ended waits in the queue, which is not
+    // read again: the whole folder goes with the final send.
+    MSG lost;
+    bool lostAtTheEnd = false;
+    while (PeekMessageW(&lost, dialog, kLostChangesMessage, kLostChangesMessage, PM_REMOVE)) {
+        lostAtTheEnd = true;
+    }
+    if (lostAtTheEnd) HandleLostChanges();
     // Changes held while a download wrote into the folder go with the final send.
     heldChangesWindow.store(nullptr);
     ReplayHeldChanges(true);
