@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,14 @@ protected:
                          10000, true);
     }
     std::wstring In(const std::wstring& name) const { return root + L"\\" + name; }
+    // Makes each folder in turn and waits until its creation has arrived.
+    bool Made(std::initializer_list<const wchar_t*> folders) {
+        for (const wchar_t* folder : folders) {
+            if (!CreateDirectoryW(In(folder).c_str(), nullptr) || !Seen(SHCNE_MKDIR, folder))
+                return false;
+        }
+        return true;
+    }
     // Moves or renames as a user's program does, again for a moment while the item is held:
     // Wine's shell keeps a folder open for an instant while it announces a change in it.
     bool Move(const std::wstring& from, const std::wstring& to) {
@@ -136,10 +145,7 @@ TEST_F(ShellWatcherTest, ChangesArriveWithTheirEventsAndPathsDroppedOnesAndRepea
 TEST_F(ShellWatcherTest, AFolderKnownToAnEndedWatchIsWatchedByTheNextOne) {
     // b is made once a is watched: made before, its creation is not reported (a's creation, which
     // sends all of a, covers it).
-    ASSERT_TRUE(CreateDirectoryW(In(L"a").c_str(), nullptr));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"a")) << SeenText();
-    ASSERT_TRUE(CreateDirectoryW(In(L"a\\b").c_str(), nullptr));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"a\\b")) << SeenText();
+    ASSERT_TRUE(Made({L"a", L"a\\b"})) << SeenText();
     watcher.EndWatch();
     ASSERT_TRUE(Move(L"a\\b", L"c"));
     watcher.seen.clear();
@@ -161,8 +167,7 @@ TEST_F(ShellWatcherTest, AFolderKnownToAnEndedWatchIsWatchedByTheNextOne) {
 // under that first name's current path, a folder long gone.
 TEST_F(ShellWatcherTest, AFolderMovedBackInUnderAnotherNameIsReportedUnderThatName) {
     TempDir outside;
-    ASSERT_TRUE(CreateDirectoryW(In(L"d").c_str(), nullptr));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"d"));
+    ASSERT_TRUE(Made({L"d"})) << SeenText();
     ASSERT_TRUE(Move(L"d", L"e"));
     ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"d", L"e"));
     const std::wstring away = outside.Path().wstring() + L"\\e";
@@ -249,8 +254,7 @@ TEST_F(ShellWatcherTest, AChangeUnderAPathLeadingNowhereSendsTheWholeFolder) {
 // file's, and the files deleted in it were announced under the middle name. The remote side kept
 // an emptied folder of that name.
 TEST_F(ShellWatcherTest, AFolderRenamedTwiceAndDeletedIsDeletedUnderItsLastName) {
-    ASSERT_TRUE(CreateDirectoryW(In(L"d").c_str(), nullptr));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"d")) << SeenText();
+    ASSERT_TRUE(Made({L"d"})) << SeenText();
     WriteFileBytes(In(L"d\\x.txt"), "one");
     ASSERT_TRUE(Seen(SHCNE_CREATE, L"d\\x.txt")) << SeenText();
     // As above: the feed waits for this thread to take the announcement of a.txt.
@@ -270,10 +274,7 @@ TEST_F(ShellWatcherTest, AFolderRenamedTwiceAndDeletedIsDeletedUnderItsLastName)
 // a folder moved out of it stayed its child. A folder made later on the freed inode number took
 // that record, and dropping it cut the moved folder loose: nothing in it was reported again.
 TEST_F(ShellWatcherTest, AFolderMovedOutOfAFolderRenamedAndDeletedIsStillWatched) {
-    ASSERT_TRUE(CreateDirectoryW(In(L"p").c_str(), nullptr));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"p")) << SeenText();
-    ASSERT_TRUE(CreateDirectoryW(In(L"p\\m").c_str(), nullptr));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"p\\m")) << SeenText();
+    ASSERT_TRUE(Made({L"p", L"p\\m"})) << SeenText();
     ASSERT_TRUE(Move(L"p\\m", L"m2"));
     ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"p\\m", L"m2")) << SeenText();
     ASSERT_TRUE(Move(L"p", L"q"));
@@ -294,10 +295,7 @@ TEST_F(ShellWatcherTest, AFolderMovedOutOfAFolderRenamedAndDeletedIsStillWatched
 // folder's last name, so the inner rename, made under its middle name, no longer applied. The
 // deletion of a file there named a path that was gone, and the file stayed on the remote side.
 TEST_F(ShellWatcherTest, AChangeInsideFoldersRenamedInTurnArrivesUnderItsPresentPath) {
-    ASSERT_TRUE(CreateDirectoryW(In(L"o1").c_str(), nullptr));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"o1")) << SeenText();
-    ASSERT_TRUE(CreateDirectoryW(In(L"o1\\i1").c_str(), nullptr));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"o1\\i1")) << SeenText();
+    ASSERT_TRUE(Made({L"o1", L"o1\\i1"})) << SeenText();
     WriteFileBytes(In(L"o1\\i1\\x.txt"), "one");
     ASSERT_TRUE(Seen(SHCNE_CREATE, L"o1\\i1\\x.txt")) << SeenText();
     ASSERT_TRUE(Move(L"o1", L"o2"));
@@ -314,10 +312,7 @@ TEST_F(ShellWatcherTest, AChangeInsideFoldersRenamedInTurnArrivesUnderItsPresent
 // rename: the inner rename was reported under a path whose folder was gone, and the feed dropped
 // it, so a file deleted in it later went out under the inner folder's first name (seed 60256).
 TEST_F(ShellWatcherTest, AFolderRenamedInAFolderRenamedAtOnceKeepsItsRename) {
-    ASSERT_TRUE(CreateDirectoryW(In(L"o").c_str(), nullptr));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"o")) << SeenText();
-    ASSERT_TRUE(CreateDirectoryW(In(L"o\\i").c_str(), nullptr));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"o\\i")) << SeenText();
+    ASSERT_TRUE(Made({L"o", L"o\\i"})) << SeenText();
     WriteFileBytes(In(L"o\\i\\x.txt"), "one");
     ASSERT_TRUE(Seen(SHCNE_CREATE, L"o\\i\\x.txt")) << SeenText();
     // The feed waits for this thread to take the announcement of a.txt: both renames are made
@@ -334,10 +329,7 @@ TEST_F(ShellWatcherTest, AFolderRenamedInAFolderRenamedAtOnceKeepsItsRename) {
 // its first parent's record; when that parent was later moved into it and made known afresh, the
 // record was cut loose and nothing in the folder was reported again (seed 60373).
 TEST_F(ShellWatcherTest, AFolderMovedAndRenamedAtOnceIsWatchedWhereItIs) {
-    ASSERT_TRUE(CreateDirectoryW(In(L"p").c_str(), nullptr));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"p")) << SeenText();
-    ASSERT_TRUE(CreateDirectoryW(In(L"p\\m").c_str(), nullptr));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"p\\m")) << SeenText();
+    ASSERT_TRUE(Made({L"p", L"p\\m"})) << SeenText();
     WriteFileBytes(In(L"a.txt"), "one");
     ASSERT_TRUE(Move(L"p\\m", L"m2"));
     ASSERT_TRUE(Move(L"m2", L"m3"));
@@ -353,12 +345,7 @@ TEST_F(ShellWatcherTest, AFolderMovedAndRenamedAtOnceIsWatchedWhereItIs) {
 // them, or the moved folder stays the child of its first parent's record and is cut loose when
 // that parent is made known afresh (seed 80195).
 TEST_F(ShellWatcherTest, AFolderMovedIntoAFolderRenamedAtOnceIsWatchedWhereItIs) {
-    ASSERT_TRUE(CreateDirectoryW(In(L"p").c_str(), nullptr));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"p")) << SeenText();
-    ASSERT_TRUE(CreateDirectoryW(In(L"x").c_str(), nullptr));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"x")) << SeenText();
-    ASSERT_TRUE(CreateDirectoryW(In(L"x\\m").c_str(), nullptr));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"x\\m")) << SeenText();
+    ASSERT_TRUE(Made({L"p", L"x", L"x\\m"})) << SeenText();
     WriteFileBytes(In(L"a.txt"), "one");
     ASSERT_TRUE(Move(L"x\\m", L"p\\m"));
     ASSERT_TRUE(Move(L"p", L"q"));
