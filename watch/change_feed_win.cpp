@@ -295,10 +295,14 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
                 Relink(path);
                 Notify(SHCNE_MKDIR, path);
             } else {
+                // Gone already: if it was a folder renamed at once, the rename
+                // that finds it gives it the fresh records it arrived without.
+                if (attributes == INVALID_FILE_ATTRIBUTES) Owe(path);
                 Notify(SHCNE_CREATE, path);
             }
             break;
         case FILE_ACTION_REMOVED:
+            relinkOwed.erase(Lower(path));
             if (IsKnownFolder(path) || parentsSeen.erase(Lower(path)) != 0) {
                 ForgetFolder(path);
                 Notify(SHCNE_RMDIR, path);
@@ -320,6 +324,7 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
                 RenameFolders(oldName, path);
                 Notify(SHCNE_RENAMEFOLDER, oldName, &path);
             } else {
+                relinkOwed.erase(Lower(oldName));
                 Notify(SHCNE_RENAMEITEM, oldName, &path);
             }
             break;
@@ -408,8 +413,8 @@ void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to)
     // that record goes (its folder renamed and deleted leaves it behind, and a new folder on the
     // freed inode number takes it and is made known afresh): a moved folder gets fresh records.
     // One renamed where it is keeps its records, as making them afresh drops, for an instant,
-    // what happens inside it. A folder moved and renamed again (or whose new parent was renamed)
-    // before the move was handled gets them with the rename that finds it.
+    // what happens inside it. A folder moved or made, and renamed again (or its new parent
+    // renamed) before the move or creation was handled, gets them with the rename that finds it.
     const auto parentOf = [](const std::wstring& path) {
         return Lower(path.substr(0, path.rfind(L'\\')));
     };
@@ -421,12 +426,9 @@ void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to)
         owedBelow.push_back(to + it->second.substr(from.size()));
         it = relinkOwed.erase(it);
     }
-    const auto owe = [this](const std::wstring& path) {
-        if (relinkOwed.size() < kParentsSeenLimit) relinkOwed.emplace(Lower(path), path);
-    };
     if (!IsDirectory(to)) {
-        if (relink) owe(to);
-        for (const std::wstring& path : owedBelow) owe(path);
+        if (relink) Owe(to);
+        for (const std::wstring& path : owedBelow) Owe(path);
         return;
     }
     if (relink) {
@@ -438,7 +440,14 @@ void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to)
         if (IsDirectory(path)) {
             Relink(path);
         } else {
-            owe(path);
+            Owe(path);
         }
     }
+}
+
+void ChangeFeed::Owe(const std::wstring& folder) {
+    // Bounded like the other sets: a file made and gone at once whose later
+    // events name it otherwise (its folder renamed) stays until then.
+    if (relinkOwed.size() >= kParentsSeenLimit) relinkOwed.clear();
+    relinkOwed.emplace(Lower(folder), folder);
 }

@@ -84,9 +84,11 @@ private:
     // path), each as the folders above it were named then. Wine keeps naming the
     // changes inside such a folder by the path it had when it was first watched.
     std::vector<std::pair<std::wstring, std::wstring>> renamed;
-    // Folders moved to another folder and gone again (renamed, or a folder above them renamed)
-    // before the move was handled, by lower-case path: the rename that finds them gives them
-    // their fresh records.
+    // Folders moved to another folder, or made, and gone again (renamed, or a folder above them
+    // renamed) before the move or creation was handled, by lower-case path: the rename that
+    // finds them gives them their fresh records. Also items made and gone at once that may have
+    // been files: their deletion or rename as a file forgets them.
     std::map<std::wstring, std::wstring> relinkOwed;
+    void Owe(const std::wstring& folder);
     std::wstring CurrentPath(const std::wstring& path) const;
 };
