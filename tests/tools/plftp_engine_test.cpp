@@ -259,6 +259,9 @@ TEST(PlftpSafety, CaseOnlyDifferencesAreRenames) {
         {"put in a new case, old name deleted", L"W/A.txt=2", L"a.txt=1",
          "-cmd=put|-dir=/|-ldir={L}|-filename=A.txt|\n-cmd=del|-dir=/|-ldir={L}|-filename=a.txt|",
          "W/;W/A.txt=2", "A.txt=2", kToolSuccess, Server()},
+        {"put of a name renamed in case since", L"W/My.txt=2", L"",
+         "-cmd=put|-dir=/|-ldir={L}|-filename=my.txt|", "W/;W/My.txt=2", "", kToolSuccess,
+         Server()},
     });
 }
 

@@ -535,6 +535,16 @@ Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::ws
         int64_t exact = 0;
         if (remote.ExactTime(remotePath, exact)) source.modified = exact;
     }
+    // A file named by a command whose name has changed in case since is
+    // another name where case counts: the change that renamed it sends it.
+    if (put && remote.CaseSensitive()) {
+        const std::wstring stored = local.StoredName(localPath);
+        if (!stored.empty() && stored != LeafName(localPath)) {
+            journal.Action("put", LocalText(localPath), remote.Describe(remotePath),
+                           "skipped: no longer there under this name");
+            return Outcome::Ok();
+        }
+    }
     const int64_t kept =
         put ? TimeToKeep(source.modified, local.Now(), remote.TimeStep()) : source.modified;
     Outcome outcome = put ? remote.Store(local.NativePath(localPath), part)
