@@ -445,6 +445,10 @@ void CollectCandidates(CommandIndex& index, int32_t eventKind, const TransferCom
         case kEventRenameItem: {
             take(HashFields(kCmdDirFile, {"put", n.dir, n.from}));
             if (!n.from.Empty()) take(HashFields(kCmdDirFile, {"put", n.dir, ""}));
+            if (!n.dir.Empty()) {
+                take(HashFields(kRnDirTo, {n.dir, n.from}));
+                take(HashFields(kRnDirTo, {"", std::string(n.dir.Str()) + std::string(n.from.Str())}));
+            }
             std::string folder, name;
             if (n.dir.Empty() && SplitRemotePath(n.from, folder, name)) {
                 take(HashFields(kCmdDirFile, {"put", folder, name}));
@@ -500,6 +504,7 @@ void Coalesce(CommandBuffer& buffer, CommandIndex& index, int32_t newSlot, int32
         CollectCandidates(index, eventKind, n, std::min(buffer.commandCount, newSlot), smbMode);
         const int32_t moveSource = MoveSource(buffer, index, eventKind, n, smbMode);
         NewCommandEffect effect = NewCommandEffect::kKeep;
+        bool stays = false;
         CommandText newText;
         // SetSlot leaves the candidate list alone.
         for (int32_t slot : index.candidates) {
@@ -515,11 +520,14 @@ void Coalesce(CommandBuffer& buffer, CommandIndex& index, int32_t newSlot, int32
                 SetSlot(buffer, index, slot, outcome.pendingText);
                 index.appendOnly = false;
             }
-            if (outcome.newEffect != NewCommandEffect::kKeep) {
+            if (outcome.newEffect == NewCommandEffect::kStay) {
+                stays = true;
+            } else if (outcome.newEffect != NewCommandEffect::kKeep) {
                 effect = outcome.newEffect;
                 newText = outcome.newText;
             }
         }
+        if (stays && effect == NewCommandEffect::kDrop) effect = NewCommandEffect::kKeep;
         if (effect == NewCommandEffect::kDrop) SetSlot(buffer, index, newSlot, {});
         if (effect == NewCommandEffect::kBecome) SetSlot(buffer, index, newSlot, newText);
     }

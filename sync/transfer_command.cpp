@@ -109,6 +109,13 @@ bool CutLastFolder(std::string& path) {
 bool Is1(const BoundedText<2>& field) { return field.Str() == "1"; }
 
 // A recursive synchronising send of the folder `dir`.
+// Whether `p` is a rename in `dir` to `name`, or a move to that path.
+bool RenamesInto(const TransferCommand& p, const BoundedText<512>& dir,
+                 const BoundedText<512>& name) {
+    if (p.dir.Empty()) return p.to.Str() == std::string(dir.Str()) + std::string(name.Str());
+    return p.dir.Str() == dir.Str() && p.to.Str() == name.Str();
+}
+
 bool IsTreeSendOf(const TransferCommand& p, const BoundedText<512>& dir) {
     return p.cmd.Str() == "put" && p.dir.Str() == dir.Str() && p.filename.Empty() && Is1(p.sync) &&
            Is1(p.sub);
@@ -374,6 +381,13 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
                 out.newEffect = NewCommandEffect::kBecome;
             } else if (IsTreeSendOf(p, n.dir)) {
                 dropNew(CoalesceRule::kRenameUnderFolderSend);
+            } else if (cmd == "rn" && RenamesInto(p, n.dir, n.from)) {
+                // The folder send runs first; this rename or move then brings the old name back
+                // on the remote side, and only the new rename takes it away (seed 142060, FTP
+                // at 1000: a file moved into a new folder and renamed there at once stayed on
+                // the server under the name it was moved to).
+                out.rule = CoalesceRule::kRenameOfRenamedStays;
+                out.newEffect = NewCommandEffect::kStay;
             }
             break;
         case kEventMkDir:

@@ -102,10 +102,11 @@ enum class CoalesceRule : uint8_t {
     // yields to a pending send of the whole folder.
     kCreateAfterDelete, kCreateUnderFolderSend,
     // A new file rename renames a pending put (and deletes the old name) or
-    // yields to a folder send;
+    // yields to a folder send, but stays beside it where a pending rename or
+    // move brings the old name back after the send;
     // a file moved to another folder drops a pending put of its source
     // (the move sends the file when the remote side lacks it).
-    kRenameCarriesPut, kRenameUnderFolderSend, kMoveDropsPut,
+    kRenameCarriesPut, kRenameUnderFolderSend, kRenameOfRenamedStays, kMoveDropsPut,
     // A new folder makes a move of a pending recursive delete of the name,
     // or yields to a pending recursive send of an enclosing folder.
     kFolderAfterTreeDelete, kFolderUnderTreeSend,
@@ -121,7 +122,8 @@ enum class CoalesceRule : uint8_t {
 };
 // clang-format on
 
-enum class NewCommandEffect : uint8_t { kKeep, kDrop, kBecome };
+// kStay: the new command stays whatever another pending command's rule says.
+enum class NewCommandEffect : uint8_t { kKeep, kDrop, kBecome, kStay };
 
 struct CoalesceOutcome {
     CoalesceRule rule = CoalesceRule::kNone;

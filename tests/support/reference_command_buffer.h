@@ -92,6 +92,8 @@ inline void ReferenceAdd(ReferenceBuffer& buffer, const char* command, int32_t e
             moveSource = i;
         }
     }
+    bool dropped = false;
+    bool stays = false;
     for (int32_t i = 0; i < buffer.count; ++i) {
         CommandSlot& slot = buffer.slots[static_cast<std::size_t>(i)];
         if (slot.Empty()) continue;
@@ -99,9 +101,14 @@ inline void ReferenceAdd(ReferenceBuffer& buffer, const char* command, int32_t e
         if (outcome.rule == CoalesceRule::kCreateAfterDelete && i != moveSource) continue;
         if (outcome.dropPending) slot.Clear();
         if (outcome.pendingBecomes) slot.Assign(outcome.pendingText.Str());
-        if (outcome.newEffect == NewCommandEffect::kDrop) added.Clear();
-        if (outcome.newEffect == NewCommandEffect::kBecome) added.Assign(outcome.newText.Str());
+        if (outcome.newEffect == NewCommandEffect::kStay) stays = true;
+        if (outcome.newEffect == NewCommandEffect::kDrop) dropped = true;
+        if (outcome.newEffect == NewCommandEffect::kBecome) {
+            dropped = false;
+            added.Assign(outcome.newText.Str());
+        }
     }
+    if (dropped && !stays) added.Clear();
     ReferenceWrite(buffer, buffer.count);
 }
 
