@@ -66,21 +66,33 @@ cmake --build --preset windows -j "$jobs" || exit 1
 step "Windows tests under Wine"
 # Wine's error messages stay on for the test programs: one that dies as it
 # starts, or a child of it, then says why in the test's output.
+# Now and then (measured: about 1 launch in 300 of a test that starts nine
+# threads at once, four such runs side by side) a Wine 8 process stops in a
+# wait that is never woken: its threads sit in the kernel, waiting on their
+# wake-up pipes and futexes, and attaching winedbg alone lets it go on to pass.
+# A test that runs out of time is therefore run once more (CTest says so in
+# its output); one that fails, or runs out of time twice, fails the run.
 export PELLARO_WINEDEBUG=-all,err+all
 rm -f build/windows/test-reports/*.xml
 scripts/with-wine build/windows ctest --test-dir build/windows --output-on-failure -j "$jobs" \
-    -E '^kill_stress_e2etest$' || fail
+    --repeat after-timeout:2 -E '^kill_stress_e2etest$' || fail
 
 # Runs one test program under Wine (in a with-wine shell) with a time limit:
 # wine_gtest <exe> <report.xml> <log> <what failed> [gtest flags]. Its output
-# goes to the log, whose end is shown when the program fails.
+# goes to the log, whose end is shown when the program fails. A program that
+# runs out of time is run once more, as CTest does above.
 wine_gtest='
 wine_gtest() {
-    local exe="$1" report="$2" log="$3" what="$4"
+    local exe="$1" report="$2" log="$3" what="$4" status
     shift 4
-    if timeout -k 5 600 wine "$exe" "$@" "--gtest_output=xml:Z:$report" > "$log" 2>&1; then
-        return 0
-    fi
+    for attempt in 1 2; do
+        timeout -k 5 600 wine "$exe" "$@" "--gtest_output=xml:Z:$report" > "$log" 2>&1
+        status=$?
+        [ "$status" -eq 0 ] && return 0
+        [ "$status" -eq 124 ] || [ "$status" -eq 137 ] || break
+        echo "TIMED OUT $what: $(basename "$exe" .exe) (run $attempt of 2)"
+        tail -n 5 "$log"
+    done
     echo "FAILED $what: $(basename "$exe" .exe)"
     tail -n 60 "$log"
     return 1
