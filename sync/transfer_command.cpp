@@ -108,7 +108,6 @@ bool CutLastFolder(std::string& path) {
 
 bool Is1(const BoundedText<2>& field) { return field.Str() == "1"; }
 
-// A recursive synchronising send of the folder `dir`.
 // Whether `p` is a rename in `dir` to `name`, or a move to that path.
 bool RenamesInto(const TransferCommand& p, const BoundedText<512>& dir,
                  const BoundedText<512>& name) {
@@ -116,6 +115,7 @@ bool RenamesInto(const TransferCommand& p, const BoundedText<512>& dir,
     return p.dir.Str() == dir.Str() && p.to.Str() == name.Str();
 }
 
+// A recursive synchronising send of the folder `dir`.
 bool IsTreeSendOf(const TransferCommand& p, const BoundedText<512>& dir) {
     return p.cmd.Str() == "put" && p.dir.Str() == dir.Str() && p.filename.Empty() && Is1(p.sync) &&
            Is1(p.sub);
