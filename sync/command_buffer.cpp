@@ -447,7 +447,8 @@ void CollectCandidates(CommandIndex& index, int32_t eventKind, const TransferCom
             if (!n.from.Empty()) take(HashFields(kCmdDirFile, {"put", n.dir, ""}));
             if (!n.dir.Empty()) {
                 take(HashFields(kRnDirTo, {n.dir, n.from}));
-                take(HashFields(kRnDirTo, {"", std::string(n.dir.Str()) + std::string(n.from.Str())}));
+                take(HashFields(kRnDirTo,
+                                {"", std::string(n.dir.Str()) + std::string(n.from.Str())}));
             }
             std::string folder, name;
             if (n.dir.Empty() && SplitRemotePath(n.from, folder, name)) {
@@ -505,7 +506,8 @@ void Coalesce(CommandBuffer& buffer, CommandIndex& index, int32_t newSlot, int32
         const int32_t moveSource = MoveSource(buffer, index, eventKind, n, smbMode);
         NewCommandEffect effect = NewCommandEffect::kKeep;
         bool stays = false;
-        CommandText newText;
+        bool became = false;
+        CommandText newText;  // of the last rule that made the new command another
         // SetSlot leaves the candidate list alone.
         for (int32_t slot : index.candidates) {
             const CommandSlot& text = buffer.commandSlots[static_cast<std::size_t>(slot)];
@@ -522,12 +524,18 @@ void Coalesce(CommandBuffer& buffer, CommandIndex& index, int32_t newSlot, int32
             }
             if (outcome.newEffect == NewCommandEffect::kStay) {
                 stays = true;
-            } else if (outcome.newEffect != NewCommandEffect::kKeep) {
+            } else if (outcome.newEffect == NewCommandEffect::kBecome) {
                 effect = outcome.newEffect;
                 newText = outcome.newText;
+                became = true;
+            } else if (outcome.newEffect == NewCommandEffect::kDrop) {
+                effect = outcome.newEffect;
             }
         }
-        if (stays && effect == NewCommandEffect::kDrop) effect = NewCommandEffect::kKeep;
+        // A command that stays is never dropped; what it became stands.
+        if (stays && effect == NewCommandEffect::kDrop) {
+            effect = became ? NewCommandEffect::kBecome : NewCommandEffect::kKeep;
+        }
         if (effect == NewCommandEffect::kDrop) SetSlot(buffer, index, newSlot, {});
         if (effect == NewCommandEffect::kBecome) SetSlot(buffer, index, newSlot, newText);
     }
