@@ -259,9 +259,13 @@ TEST(PlftpSafety, CaseOnlyDifferencesAreRenames) {
         {"put in a new case, old name deleted", L"W/A.txt=2", L"a.txt=1",
          "-cmd=put|-dir=/|-ldir={L}|-filename=A.txt|\n-cmd=del|-dir=/|-ldir={L}|-filename=a.txt|",
          "W/;W/A.txt=2", "A.txt=2", kToolSuccess, Server()},
+        // A put of a name renamed in case since is skipped; the rename's commands send it. Where
+        // case does not count, sent, it took the file back to the old case (seed 160469).
         {"put of a name renamed in case since", L"W/My.txt=2", L"",
          "-cmd=put|-dir=/|-ldir={L}|-filename=my.txt|", "W/;W/My.txt=2", "", kToolSuccess,
          Server()},
+        {"the same where case does not count", L"W/My.txt=2", L"My.txt=1",
+         "-cmd=put|-dir=/|-ldir={L}|-filename=my.txt|", "W/;W/My.txt=2", "My.txt=1"},
     });
 }
 

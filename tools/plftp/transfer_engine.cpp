@@ -535,9 +535,12 @@ Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::ws
         int64_t exact = 0;
         if (remote.ExactTime(remotePath, exact)) source.modified = exact;
     }
-    // A file named by a command whose name has changed in case since is
-    // another name where case counts: the change that renamed it sends it.
-    if (put && remote.CaseSensitive()) {
+    // A file named by a command whose name has changed in case since: the
+    // change that renamed it sends it. Where case counts it is another name;
+    // where it does not, a put under the old case would take the file back
+    // to it (seed 160469, SMB at 1: a put of the old case after the case-only
+    // rename left the old case on the share).
+    if (put) {
         const std::wstring stored = local.StoredName(localPath);
         if (!stored.empty() && stored != LeafName(localPath)) {
             journal.Action("put", LocalText(localPath), remote.Describe(remotePath),
