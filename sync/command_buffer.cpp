@@ -506,7 +506,6 @@ void Coalesce(CommandBuffer& buffer, CommandIndex& index, int32_t newSlot, int32
         const int32_t moveSource = MoveSource(buffer, index, eventKind, n, smbMode);
         NewCommandEffect effect = NewCommandEffect::kKeep;
         bool stays = false;
-        bool became = false;
         CommandText newText;  // of the last rule that made the new command another
         // SetSlot leaves the candidate list alone.
         for (int32_t slot : index.candidates) {
@@ -527,14 +526,13 @@ void Coalesce(CommandBuffer& buffer, CommandIndex& index, int32_t newSlot, int32
             } else if (outcome.newEffect == NewCommandEffect::kBecome) {
                 effect = outcome.newEffect;
                 newText = outcome.newText;
-                became = true;
             } else if (outcome.newEffect == NewCommandEffect::kDrop) {
                 effect = outcome.newEffect;
             }
         }
         // A command that stays is never dropped; what it became stands.
         if (stays && effect == NewCommandEffect::kDrop) {
-            effect = became ? NewCommandEffect::kBecome : NewCommandEffect::kKeep;
+            effect = newText.Empty() ? NewCommandEffect::kKeep : NewCommandEffect::kBecome;
         }
         if (effect == NewCommandEffect::kDrop) SetSlot(buffer, index, newSlot, {});
         if (effect == NewCommandEffect::kBecome) SetSlot(buffer, index, newSlot, newText);
