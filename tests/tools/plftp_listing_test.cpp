@@ -124,13 +124,10 @@ TEST(PlftpListing, FailuresMapToTheStatusTable) {
         const char* reply;
         int32_t status;
     } rows[] = {
-        {10054, "", kToolNoServer},      // the socket reset (WSAECONNRESET)
-        {12031, "", kToolNoServer},      // WinINet's word for it
-        {12110, "", kToolNoServer},      // Wine's WinINet, for the call the reset cut
-        {12029, "", kToolNoServer},      // cannot connect
-        {12015, "", kToolLoginRefused},  // login failure
-        {12003, "421 Timeout", kToolNoServer},
-        {12003, "550 No such file", kToolWriteError},
+        {10054, "", kToolNoServer},  // the socket reset (WSAECONNRESET)
+        {10061, "", kToolNoServer},  // cannot connect
+        {10060, "", kToolNoServer},  // no answer in time
+        {0, "421 Timeout", kToolNoServer}, {0, "550 No such file", kToolWriteError},
         {2, "", kToolWriteError},
     };
     for (const auto& row : rows) {

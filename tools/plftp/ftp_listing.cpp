@@ -336,21 +336,10 @@ bool ParseFtpTime(std::string_view text, int64_t& ticks) {
 
 int32_t FtpFailureStatus(int32_t status, uint32_t error, std::string_view reply) {
     switch (error) {
-        case 12015:  // ERROR_INTERNET_LOGIN_FAILURE
-            return kToolLoginRefused;
-        case 12002:  // ERROR_INTERNET_TIMEOUT
-        case 12007:  // ERROR_INTERNET_NAME_NOT_RESOLVED
-        case 12017:  // ERROR_INTERNET_OPERATION_CANCELLED
-        case 12029:  // ERROR_INTERNET_CANNOT_CONNECT
-        case 12030:  // ERROR_INTERNET_CONNECTION_ABORTED
-        case 12031:  // ERROR_INTERNET_CONNECTION_RESET
-        case 12032:  // ERROR_INTERNET_FORCE_RETRY
-        case 12164:  // ERROR_INTERNET_SERVER_UNREACHABLE
-        case 12111:  // ERROR_FTP_DROPPED
-        // Wine's WinINet fails the call in flight with this when the server
-        // resets the control connection (the next call gets 10054).
-        case 12110:  // ERROR_FTP_TRANSFER_IN_PROGRESS
-        // What the sockets below say when the server goes away mid-transfer.
+        // A server name not found, a connection refused, lost, reset or
+        // timed out.
+        case 11001:  // WSAHOST_NOT_FOUND
+        case 11002:  // WSATRY_AGAIN
         case 10050:  // WSAENETDOWN
         case 10051:  // WSAENETUNREACH
         case 10052:  // WSAENETRESET

@@ -1,7 +1,7 @@
 #pragma once
-// What an FTP server says, read by plftp itself rather than by WinINet: the
-// replies on a control connection, the FEAT list, the passive-mode port, the
-// SIZE and MDTM answers, and folder listings (MLSD facts, or LIST in the Unix
+// What an FTP server says, read by plftp itself: the replies on a control
+// connection, the FEAT list, the passive-mode port, the SIZE and MDTM
+// answers, and folder listings (MLSD facts, or LIST in the Unix
 // "ls -l" form or the DOS form). A name is kept byte for byte as the server
 // sends it: blanks anywhere in it, several in a row, at its start or its end
 // are part of the name. A listing line that cannot be read is never guessed
@@ -68,7 +68,7 @@ bool ParseFtpTime(std::string_view text, int64_t& ticks);
 // The status a failed FTP call ends with: `status` (what the call itself
 // fails with) unless the system error or the server's reply says the server
 // is gone (kToolNoServer) or refused the login (kToolLoginRefused). `error`
-// is the WinINet or Winsock error number.
+// is the Winsock error number (0: the server replied).
 int32_t FtpFailureStatus(int32_t status, uint32_t error, std::string_view reply);
 // The status of a refused change into a folder: only 550 says it is not
 // there; any other refusal is a folder that cannot be read.

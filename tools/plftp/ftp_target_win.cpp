@@ -1,6 +1,6 @@
 #include "tools/plftp/ftp_target_win.h"
 
-#include <winsock2.h>
+#include <windows.h>
 
 #include <cstdio>
 
@@ -12,27 +12,9 @@
 
 namespace {
 
-constexpr DWORD kTimeoutMs = 15000;
-constexpr DWORD kTransferFlags = FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD;
-
 // FtpFailureStatus (ftp_listing.cpp, logic) knows the errors by number.
-static_assert(ERROR_INTERNET_LOGIN_FAILURE == 12015 && ERROR_INTERNET_TIMEOUT == 12002 &&
-              ERROR_INTERNET_CANNOT_CONNECT == 12029 &&
-              ERROR_INTERNET_CONNECTION_ABORTED == 12030 &&
-              ERROR_INTERNET_CONNECTION_RESET == 12031 && ERROR_FTP_TRANSFER_IN_PROGRESS == 12110 &&
-              ERROR_FTP_DROPPED == 12111 && ERROR_INTERNET_SERVER_UNREACHABLE == 12164 &&
-              WSAECONNRESET == 10054 && WSAECONNABORTED == 10053 && WSAETIMEDOUT == 10060 &&
-              WSAEHOSTUNREACH == 10065);
-
-std::string LastReply() {
-    char text[1024];
-    DWORD length = sizeof text;
-    DWORD code = 0;
-    if (!InternetGetLastResponseInfoA(&code, text, &length)) return {};
-    std::string reply(text, length);
-    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
-    return reply;
-}
+static_assert(WSAECONNRESET == 10054 && WSAECONNABORTED == 10053 && WSAETIMEDOUT == 10060 &&
+              WSAEHOSTUNREACH == 10065 && WSAENOTCONN == 10057 && WSAECONNREFUSED == 10061);
 
 std::string FtpTime(int64_t ticks) {
     const auto value = static_cast<uint64_t>(ticks);
@@ -49,36 +31,31 @@ std::string FtpTime(int64_t ticks) {
 
 CFtpTarget::CFtpTarget(const ToolConfig& config) : config(config) {}
 
-Outcome CFtpTarget::Failure(int32_t status, const char* what, const std::wstring& path) const {
-    const DWORD error = GetLastError();
-    std::string reason = SystemReason(what, Describe(path), error);
-    const std::string reply = error == ERROR_INTERNET_EXTENDED_ERROR ? LastReply() : "";
-    if (!reply.empty()) reason += ": " + reply;
-    return Outcome::Fail(FtpFailureStatus(status, error, reply), reason);
+Outcome CFtpTarget::Failure(int32_t status, const char* what, const std::wstring& path,
+                            const FtpReply& reply) const {
+    return connection.Fail(status, std::string(what) + " " + ToAnsiString(Describe(path)), reply);
 }
 
-Outcome CFtpTarget::TransferEnd(int32_t status, const char* what, const std::wstring& path) const {
-    // WinINet reads the server's last word on the transfer when the file
-    // handle closes: 226 or 250 when complete, 426 or 451 when cut.
-    const std::string reply = LastReply();
-    if (reply.empty() || reply[0] == '2' || reply[0] == '1') return Outcome::Ok();
-    return Outcome::Fail(FtpFailureStatus(status, 0, reply),
-                         "cannot " + std::string(what) + " " + ToAnsiString(Describe(path)) +
-                             ": the server ended the transfer with " + reply);
+Outcome CFtpTarget::Expect(const std::string& command, int expected, int32_t status,
+                           const char* what, const std::wstring& path) {
+    FtpReply reply;
+    if (connection.Ask(command, reply) && reply.code / 100 == expected) return Outcome::Ok();
+    return Failure(status, what, path, reply);
+}
+
+Outcome CFtpTarget::RenameOnServer(const std::string& from, const std::string& to, const char* what,
+                                   const std::wstring& path) {
+    FtpReply reply;
+    if (!connection.Ask("RNFR " + from, reply) || reply.code / 100 != 3 ||
+        !connection.Ask("RNTO " + to, reply) || reply.code / 100 != 2) {
+        return Failure(kToolRenameError, what, path, reply);
+    }
+    return Outcome::Ok();
 }
 
 std::string CFtpTarget::CannotHold(const std::wstring& name) const {
     if (!config.utf8Names && !FitsAnsiCodePage(name)) {
         return "a name the ANSI code page cannot hold (encoding=utf8 sends it)";
-    }
-    if (config.utf8Names) {
-        // WinINet takes the UTF-8 bytes through its ANSI calls, which may pass
-        // them through the ANSI code page; a name whose bytes would change on
-        // the way would reach the server as another name.
-        const std::string bytes = Encode(name);
-        if (ToAnsiString(ToWideString(bytes)) != bytes) {
-            return "a name whose UTF-8 form this system's ANSI code page would change";
-        }
     }
     return UnsafeNameReason(name);
 }
@@ -86,7 +63,7 @@ std::string CFtpTarget::CannotHold(const std::wstring& name) const {
 std::string CFtpTarget::Encode(const std::wstring& path) const {
     std::wstring absolute = path;
     if (!absolute.starts_with(L'/')) {
-        absolute = JoinPath(ToWideString(home), path);
+        absolute = JoinPath(ToWideString(connection.Home()), path);
     }
     if (!config.utf8Names) return ToAnsiString(absolute);
     const int length = static_cast<int>(absolute.size());
@@ -118,47 +95,17 @@ std::wstring CFtpTarget::Describe(const std::wstring& path) const {
 }
 
 Outcome CFtpTarget::Connect() {
-    session.Reset(InternetOpenW(L"plftp", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    if (!session) return Failure(kToolNoServer, "open WinINet for", L"/");
-    DWORD timeout = kTimeoutMs;
-    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT,
-                         INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT,
-                         INTERNET_OPTION_DATA_SEND_TIMEOUT}) {
-        InternetSetOptionW(session.Get(), option, &timeout, sizeof timeout);
+    Outcome outcome = connection.Open(config);
+    if (outcome.status == kToolLoginRefused) {
+        outcome.reason = "the server refused the login of user " + ToAnsiString(config.userName);
     }
-    connection.Reset(InternetConnectW(session.Get(), config.host.c_str(), config.port,
-                                      config.userName.empty() ? nullptr : config.userName.c_str(),
-                                      config.userName.empty() ? nullptr : config.password.c_str(),
-                                      INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0));
-    if (!connection) {
-        Outcome outcome = Failure(kToolNoServer, "connect to", L"/");
-        if (outcome.status == kToolLoginRefused) {
-            outcome.reason =
-                "the server refused the login of user " + ToAnsiString(config.userName);
-        }
-        return outcome;
-    }
-    char folder[MAX_PATH * 2] = {};
-    DWORD length = sizeof folder;
-    home = FtpGetCurrentDirectoryA(connection.Get(), folder, &length) ? folder : "/";
-    std::string reply;
-    if (config.utf8Names) (void)Command("OPTS UTF8 ON", reply);
-    // A server on Windows does not tell names apart by case; the others do.
-    if (Command("SYST", reply) && reply.find("Windows") != std::string::npos) caseSensitive = false;
-    return Outcome::Ok();
-}
-
-bool CFtpTarget::Command(const std::string& command, std::string& reply) {
-    const BOOL ok =
-        FtpCommandA(connection.Get(), FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr);
-    reply = LastReply();
-    return ok != FALSE;
+    return outcome;
 }
 
 Outcome CFtpTarget::List(const std::wstring& folder, std::vector<TreeEntry>& entries) {
     entries.clear();
     std::vector<FtpListedEntry> listed;
-    Outcome outcome = listing.List(config, Encode(folder), listed);
+    Outcome outcome = connection.List(Encode(folder), listed);
     if (!outcome) {
         outcome.reason += " (" + ToAnsiString(Describe(folder)) + ")";
         return outcome;
@@ -186,17 +133,15 @@ Outcome CFtpTarget::Stat(const std::wstring& path, TreeEntry& entry) {
         entry = TreeEntry{L"/", true};
         return Outcome::Ok();
     }
-    // A file is asked for by its own name first: a listing's parser may cut a
-    // name at a blank, and SIZE (which answers for files only) does not.
-    std::string reply;
+    // A file is asked for by its own name first (SIZE answers for files
+    // only); its time is asked only when a comparison needs it.
+    FtpReply reply;
     uint64_t size = 0;
-    if (Command("SIZE " + Encode(path), reply) && ParseSizeReply(reply, size)) {
+    if (!connection.Ask("SIZE " + Encode(path), reply)) {
+        return Failure(kToolRemoteNotFound, "ask the size of", path, reply);
+    }
+    if (reply.code == 213 && ParseSizeReply(reply.text, size)) {
         entry = TreeEntry{LeafName(path), false, false, size};
-        int64_t modified = 0;
-        if (ExactTime(path, modified)) {
-            entry.modified = modified;
-            entry.exactTime = true;
-        }
         return Outcome::Ok();
     }
     std::vector<TreeEntry> entries;
@@ -214,18 +159,20 @@ Outcome CFtpTarget::Stat(const std::wstring& path, TreeEntry& entry) {
 }
 
 Outcome CFtpTarget::ExactTime(const std::wstring& path, int64_t& modified) {
-    std::string reply;
-    if (!Command("MDTM " + Encode(path), reply))
-        return Failure(kToolRemoteNotFound, "ask the time of", path);
-    if (reply.size() < 4 || !ParseFtpTime(reply.substr(4), modified)) {
-        return Outcome::Fail(kToolReadError, "no time in the reply \"" + reply + "\"");
+    FtpReply reply;
+    if (!connection.Ask("MDTM " + Encode(path), reply) || reply.code / 100 != 2) {
+        return Failure(kToolRemoteNotFound, "ask the time of", path, reply);
+    }
+    if (reply.text.size() < 4 || !ParseFtpTime(reply.text.substr(4), modified)) {
+        return Outcome::Fail(kToolReadError, "no time in the reply \"" + reply.text + "\"");
     }
     return Outcome::Ok();
 }
 
 Outcome CFtpTarget::MakeFolder(const std::wstring& folder) {
-    if (FtpCreateDirectoryA(connection.Get(), Encode(folder).c_str())) return Outcome::Ok();
-    const Outcome outcome = Failure(kToolWriteError, "make the folder", folder);
+    const Outcome outcome =
+        Expect("MKD " + Encode(folder), 2, kToolWriteError, "make the folder", folder);
+    if (outcome) return outcome;
     TreeEntry entry;
     if (outcome.status == kToolWriteError && Stat(folder, entry) && entry.folder)
         return Outcome::Ok();
@@ -243,96 +190,93 @@ Outcome CFtpTarget::Store(const std::wstring& localFile, const std::wstring& par
                                  : kToolReadError,
                              SystemReason("read", localFile, error));
     }
-    UniqueInternet upload(
-        FtpOpenFileA(connection.Get(), Encode(partPath).c_str(), GENERIC_WRITE, kTransferFlags, 0));
-    if (!upload) return Failure(kToolWriteError, "write", partPath);
-    char buffer[64 * 1024];
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(source.Get(), buffer, sizeof buffer, &read, nullptr)) {
-            return Outcome::Fail(kToolReadError, SystemReason("read", localFile, GetLastError()));
-        }
-        if (read == 0) break;
-        DWORD written = 0;
-        if (!InternetWriteFile(upload.Get(), buffer, read, &written) || written != read) {
-            return Failure(kToolWriteError, "write", partPath);
-        }
-    }
-    upload.Reset();
-    return TransferEnd(kToolWriteError, "write", partPath);
+    return connection.Store(
+        Encode(partPath), "write " + ToAnsiString(Describe(partPath)),
+        [&](char* buffer, std::size_t size, std::size_t& got) {
+            DWORD read = 0;
+            if (!ReadFile(source.Get(), buffer, static_cast<DWORD>(size), &read, nullptr)) {
+                return Outcome::Fail(kToolReadError,
+                                     SystemReason("read", localFile, GetLastError()));
+            }
+            got = read;
+            return Outcome::Ok();
+        });
 }
 
 Outcome CFtpTarget::PlaceFile(const std::wstring& partPath, const std::wstring& path,
                               int64_t modified) {
     const std::string part = Encode(partPath), target = Encode(path);
-    if (!FtpRenameFileA(connection.Get(), part.c_str(), target.c_str())) {
-        Outcome outcome = Failure(kToolRenameError, "rename into", path);
+    Outcome outcome = RenameOnServer(part, target, "rename into", path);
+    if (!outcome) {
         if (outcome.status == kToolNoServer) return outcome;
         // A server that does not rename over a file: the old version steps
         // aside under a name of its own, and comes back if the new one cannot
         // take its place. It is removed only once the new one is there.
         const std::string old = Encode(JoinPath(ParentPath(path), OldVersionName(LeafName(path))));
-        if (!FtpRenameFileA(connection.Get(), target.c_str(), old.c_str())) return outcome;
-        if (!FtpRenameFileA(connection.Get(), part.c_str(), target.c_str())) {
-            outcome = Failure(kToolRenameError, "rename into", path);
-            FtpRenameFileA(connection.Get(), old.c_str(), target.c_str());
+        if (!RenameOnServer(target, old, "rename into", path)) return outcome;
+        outcome = RenameOnServer(part, target, "rename into", path);
+        if (!outcome) {
+            (void)RenameOnServer(old, target, "rename back", path);
             return outcome;
         }
-        FtpDeleteFileA(connection.Get(), old.c_str());
+        FtpReply reply;
+        (void)connection.Ask("DELE " + old, reply);
     }
     // Keeping the time is a courtesy of servers that know MFMT.
-    std::string reply;
-    if (modified != 0) Command("MFMT " + FtpTime(modified) + " " + target, reply);
+    FtpReply reply;
+    if (modified != 0) (void)connection.Ask("MFMT " + FtpTime(modified) + " " + target, reply);
     return Outcome::Ok();
 }
 
 Outcome CFtpTarget::Fetch(const std::wstring& path, const std::wstring& localFile) {
-    UniqueInternet download(
-        FtpOpenFileA(connection.Get(), Encode(path).c_str(), GENERIC_READ, kTransferFlags, 0));
-    if (!download) return Failure(kToolRemoteNotFound, "read", path);
-    UniqueFileHandle target(CreateFileW(localFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!target)
-        return Outcome::Fail(kToolWriteError, SystemReason("write", localFile, GetLastError()));
-    char buffer[64 * 1024];
-    Outcome outcome;
-    for (;;) {
-        DWORD read = 0;
-        if (!InternetReadFile(download.Get(), buffer, sizeof buffer, &read)) {
-            outcome = Failure(kToolReadError, "read", path);
-            break;
-        }
-        if (read == 0) break;
-        DWORD written = 0;
-        if (!WriteFile(target.Get(), buffer, read, &written, nullptr) || written != read) {
+    UniqueFileHandle target;
+    Outcome outcome = connection.Retrieve(
+        Encode(path), "read " + ToAnsiString(Describe(path)),
+        [&](const char* data, std::size_t size) {
+            if (!target) {
+                target.Reset(CreateFileW(localFile.c_str(), GENERIC_WRITE, 0, nullptr,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                if (!target) {
+                    return Outcome::Fail(kToolWriteError,
+                                         SystemReason("write", localFile, GetLastError()));
+                }
+            }
+            DWORD written = 0;
+            if (!WriteFile(target.Get(), data, static_cast<DWORD>(size), &written, nullptr) ||
+                written != size) {
+                return Outcome::Fail(kToolWriteError,
+                                     SystemReason("write", localFile, GetLastError()));
+            }
+            return Outcome::Ok();
+        });
+    // An empty file sends no data: it is made here.
+    if (outcome && !target) {
+        target.Reset(CreateFileW(localFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!target) {
             outcome =
                 Outcome::Fail(kToolWriteError, SystemReason("write", localFile, GetLastError()));
-            break;
         }
     }
+    const bool made = static_cast<bool>(target);
     target.Reset();
-    download.Reset();
-    if (outcome) outcome = TransferEnd(kToolReadError, "read", path);
-    if (!outcome) DeleteFileW(localFile.c_str());
+    if (!outcome && made) DeleteFileW(localFile.c_str());
     return outcome;
 }
 
 Outcome CFtpTarget::RemoveFile(const std::wstring& path) {
-    if (FtpDeleteFileA(connection.Get(), Encode(path).c_str())) return Outcome::Ok();
-    return Failure(kToolRemoveError, "delete", path);
+    return Expect("DELE " + Encode(path), 2, kToolRemoveError, "delete", path);
 }
 
 Outcome CFtpTarget::RemoveFolder(const std::wstring& folder) {
     // A folder cannot be removed while it is the current one on some servers.
-    FtpSetCurrentDirectoryA(connection.Get(), home.c_str());
-    listing.LeaveFolder();
-    if (FtpRemoveDirectoryA(connection.Get(), Encode(folder).c_str())) return Outcome::Ok();
-    return Failure(kToolRemoveError, "remove the folder", folder);
+    FtpReply reply;
+    if (!connection.Ask("CWD " + connection.Home(), reply)) {
+        return Failure(kToolRemoveError, "remove the folder", folder, reply);
+    }
+    return Expect("RMD " + Encode(folder), 2, kToolRemoveError, "remove the folder", folder);
 }
 
 Outcome CFtpTarget::Rename(const std::wstring& from, const std::wstring& to) {
-    if (FtpRenameFileA(connection.Get(), Encode(from).c_str(), Encode(to).c_str())) {
-        return Outcome::Ok();
-    }
-    return Failure(kToolRenameError, "rename", from);
+    return RenameOnServer(Encode(from), Encode(to), "rename", from);
 }

@@ -1,0 +1,317 @@
+#include "tools/plftp/ftp_connection_win.h"
+
+#include <ws2tcpip.h>
+
+#include <cstring>
+
+#include "base/text_conversion.h"
+
+namespace {
+
+constexpr DWORD kTimeoutMs = 15000;
+constexpr std::size_t kMostListingBytes = 256u * 1024 * 1024;
+constexpr std::size_t kChunkBytes = 64 * 1024;
+
+void SetTimeouts(SOCKET socket) {
+    const DWORD timeout = kTimeoutMs;
+    setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+               sizeof timeout);
+    setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout),
+               sizeof timeout);
+}
+
+bool SendAll(SOCKET socket, const char* data, std::size_t size) {
+    while (size > 0) {
+        const int n =
+            send(socket, data, static_cast<int>(size < kChunkBytes ? size : kChunkBytes), 0);
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The folder of a 257 reply: "257 "/a ""b"" c" is current" gives /a "b" c.
+std::string QuotedFolder(const std::string& reply) {
+    std::string folder;
+    std::size_t at = reply.find('"');
+    if (at == std::string::npos) return "/";
+    for (++at; at < reply.size(); ++at) {
+        if (reply[at] == '"') {
+            if (at + 1 < reply.size() && reply[at + 1] == '"') {
+                folder += '"';
+                ++at;
+                continue;
+            }
+            break;
+        }
+        folder += reply[at];
+    }
+    return folder.empty() ? "/" : folder;
+}
+
+}  // namespace
+
+CFtpConnection::~CFtpConnection() {
+    if (control) {
+        FtpReply reply;
+        (void)Ask("QUIT", reply);
+    }
+    control.Reset();
+    if (started) WSACleanup();
+}
+
+Outcome CFtpConnection::Fail(int32_t status, const std::string& what, const FtpReply& reply) const {
+    std::string reason = "cannot " + what;
+    if (error != 0) reason += " (system error " + std::to_string(error) + ")";
+    if (!reply.text.empty()) reason += ": " + reply.text.substr(0, 300);
+    return Outcome::Fail(FtpFailureStatus(status, static_cast<uint32_t>(error), reply.text),
+                         reason);
+}
+
+bool CFtpConnection::Send(const std::string& command) {
+    const std::string line = command + "\r\n";
+    return SendAll(control.Get(), line.data(), line.size());
+}
+
+bool CFtpConnection::Receive(FtpReply& reply) {
+    char buffer[4096];
+    while (!reader.Next(reply)) {
+        const int n = recv(control.Get(), buffer, sizeof buffer, 0);
+        if (n == 0) WSASetLastError(WSAECONNRESET);  // the server closed the connection
+        if (n <= 0) return false;
+        reader.Add(std::string_view(buffer, static_cast<std::size_t>(n)));
+    }
+    return true;
+}
+
+bool CFtpConnection::Ask(const std::string& command, FtpReply& reply) {
+    reply = FtpReply{};
+    if (!control) {
+        if (error == 0) error = WSAENOTCONN;
+        return false;
+    }
+    if (Send(command) && Receive(reply)) return true;
+    error = WSAGetLastError();
+    if (error == 0) error = WSAECONNRESET;
+    control.Reset();
+    return false;
+}
+
+Outcome CFtpConnection::Open(const ToolConfig& config) {
+    if (!started) {
+        WSADATA data;
+        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+            return Outcome::Fail(kToolNoServer, "cannot start Winsock");
+        }
+        started = true;
+    }
+    reader = CFtpReplyReader{};
+    error = 0;
+    ADDRINFOW hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    ADDRINFOW* found = nullptr;
+    const std::wstring port = std::to_wstring(config.port);
+    const std::string where = "connect to " + ToAnsiString(config.host) + ":" + ToAnsiString(port);
+    if (GetAddrInfoW(config.host.c_str(), port.c_str(), &hints, &found) != 0 || !found) {
+        error = WSAGetLastError();
+        return Outcome::Fail(kToolNoServer, "cannot find the server " + ToAnsiString(config.host) +
+                                                " (system error " + std::to_string(error) + ")");
+    }
+    for (ADDRINFOW* address = found; address; address = address->ai_next) {
+        control.Reset(socket(address->ai_family, address->ai_socktype, address->ai_protocol));
+        if (!control) continue;
+        SetTimeouts(control.Get());
+        if (connect(control.Get(), address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0) {
+            memcpy(&server, address->ai_addr, address->ai_addrlen);
+            serverLength = static_cast<int>(address->ai_addrlen);
+            break;
+        }
+        error = WSAGetLastError();
+        control.Reset();
+    }
+    FreeAddrInfoW(found);
+    if (!control) return Fail(kToolNoServer, where, {});
+    // A command goes out at once, not held back for the reply's
+    // acknowledgement.
+    const BOOL noDelay = TRUE;
+    setsockopt(control.Get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+               sizeof noDelay);
+
+    FtpReply reply;
+    if (!Receive(reply)) {
+        error = WSAGetLastError();
+        control.Reset();
+        return Fail(kToolNoServer, where, reply);
+    }
+    if (reply.code != 220) {
+        control.Reset();
+        return Fail(kToolNoServer, where, reply);
+    }
+    const std::string user = config.userName.empty() ? "anonymous" : ToAnsiString(config.userName);
+    if (!Ask("USER " + user, reply)) return Fail(kToolNoServer, "log in", reply);
+    if (reply.code == 331 && !Ask("PASS " + ToAnsiString(config.password), reply)) {
+        return Fail(kToolNoServer, "log in", reply);
+    }
+    if (reply.code != 230 && reply.code != 202) {
+        const Outcome refused =
+            Fail(reply.code == 530 ? kToolLoginRefused : kToolNoServer, "log in", reply);
+        control.Reset();
+        return refused;
+    }
+    // What the server offers is asked once per run: MLSD, when there, lists
+    // with facts and names that no column layout can cut.
+    if (!Ask("FEAT", reply)) return Fail(kToolNoServer, "ask the features", reply);
+    const FtpFeatures features = reply.code / 100 == 2 ? ParseFeatures(reply.text) : FtpFeatures{};
+    mlsd = features.mlsd;
+    if (config.utf8Names && !Ask("OPTS UTF8 ON", reply)) {
+        return Fail(kToolNoServer, "ask for UTF-8 names", reply);
+    }
+    if (!Ask("TYPE I", reply)) return Fail(kToolNoServer, "ask for binary transfers", reply);
+    if (reply.code / 100 != 2) return Fail(kToolNoServer, "ask for binary transfers", reply);
+    if (!Ask("PWD", reply)) return Fail(kToolNoServer, "ask the folder", reply);
+    home = reply.code == 257 ? QuotedFolder(reply.text) : "/";
+    if (!Ask("SYST", reply)) return Fail(kToolNoServer, "ask the system", reply);
+    windows = reply.code / 100 == 2 && reply.text.find("Windows") != std::string::npos;
+    return Outcome::Ok();
+}
+
+Outcome CFtpConnection::OpenData(int32_t status, const std::string& what, UniqueSocket& data) {
+    FtpReply reply;
+    const bool extended = server.ss_family == AF_INET6;
+    if (!Ask(extended ? "EPSV" : "PASV", reply)) return Fail(status, what, reply);
+    uint16_t port = 0;
+    if (!ParsePassivePort(reply.text, port)) return Fail(status, what, reply);
+    // The data goes to the server of the control connection, whatever
+    // address a 227 reply names.
+    sockaddr_storage dataAddress = server;
+    if (extended) {
+        reinterpret_cast<sockaddr_in6*>(&dataAddress)->sin6_port = htons(port);
+    } else {
+        reinterpret_cast<sockaddr_in*>(&dataAddress)->sin_port = htons(port);
+    }
+    data.Reset(socket(server.ss_family, SOCK_STREAM, IPPROTO_TCP));
+    if (!data ||
+        connect(data.Get(), reinterpret_cast<const sockaddr*>(&dataAddress), serverLength) != 0) {
+        const int dataError = WSAGetLastError();
+        data.Reset();
+        return Outcome::Fail(status, "cannot " + what + ": no data connection (system error " +
+                                         std::to_string(dataError) + ")");
+    }
+    SetTimeouts(data.Get());
+    return Outcome::Ok();
+}
+
+Outcome CFtpConnection::TransferEnd(int32_t status, const std::string& what) {
+    // Only the server's last word says the transfer is complete: 226 or 250,
+    // against 426 or 451 for one that was cut.
+    FtpReply reply;
+    if (!Receive(reply)) {
+        error = WSAGetLastError();
+        if (error == 0) error = WSAECONNRESET;
+        control.Reset();
+        return Fail(status, what, reply);
+    }
+    if (reply.code / 100 != 2) return Fail(status, what + ": the server ended the transfer", reply);
+    return Outcome::Ok();
+}
+
+Outcome CFtpConnection::List(const std::string& folder, std::vector<FtpListedEntry>& entries) {
+    entries.clear();
+    const std::string what = "list " + folder;
+    // The folder is changed into rather than named after LIST: a name with
+    // blanks after LIST reads as options on some servers.
+    FtpReply reply;
+    if (!Ask("CWD " + folder, reply)) return Fail(kToolReadError, "change to " + folder, reply);
+    if (reply.code / 100 != 2)
+        return Fail(FolderChangeStatus(reply.text), "change to " + folder, reply);
+    UniqueSocket data;
+    if (Outcome opened = OpenData(kToolReadError, what, data); !opened) return opened;
+    if (!Ask(mlsd ? "MLSD" : "LIST", reply)) return Fail(kToolReadError, what, reply);
+    if (reply.code / 100 != 1) return Fail(kToolReadError, what, reply);
+    std::string bytes;
+    char buffer[16 * 1024];
+    for (;;) {
+        const int n = recv(data.Get(), buffer, sizeof buffer, 0);
+        if (n == 0) break;
+        if (n < 0 || bytes.size() > kMostListingBytes) {
+            const int dataError = WSAGetLastError();
+            data.Reset();
+            (void)TransferEnd(kToolReadError, what);
+            return Outcome::Fail(kToolReadError, "cannot read the listing of " + folder +
+                                                     " (system error " + std::to_string(dataError) +
+                                                     ")");
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    data.Reset();
+    if (Outcome ended = TransferEnd(kToolReadError, what); !ended) return ended;
+    std::string unreadable;
+    if (!ParseFtpListing(bytes, mlsd, entries, unreadable)) {
+        entries.clear();
+        return Outcome::Fail(kToolReadError,
+                             "cannot read the listing of " + folder +
+                                 ": a line plftp does not understand: " + unreadable);
+    }
+    return Outcome::Ok();
+}
+
+Outcome CFtpConnection::Store(const std::string& path, const std::string& what,
+                              const ReadChunk& read) {
+    UniqueSocket data;
+    if (Outcome opened = OpenData(kToolWriteError, what, data); !opened) return opened;
+    FtpReply reply;
+    if (!Ask("STOR " + path, reply)) return Fail(kToolWriteError, what, reply);
+    if (reply.code / 100 != 1) return Fail(kToolWriteError, what, reply);
+    char buffer[kChunkBytes];
+    Outcome outcome;
+    for (;;) {
+        std::size_t got = 0;
+        outcome = read(buffer, sizeof buffer, got);
+        if (!outcome || got == 0) break;
+        if (!SendAll(data.Get(), buffer, got)) {
+            outcome = Outcome::Fail(kToolWriteError, "cannot " + what +
+                                                         ": the data connection "
+                                                         "failed (system error " +
+                                                         std::to_string(WSAGetLastError()) + ")");
+            break;
+        }
+    }
+    // The end of the data is the end of the file: the server answers once it
+    // has it all (or what came, when the read failed: the caller then
+    // removes the temporary file it was).
+    shutdown(data.Get(), SD_SEND);
+    data.Reset();
+    const Outcome ended = TransferEnd(kToolWriteError, what);
+    if (!ended && (outcome || ended.status == kToolNoServer)) return ended;
+    return outcome;
+}
+
+Outcome CFtpConnection::Retrieve(const std::string& path, const std::string& what,
+                                 const WriteChunk& write) {
+    UniqueSocket data;
+    if (Outcome opened = OpenData(kToolReadError, what, data); !opened) return opened;
+    FtpReply reply;
+    if (!Ask("RETR " + path, reply)) return Fail(kToolRemoteNotFound, what, reply);
+    if (reply.code / 100 != 1) return Fail(kToolRemoteNotFound, what, reply);
+    char buffer[kChunkBytes];
+    Outcome outcome;
+    for (;;) {
+        const int n = recv(data.Get(), buffer, sizeof buffer, 0);
+        if (n == 0) break;
+        if (n < 0) {
+            outcome = Outcome::Fail(kToolReadError, "cannot " + what +
+                                                        ": the data connection "
+                                                        "failed (system error " +
+                                                        std::to_string(WSAGetLastError()) + ")");
+            break;
+        }
+        outcome = write(buffer, static_cast<std::size_t>(n));
+        if (!outcome) break;
+    }
+    data.Reset();
+    const Outcome ended = TransferEnd(kToolReadError, what);
+    if (!ended && (outcome || ended.status == kToolNoServer)) return ended;
+    return outcome;
+}

@@ -1,0 +1,84 @@
+#pragma once
+// plftp's connection to an FTP server, over Winsock: one control connection
+// for the whole run, passive data connections, binary transfers. plftp reads
+// the replies and the listings itself (ftp_listing.h), so a name is kept byte
+// for byte, and every command is one round trip on the same connection.
+
+#include <winsock2.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/unique_resource.h"
+#include "tools/plftp/ftp_listing.h"
+#include "tools/plftp/tool_config.h"
+
+struct SocketTraits {
+    using Raw = SOCKET;
+    static Raw Invalid() noexcept { return INVALID_SOCKET; }
+    static bool IsValid(Raw s) noexcept { return s != INVALID_SOCKET; }
+    static void Close(Raw s) noexcept { closesocket(s); }
+};
+using UniqueSocket = UniqueResource<SocketTraits>;
+
+class CFtpConnection {
+public:
+    CFtpConnection() = default;
+    ~CFtpConnection();
+    CFtpConnection(const CFtpConnection&) = delete;
+    CFtpConnection& operator=(const CFtpConnection&) = delete;
+
+    // Connects and logs in (kToolNoServer when the server cannot be reached,
+    // kToolLoginRefused when it refuses the user or the password), then asks
+    // what the server offers (FEAT), switches to UTF-8 names when configured,
+    // to binary transfers, and asks the login folder and the server's system.
+    Outcome Open(const ToolConfig& config);
+    const std::string& Home() const { return home; }
+    // The server says it runs on Windows (SYST): names do not differ by case.
+    bool WindowsServer() const { return windows; }
+
+    // Sends a command and reads its reply; false when the connection failed,
+    // which closes it: every later command fails as a lost server.
+    bool Ask(const std::string& command, FtpReply& reply);
+    // The failure of `what` ("write ftp://..."): its status from `status`, the
+    // connection's last error and the reply (FtpFailureStatus).
+    Outcome Fail(int32_t status, const std::string& what, const FtpReply& reply) const;
+
+    // The entries of `folder` (the server's bytes, absolute). A folder the
+    // server says is not there fails with kToolInvalidRemoteDir; a listing
+    // that did not arrive whole, or has a line that cannot be read, fails
+    // with kToolReadError.
+    Outcome List(const std::string& folder, std::vector<FtpListedEntry>& entries);
+
+    // Fills `buffer` with up to `size` bytes (0 at the end), or fails.
+    using ReadChunk = std::function<Outcome(char* buffer, std::size_t size, std::size_t& got)>;
+    using WriteChunk = std::function<Outcome(const char* data, std::size_t size)>;
+    // Sends what `read` gives as the file `path`; fails (kToolWriteError
+    // unless the server is gone, or what `read` failed with) unless the
+    // server confirmed the whole transfer.
+    Outcome Store(const std::string& path, const std::string& what, const ReadChunk& read);
+    // Gives the file `path` to `write`; fails (kToolRemoteNotFound when the
+    // server refuses it, kToolReadError when cut) unless the server confirmed
+    // its end.
+    Outcome Retrieve(const std::string& path, const std::string& what, const WriteChunk& write);
+
+private:
+    bool Send(const std::string& command);
+    bool Receive(FtpReply& reply);
+    // A passive data connection, connected; `status` is the failure's.
+    Outcome OpenData(int32_t status, const std::string& what, UniqueSocket& data);
+    // The server's last word on a transfer whose data connection has closed.
+    Outcome TransferEnd(int32_t status, const std::string& what);
+
+    bool started = false;  // WSAStartup
+    UniqueSocket control;
+    CFtpReplyReader reader;
+    sockaddr_storage server{};
+    int serverLength = 0;
+    int error = 0;  // the Winsock error that closed the connection; 0 while it stands
+    bool mlsd = false;
+    bool windows = false;
+    std::string home = "/";
+};
