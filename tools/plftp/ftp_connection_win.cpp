@@ -92,10 +92,14 @@ bool CFtpConnection::Ask(const std::string& command, FtpReply& reply) {
         return false;
     }
     if (Send(command) && Receive(reply)) return true;
+    Lost();
+    return false;
+}
+
+void CFtpConnection::Lost() {
     error = WSAGetLastError();
     if (error == 0) error = WSAECONNRESET;
     control.Reset();
-    return false;
 }
 
 Outcome CFtpConnection::Open(const ToolConfig& config) {
@@ -141,8 +145,7 @@ Outcome CFtpConnection::Open(const ToolConfig& config) {
 
     FtpReply reply;
     if (!Receive(reply)) {
-        error = WSAGetLastError();
-        control.Reset();
+        Lost();
         return Fail(kToolNoServer, where, reply);
     }
     if (reply.code != 220) {
@@ -177,7 +180,8 @@ Outcome CFtpConnection::Open(const ToolConfig& config) {
     return Outcome::Ok();
 }
 
-Outcome CFtpConnection::OpenData(int32_t status, const std::string& what, UniqueSocket& data) {
+Outcome CFtpConnection::StartTransfer(const std::string& command, int32_t status, int32_t refused,
+                                      const std::string& what, UniqueSocket& data) {
     FtpReply reply;
     const bool extended = server.ss_family == AF_INET6;
     if (!Ask(extended ? "EPSV" : "PASV", reply)) return Fail(status, what, reply);
@@ -200,7 +204,22 @@ Outcome CFtpConnection::OpenData(int32_t status, const std::string& what, Unique
                                          std::to_string(dataError) + ")");
     }
     SetTimeouts(data.Get());
+    if (!Ask(command, reply)) return Fail(refused, what, reply);
+    if (reply.code / 100 != 1) return Fail(refused, what, reply);
     return Outcome::Ok();
+}
+
+Outcome CFtpConnection::DataFailure(int32_t status, const std::string& what) const {
+    return Outcome::Fail(status, "cannot " + what + ": the data connection failed (system error " +
+                                     std::to_string(WSAGetLastError()) + ")");
+}
+
+Outcome CFtpConnection::FinishTransfer(const Outcome& outcome, int32_t status,
+                                       const std::string& what) {
+    // What the data side failed with stands, unless the server is gone.
+    const Outcome ended = TransferEnd(status, what);
+    if (!ended && (outcome || ended.status == kToolNoServer)) return ended;
+    return outcome;
 }
 
 Outcome CFtpConnection::TransferEnd(int32_t status, const std::string& what) {
@@ -208,9 +227,7 @@ Outcome CFtpConnection::TransferEnd(int32_t status, const std::string& what) {
     // against 426 or 451 for one that was cut.
     FtpReply reply;
     if (!Receive(reply)) {
-        error = WSAGetLastError();
-        if (error == 0) error = WSAECONNRESET;
-        control.Reset();
+        Lost();
         return Fail(status, what, reply);
     }
     if (reply.code / 100 != 2) return Fail(status, what + ": the server ended the transfer", reply);
@@ -226,27 +243,16 @@ Outcome CFtpConnection::List(const std::string& folder, std::vector<FtpListedEnt
     if (!Ask("CWD " + folder, reply)) return Fail(kToolReadError, "change to " + folder, reply);
     if (reply.code / 100 != 2)
         return Fail(FolderChangeStatus(reply.text), "change to " + folder, reply);
-    UniqueSocket data;
-    if (Outcome opened = OpenData(kToolReadError, what, data); !opened) return opened;
-    if (!Ask(mlsd ? "MLSD" : "LIST", reply)) return Fail(kToolReadError, what, reply);
-    if (reply.code / 100 != 1) return Fail(kToolReadError, what, reply);
     std::string bytes;
-    char buffer[16 * 1024];
-    for (;;) {
-        const int n = recv(data.Get(), buffer, sizeof buffer, 0);
-        if (n == 0) break;
-        if (n < 0 || bytes.size() > kMostListingBytes) {
-            const int dataError = WSAGetLastError();
-            data.Reset();
-            (void)TransferEnd(kToolReadError, what);
-            return Outcome::Fail(kToolReadError, "cannot read the listing of " + folder +
-                                                     " (system error " + std::to_string(dataError) +
-                                                     ")");
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    data.Reset();
-    if (Outcome ended = TransferEnd(kToolReadError, what); !ended) return ended;
+    const Outcome listed = ReceiveData(
+        mlsd ? "MLSD" : "LIST", kToolReadError, what, [&](const char* data, std::size_t size) {
+            if (bytes.size() + size > kMostListingBytes) {
+                return Outcome::Fail(kToolReadError, "cannot " + what + ": over 256 MB of listing");
+            }
+            bytes.append(data, size);
+            return Outcome::Ok();
+        });
+    if (!listed) return listed;
     std::string unreadable;
     if (!ParseFtpListing(bytes, mlsd, entries, unreadable)) {
         entries.clear();
@@ -260,10 +266,11 @@ Outcome CFtpConnection::List(const std::string& folder, std::vector<FtpListedEnt
 Outcome CFtpConnection::Store(const std::string& path, const std::string& what,
                               const ReadChunk& read) {
     UniqueSocket data;
-    if (Outcome opened = OpenData(kToolWriteError, what, data); !opened) return opened;
-    FtpReply reply;
-    if (!Ask("STOR " + path, reply)) return Fail(kToolWriteError, what, reply);
-    if (reply.code / 100 != 1) return Fail(kToolWriteError, what, reply);
+    if (Outcome started =
+            StartTransfer("STOR " + path, kToolWriteError, kToolWriteError, what, data);
+        !started) {
+        return started;
+    }
     char buffer[kChunkBytes];
     Outcome outcome;
     for (;;) {
@@ -271,10 +278,7 @@ Outcome CFtpConnection::Store(const std::string& path, const std::string& what,
         outcome = read(buffer, sizeof buffer, got);
         if (!outcome || got == 0) break;
         if (!SendAll(data.Get(), buffer, got)) {
-            outcome = Outcome::Fail(kToolWriteError, "cannot " + what +
-                                                         ": the data connection "
-                                                         "failed (system error " +
-                                                         std::to_string(WSAGetLastError()) + ")");
+            outcome = DataFailure(kToolWriteError, what);
             break;
         }
     }
@@ -283,35 +287,32 @@ Outcome CFtpConnection::Store(const std::string& path, const std::string& what,
     // removes the temporary file it was).
     shutdown(data.Get(), SD_SEND);
     data.Reset();
-    const Outcome ended = TransferEnd(kToolWriteError, what);
-    if (!ended && (outcome || ended.status == kToolNoServer)) return ended;
-    return outcome;
+    return FinishTransfer(outcome, kToolWriteError, what);
 }
 
 Outcome CFtpConnection::Retrieve(const std::string& path, const std::string& what,
                                  const WriteChunk& write) {
+    return ReceiveData("RETR " + path, kToolRemoteNotFound, what, write);
+}
+
+Outcome CFtpConnection::ReceiveData(const std::string& command, int32_t refused,
+                                    const std::string& what, const WriteChunk& write) {
     UniqueSocket data;
-    if (Outcome opened = OpenData(kToolReadError, what, data); !opened) return opened;
-    FtpReply reply;
-    if (!Ask("RETR " + path, reply)) return Fail(kToolRemoteNotFound, what, reply);
-    if (reply.code / 100 != 1) return Fail(kToolRemoteNotFound, what, reply);
+    if (Outcome started = StartTransfer(command, kToolReadError, refused, what, data); !started) {
+        return started;
+    }
     char buffer[kChunkBytes];
     Outcome outcome;
     for (;;) {
         const int n = recv(data.Get(), buffer, sizeof buffer, 0);
         if (n == 0) break;
         if (n < 0) {
-            outcome = Outcome::Fail(kToolReadError, "cannot " + what +
-                                                        ": the data connection "
-                                                        "failed (system error " +
-                                                        std::to_string(WSAGetLastError()) + ")");
+            outcome = DataFailure(kToolReadError, what);
             break;
         }
         outcome = write(buffer, static_cast<std::size_t>(n));
         if (!outcome) break;
     }
     data.Reset();
-    const Outcome ended = TransferEnd(kToolReadError, what);
-    if (!ended && (outcome || ended.status == kToolNoServer)) return ended;
-    return outcome;
+    return FinishTransfer(outcome, kToolReadError, what);
 }

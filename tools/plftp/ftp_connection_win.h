@@ -67,10 +67,23 @@ public:
 private:
     bool Send(const std::string& command);
     bool Receive(FtpReply& reply);
-    // A passive data connection, connected; `status` is the failure's.
-    Outcome OpenData(int32_t status, const std::string& what, UniqueSocket& data);
+    // The data of `command` (RETR, MLSD or LIST) given to `write`; a refusal
+    // of the command fails with `refused`.
+    Outcome ReceiveData(const std::string& command, int32_t refused, const std::string& what,
+                        const WriteChunk& write);
+    // Keeps the error that ended the connection, and closes it.
+    void Lost();
+    // A passive data connection, connected, and `command` accepted for it
+    // (a 1xx reply): a failure of the connection ends with `status`, a
+    // refusal of the command with `refused`.
+    Outcome StartTransfer(const std::string& command, int32_t status, int32_t refused,
+                          const std::string& what, UniqueSocket& data);
+    Outcome DataFailure(int32_t status, const std::string& what) const;
     // The server's last word on a transfer whose data connection has closed.
     Outcome TransferEnd(int32_t status, const std::string& what);
+    // The transfer's outcome: what the data side gave, unless the server did
+    // not confirm the transfer or is gone.
+    Outcome FinishTransfer(const Outcome& outcome, int32_t status, const std::string& what);
 
     bool started = false;  // WSAStartup
     UniqueSocket control;
