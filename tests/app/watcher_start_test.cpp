@@ -195,7 +195,6 @@ TEST_F(WatcherStartTest, LeftOversAreSentOrKeptInTheirOrder) {
         const char *buffered, *sent, *kept;  // after the start; at the batch; after the stop
     } rows[] = {
         // clang-format off
-        {"offline: kept for the next start", "012", "", "", false, false, false, "012", "", "012"},
         {"held, offline: read back from the replacement", "", "012", "", true, false, false, "012", "", "012"},
         {"held, online", "", "012", "", true, true, false, "012", "", "012"},
         {"a send list left behind goes first", "xa", "", "dr", false, true, true, "", "drxa", ""},

@@ -67,18 +67,6 @@ TEST_F(FolderConfigTest, NumbersFlagsAndDefaults) {
     }
 }
 
-TEST_F(FolderConfigTest, EachTextKeyStoresItsOwnField) {
-    Read(
-        "dir=1\nip=2\nport=3\ncmd=4\nprotocol=5\nencoding=6\nusername=7\nsizelimit=8\n"
-        "ignore=9\nignore_dir=10\n");
-    const WatcherState& s = State();
-    EXPECT_EQ(std::vector<std::string>({Str(s.remoteDir), Str(s.serverAddress), Str(s.serverPort),
-                                        Str(s.configCmd), Str(s.protocol), Str(s.encoding),
-                                        Str(s.userName), Str(s.sizeLimit), Str(s.ignorePatterns),
-                                        Str(s.ignoreDirPatterns)}),
-              std::vector<std::string>({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}));
-}
-
 TEST_F(FolderConfigTest, TextValuesAreCutToTheirFieldAndDecoded) {
     const std::string a507(507, 'a');
     // file, remoteDir, serverAddress, serverPort, password, queue

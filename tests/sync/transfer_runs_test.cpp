@@ -261,16 +261,6 @@ TEST_F(TransferRunsTest, ASendListLeftBehindIsSentBeforeTheChangesMadeSince) {
         bool flushQueued;   // the changes wait for the dialog's flush message
         bool mergeAndKill;  // merged as the firing does, then the process dies before the rename
     } cases[] = {
-        {"a failed delete, the file made again: the remote keeps it",
-         {delX},
-         {{putX, kEventCreate}},
-         false,
-         false},
-        {"a failed rename, a new file under the old name: both ends stay",
-         {renameAB},
-         {{putA, kEventCreate}},
-         false,
-         false},
         {"the changes still wait for their flush",
          {delX, renameAB},
          {{putX, kEventCreate}, {putA, kEventCreate}},
@@ -335,7 +325,6 @@ TEST_F(TransferRunsTest, ImmediateUploadsRunOneAtATimeAndAChangeDuringARunGetsOn
         int changesDuring;  // uploads asked for while the first run is under way
         std::vector<std::string> runs;
     } rows[] = {
-        {"one change", false, 0, {"upload"}},
         {"three changes during the run: exactly one more run", false, 3, {"upload", "upload"}},
         {"an upload asked during a timer firing waits for it", true, 1, {"batch", "upload"}},
     };
@@ -416,7 +405,6 @@ TEST_F(SyncTimerTest, CyclesFireOnCountAndIntervalWithTheirTieBreaks) {
         int64_t until;
         std::vector<std::string> expected;
     } cases[] = {
-        {"fifth change fires", 5, 0, {1, 2, 3, 4, 6}, {}, 10, {"6 count"}},
         {"interval from start and from each timed fire",
          0,
          60,

@@ -138,8 +138,6 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
     const auto smb = [](WatcherState& s) { s.smbMode = 1; s.remoteDir.Assign("\\\\nas\\u"); };
     const Scenario scenarios[] = {
         // The forms the end-to-end runs do not show.
-        {"folder rename", {}, {{kEventRenameFolder, LR"(C:\W\sub\old\)", LR"(C:\W\sub\new\)"}},
-         {R"(-cmd=rn|-dir=/home/u/sub/|-ldir=C:\W\sub\new\|-from=old|-to=new|)"}, 1},
         // The recursive delete names the deleted folder: cut to its parent, it had the tool
         // remove the parent with every sibling.
         {"smb: a deleted folder is named itself, a renamed one by its parent", smb,
