@@ -323,6 +323,17 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
             } else if (IsKnownFolder(oldName) || isFolder) {
                 RenameFolders(oldName, path);
                 Notify(SHCNE_RENAMEFOLDER, oldName, &path);
+            } else if (attributes == INVALID_FILE_ATTRIBUTES &&
+                       relinkOwed.contains(Lower(oldName))) {
+                // Made and gone under both names before this was handled: it
+                // may be a folder renamed again and again at once, which Wine
+                // goes on naming by its first name. The rename is kept for
+                // those names and the fresh records stay owed to the new name
+                // (seed 401323: a folder made and renamed three times in 300
+                // ms; the files deleted in it later went out under its first
+                // name, and stayed on the remote side).
+                RenameFolders(oldName, path);
+                Notify(SHCNE_RENAMEITEM, oldName, &path);
             } else {
                 relinkOwed.erase(Lower(oldName));
                 Notify(SHCNE_RENAMEITEM, oldName, &path);

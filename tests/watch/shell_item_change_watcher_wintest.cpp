@@ -356,4 +356,19 @@ TEST_F(ShellWatcherTest, AFolderMovedIntoAFolderRenamedAtOnceIsWatchedWhereItIs)
     EXPECT_TRUE(Seen(SHCNE_CREATE, L"q\\m\\y.txt")) << SeenText();
 }
 
+// A folder made and renamed three times before the feed handled its creation is gone under its
+// first two new names too, so those renames looked like a file's; Wine goes on naming the changes
+// in it by its first name, and a deletion in it went out under that name (seed 401323).
+TEST_F(ShellWatcherTest, AFolderMadeAndRenamedThriceAtOnceReportsItsDeletionsUnderItsName) {
+    WriteFileBytes(In(L"a.txt"), "one");
+    ASSERT_TRUE(CreateDirectoryW(In(L"n").c_str(), nullptr));
+    WriteFileBytes(In(L"n\\x.txt"), "x");
+    ASSERT_TRUE(Move(L"n", L"m"));
+    ASSERT_TRUE(Move(L"m", L"k"));
+    ASSERT_TRUE(Move(L"k", L"j"));
+    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"k", L"j")) << SeenText();
+    ASSERT_TRUE(DeleteFileW(In(L"j\\x.txt").c_str()));
+    EXPECT_TRUE(Seen(SHCNE_DELETE, L"j\\x.txt")) << SeenText();
+}
+
 }  // namespace
