@@ -8,6 +8,11 @@
 
 namespace {
 
+// FtpFailureStatus (ftp_listing.cpp, logic) knows the errors by number.
+static_assert(WSAECONNRESET == 10054 && WSAECONNABORTED == 10053 && WSAETIMEDOUT == 10060 &&
+              WSAEHOSTUNREACH == 10065 && WSAENOTCONN == 10057 && WSAECONNREFUSED == 10061 &&
+              WSAHOST_NOT_FOUND == 11001 && WSATRY_AGAIN == 11002);
+
 constexpr DWORD kTimeoutMs = 15000;
 constexpr std::size_t kMostListingBytes = 256u * 1024 * 1024;
 constexpr std::size_t kChunkBytes = 64 * 1024;

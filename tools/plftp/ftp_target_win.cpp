@@ -12,10 +12,6 @@
 
 namespace {
 
-// FtpFailureStatus (ftp_listing.cpp, logic) knows the errors by number.
-static_assert(WSAECONNRESET == 10054 && WSAECONNABORTED == 10053 && WSAETIMEDOUT == 10060 &&
-              WSAEHOSTUNREACH == 10065 && WSAENOTCONN == 10057 && WSAECONNREFUSED == 10061);
-
 std::string FtpTime(int64_t ticks) {
     const auto value = static_cast<uint64_t>(ticks);
     const FILETIME file{static_cast<DWORD>(value & 0xFFFFFFFFu), static_cast<DWORD>(value >> 32)};
