@@ -24,6 +24,11 @@ std::wstring Lower(std::wstring text) {
     return text;
 }
 
+std::wstring ParentOf(const std::wstring& path) {
+    const std::size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
 bool IsDirectory(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -324,14 +329,17 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
                 RenameFolders(oldName, path);
                 Notify(SHCNE_RENAMEFOLDER, oldName, &path);
             } else if (attributes == INVALID_FILE_ATTRIBUTES &&
-                       relinkOwed.contains(Lower(oldName))) {
-                // Made and gone under both names before this was handled: it
-                // may be a folder renamed again and again at once, which Wine
-                // goes on naming by its first name. The rename is kept for
-                // those names and the fresh records stay owed to the new name
-                // (seed 401323: a folder made and renamed three times in 300
-                // ms; the files deleted in it later went out under its first
-                // name, and stayed on the remote side).
+                       (relinkOwed.contains(Lower(oldName)) ||
+                        Lower(ParentOf(oldName)) != Lower(ParentOf(path)))) {
+                // Gone under its new name too, and either gone already when
+                // its creation was handled or moved to another folder: it may
+                // be a folder renamed or moved again at once, which Wine goes
+                // on naming by its first name and keeps under its first
+                // parent's record. The rename is kept for those names, and the
+                // fresh records are owed to the new name (seed 401323: a folder
+                // made and renamed three times in 300 ms, whose files deleted
+                // later went out under its first name; seed 401368: a folder
+                // moved out of one deleted at once, then renamed, cut loose).
                 RenameFolders(oldName, path);
                 Notify(SHCNE_RENAMEITEM, oldName, &path);
             } else {
@@ -426,10 +434,8 @@ void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to)
     // One renamed where it is keeps its records, as making them afresh drops, for an instant,
     // what happens inside it. A folder moved or made, and renamed again (or its new parent
     // renamed) before the move or creation was handled, gets them with the rename that finds it.
-    const auto parentOf = [](const std::wstring& path) {
-        return Lower(path.substr(0, path.rfind(L'\\')));
-    };
-    const bool relink = relinkOwed.erase(Lower(from)) != 0 || parentOf(from) != parentOf(to);
+    const bool relink =
+        relinkOwed.erase(Lower(from)) != 0 || Lower(ParentOf(from)) != Lower(ParentOf(to));
     std::vector<std::wstring> owedBelow;  // owed below the renamed folder, under its new name
     const std::wstring fromBelow = Lower(from) + L"\\";
     for (auto it = relinkOwed.lower_bound(fromBelow);

@@ -371,4 +371,21 @@ TEST_F(ShellWatcherTest, AFolderMadeAndRenamedThriceAtOnceReportsItsDeletionsUnd
     EXPECT_TRUE(Seen(SHCNE_DELETE, L"j\\x.txt")) << SeenText();
 }
 
+// A folder made and moved out of its folder before the feed handled either, that folder deleted and
+// the moved one renamed: the move looked like a file's, so the rename in place kept the records
+// Wine tied to the deleted folder, and nothing in the folder was reported again (seed 401368).
+TEST_F(ShellWatcherTest, AFolderMadeMovedOutOfAFolderDeletedAndRenamedAtOnceIsWatched) {
+    ASSERT_TRUE(Made({L"p"})) << SeenText();
+    WriteFileBytes(In(L"a.txt"), "one");
+    ASSERT_TRUE(CreateDirectoryW(In(L"p\\v").c_str(), nullptr));
+    ASSERT_TRUE(Move(L"p\\v", L"v"));
+    ASSERT_TRUE(RemoveDirectoryW(In(L"p").c_str()));
+    ASSERT_TRUE(Move(L"v", L"d"));
+    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"v", L"d")) << SeenText();
+    ASSERT_TRUE(CreateDirectoryW(In(L"d\\e").c_str(), nullptr));
+    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"d\\e")) << SeenText();
+    WriteFileBytes(In(L"d\\e\\x.txt"), "x");
+    EXPECT_TRUE(Seen(SHCNE_CREATE, L"d\\e\\x.txt")) << SeenText();
+}
+
 }  // namespace
