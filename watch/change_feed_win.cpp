@@ -328,22 +328,21 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
             } else if (IsKnownFolder(oldName) || isFolder) {
                 RenameFolders(oldName, path);
                 Notify(SHCNE_RENAMEFOLDER, oldName, &path);
-            } else if (attributes == INVALID_FILE_ATTRIBUTES &&
-                       (relinkOwed.contains(Lower(oldName)) ||
-                        Lower(ParentOf(oldName)) != Lower(ParentOf(path)))) {
-                // Gone under its new name too, and either gone already when
-                // its creation was handled or moved to another folder: it may
-                // be a folder renamed or moved again at once, which Wine goes
-                // on naming by its first name and keeps under its first
-                // parent's record. The rename is kept for those names, and the
-                // fresh records are owed to the new name (seed 401323: a folder
-                // made and renamed three times in 300 ms, whose files deleted
-                // later went out under its first name; seed 401368: a folder
-                // moved out of one deleted at once, then renamed, cut loose).
-                RenameFolders(oldName, path);
-                Notify(SHCNE_RENAMEITEM, oldName, &path);
             } else {
-                relinkOwed.erase(Lower(oldName));
+                // Gone under its new name too, and owed fresh records or moved
+                // to another folder: it may be a folder renamed or moved again
+                // at once, which Wine goes on naming by its first name and
+                // keeps under its first parent's record. The rename is kept
+                // for those names, and the fresh records are owed to the new
+                // name (seed 401323: a folder made and renamed three times in
+                // 300 ms, whose files deleted later went out under its first
+                // name; seed 401368: a folder moved out of one deleted at once,
+                // then renamed, cut loose).
+                if (attributes == INVALID_FILE_ATTRIBUTES && OwesFreshRecords(oldName, path)) {
+                    RenameFolders(oldName, path);
+                } else {
+                    relinkOwed.erase(Lower(oldName));
+                }
                 Notify(SHCNE_RENAMEITEM, oldName, &path);
             }
             break;
@@ -434,8 +433,8 @@ void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to)
     // One renamed where it is keeps its records, as making them afresh drops, for an instant,
     // what happens inside it. A folder moved or made, and renamed again (or its new parent
     // renamed) before the move or creation was handled, gets them with the rename that finds it.
-    const bool relink =
-        relinkOwed.erase(Lower(from)) != 0 || Lower(ParentOf(from)) != Lower(ParentOf(to));
+    const bool relink = OwesFreshRecords(from, to);
+    relinkOwed.erase(Lower(from));
     std::vector<std::wstring> owedBelow;  // owed below the renamed folder, under its new name
     const std::wstring fromBelow = Lower(from) + L"\\";
     for (auto it = relinkOwed.lower_bound(fromBelow);
@@ -460,6 +459,10 @@ void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to)
             Owe(path);
         }
     }
+}
+
+bool ChangeFeed::OwesFreshRecords(const std::wstring& from, const std::wstring& to) const {
+    return relinkOwed.contains(Lower(from)) || Lower(ParentOf(from)) != Lower(ParentOf(to));
 }
 
 void ChangeFeed::Owe(const std::wstring& folder) {

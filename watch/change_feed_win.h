@@ -87,8 +87,11 @@ private:
     // Folders moved to another folder, or made, and gone again (renamed, or a folder above them
     // renamed) before the move or creation was handled, by lower-case path: the rename that
     // finds them gives them their fresh records. Also items made and gone at once that may have
-    // been files: their deletion or rename as a file forgets them.
+    // been files: their deletion, or a rename that finds them, forgets them.
     std::map<std::wstring, std::wstring> relinkOwed;
     void Owe(const std::wstring& folder);
+    // Whether a folder renamed from `from` to `to` needs fresh records: they
+    // were owed to it, or it moved to another folder.
+    bool OwesFreshRecords(const std::wstring& from, const std::wstring& to) const;
     std::wstring CurrentPath(const std::wstring& path) const;
 };
