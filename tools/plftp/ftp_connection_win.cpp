@@ -125,8 +125,7 @@ Outcome CFtpConnection::Open(const ToolConfig& config) {
     const std::string where = "connect to " + ToAnsiString(config.host) + ":" + ToAnsiString(port);
     if (GetAddrInfoW(config.host.c_str(), port.c_str(), &hints, &found) != 0 || !found) {
         error = WSAGetLastError();
-        return Outcome::Fail(kToolNoServer, "cannot find the server " + ToAnsiString(config.host) +
-                                                " (system error " + std::to_string(error) + ")");
+        return Fail(kToolNoServer, "find the server " + ToAnsiString(config.host), {});
     }
     for (ADDRINFOW* address = found; address; address = address->ai_next) {
         control.Reset(socket(address->ai_family, address->ai_socktype, address->ai_protocol));
