@@ -153,28 +153,25 @@ Outcome CFolderTarget::MakeFolder(const std::wstring& folder) {
 }
 
 Outcome CFolderTarget::Store(const std::wstring& localFile, const std::wstring& partPath) {
-    // Opened first, so that a file the user holds locked reads as a read
-    // failure, not as a failure to write the target. CopyFileW keeps the time.
-    {
-        UniqueFileHandle source(CreateFileW(localFile.c_str(), GENERIC_READ,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_EXISTING, 0, nullptr));
-        if (!source) {
-            const DWORD error = GetLastError();
-            return Outcome::Fail(IsMissing(error) ? kToolFileNotFound : kToolReadError,
-                                 SystemReason("read", localFile, error));
-        }
-    }
+    // CopyFileW keeps the time. Which side a failure belongs to is asked only
+    // after one: a file the user holds locked, or one gone, reads as a failure
+    // to read it, not to write the target.
     const std::wstring part = NativePath(partPath);
-    if (!CopyFileW(localFile.c_str(), part.c_str(), FALSE)) {
-        const DWORD error = GetLastError();
-        DeleteFileW(part.c_str());
-        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
-            return Outcome::Fail(kToolReadError, SystemReason("read", localFile, error));
-        }
-        return Outcome::Fail(kToolWriteError, SystemReason("write", part, error));
+    if (CopyFileW(localFile.c_str(), part.c_str(), FALSE)) return Outcome::Ok();
+    const DWORD error = GetLastError();
+    DeleteFileW(part.c_str());
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+        return Outcome::Fail(kToolReadError, SystemReason("read", localFile, error));
     }
-    return Outcome::Ok();
+    const UniqueFileHandle source(CreateFileW(
+        localFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!source) {
+        const DWORD readError = GetLastError();
+        return Outcome::Fail(IsMissing(readError) ? kToolFileNotFound : kToolReadError,
+                             SystemReason("read", localFile, readError));
+    }
+    return Outcome::Fail(kToolWriteError, SystemReason("write", part, error));
 }
 
 Outcome CFolderTarget::Fetch(const std::wstring& path, const std::wstring& localFile) {
@@ -192,17 +189,23 @@ Outcome CFolderTarget::Fetch(const std::wstring& path, const std::wstring& local
 
 Outcome CFolderTarget::PlaceFile(const std::wstring& partPath, const std::wstring& path,
                                  int64_t modified) {
-    // MOVEFILE_REPLACE_EXISTING replaces in one step: the old file stays
-    // whole when it fails.
+    // A new name takes the file in one step. MOVEFILE_REPLACE_EXISTING
+    // replaces in one step too: the old file stays whole when it fails.
     const std::wstring part = NativePath(partPath);
     const std::wstring native = NativePath(path);
-    if (!MoveFileExW(part.c_str(), native.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        return Outcome::Fail(kToolRenameError, SystemReason("rename into", native, GetLastError()));
-    }
-    // A file replaced under a name that differs in case keeps the old case on
-    // some file systems (Wine's): it takes the name it was sent under.
-    if (const std::wstring stored = StoredName(path); !stored.empty() && stored != LeafName(path)) {
-        (void)Rename(JoinPath(ParentPath(path), stored), path);
+    if (!MoveFileExW(part.c_str(), native.c_str(), 0)) {
+        const DWORD error = GetLastError();
+        if ((error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) ||
+            !MoveFileExW(part.c_str(), native.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            return Outcome::Fail(kToolRenameError,
+                                 SystemReason("rename into", native, GetLastError()));
+        }
+        // A file replaced under a name that differs in case keeps the old case
+        // on some file systems (Wine's): it takes the name it was sent under.
+        if (const std::wstring stored = StoredName(path);
+            !stored.empty() && stored != LeafName(path)) {
+            (void)Rename(JoinPath(ParentPath(path), stored), path);
+        }
     }
     if (modified != 0) {
         UniqueFileHandle file(CreateFileW(native.c_str(), FILE_WRITE_ATTRIBUTES,

@@ -297,7 +297,8 @@ void CTransferEngine::SendLocalItem(const std::wstring& localPath, const std::ws
         return;
     }
     if (!MakeFolders(remote, ParentPath(remotePath))) return;
-    const Outcome outcome = TransferFile(TransferDirection::kPut, localPath, remotePath, source);
+    const Outcome outcome =
+        TransferFile(TransferDirection::kPut, localPath, remotePath, source, Named::kByCommand);
     if (!outcome) Failed(outcome);
 }
 
@@ -526,7 +527,8 @@ bool CTransferEngine::ServerCopyIsNewer(const std::wstring& remotePath, TreeEntr
 }
 
 Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::wstring& localPath,
-                                      const std::wstring& remotePath, TreeEntry& source) {
+                                      const std::wstring& remotePath, TreeEntry& source,
+                                      Named named) {
     const bool put = direction == TransferDirection::kPut;
     CTransferTarget& targetSide = put ? remote : static_cast<CTransferTarget&>(local);
     const std::wstring& targetPath = put ? remotePath : localPath;
@@ -539,8 +541,8 @@ Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::ws
     // change that renamed it sends it. Where case counts it is another name;
     // where it does not, a put under the old case would take the file back
     // to it (seed 160469, SMB at 1: a put of the old case after the case-only
-    // rename left the old case on the share).
-    if (put) {
+    // rename left the old case on the share). A name a listing gave is as stored.
+    if (put && named == Named::kByCommand) {
         const std::wstring stored = local.StoredName(localPath);
         if (!stored.empty() && stored != LeafName(localPath)) {
             journal.Action("put", LocalText(localPath), remote.Describe(remotePath),
@@ -566,7 +568,11 @@ Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::ws
                                 "incomplete transfer: " + std::to_string(written.size) + " of " +
                                     std::to_string(source.size) + " bytes");
     }
-    if (outcome) outcome = targetSide.PlaceFile(part, targetPath, kept);
+    // The copy may have kept the time already (a folder target's does).
+    if (outcome) {
+        outcome = targetSide.PlaceFile(part, targetPath,
+                                       written.exactTime && written.modified == kept ? 0 : kept);
+    }
     if (!outcome && !fatal && !IsFatal(outcome.status)) {
         TreeEntry leftover;
         if (targetSide.Stat(part, leftover) && !leftover.folder) (void)targetSide.RemoveFile(part);
@@ -740,7 +746,7 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
         if (target && SameFile(sourceSide, sourcePath, source, targetSide, targetPath, *target)) {
             continue;
         }
-        outcome = TransferFile(direction, localPath, remotePath, source);
+        outcome = TransferFile(direction, localPath, remotePath, source, Named::kByListing);
         if (!outcome && !fail(outcome)) return false;
     }
 

@@ -96,9 +96,12 @@ private:
     // skipped when that is kToolSuccess.
     bool Mirror(TransferDirection direction, const std::wstring& localFolder,
                 const std::wstring& remoteFolder, Walk walk, Extras extras, int32_t missingSource);
+    // Whether a file's name came from a command (its case may be out of date)
+    // or from a listing of its folder.
+    enum class Named : uint8_t { kByCommand, kByListing };
     // One file sent or fetched, verified and put in place.
     Outcome TransferFile(TransferDirection direction, const std::wstring& localPath,
-                         const std::wstring& remotePath, TreeEntry& source);
+                         const std::wstring& remotePath, TreeEntry& source, Named named);
     bool SameFile(CTransferTarget& sourceSide, const std::wstring& sourcePath, TreeEntry& source,
                   CTransferTarget& targetSide, const std::wstring& targetPath, TreeEntry& target);
     bool ServerCopyIsNewer(const std::wstring& remotePath, TreeEntry& source,
