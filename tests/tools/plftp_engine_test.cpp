@@ -266,6 +266,14 @@ TEST(PlftpSafety, CaseOnlyDifferencesAreRenames) {
          Server()},
         {"the same where case does not count", L"W/My.txt=2", L"My.txt=1",
          "-cmd=put|-dir=/|-ldir={L}|-filename=my.txt|", "W/;W/My.txt=2", "My.txt=1"},
+        // Renamed in case and back, each by a name between: the first case's deletion was kept
+        // (its name is there locally in the other case), and the second rename found its file
+        // already there: that file takes the case the rename gives (seed 811333).
+        {"renamed onto its own file in another case", L"W/report.doc=2",
+         L"Report.doc=2;report.doc.case=2",
+         "-cmd=del|-dir=/|-ldir={L}|-filename=Report.doc|\n"
+         "-cmd=rn|-dir=/|-ldir={L}|-from=report.doc.case|-to=report.doc|",
+         "W/;W/report.doc=2", "report.doc=2"},
     });
 }
 

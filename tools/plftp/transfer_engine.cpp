@@ -349,6 +349,7 @@ void CTransferEngine::RenameRemote(const std::wstring& from, const std::wstring&
         journal.Action("rename", L"", remote.Describe(from) + L" -> " + remote.Describe(to),
                        "skipped: the target is already there");
         SendLocalItem(localPath, to, true, Extras::kKeep);
+        TakeCaseOf(to);
         Delete(from);
         return;
     }
@@ -399,6 +400,22 @@ void CTransferEngine::RenameRemote(const std::wstring& from, const std::wstring&
     }
     if (localPath.empty()) return;
     SendLocalItem(localPath, to, true, renamed && !reconcile ? Extras::kKeep : Extras::kRemove);
+}
+
+void CTransferEngine::TakeCaseOf(const std::wstring& path) {
+    if (remote.CaseSensitive()) return;
+    std::vector<TreeEntry> entries;
+    if (!remote.List(ParentPath(path), entries)) return;
+    const std::wstring name = LeafName(path);
+    const auto found = std::ranges::find_if(entries, [&](const TreeEntry& entry) {
+        return entry.name != name && NameKey(entry.name, false) == NameKey(name, false);
+    });
+    if (found == entries.end()) return;
+    const std::wstring stored = JoinPath(ParentPath(path), found->name);
+    const Outcome outcome = remote.Rename(stored, path);
+    journal.Action("rename", L"", remote.Describe(stored) + L" -> " + remote.Describe(path),
+                   outcome ? "ok" : "failed: " + outcome.reason);
+    if (!outcome) Failed(outcome);
 }
 
 bool CTransferEngine::FileAlreadyAtTarget(const std::wstring& to, const std::wstring& localPath) {

@@ -85,6 +85,9 @@ private:
     // and the source removed instead.
     void RenameRemote(const std::wstring& from, const std::wstring& to,
                       const std::wstring& localPath, bool reconcile);
+    // Where the target does not tell case apart, the item found at `path`
+    // may keep another case: it is renamed to the case of `path`.
+    void TakeCaseOf(const std::wstring& path);
     // Whether the local item and the item already at the rename's target are
     // both files (not links).
     bool FileAlreadyAtTarget(const std::wstring& to, const std::wstring& localPath);
