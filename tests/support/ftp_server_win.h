@@ -2,7 +2,8 @@
 #pragma once
 // On 127.0.0.1 with one user, serving a folder of the test; it ends with its owner, or after 15
 // minutes whatever happens to the test. A download of a file whose name starts with "cut" is cut
-// after a third and ended with 426, as a server that aborts a transfer does.
+// after a third and ended with 426, as a server that aborts a transfer does; one whose name starts
+// with "held" waits until the test releases it (the whole server waits with it).
 
 #include <windows.h>
 
@@ -17,32 +18,36 @@ namespace ftp_server_detail {
 
 inline constexpr char kServerScript[] = R"(import logging, os, sys, time
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
-home, user, password, port, rate, control, listing = sys.argv[1:8]
+home, user, password, port, control, listing = sys.argv[1:7]
 logging.basicConfig(level=logging.WARNING)
 FTPHandler.authorizer = DummyAuthorizer()
 FTPHandler.authorizer.add_user(user, password, home, perm="elradfmwMT")
-ThrottledDTPHandler.read_limit = ThrottledDTPHandler.write_limit = int(rate)
+end = time.time() + 900
 class CuttingDTPHandler(DTPHandler):
-    # A download of a file whose name starts with "cut" ends after a third with 426.
+    # A download of a file whose name starts with "cut" ends after a third with 426; one whose
+    # name starts with "held" waits for <control>.release (or .stop).
     def send(self, data):
-        sent = DTPHandler.send(self, data)
         f = getattr(self, "file_obj", None)
-        if f is not None and not self.receive and os.path.basename(f.name).startswith("cut"):
+        name = os.path.basename(f.name) if f is not None and not self.receive else ""
+        while name.startswith("held") and time.time() < end and not any(
+                os.path.exists(control + ending) for ending in (".release", ".stop")):
+            time.sleep(0.05)
+        sent = DTPHandler.send(self, data)
+        if name.startswith("cut"):
             if self.get_transmitted_bytes() * 3 >= os.fstat(f.fileno()).st_size:
                 self.handle_close()
         return sent
     def use_sendfile(self):
         return False
-FTPHandler.dtp_handler = ThrottledDTPHandler if int(rate) else CuttingDTPHandler
+FTPHandler.dtp_handler = CuttingDTPHandler
 FTPHandler.use_sendfile = False
 if listing == "list":  # a server that lists with LIST only, and says so in FEAT
     FTPHandler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in ("MLSD", "MLST")}
 server = FTPServer(("127.0.0.1", int(port)), FTPHandler)
 open(control + ".part", "w").write(str(server.address[1]))
 os.replace(control + ".part", control + ".port")
-end = time.time() + 900
 while not os.path.exists(control + ".stop") and time.time() < end:
     server.serve_forever(timeout=0.2, blocking=False)
 server.close_all()
@@ -80,10 +85,9 @@ inline std::string FolderTree(const std::filesystem::path& root) {
 
 class FtpServer {
 public:
-    // Serves `home` at a free port (or at `wantedPort`), at most `bytesPerSecond` in each data
-    // transfer when that is not 0; without `mlsd`, folders are listed with LIST only.
+    // Serves `home` at a free port; without `mlsd`, folders are listed with LIST only.
     FtpServer(std::filesystem::path home, std::string user, std::string password,
-              unsigned bytesPerSecond = 0, unsigned wantedPort = 0, bool mlsd = true) {
+              bool mlsd = true) {
         using ftp_server_detail::UnixPath;
         static int serial = 0;
         control = home.parent_path() / ("ftp-server-" + std::to_string(++serial));
@@ -97,8 +101,7 @@ public:
         StartProcess(L"Z:\\usr\\bin\\python3 " + unixScript + unixHome + L"\"" +
                      std::filesystem::path(user).wstring() + L"\" \"" +
                      std::filesystem::path(password).wstring() + L"\" " +
-                     std::to_wstring(wantedPort) + L" " + std::to_wstring(bytesPerSecond) + L" " +
-                     UnixPath(control) + (mlsd ? L"mlsd" : L"list"));
+                     L"0 " + UnixPath(control) + (mlsd ? L"mlsd" : L"list"));
         const std::filesystem::path portFile = control.string() + ".port";
         if (WaitUntil([&] { return std::filesystem::exists(portFile); }, 60000)) {
             port = static_cast<unsigned>(std::stoul(ReadFileBytes(portFile)));
@@ -111,6 +114,8 @@ public:
     // False where no python3 with pyftpdlib runs (tests skip then).
     bool Running() const { return port != 0 && !stopped; }
     unsigned Port() const { return port; }
+    // Lets the "held" downloads go on.
+    void Release() { WriteFileBytes(control.string() + ".release", ""); }
     // Stops it and waits until it no longer listens.
     void Stop() {
         if (port == 0 || stopped) return;
@@ -120,7 +125,7 @@ public:
     }
 
 private:
-    std::filesystem::path control;  // <control>.port, .stop, .ended
+    std::filesystem::path control;  // <control>.port, .release, .stop, .ended
     unsigned port = 0;
     bool stopped = false;
 };
