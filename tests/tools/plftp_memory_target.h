@@ -182,10 +182,12 @@ public:
         disk.AddFolder(NativePath(folder));
         return Outcome::Ok();
     }
-    Outcome Store(const std::wstring& localFile, const std::wstring& partPath) override {
+    Outcome Store(const std::wstring& localFile, const std::wstring& partPath,
+                  TreeEntry& written) override {
         MemoryDisk::Node* source = peer->Find(localFile);
         if (!source) return Outcome::Fail(kToolFileNotFound, "gone");
-        return Copy(*source, NativePath(partPath), disk);
+        Outcome outcome = Copy(*source, NativePath(partPath), disk);
+        return outcome ? Stat(partPath, written) : outcome;
     }
     Outcome Fetch(const std::wstring& path, const std::wstring& localFile) override {
         MemoryDisk::Node* source = disk.Find(NativePath(path));

@@ -152,12 +152,13 @@ Outcome CFolderTarget::MakeFolder(const std::wstring& folder) {
     return Outcome::Fail(kToolWriteError, SystemReason("make the folder", native, error));
 }
 
-Outcome CFolderTarget::Store(const std::wstring& localFile, const std::wstring& partPath) {
+Outcome CFolderTarget::Store(const std::wstring& localFile, const std::wstring& partPath,
+                             TreeEntry& written) {
     // CopyFileW keeps the time. Which side a failure belongs to is asked only
     // after one: a file the user holds locked, or one gone, reads as a failure
     // to read it, not to write the target.
     const std::wstring part = NativePath(partPath);
-    if (CopyFileW(localFile.c_str(), part.c_str(), FALSE)) return Outcome::Ok();
+    if (CopyFileW(localFile.c_str(), part.c_str(), FALSE)) return Stat(partPath, written);
     const DWORD error = GetLastError();
     DeleteFileW(part.c_str());
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {

@@ -18,7 +18,8 @@ public:
     int64_t TimeStep() const override;
     Outcome MakeFolder(const std::wstring& folder) override;
     std::wstring LocalFolder(const std::wstring& path) const override;
-    Outcome Store(const std::wstring& localFile, const std::wstring& partPath) override;
+    Outcome Store(const std::wstring& localFile, const std::wstring& partPath,
+                  TreeEntry& written) override;
     Outcome Fetch(const std::wstring& path, const std::wstring& localFile) override;
     Outcome PlaceFile(const std::wstring& partPath, const std::wstring& path,
                       int64_t modified) override;

@@ -175,7 +175,8 @@ Outcome CFtpTarget::MakeFolder(const std::wstring& folder) {
     return outcome;
 }
 
-Outcome CFtpTarget::Store(const std::wstring& localFile, const std::wstring& partPath) {
+Outcome CFtpTarget::Store(const std::wstring& localFile, const std::wstring& partPath,
+                          TreeEntry& written) {
     UniqueFileHandle source(CreateFileW(
         localFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -186,7 +187,10 @@ Outcome CFtpTarget::Store(const std::wstring& localFile, const std::wstring& par
                                  : kToolReadError,
                              SystemReason("read", localFile, error));
     }
-    return connection.Store(
+    // The server confirms the end of the data it received: what was sent is
+    // what it holds, and no SIZE is asked.
+    uint64_t sent = 0;
+    Outcome outcome = connection.Store(
         Encode(partPath), "write " + ToAnsiString(Describe(partPath)),
         [&](char* buffer, std::size_t size, std::size_t& got) {
             DWORD read = 0;
@@ -195,8 +199,11 @@ Outcome CFtpTarget::Store(const std::wstring& localFile, const std::wstring& par
                                      SystemReason("read", localFile, GetLastError()));
             }
             got = read;
+            sent += read;
             return Outcome::Ok();
         });
+    if (outcome) written = TreeEntry{LeafName(partPath), false, false, sent};
+    return outcome;
 }
 
 Outcome CFtpTarget::PlaceFile(const std::wstring& partPath, const std::wstring& path,

@@ -25,7 +25,8 @@ public:
     // A server that says it runs on Windows does not tell names apart by case.
     bool CaseSensitive() const override { return !connection.WindowsServer(); }
     std::string CannotHold(const std::wstring& name) const override;
-    Outcome Store(const std::wstring& localFile, const std::wstring& partPath) override;
+    Outcome Store(const std::wstring& localFile, const std::wstring& partPath,
+                  TreeEntry& written) override;
     Outcome Fetch(const std::wstring& path, const std::wstring& localFile) override;
     Outcome PlaceFile(const std::wstring& partPath, const std::wstring& path,
                       int64_t modified) override;

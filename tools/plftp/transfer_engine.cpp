@@ -569,7 +569,8 @@ Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::ws
     }
     const int64_t kept =
         put ? TimeToKeep(source.modified, local.Now(), remote.TimeStep()) : source.modified;
-    Outcome outcome = put ? remote.Store(local.NativePath(localPath), part)
+    TreeEntry written;
+    Outcome outcome = put ? remote.Store(local.NativePath(localPath), part, written)
                           : remote.Fetch(remotePath, local.NativePath(part));
     if (put && outcome.status == kToolFileNotFound) {
         journal.Action("put", LocalText(localPath), remote.Describe(remotePath),
@@ -578,8 +579,7 @@ Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::ws
     }
     // The size the listing gave must have arrived: a cut transfer never
     // replaces the file it was to renew.
-    TreeEntry written;
-    if (outcome) outcome = targetSide.Stat(part, written);
+    if (outcome && !put) outcome = local.Stat(part, written);
     if (outcome && (written.folder || written.size != source.size)) {
         outcome = Outcome::Fail(put ? kToolWriteError : kToolReadError,
                                 "incomplete transfer: " + std::to_string(written.size) + " of " +

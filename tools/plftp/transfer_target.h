@@ -49,11 +49,13 @@ public:
 
     // One level; an existing folder is fine.
     virtual Outcome MakeFolder(const std::wstring& folder) = 0;
-    // Writes the local file (a Windows path) to `partPath`, a temporary name;
-    // fails unless the target confirmed the whole transfer. A local file that
-    // is gone fails with kToolFileNotFound, one that cannot be read with
+    // Writes the local file (a Windows path) to `partPath`, a temporary name,
+    // and gives what the target now holds there (its size at least); fails
+    // unless the target confirmed the whole transfer. A local file that is
+    // gone fails with kToolFileNotFound, one that cannot be read with
     // kToolReadError.
-    virtual Outcome Store(const std::wstring& localFile, const std::wstring& partPath) = 0;
+    virtual Outcome Store(const std::wstring& localFile, const std::wstring& partPath,
+                          TreeEntry& written) = 0;
     // Copies `path` into the local file (a Windows path), which it creates;
     // fails unless the end of the transfer was confirmed.
     virtual Outcome Fetch(const std::wstring& path, const std::wstring& localFile) = 0;
