@@ -249,143 +249,119 @@ TEST_F(ShellWatcherTest, AChangeUnderAPathLeadingNowhereSendsTheWholeFolder) {
     GTEST_SKIP() << "Wine reported nothing made in any of the five folders";
 }
 
-// Under Wine a folder renamed twice and deleted before the feed handled the first rename: at the
-// second rename the folder was gone, so it was taken for a file's rename, its deletion for a
-// file's, and the files deleted in it were announced under the middle name. The remote side kept
-// an emptied folder of that name.
-TEST_F(ShellWatcherTest, AFolderRenamedTwiceAndDeletedIsDeletedUnderItsLastName) {
-    ASSERT_TRUE(Made({L"d"})) << SeenText();
-    WriteFileBytes(In(L"d\\x.txt"), "one");
-    ASSERT_TRUE(Seen(SHCNE_CREATE, L"d\\x.txt")) << SeenText();
-    // As above: the feed waits for this thread to take the announcement of a.txt.
-    WriteFileBytes(In(L"a.txt"), "one");
-    ASSERT_TRUE(Move(L"d", L"e"));
-    ASSERT_TRUE(Move(L"e", L"f"));
-    ASSERT_TRUE(DeleteFileW(In(L"f\\x.txt").c_str()));
-    ASSERT_TRUE(RemoveDirectoryW(In(L"f").c_str()));
-    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"d", L"e")) << SeenText();
-    EXPECT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"e", L"f")) << SeenText();
-    EXPECT_TRUE(Seen(SHCNE_DELETE, L"f\\x.txt")) << SeenText();
-    EXPECT_TRUE(Seen(SHCNE_RMDIR, L"f")) << SeenText();
-}
+// Scenarios of renames, moves and deletions made faster than the feed handles them. A scenario's
+// steps, separated by "; ": "made A B..." makes folders one by one and waits for each creation;
+// "mkdir A", "write A", "move A B", "del A", "rmdir A" do so at once ("write" makes or rewrites a
+// file); "seen <create|delete|mkdir|rmdir|rename> A [B]" waits for that call. Writing a.txt first
+// holds the feed: it waits for this thread to take that announcement, so what follows happens
+// before it handles what came before.
+struct FeedScenario {
+    const char* name;
+    const char* steps;
+};
 
-// Under Wine a folder record keeps the name and the parent the folder had when first met: a folder
-// renamed and then deleted left its record (Wine looks it up by the new name), and the record of
-// a folder moved out of it stayed its child. A folder made later on the freed inode number took
-// that record, and dropping it cut the moved folder loose: nothing in it was reported again.
-TEST_F(ShellWatcherTest, AFolderMovedOutOfAFolderRenamedAndDeletedIsStillWatched) {
-    ASSERT_TRUE(Made({L"p", L"p\\m"})) << SeenText();
-    ASSERT_TRUE(Move(L"p\\m", L"m2"));
-    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"p\\m", L"m2")) << SeenText();
-    ASSERT_TRUE(Move(L"p", L"q"));
-    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"p", L"q")) << SeenText();
-    ASSERT_TRUE(RemoveDirectoryW(In(L"q").c_str()));
-    ASSERT_TRUE(Seen(SHCNE_RMDIR, L"q")) << SeenText();
-    // The file system gives a freed inode number out again soon, to one of these.
-    for (const wchar_t* name : {L"n1", L"n2", L"n3", L"n4"}) {
-        ASSERT_TRUE(CreateDirectoryW(In(name).c_str(), nullptr));
-        ASSERT_TRUE(Seen(SHCNE_MKDIR, name)) << SeenText();
+class FeedScenarioTest : public ShellWatcherTest,
+                         public ::testing::WithParamInterface<FeedScenario> {
+protected:
+    // Runs one step; false, with what went wrong in `failure`, when it did not happen.
+    bool Step(const std::vector<std::wstring>& word, std::string& failure) {
+        const std::wstring& verb = word[0];
+        const auto need = [&](std::size_t n) { return word.size() == n; };
+        if (verb == L"made" && word.size() > 1) {
+            for (std::size_t i = 1; i < word.size(); ++i) {
+                if (!Made({word[i].c_str()})) return false;
+            }
+            return true;
+        }
+        if (verb == L"mkdir" && need(2)) return CreateDirectoryW(In(word[1]).c_str(), nullptr);
+        if (verb == L"write" && need(2)) {
+            WriteFileBytes(In(word[1]), "one");
+            return true;
+        }
+        if (verb == L"move" && need(3)) return Move(word[1], word[2]);
+        if (verb == L"del" && need(2)) return DeleteFileW(In(word[1]).c_str());
+        if (verb == L"rmdir" && need(2)) return RemoveDirectoryW(In(word[1]).c_str());
+        if (verb == L"seen" && (need(3) || need(4))) {
+            static const std::pair<const wchar_t*, long> kEvents[] = {
+                {L"create", SHCNE_CREATE}, {L"delete", SHCNE_DELETE}, {L"mkdir", SHCNE_MKDIR},
+                {L"rmdir", SHCNE_RMDIR},   {L"rename", SHCNE_RENAMEFOLDER}};
+            for (const auto& [name, event] : kEvents) {
+                if (word[1] == name) return Seen(event, word[2], need(4) ? word[3] : L"");
+            }
+        }
+        failure = "a step this test does not know";
+        return false;
     }
-    WriteFileBytes(In(L"m2\\x.txt"), "one");
-    EXPECT_TRUE(Seen(SHCNE_CREATE, L"m2\\x.txt")) << SeenText();
+};
+
+TEST_P(FeedScenarioTest, EachChangeArrivesUnderItsPresentPath) {
+    std::wstring steps = ToWideString(GetParam().steps);
+    for (std::size_t at = 0; at < steps.size();) {
+        const std::size_t stop = std::min(steps.find(L"; ", at), steps.size());
+        const std::wstring step = steps.substr(at, stop - at);
+        at = stop + 2;
+        std::vector<std::wstring> word;
+        for (std::size_t w = 0; w < step.size();) {
+            const std::size_t blank = std::min(step.find(L' ', w), step.size());
+            word.push_back(step.substr(w, blank - w));
+            w = blank + 1;
+        }
+        std::string failure = "did not happen";
+        ASSERT_TRUE(Step(word, failure)) << ToAnsiString(step) << ": " << failure << "; seen:"
+                                         << SeenText();
+    }
 }
 
-// Under Wine a change inside a folder renamed inside a renamed folder, the outer one then renamed
-// again, went out under the inner folder's first name: each rename was rewritten to the outer
-// folder's last name, so the inner rename, made under its middle name, no longer applied. The
-// deletion of a file there named a path that was gone, and the file stayed on the remote side.
-TEST_F(ShellWatcherTest, AChangeInsideFoldersRenamedInTurnArrivesUnderItsPresentPath) {
-    ASSERT_TRUE(Made({L"o1", L"o1\\i1"})) << SeenText();
-    WriteFileBytes(In(L"o1\\i1\\x.txt"), "one");
-    ASSERT_TRUE(Seen(SHCNE_CREATE, L"o1\\i1\\x.txt")) << SeenText();
-    ASSERT_TRUE(Move(L"o1", L"o2"));
-    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"o1", L"o2")) << SeenText();
-    ASSERT_TRUE(Move(L"o2\\i1", L"o2\\i2"));
-    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"o2\\i1", L"o2\\i2")) << SeenText();
-    ASSERT_TRUE(Move(L"o2", L"o3"));
-    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"o2", L"o3")) << SeenText();
-    ASSERT_TRUE(DeleteFileW(In(L"o3\\i2\\x.txt").c_str()));
-    EXPECT_TRUE(Seen(SHCNE_DELETE, L"o3\\i2\\x.txt")) << SeenText();
-}
-
-// Under Wine a folder renamed inside a folder that was renamed before the feed handled the inner
-// rename: the inner rename was reported under a path whose folder was gone, and the feed dropped
-// it, so a file deleted in it later went out under the inner folder's first name (seed 60256).
-TEST_F(ShellWatcherTest, AFolderRenamedInAFolderRenamedAtOnceKeepsItsRename) {
-    ASSERT_TRUE(Made({L"o", L"o\\i"})) << SeenText();
-    WriteFileBytes(In(L"o\\i\\x.txt"), "one");
-    ASSERT_TRUE(Seen(SHCNE_CREATE, L"o\\i\\x.txt")) << SeenText();
-    // The feed waits for this thread to take the announcement of a.txt: both renames are made
-    // before it handles the first.
-    WriteFileBytes(In(L"a.txt"), "one");
-    ASSERT_TRUE(Move(L"o\\i", L"o\\j"));
-    ASSERT_TRUE(Move(L"o", L"q"));
-    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"o", L"q")) << SeenText();
-    ASSERT_TRUE(DeleteFileW(In(L"q\\j\\x.txt").c_str()));
-    EXPECT_TRUE(Seen(SHCNE_DELETE, L"q\\j\\x.txt")) << SeenText();
-}
-
-// Under Wine a folder moved out of another one and renamed before the feed handled the move kept
-// its first parent's record; when that parent was later moved into it and made known afresh, the
-// record was cut loose and nothing in the folder was reported again (seed 60373).
-TEST_F(ShellWatcherTest, AFolderMovedAndRenamedAtOnceIsWatchedWhereItIs) {
-    ASSERT_TRUE(Made({L"p", L"p\\m"})) << SeenText();
-    WriteFileBytes(In(L"a.txt"), "one");
-    ASSERT_TRUE(Move(L"p\\m", L"m2"));
-    ASSERT_TRUE(Move(L"m2", L"m3"));
-    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"m2", L"m3")) << SeenText();
-    ASSERT_TRUE(Move(L"p", L"m3\\p"));
-    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"p", L"m3\\p")) << SeenText();
-    WriteFileBytes(In(L"m3\\x.txt"), "one");
-    EXPECT_TRUE(Seen(SHCNE_CREATE, L"m3\\x.txt")) << SeenText();
-}
-
-// A folder moved into a folder that was renamed before the feed handled the move: the move's
-// fresh records were owed to a path that was gone, and the rename of the folder above must pay
-// them, or the moved folder stays the child of its first parent's record and is cut loose when
-// that parent is made known afresh (seed 80195).
-TEST_F(ShellWatcherTest, AFolderMovedIntoAFolderRenamedAtOnceIsWatchedWhereItIs) {
-    ASSERT_TRUE(Made({L"p", L"x", L"x\\m"})) << SeenText();
-    WriteFileBytes(In(L"a.txt"), "one");
-    ASSERT_TRUE(Move(L"x\\m", L"p\\m"));
-    ASSERT_TRUE(Move(L"p", L"q"));
-    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"p", L"q")) << SeenText();
-    ASSERT_TRUE(Move(L"x", L"q\\m\\x"));
-    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"x", L"q\\m\\x")) << SeenText();
-    WriteFileBytes(In(L"q\\m\\y.txt"), "one");
-    EXPECT_TRUE(Seen(SHCNE_CREATE, L"q\\m\\y.txt")) << SeenText();
-}
-
-// A folder made and renamed three times before the feed handled its creation is gone under its
-// first two new names too, so those renames looked like a file's; Wine goes on naming the changes
-// in it by its first name, and a deletion in it went out under that name (seed 401323).
-TEST_F(ShellWatcherTest, AFolderMadeAndRenamedThriceAtOnceReportsItsDeletionsUnderItsName) {
-    WriteFileBytes(In(L"a.txt"), "one");
-    ASSERT_TRUE(CreateDirectoryW(In(L"n").c_str(), nullptr));
-    WriteFileBytes(In(L"n\\x.txt"), "x");
-    ASSERT_TRUE(Move(L"n", L"m"));
-    ASSERT_TRUE(Move(L"m", L"k"));
-    ASSERT_TRUE(Move(L"k", L"j"));
-    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"k", L"j")) << SeenText();
-    ASSERT_TRUE(DeleteFileW(In(L"j\\x.txt").c_str()));
-    EXPECT_TRUE(Seen(SHCNE_DELETE, L"j\\x.txt")) << SeenText();
-}
-
-// A folder made and moved out of its folder before the feed handled either, that folder deleted and
-// the moved one renamed: the move looked like a file's, so the rename in place kept the records
-// Wine tied to the deleted folder, and nothing in the folder was reported again (seed 401368).
-TEST_F(ShellWatcherTest, AFolderMadeMovedOutOfAFolderDeletedAndRenamedAtOnceIsWatched) {
-    ASSERT_TRUE(Made({L"p"})) << SeenText();
-    WriteFileBytes(In(L"a.txt"), "one");
-    ASSERT_TRUE(CreateDirectoryW(In(L"p\\v").c_str(), nullptr));
-    ASSERT_TRUE(Move(L"p\\v", L"v"));
-    ASSERT_TRUE(RemoveDirectoryW(In(L"p").c_str()));
-    ASSERT_TRUE(Move(L"v", L"d"));
-    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"v", L"d")) << SeenText();
-    ASSERT_TRUE(CreateDirectoryW(In(L"d\\e").c_str(), nullptr));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"d\\e")) << SeenText();
-    WriteFileBytes(In(L"d\\e\\x.txt"), "x");
-    EXPECT_TRUE(Seen(SHCNE_CREATE, L"d\\e\\x.txt")) << SeenText();
-}
+INSTANTIATE_TEST_SUITE_P(
+    Feed, FeedScenarioTest,
+    testing::Values(
+        // The second rename found the folder gone and was taken for a file's; the remote side kept
+        // an emptied folder under the middle name.
+        FeedScenario{"FolderRenamedTwiceAndDeleted",
+                     "made d; write d\\x.txt; seen create d\\x.txt; write a.txt; move d e; "
+                     "move e f; del f\\x.txt; rmdir f; seen rename d e; seen rename e f; "
+                     "seen delete f\\x.txt; seen rmdir f"},
+        // Wine's record of a folder keeps its first name and parent: a folder made on the freed
+        // inode number took the deleted folder's record and cut the moved-out child loose.
+        FeedScenario{"FolderMovedOutOfAFolderRenamedAndDeleted",
+                     "made p p\\m; move p\\m m2; seen rename p\\m m2; move p q; "
+                     "seen rename p q; rmdir q; seen rmdir q; made n1 n2 n3 n4; write m2\\x.txt; "
+                     "seen create m2\\x.txt"},
+        // Each rename was rewritten to the outer folder's last name, so the inner one no longer
+        // applied and the deletion named a path that was gone.
+        FeedScenario{"ChangeInsideFoldersRenamedInTurn",
+                     "made o1 o1\\i1; write o1\\i1\\x.txt; seen create o1\\i1\\x.txt; "
+                     "move o1 o2; seen rename o1 o2; move o2\\i1 o2\\i2; "
+                     "seen rename o2\\i1 o2\\i2; move o2 o3; seen rename o2 o3; "
+                     "del o3\\i2\\x.txt; seen delete o3\\i2\\x.txt"},
+        // The inner rename came under a path whose folder was gone and was dropped (seed 60256).
+        FeedScenario{"FolderRenamedInAFolderRenamedAtOnce",
+                     "made o o\\i; write o\\i\\x.txt; seen create o\\i\\x.txt; "
+                     "write a.txt; move o\\i o\\j; move o q; seen rename o q; "
+                     "del q\\j\\x.txt; seen delete q\\j\\x.txt"},
+        // The moved folder kept its first parent's record, cut loose when that parent was moved
+        // into it (seed 60373).
+        FeedScenario{"FolderMovedAndRenamedAtOnce",
+                     "made p p\\m; write a.txt; move p\\m m2; move m2 m3; seen rename m2 m3; "
+                     "move p m3\\p; seen rename p m3\\p; write m3\\x.txt; "
+                     "seen create m3\\x.txt"},
+        // The move's fresh records were owed to a path that was gone; the rename above pays them
+        // (seed 80195).
+        FeedScenario{"FolderMovedIntoAFolderRenamedAtOnce",
+                     "made p x x\\m; write a.txt; move x\\m p\\m; move p q; seen rename p q; "
+                     "move x q\\m\\x; seen rename x q\\m\\x; write q\\m\\y.txt; "
+                     "seen create q\\m\\y.txt"},
+        // Gone under its first two new names too, so those renames looked like a file's; Wine
+        // names the changes in it by its first name (seed 401323).
+        FeedScenario{"FolderMadeAndRenamedThriceAtOnce",
+                     "write a.txt; mkdir n; write n\\x.txt; move n m; move m k; move k j; "
+                     "seen rename k j; del j\\x.txt; seen delete j\\x.txt"},
+        // The move looked like a file's, so the rename kept the records tied to the deleted
+        // folder (seed 401368).
+        FeedScenario{"FolderMadeMovedOutOfAFolderDeletedAndRenamed",
+                     "made p; write a.txt; mkdir p\\v; move p\\v v; rmdir p; move v d; "
+                     "seen rename v d; mkdir d\\e; seen mkdir d\\e; write d\\e\\x.txt; "
+                     "seen create d\\e\\x.txt"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
