@@ -100,8 +100,8 @@ public:
         // control files are all there is between the two.
         StartProcess(L"Z:\\usr\\bin\\python3 " + unixScript + unixHome + L"\"" +
                      std::filesystem::path(user).wstring() + L"\" \"" +
-                     std::filesystem::path(password).wstring() + L"\" " +
-                     L"0 " + UnixPath(control) + (mlsd ? L"mlsd" : L"list"));
+                     std::filesystem::path(password).wstring() + L"\" 0 " + UnixPath(control) +
+                     (mlsd ? L"mlsd" : L"list"));
         const std::filesystem::path portFile = control.string() + ".port";
         if (WaitUntil([&] { return std::filesystem::exists(portFile); }, 60000)) {
             port = static_cast<unsigned>(std::stoul(ReadFileBytes(portFile)));

@@ -283,8 +283,11 @@ protected:
         if (verb == L"rmdir" && need(2)) return RemoveDirectoryW(In(word[1]).c_str());
         if (verb == L"seen" && (need(3) || need(4))) {
             static const std::pair<const wchar_t*, long> kEvents[] = {
-                {L"create", SHCNE_CREATE}, {L"delete", SHCNE_DELETE}, {L"mkdir", SHCNE_MKDIR},
-                {L"rmdir", SHCNE_RMDIR},   {L"rename", SHCNE_RENAMEFOLDER}};
+                {L"create", SHCNE_CREATE},
+                {L"delete", SHCNE_DELETE},
+                {L"mkdir", SHCNE_MKDIR},
+                {L"rmdir", SHCNE_RMDIR},
+                {L"rename", SHCNE_RENAMEFOLDER}};
             for (const auto& [name, event] : kEvents) {
                 if (word[1] == name) return Seen(event, word[2], need(4) ? word[3] : L"");
             }
@@ -307,8 +310,8 @@ TEST_P(FeedScenarioTest, EachChangeArrivesUnderItsPresentPath) {
             w = blank + 1;
         }
         std::string failure = "did not happen";
-        ASSERT_TRUE(Step(word, failure)) << ToAnsiString(step) << ": " << failure << "; seen:"
-                                         << SeenText();
+        ASSERT_TRUE(Step(word, failure))
+            << ToAnsiString(step) << ": " << failure << "; seen:" << SeenText();
     }
 }
 
