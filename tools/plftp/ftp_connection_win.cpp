@@ -3,6 +3,7 @@
 #include <ws2tcpip.h>
 
 #include <cstring>
+#include <utility>
 
 #include "base/text_conversion.h"
 
@@ -74,9 +75,14 @@ Outcome CFtpConnection::Fail(int32_t status, const std::string& what, const FtpR
                          reason);
 }
 
-bool CFtpConnection::Send(const std::string& command) {
-    const std::string line = command + "\r\n";
-    return SendAll(control.Get(), line.data(), line.size());
+bool CFtpConnection::Send(const std::string& commands) {
+    const std::string lines = std::exchange(told, {}) + commands;
+    if (!SendAll(control.Get(), lines.data(), lines.size())) return false;
+    for (; unread > 0; --unread) {
+        FtpReply dropped;
+        if (!Receive(dropped)) return false;
+    }
+    return true;
 }
 
 bool CFtpConnection::Receive(FtpReply& reply) {
@@ -96,15 +102,37 @@ bool CFtpConnection::Ask(const std::string& command, FtpReply& reply) {
         if (error == 0) error = WSAENOTCONN;
         return false;
     }
-    if (Send(command) && Receive(reply)) return true;
+    if (Send(command + "\r\n") && Receive(reply)) return true;
     Lost();
     return false;
+}
+
+bool CFtpConnection::AskPair(const std::string& first, const std::string& second,
+                             FtpReply& firstReply, FtpReply& secondReply) {
+    firstReply = secondReply = FtpReply{};
+    if (!control) {
+        if (error == 0) error = WSAENOTCONN;
+        return false;
+    }
+    if (Send(first + "\r\n" + second + "\r\n") && Receive(firstReply) && Receive(secondReply)) {
+        return true;
+    }
+    Lost();
+    return false;
+}
+
+void CFtpConnection::Tell(const std::string& command) {
+    if (!control) return;
+    told += command + "\r\n";
+    ++unread;
 }
 
 void CFtpConnection::Lost() {
     error = WSAGetLastError();
     if (error == 0) error = WSAECONNRESET;
     control.Reset();
+    told.clear();
+    unread = 0;
 }
 
 Outcome CFtpConnection::Open(const ToolConfig& config) {

@@ -42,6 +42,13 @@ public:
     // Sends a command and reads its reply; false when the connection failed,
     // which closes it: every later command fails as a lost server.
     bool Ask(const std::string& command, FtpReply& reply);
+    // Two commands the server takes only together (RNFR, RNTO), sent at once:
+    // the second's reply is read too when the first failed (503 then).
+    bool AskPair(const std::string& first, const std::string& second, FtpReply& firstReply,
+                 FtpReply& secondReply);
+    // A command whose reply does not matter (MFMT): it goes with the next
+    // command, and its reply is read and dropped before that command's.
+    void Tell(const std::string& command);
     // The failure of `what` ("write ftp://..."): its status from `status`, the
     // connection's last error and the reply (FtpFailureStatus).
     Outcome Fail(int32_t status, const std::string& what, const FtpReply& reply) const;
@@ -65,7 +72,9 @@ public:
     Outcome Retrieve(const std::string& path, const std::string& what, const WriteChunk& write);
 
 private:
-    bool Send(const std::string& command);
+    // Sends the told commands, then `commands` ("\r\n" after each), in one
+    // write, and reads the replies of the told ones.
+    bool Send(const std::string& commands);
     bool Receive(FtpReply& reply);
     // The data of `command` (RETR, MLSD or LIST) given to `write`; a refusal
     // of the command fails with `refused`.
@@ -90,7 +99,9 @@ private:
     CFtpReplyReader reader;
     sockaddr_storage server{};
     int serverLength = 0;
-    int error = 0;  // the Winsock error that closed the connection; 0 while it stands
+    int error = 0;     // the Winsock error that closed the connection; 0 while it stands
+    std::string told;  // commands told, not sent yet
+    int unread = 0;    // replies of told commands the server still owes
     bool mlsd = false;
     bool windows = false;
     std::string home = "/";

@@ -41,10 +41,11 @@ Outcome CFtpTarget::Expect(const std::string& command, int expected, int32_t sta
 
 Outcome CFtpTarget::RenameOnServer(const std::string& from, const std::string& to, const char* what,
                                    const std::wstring& path) {
-    FtpReply reply;
-    if (!connection.Ask("RNFR " + from, reply) || reply.code / 100 != 3 ||
-        !connection.Ask("RNTO " + to, reply) || reply.code / 100 != 2) {
-        return Failure(kToolRenameError, what, path, reply);
+    FtpReply fromReply, toReply;
+    if (!connection.AskPair("RNFR " + from, "RNTO " + to, fromReply, toReply) ||
+        fromReply.code / 100 != 3 || toReply.code / 100 != 2) {
+        return Failure(kToolRenameError, what, path,
+                       fromReply.code / 100 == 3 ? toReply : fromReply);
     }
     return Outcome::Ok();
 }
@@ -226,8 +227,7 @@ Outcome CFtpTarget::PlaceFile(const std::wstring& partPath, const std::wstring& 
         (void)connection.Ask("DELE " + old, reply);
     }
     // Keeping the time is a courtesy of servers that know MFMT.
-    FtpReply reply;
-    if (modified != 0) (void)connection.Ask("MFMT " + FtpTime(modified) + " " + target, reply);
+    if (modified != 0) connection.Tell("MFMT " + FtpTime(modified) + " " + target);
     return Outcome::Ok();
 }
 
