@@ -2,6 +2,7 @@
 
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -97,24 +98,22 @@ bool CFtpConnection::Receive(FtpReply& reply) {
 }
 
 bool CFtpConnection::Ask(const std::string& command, FtpReply& reply) {
-    reply = FtpReply{};
-    if (!control) {
-        if (error == 0) error = WSAENOTCONN;
-        return false;
-    }
-    if (Send(command + "\r\n") && Receive(reply)) return true;
-    Lost();
-    return false;
+    return Exchange(command + "\r\n", {&reply});
 }
 
 bool CFtpConnection::AskPair(const std::string& first, const std::string& second,
                              FtpReply& firstReply, FtpReply& secondReply) {
-    firstReply = secondReply = FtpReply{};
+    return Exchange(first + "\r\n" + second + "\r\n", {&firstReply, &secondReply});
+}
+
+bool CFtpConnection::Exchange(const std::string& lines, std::initializer_list<FtpReply*> replies) {
+    for (FtpReply* reply : replies) *reply = FtpReply{};
     if (!control) {
         if (error == 0) error = WSAENOTCONN;
         return false;
     }
-    if (Send(first + "\r\n" + second + "\r\n") && Receive(firstReply) && Receive(secondReply)) {
+    if (Send(lines) && std::all_of(replies.begin(), replies.end(),
+                                   [&](FtpReply* reply) { return Receive(*reply); })) {
         return true;
     }
     Lost();

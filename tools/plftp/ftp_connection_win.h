@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,9 @@ private:
     // write, and reads the replies of the told ones.
     bool Send(const std::string& commands);
     bool Receive(FtpReply& reply);
+    // Sends `lines` and reads a reply into each of `replies`, in order; false,
+    // with the connection closed, when it failed.
+    bool Exchange(const std::string& lines, std::initializer_list<FtpReply*> replies);
     // The data of `command` (RETR, MLSD or LIST) given to `write`; a refusal
     // of the command fails with `refused`.
     Outcome ReceiveData(const std::string& command, int32_t refused, const std::string& what,
