@@ -3,7 +3,9 @@
 // On 127.0.0.1 with one user, serving a folder of the test; it ends with its owner, or after 15
 // minutes whatever happens to the test. A download of a file whose name starts with "cut" is cut
 // after a third and ended with 426, as a server that aborts a transfer does; one whose name starts
-// with "held" waits until the test releases it (the whole server waits with it).
+// with "held" waits until the test releases it (the whole server waits with it). An upload of a
+// file whose name (or its temporary name, "~" and the name) starts with "refused" is refused
+// with 550.
 
 #include <windows.h>
 
@@ -41,11 +43,17 @@ class CuttingDTPHandler(DTPHandler):
         return sent
     def use_sendfile(self):
         return False
+class RefusingFTPHandler(FTPHandler):
+    def ftp_STOR(self, file, mode="w"):
+        if os.path.basename(file).lstrip("~").startswith("refused"):
+            self.respond("550 Refused by the test.")
+            return
+        return FTPHandler.ftp_STOR(self, file, mode)
 FTPHandler.dtp_handler = CuttingDTPHandler
 FTPHandler.use_sendfile = False
 if listing == "list":  # a server that lists with LIST only, and says so in FEAT
-    FTPHandler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in ("MLSD", "MLST")}
-server = FTPServer(("127.0.0.1", int(port)), FTPHandler)
+    RefusingFTPHandler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in ("MLSD", "MLST")}
+server = FTPServer(("127.0.0.1", int(port)), RefusingFTPHandler)
 open(control + ".part", "w").write(str(server.address[1]))
 os.replace(control + ".part", control + ".port")
 while not os.path.exists(control + ".stop") and time.time() < end:

@@ -342,6 +342,26 @@ TEST_P(PlftpFailureTest, EachCauseHasItsStatusAndItsErrorLines) {
     EXPECT_FALSE(fs::exists(swap));
 }
 
+// A refused upload fails alone: sent without waiting for the server's word, a small file and the
+// first part of a big one leave the replies in step, and the next file still arrives.
+TEST_P(PlftpFailureTest, RefusedUploadsFailAloneAndTheRunGoesOn) {
+    Change(watched, "+refused-small.txt=1;+a.txt=2");
+    WriteFileBytes(watched / "refused-big.bin", std::string(300 * 1024, 'b'));
+    std::string list;
+    for (const char* name : {"refused-small.txt", "refused-big.bin", "a.txt"}) {
+        list += "-cmd=put|-dir=/|-ldir=" + watched.string() + "\\|-filename=" + name + "|\n";
+    }
+    EXPECT_EQ(Run(Settings(), list), -1016);   // a write error
+    EXPECT_EQ(FolderTree(remote), "a.txt=2");  // no part file left either
+    const std::string errors = FileOf("_plerror.txt");
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2) << errors;
+    for (const char* name : {"refused-small.txt", "refused-big.bin"}) {
+        const std::size_t line = errors.find(std::string("-filename=") + name + "|");
+        ASSERT_NE(line, std::string::npos) << errors;
+        EXPECT_NE(errors.find("550 Refused by the test.", line), std::string::npos) << errors;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Targets, PlftpTest,
                          testing::Values(Target::kFolder, Target::kFtp, Target::kFtpList),
                          [](const auto& info) {

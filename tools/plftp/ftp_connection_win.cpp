@@ -211,13 +211,19 @@ Outcome CFtpConnection::Open(const ToolConfig& config) {
     return Outcome::Ok();
 }
 
-Outcome CFtpConnection::StartTransfer(const std::string& command, int32_t status, int32_t refused,
+Outcome CFtpConnection::BeginTransfer(const std::string& command, int32_t status, int32_t refused,
                                       const std::string& what, UniqueSocket& data) {
     FtpReply reply;
     const bool extended = server.ss_family == AF_INET6;
     if (!Ask(extended ? "EPSV" : "PASV", reply)) return Fail(status, what, reply);
     uint16_t port = 0;
     if (!ParsePassivePort(reply.text, port)) return Fail(status, what, reply);
+    // The command goes before the connection, as a passive server expects
+    // it: the server then takes the connection's bytes for that command.
+    if (!Send(command + "\r\n")) {
+        Lost();
+        return Fail(status, what, reply);
+    }
     // The data goes to the server of the control connection, whatever
     // address a 227 reply names.
     sockaddr_storage dataAddress = server;
@@ -227,15 +233,30 @@ Outcome CFtpConnection::StartTransfer(const std::string& command, int32_t status
         reinterpret_cast<sockaddr_in*>(&dataAddress)->sin_port = htons(port);
     }
     data.Reset(socket(server.ss_family, SOCK_STREAM, IPPROTO_TCP));
-    if (!data ||
-        connect(data.Get(), reinterpret_cast<const sockaddr*>(&dataAddress), serverLength) != 0) {
-        const int dataError = WSAGetLastError();
-        data.Reset();
-        return Outcome::Fail(status, "cannot " + what + ": no data connection (system error " +
-                                         std::to_string(dataError) + ")");
+    if (data &&
+        connect(data.Get(), reinterpret_cast<const sockaddr*>(&dataAddress), serverLength) == 0) {
+        SetTimeouts(data.Get());
+        return Outcome::Ok();
     }
-    SetTimeouts(data.Get());
-    if (!Ask(command, reply)) return Fail(refused, what, reply);
+    const int dataError = WSAGetLastError();
+    data.Reset();
+    // The command's reply is owed still: a refusal (the server closed its
+    // port for it) says why; an acceptance waits for a connection that will
+    // not come, and the connection's state is unknown from then on.
+    if (Receive(reply) && reply.code / 100 != 1) {
+        return Fail(reply.code == 425 ? status : refused, what, reply);
+    }
+    Lost();
+    return Outcome::Fail(status, "cannot " + what + ": no data connection (system error " +
+                                     std::to_string(dataError) + ")");
+}
+
+Outcome CFtpConnection::TransferAccepted(int32_t refused, const std::string& what) {
+    FtpReply reply;
+    if (!Receive(reply)) {
+        Lost();
+        return Fail(refused, what, reply);
+    }
     if (reply.code / 100 != 1) return Fail(refused, what, reply);
     return Outcome::Ok();
 }
@@ -296,18 +317,27 @@ Outcome CFtpConnection::List(const std::string& folder, std::vector<FtpListedEnt
 
 Outcome CFtpConnection::Store(const std::string& path, const std::string& what,
                               const ReadChunk& read) {
+    // STOR's first reply is not waited for before the first chunk: the
+    // server takes the data connection's bytes only for a command it
+    // accepted, and drops them with the connection when it refused it.
+    // Whatever follows the first chunk waits for the acceptance, so a refused
+    // file never fills the connection: a small file costs one wait less.
     UniqueSocket data;
-    if (Outcome started =
-            StartTransfer("STOR " + path, kToolWriteError, kToolWriteError, what, data);
-        !started) {
-        return started;
+    if (Outcome begun = BeginTransfer("STOR " + path, kToolWriteError, kToolWriteError, what, data);
+        !begun) {
+        return begun;
     }
     char buffer[kChunkBytes];
     Outcome outcome;
-    for (;;) {
+    bool accepted = false;
+    for (bool first = true;; first = false) {
         std::size_t got = 0;
         outcome = read(buffer, sizeof buffer, got);
         if (!outcome || got == 0) break;
+        if (!first && !accepted) {
+            if (Outcome answer = TransferAccepted(kToolWriteError, what); !answer) return answer;
+            accepted = true;
+        }
         if (!SendAll(data.Get(), buffer, got)) {
             outcome = DataFailure(kToolWriteError, what);
             break;
@@ -318,6 +348,9 @@ Outcome CFtpConnection::Store(const std::string& path, const std::string& what,
     // removes the temporary file it was).
     shutdown(data.Get(), SD_SEND);
     data.Reset();
+    if (!accepted) {
+        if (Outcome answer = TransferAccepted(kToolWriteError, what); !answer) return answer;
+    }
     return FinishTransfer(outcome, kToolWriteError, what);
 }
 
@@ -329,9 +362,10 @@ Outcome CFtpConnection::Retrieve(const std::string& path, const std::string& wha
 Outcome CFtpConnection::ReceiveData(const std::string& command, int32_t refused,
                                     const std::string& what, const WriteChunk& write) {
     UniqueSocket data;
-    if (Outcome started = StartTransfer(command, kToolReadError, refused, what, data); !started) {
-        return started;
+    if (Outcome begun = BeginTransfer(command, kToolReadError, refused, what, data); !begun) {
+        return begun;
     }
+    if (Outcome accepted = TransferAccepted(refused, what); !accepted) return accepted;
     char buffer[kChunkBytes];
     Outcome outcome;
     for (;;) {

@@ -2,7 +2,7 @@
 // plftp's connection to an FTP server, over Winsock: one control connection
 // for the whole run, passive data connections, binary transfers. plftp reads
 // the replies and the listings itself (ftp_listing.h), so a name is kept byte
-// for byte, and every command is one round trip on the same connection.
+// for byte, and every command is answered on the same connection.
 
 #include <winsock2.h>
 
@@ -86,11 +86,15 @@ private:
                         const WriteChunk& write);
     // Keeps the error that ended the connection, and closes it.
     void Lost();
-    // A passive data connection, connected, and `command` accepted for it
-    // (a 1xx reply): a failure of the connection ends with `status`, a
-    // refusal of the command with `refused`.
-    Outcome StartTransfer(const std::string& command, int32_t status, int32_t refused,
+    // `command` sent for a passive data connection, and the connection made;
+    // the command's first reply is not read yet. A failure ends with
+    // `status`, a refusal the server gave before the connection with
+    // `refused`.
+    Outcome BeginTransfer(const std::string& command, int32_t status, int32_t refused,
                           const std::string& what, UniqueSocket& data);
+    // The first reply to a transfer's command: 1xx accepts it, anything else
+    // is a refusal, failing with `refused`.
+    Outcome TransferAccepted(int32_t refused, const std::string& what);
     Outcome DataFailure(int32_t status, const std::string& what) const;
     // The server's last word on a transfer whose data connection has closed.
     Outcome TransferEnd(int32_t status, const std::string& what);
