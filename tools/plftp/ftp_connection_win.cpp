@@ -18,6 +18,9 @@ static_assert(WSAECONNRESET == 10054 && WSAECONNABORTED == 10053 && WSAETIMEDOUT
 constexpr DWORD kTimeoutMs = 15000;
 constexpr std::size_t kMostListingBytes = 256u * 1024 * 1024;
 constexpr std::size_t kChunkBytes = 64 * 1024;
+// How long a passive port opened ahead is used: servers wait 30 s and more
+// for its connection.
+constexpr ULONGLONG kOpenPortMs = 10000;
 
 void SetTimeouts(SOCKET socket) {
     const DWORD timeout = kTimeoutMs;
@@ -78,15 +81,19 @@ Outcome CFtpConnection::Fail(int32_t status, const std::string& what, const FtpR
 
 bool CFtpConnection::Send(const std::string& commands) {
     const std::string lines = std::exchange(told, {}) + commands;
-    if (!SendAll(control.Get(), lines.data(), lines.size())) return false;
-    for (; unread > 0; --unread) {
-        FtpReply dropped;
-        if (!Receive(dropped)) return false;
-    }
-    return true;
+    return SendAll(control.Get(), lines.data(), lines.size());
 }
 
 bool CFtpConnection::Receive(FtpReply& reply) {
+    // The replies of the told commands come first, and are dropped.
+    for (; unread > 0; --unread) {
+        if (!ReceiveOne(reply)) return false;
+    }
+    return ReceiveOne(reply);
+}
+
+bool CFtpConnection::ReceiveOne(FtpReply& reply) {
+    reply = FtpReply{};
     char buffer[4096];
     while (!reader.Next(reply)) {
         const int n = recv(control.Get(), buffer, sizeof buffer, 0);
@@ -112,12 +119,28 @@ bool CFtpConnection::Exchange(const std::string& lines, std::initializer_list<Ft
         if (error == 0) error = WSAENOTCONN;
         return false;
     }
-    if (Send(lines) && std::all_of(replies.begin(), replies.end(),
-                                   [&](FtpReply* reply) { return Receive(*reply); })) {
+    const bool passive = std::exchange(passiveAhead, false);
+    if (Send(passive ? lines + PassiveCommand() + "\r\n" : lines) &&
+        std::all_of(replies.begin(), replies.end(),
+                    [&](FtpReply* reply) { return Receive(*reply); }) &&
+        (!passive || ReceiveOpenPort())) {
         return true;
     }
     Lost();
     return false;
+}
+
+const char* CFtpConnection::PassiveCommand() const {
+    return server.ss_family == AF_INET6 ? "EPSV" : "PASV";
+}
+
+bool CFtpConnection::ReceiveOpenPort() {
+    FtpReply reply;
+    if (!Receive(reply)) return false;
+    uint16_t port = 0;
+    openPort = ParsePassivePort(reply.text, port) ? port : 0;
+    openedAt = GetTickCount64();
+    return true;
 }
 
 void CFtpConnection::Tell(const std::string& command) {
@@ -132,6 +155,8 @@ void CFtpConnection::Lost() {
     control.Reset();
     told.clear();
     unread = 0;
+    passiveAhead = false;
+    openPort = 0;
 }
 
 Outcome CFtpConnection::Open(const ToolConfig& config) {
@@ -214,10 +239,12 @@ Outcome CFtpConnection::Open(const ToolConfig& config) {
 Outcome CFtpConnection::BeginTransfer(const std::string& command, int32_t status, int32_t refused,
                                       const std::string& what, UniqueSocket& data) {
     FtpReply reply;
-    const bool extended = server.ss_family == AF_INET6;
-    if (!Ask(extended ? "EPSV" : "PASV", reply)) return Fail(status, what, reply);
-    uint16_t port = 0;
-    if (!ParsePassivePort(reply.text, port)) return Fail(status, what, reply);
+    // A port opened ahead serves while the server surely still waits on it.
+    uint16_t port = std::exchange(openPort, 0);
+    if (port == 0 || GetTickCount64() - openedAt > kOpenPortMs) {
+        if (!Ask(PassiveCommand(), reply)) return Fail(status, what, reply);
+        if (!ParsePassivePort(reply.text, port)) return Fail(status, what, reply);
+    }
     // The command goes before the connection, as a passive server expects
     // it: the server then takes the connection's bytes for that command.
     if (!Send(command + "\r\n")) {
@@ -227,7 +254,7 @@ Outcome CFtpConnection::BeginTransfer(const std::string& command, int32_t status
     // The data goes to the server of the control connection, whatever
     // address a 227 reply names.
     sockaddr_storage dataAddress = server;
-    if (extended) {
+    if (server.ss_family == AF_INET6) {
         reinterpret_cast<sockaddr_in6*>(&dataAddress)->sin6_port = htons(port);
     } else {
         reinterpret_cast<sockaddr_in*>(&dataAddress)->sin_port = htons(port);

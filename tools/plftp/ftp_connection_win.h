@@ -50,6 +50,10 @@ public:
     // A command whose reply does not matter (MFMT): it goes with the next
     // command, and its reply is read and dropped before that command's.
     void Tell(const std::string& command);
+    // The next exchange also opens a passive port (PASV after its commands),
+    // kept for the next transfer within kOpenPortMs: the wait for the
+    // exchange's replies serves both.
+    void PassiveAhead() { passiveAhead = true; }
     // The failure of `what` ("write ftp://..."): its status from `status`, the
     // connection's last error and the reply (FtpFailureStatus).
     Outcome Fail(int32_t status, const std::string& what, const FtpReply& reply) const;
@@ -74,9 +78,14 @@ public:
 
 private:
     // Sends the told commands, then `commands` ("\r\n" after each), in one
-    // write, and reads the replies of the told ones.
+    // write.
     bool Send(const std::string& commands);
+    // The next reply, after the told commands' replies, which are dropped.
     bool Receive(FtpReply& reply);
+    bool ReceiveOne(FtpReply& reply);
+    // The reply of a PASV (EPSV) sent ahead: its port, or none.
+    bool ReceiveOpenPort();
+    const char* PassiveCommand() const;
     // Sends `lines` and reads a reply into each of `replies`, in order; false,
     // with the connection closed, when it failed.
     bool Exchange(const std::string& lines, std::initializer_list<FtpReply*> replies);
@@ -110,6 +119,9 @@ private:
     int error = 0;     // the Winsock error that closed the connection; 0 while it stands
     std::string told;  // commands told, not sent yet
     int unread = 0;    // replies of told commands the server still owes
+    bool passiveAhead = false;
+    uint16_t openPort = 0;  // opened ahead, not used yet (0: none)
+    ULONGLONG openedAt = 0;
     bool mlsd = false;
     bool windows = false;
     std::string home = "/";

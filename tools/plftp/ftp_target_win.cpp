@@ -210,6 +210,7 @@ Outcome CFtpTarget::Store(const std::wstring& localFile, const std::wstring& par
 Outcome CFtpTarget::PlaceFile(const std::wstring& partPath, const std::wstring& path,
                               int64_t modified) {
     const std::string part = Encode(partPath), target = Encode(path);
+    connection.PassiveAhead();  // a file placed is mostly followed by the next one
     Outcome outcome = RenameOnServer(part, target, "rename into", path);
     if (!outcome) {
         if (outcome.status == kToolNoServer) return outcome;
