@@ -115,11 +115,11 @@ bool CFtpConnection::AskPair(const std::string& first, const std::string& second
 
 bool CFtpConnection::Exchange(const std::string& lines, std::initializer_list<FtpReply*> replies) {
     for (FtpReply* reply : replies) *reply = FtpReply{};
+    const bool passive = std::exchange(passiveAhead, false);
     if (!control) {
         if (error == 0) error = WSAENOTCONN;
         return false;
     }
-    const bool passive = std::exchange(passiveAhead, false);
     if (Send(passive ? lines + PassiveCommand() + "\r\n" : lines) &&
         std::all_of(replies.begin(), replies.end(),
                     [&](FtpReply* reply) { return Receive(*reply); }) &&
