@@ -5,7 +5,8 @@
 // after a third and ended with 426, as a server that aborts a transfer does; one whose name starts
 // with "held" waits until the test releases it (the whole server waits with it). An upload of a
 // file whose name (or its temporary name, "~" and the name) starts with "refused" is refused
-// with 550.
+// with 550. With PELLARO_FTP_TRACE=<prefix> in the environment, each command's time goes to
+// <prefix>-<port>.log.
 
 #include <windows.h>
 
@@ -53,7 +54,17 @@ FTPHandler.dtp_handler = CuttingDTPHandler
 FTPHandler.use_sendfile = False
 if listing == "list":  # a server that lists with LIST only, and says so in FEAT
     RefusingFTPHandler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in ("MLSD", "MLST")}
-server = FTPServer(("127.0.0.1", int(port)), RefusingFTPHandler)
+handler = RefusingFTPHandler
+if os.environ.get("PELLARO_FTP_TRACE"):  # "<time> <command>" lines, to see where a run's time goes
+    class TracingFTPHandler(RefusingFTPHandler):
+        trace = None
+        def pre_process_command(self, line, cmd, arg):
+            self.trace.write("%.6f %s\n" % (time.perf_counter(), cmd))
+            return RefusingFTPHandler.pre_process_command(self, line, cmd, arg)
+    handler = TracingFTPHandler
+server = FTPServer(("127.0.0.1", int(port)), handler)
+if handler is not RefusingFTPHandler:
+    handler.trace = open("%s-%d.log" % (os.environ["PELLARO_FTP_TRACE"], server.address[1]), "w", buffering=1)
 open(control + ".part", "w").write(str(server.address[1]))
 os.replace(control + ".part", control + ".port")
 while not os.path.exists(control + ".stop") and time.time() < end:
