@@ -14,12 +14,11 @@
 #include "base/file_ops.h"
 #include "app/watcher_start.h"
 #include "notify/process_coordination.h"
-#include "support/box_recorder.h"
-#include "support/state_fixture.h"
-#include "support/temp_dir.h"
+#include "support/buffer_fixture.h"
 #include "support/tool_gate.h"
 #include "sync/command_buffer.h"
 #include "sync/event_list_file.h"
+#include "sync/transfer_command.h"
 #include "sync/transfer_runs.h"
 
 namespace {
@@ -61,14 +60,6 @@ bool Eventually(Done done) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
-}
-
-// A change as the handler counts it.
-void Change(const std::string& command) {
-    WatcherState& s = State();
-    std::lock_guard<std::recursive_timed_mutex> lock(s.bufferMutex);
-    static_cast<void>(AddCommand(command.c_str(), 2));
-    ++s.pendingEvents;
 }
 
 int64_t MarkerTime() {
@@ -164,14 +155,6 @@ TEST_F(WatcherStartTest, AnUnsupportedFolderNameEndsTheWatcherBeforeAnyFile) {
     }
 }
 
-const std::string kPut = "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=";
-
-std::string FileOf(const std::vector<std::string>& lines) {
-    std::string bytes;
-    for (const std::string& line : lines) bytes += line + std::string(kEventLineEnd);
-    return bytes;
-}
-
 // What a start finds (from an earlier run that was killed, offline or held up) goes nowhere but
 // to the tool or back into the buffer and the event list, in the order it was made.
 TEST_F(WatcherStartTest, LeftOversAreSentOrKeptInTheirOrder) {
@@ -183,7 +166,7 @@ TEST_F(WatcherStartTest, LeftOversAreSentOrKeptInTheirOrder) {
         for (const char key : keys) {
             out.push_back(key == 'd'   ? "-cmd=del|-dir=/|-ldir=C:\\W\\|-filename=x|"
                           : key == 'r' ? "-cmd=rn|-dir=/|-ldir=C:\\W\\|-from=a|-to=b|"
-                                       : kPut + key + "|");
+                                       : PutInW(std::string(1, key)));
         }
         return out;
     };
@@ -227,12 +210,7 @@ TEST_F(WatcherStartTest, LeftOversAreSentOrKeptInTheirOrder) {
         EXPECT_TRUE(State().timerThread.joinable());
         EXPECT_EQ(MarkerTime(), 347135400);  // 1980-12-31 18:30:00 UTC
         EXPECT_FALSE(fs::exists(State().sendListPath.CStr()));
-        const CommandBuffer& buffer = State().commands;
-        std::vector<std::string> slots;
-        for (int32_t i = 0; i < buffer.commandCount; ++i) {
-            slots.emplace_back(buffer.commandSlots[static_cast<std::size_t>(i)].Str());
-        }
-        EXPECT_EQ(slots, texts(row.buffered));
+        EXPECT_EQ(CountedSlots(), texts(row.buffered));
         ReplaceFileFaultCheck(nullptr);
         networkAlive = row.networkAtStop;
         StopWatcher();
@@ -276,11 +254,12 @@ TEST_F(WatcherStartTest, ASessionEndWaitsForTheRunningTransferAndKeepsWhatItOwes
             return gate->Run(line);
         };
         const auto change = [&row](const char* name) {
-            EXPECT_TRUE(*row.config ? (Change(kPut + name), true) : RequestSyncUpload());
+            EXPECT_TRUE(*row.config ? (AddCounted(PutInW(name), kEventCreate), true)
+                                    : RequestSyncUpload());
         };
-        change("a.txt|");
+        change("a.txt");
         ASSERT_TRUE(tool.WaitEntered(1)) << "the first run never started";
-        change("b.txt|");  // during the run: a second pass would send it
+        change("b.txt");  // during the run: a second pass would send it
         std::atomic<bool> ended{false};
         std::thread session([&ended] {
             EndWatcherSession();

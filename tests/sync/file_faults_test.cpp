@@ -6,11 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <mutex>
 #include <regex>
 #include <set>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -41,22 +39,15 @@ std::multiset<std::string> sent;
 std::string data;  // the data folder of the run
 bool lockHeldAtBox = false;
 
-// Another thread tries the lock: this thread's own (re-entrant) hold would let it in.
-bool HeldElsewhere() {
-    bool held = false;
-    std::thread([&] { held = !std::unique_lock(State().bufferMutex, std::try_to_lock); }).join();
-    return held;
-}
-
 // The watcher's file a path names, its temporary file or pending replacement included.
-std::string FileOf(std::string_view path) {
+std::string NameOf(std::string_view path) {
     std::string name(path.substr(path.find_last_of("\\/") + 1));
     if (const std::size_t txt = name.find(".txt"); txt != std::string::npos) name.resize(txt + 4);
     return name;
 }
 
 bool FaultCheck(FileOp op, std::string_view path) {
-    const Site here{phase, FileOf(path), op};
+    const Site here{phase, NameOf(path), op};
     reached.insert(here);
     if (!fault || here != *fault || (!persistent && faults > 0)) return false;
     ++faults;
@@ -122,9 +113,8 @@ protected:
         exitCodes.clear();
         lockHeldAtBox = false;
         // Left by an earlier run: two pending commands and a batch in flight.
-        const std::string end(kEventLineEnd);
-        WriteFileBytes(temp / "K.txt", Put("l1.txt", true) + end + Put("l2.txt", true) + end);
-        WriteFileBytes(temp / "~~K.txt", Put("s1.txt", true) + end);
+        WriteFileBytes(temp / "K.txt", FileOf({Put("l1.txt", true), Put("l2.txt", true)}));
+        WriteFileBytes(temp / "~~K.txt", FileOf({Put("s1.txt", true)}));
         const auto add = [this](const std::string& command, int32_t event) {
             Add(command, event);
             RequestEventListFlush();

@@ -26,10 +26,6 @@ int firings = 0;
 bool networkAlive = true;
 std::vector<uint32_t> sleeps;  // every sleep the timer asked of the seam, in ms
 
-std::string Put(const std::string& name) {
-    return "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=" + name + "|";
-}
-
 class SyncTimerCycleTest : public BufferTest {
 protected:
     void SetUp() override {
@@ -67,13 +63,10 @@ protected:
         CurrentTimerFiring() = FireEventList;
         BufferTest::TearDown();
     }
-    // A change as the handler takes it: added and counted; its write is either done or
-    // still queued with the dialog.
-    void Change(const std::string& command, bool writeQueued = false) {
-        std::lock_guard<std::recursive_timed_mutex> lock(State().bufferMutex);
+    // A change as the handler takes it; its write is either done or still queued with the dialog.
+    static void Change(const std::string& command, bool writeQueued = false) {
         if (writeQueued) static_cast<void>(RequestEventListFlush());
-        Add(command, kEventCreate);
-        ++State().pendingEvents;
+        AddCounted(command, kEventCreate);
     }
     void Cycles(int count) {
         for (int i = 0; i < count; ++i) RunTimerCycle();
@@ -93,9 +86,9 @@ TEST_F(SyncTimerCycleTest, AfterAFiringTheCountHoldsWhatIsStillPending) {
         int firings;
     } rows[] = {
         // clang-format off
-        {"write queued at the last size test", 1, {"a.txt"}, 0, true, false, {Put("a.txt"), Put("b.txt")}, 0, 1},
-        {"change between the last test and the reset", 1, {"a.txt"}, 0, false, true, {Put("a.txt"), Put("b.txt")}, 0, 2},
-        {"the same with threshold 2: b.txt waits, counted", 2, {"a.txt", "c.txt"}, 0, false, true, {Put("a.txt"), Put("c.txt")}, 1, 1},
+        {"write queued at the last size test", 1, {"a.txt"}, 0, true, false, {PutInW("a.txt"), PutInW("b.txt")}, 0, 1},
+        {"change between the last test and the reset", 1, {"a.txt"}, 0, false, true, {PutInW("a.txt"), PutInW("b.txt")}, 0, 2},
+        {"the same with threshold 2: b.txt waits, counted", 2, {"a.txt", "c.txt"}, 0, false, true, {PutInW("a.txt"), PutInW("c.txt")}, 1, 1},
         {"changes that left no command fire once, then rest", 2, {}, 2, false, false, {}, 0, 1},
         // clang-format on
     };
@@ -103,10 +96,10 @@ TEST_F(SyncTimerCycleTest, AfterAFiringTheCountHoldsWhatIsStillPending) {
         SCOPED_TRACE(row.name);
         SetUp();
         State().syncThreshold = row.threshold;
-        for (const std::string& name : row.before) Change(Put(name));
+        for (const std::string& name : row.before) Change(PutInW(name));
         State().pendingEvents += row.noCommand;
-        if (row.queuedDuringRun) duringRun = [this] { Change(Put("b.txt"), true); };
-        if (row.afterLastTest) afterFiring = [this] { Change(Put("b.txt")); };
+        if (row.queuedDuringRun) duringRun = [] { Change(PutInW("b.txt"), true); };
+        if (row.afterLastTest) afterFiring = [] { Change(PutInW("b.txt")); };
         Cycles(10);
         EXPECT_EQ(sent, row.sent);
         EXPECT_EQ(State().pendingEvents.load(), row.pending);
@@ -130,14 +123,14 @@ TEST_F(SyncTimerCycleTest, ADependentWatcherEndsOnTheFirstCycleAfterTheTrayAppHa
         State().dependentMode = 1;
         State().syncThreshold = 1;
         networkAlive = row.network;
-        if (row.pendingFire) Change(Put("a.txt"), true);
+        if (row.pendingFire) Change(PutInW("a.txt"), true);
         // There is no tray application here: the first cycle ends the watcher.
         Cycles(1);
         EXPECT_EQ(exitCodes, std::vector<uint32_t>{0});
         if (!row.network) {
             // Its queued write reached the file first: the next start sends it.
             EXPECT_EQ(ReadCommandLines(State().eventListPath.CStr()),
-                      std::vector<std::string>{Put("a.txt")});
+                      std::vector<std::string>{PutInW("a.txt")});
         }
     }
 }

@@ -15,9 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/box_recorder.h"
-#include "support/state_fixture.h"
-#include "support/temp_dir.h"
+#include "support/buffer_fixture.h"
 #include "support/tool_gate.h"
 #include "sync/command_buffer.h"
 #include "sync/event_list_file.h"
@@ -41,11 +39,7 @@ struct Script {
                        : line.find(" -filelist ") != std::string::npos ? "batch"
                                                                        : line);
         // No lock is held while a transfer runs: the change handling goes on meanwhile.
-        std::thread([this] {
-            if (!std::unique_lock(State().bufferMutex, std::try_to_lock)) {
-                seen.back() += " under bufferMutex";
-            }
-        }).join();
+        if (HeldElsewhere()) seen.back() += " under bufferMutex";
         if (during) during();
         return statuses.empty() ? 0 : statuses[std::min(seen.size(), statuses.size()) - 1];
     }
@@ -241,13 +235,6 @@ std::string Renamed(const char* from, const char* to) {
     return text.CStr();
 }
 
-// A change as the handler counts it.
-void Change(const std::string& command, int32_t kind) {
-    WatcherState& s = State();
-    std::lock_guard<std::recursive_timed_mutex> lock(s.bufferMutex);
-    static_cast<void>(AddCommand(command.c_str(), kind));
-}
-
 // A send list left by a killed run holds commands taken before every change buffered since:
 // the tool, which carries lines out in order, must get them first.
 TEST_F(TransferRunsTest, ASendListLeftBehindIsSentBeforeTheChangesMadeSince) {
@@ -276,13 +263,11 @@ TEST_F(TransferRunsTest, ASendListLeftBehindIsSentBeforeTheChangesMadeSince) {
         SCOPED_TRACE(c.what);
         Fresh(-1);
         WatcherState& s = State();
-        std::string sendBytes;
-        for (const std::string& line : c.sendList) sendBytes += line + std::string(kEventLineEnd);
-        WriteFileBytes(s.sendListPath.CStr(), sendBytes);
+        WriteFileBytes(s.sendListPath.CStr(), FileOf(c.sendList));
         std::vector<std::string> expected = c.sendList;
         s.commands.flushQueued = c.flushQueued;
         for (const auto& [command, kind] : c.changes) {
-            Change(command, kind);
+            AddCounted(command, kind);
             expected.push_back(command);
         }
         if (c.mergeAndKill) {
@@ -294,14 +279,10 @@ TEST_F(TransferRunsTest, ASendListLeftBehindIsSentBeforeTheChangesMadeSince) {
             EXPECT_FALSE(std::filesystem::exists(s.sendListPath.CStr()));
             const std::vector<std::string> onDisk = ReadCommandLines(s.eventListPath.CStr());
             EXPECT_EQ(onDisk, expected);
-            std::vector<std::string> slots;
-            for (int32_t i = 0; i < s.commands.commandCount; ++i) {
-                slots.emplace_back(s.commands.commandSlots[static_cast<std::size_t>(i)].Str());
-            }
-            EXPECT_EQ(slots, onDisk) << "the buffer no longer mirrors the file";
+            EXPECT_EQ(CountedSlots(), onDisk) << "the buffer no longer mirrors the file";
             // A change after the merge is written behind the merged lines, not over them.
             s.commands.flushQueued = false;
-            Change(putZ, kEventCreate);
+            AddCounted(putZ, kEventCreate);
             expected.push_back(putZ);
             EXPECT_EQ(ReadCommandLines(s.eventListPath.CStr()), expected);
             continue;  // killed here: the next start reads the event list back

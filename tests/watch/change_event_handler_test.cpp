@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <thread>
 #include <vector>
 
 #include "base/text_conversion.h"
@@ -56,12 +55,6 @@ const std::set<std::wstring> kFolders = {
 int uploads = 0;
 bool networkUp = true, downloading = false;
 bool lockHeldInFolderTest = false, lockHeldAtBox = false;
-
-bool HeldElsewhere() {
-    bool held = false;
-    std::thread([&] { held = !std::unique_lock(State().bufferMutex, std::try_to_lock); }).join();
-    return held;
-}
 
 bool FakeFolderTest(const wchar_t* path) {
     lockHeldInFolderTest = HeldElsewhere();
