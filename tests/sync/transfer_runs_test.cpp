@@ -5,14 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "support/buffer_fixture.h"
@@ -221,78 +219,48 @@ TEST_F(TransferRunsTest, EachRunGivesItsTransfersAndBoxes) {
     }
 }
 
-std::string Composed(bool (*compose)(CommandText&, std::string_view, std::string_view,
-                                     std::string_view),
-                     const char* name) {
-    CommandText text;
-    EXPECT_TRUE(compose(text, "/r", "C:\\w\\", name));
-    return text.CStr();
-}
-
-std::string Renamed(const char* from, const char* to) {
-    CommandText text;
-    EXPECT_TRUE(ComposeRenameItem(text, "/r", "C:\\w\\", from, to));
-    return text.CStr();
-}
-
 // A send list left by a killed run holds commands taken before every change buffered since:
 // the tool, which carries lines out in order, must get them first.
 TEST_F(TransferRunsTest, ASendListLeftBehindIsSentBeforeTheChangesMadeSince) {
-    const std::string delX = Composed(ComposeDelFile, "x"), putX = Composed(ComposePutFile, "x");
-    const std::string putA = Composed(ComposePutFile, "a"), putZ = Composed(ComposePutFile, "z");
-    const std::string renameAB = Renamed("a", "b");
-    const struct Case {
-        const char* what;
-        std::vector<std::string> sendList;
-        std::vector<std::pair<std::string, int32_t>> changes;  // command, event kind
-        bool flushQueued;   // the changes wait for the dialog's flush message
-        bool mergeAndKill;  // merged as the firing does, then the process dies before the rename
-    } cases[] = {
-        {"the changes still wait for their flush",
-         {delX, renameAB},
-         {{putX, kEventCreate}, {putA, kEventCreate}},
-         true,
-         false},
-        {"a kill after the merge leaves the merged list whole",
-         {delX, renameAB},
-         {{putX, kEventCreate}, {putA, kEventCreate}},
-         true,
-         true},
+    const auto line = [](const char* cmd, const std::string& names) {
+        return std::string("-cmd=") + cmd + "|-dir=/r|-ldir=C:\\w\\|" + names + "|";
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    const std::vector<std::string> sendList = {line("del", "-filename=x"),
+                                               line("rn", "-from=a|-to=b")};
+    const std::vector<std::string> changes = {line("put", "-filename=x"),
+                                              line("put", "-filename=a")};
+    std::vector<std::string> expected = sendList;
+    expected.insert(expected.end(), changes.begin(), changes.end());
+    // The changes made since still wait for the dialog's flush message.
+    const auto leftBehind = [&] {
         Fresh(-1);
-        WatcherState& s = State();
-        WriteFileBytes(s.sendListPath.CStr(), FileOf(c.sendList));
-        std::vector<std::string> expected = c.sendList;
-        s.commands.flushQueued = c.flushQueued;
-        for (const auto& [command, kind] : c.changes) {
-            AddCounted(command, kind);
-            expected.push_back(command);
-        }
-        if (c.mergeAndKill) {
-            {
-                std::lock_guard<std::recursive_timed_mutex> lock(s.bufferMutex);
-                ASSERT_TRUE(FlushEventList());
-                ASSERT_TRUE(MergeSendList(false));
-            }
-            EXPECT_FALSE(std::filesystem::exists(s.sendListPath.CStr()));
-            const std::vector<std::string> onDisk = ReadCommandLines(s.eventListPath.CStr());
-            EXPECT_EQ(onDisk, expected);
-            EXPECT_EQ(CountedSlots(), onDisk) << "the buffer no longer mirrors the file";
-            // A change after the merge is written behind the merged lines, not over them.
-            s.commands.flushQueued = false;
-            AddCounted(putZ, kEventCreate);
-            expected.push_back(putZ);
-            EXPECT_EQ(ReadCommandLines(s.eventListPath.CStr()), expected);
-            continue;  // killed here: the next start reads the event list back
-        }
-        std::vector<std::string> sent;
-        run.during = [&sent] { sent = ReadCommandLines(State().sendListPath.CStr()); };
-        EXPECT_EQ(FireEventList(), 0);
-        EXPECT_EQ(run.seen, std::vector<std::string>{"batch"});
-        EXPECT_EQ(sent, expected);
+        WriteFileBytes(State().sendListPath.CStr(), FileOf(sendList));
+        State().commands.flushQueued = true;
+        for (const std::string& change : changes) AddCounted(change, kEventCreate);
+    };
+    leftBehind();
+    std::vector<std::string> sent;
+    run.during = [&sent] { sent = ReadCommandLines(State().sendListPath.CStr()); };
+    EXPECT_EQ(FireEventList(), 0);
+    EXPECT_EQ(run.seen, std::vector<std::string>{"batch"});
+    EXPECT_EQ(sent, expected);
+
+    // Merged as the firing does, then the process dies before the rename: the merged list is whole.
+    leftBehind();
+    WatcherState& s = State();
+    {
+        std::lock_guard<std::recursive_timed_mutex> lock(s.bufferMutex);
+        ASSERT_TRUE(FlushEventList());
+        ASSERT_TRUE(MergeSendList(false));
     }
+    EXPECT_FALSE(std::filesystem::exists(s.sendListPath.CStr()));
+    EXPECT_EQ(ReadCommandLines(s.eventListPath.CStr()), expected);
+    EXPECT_EQ(CountedSlots(), expected) << "the buffer no longer mirrors the file";
+    // A change after the merge is written behind the merged lines, not over them.
+    s.commands.flushQueued = false;
+    expected.push_back(line("put", "-filename=z"));
+    AddCounted(expected.back(), kEventCreate);
+    EXPECT_EQ(ReadCommandLines(s.eventListPath.CStr()), expected);
 }
 
 // The tool as the immediate mode meets it; the first run waits at the gate until the test opens
