@@ -249,7 +249,7 @@ Outcome CFtpConnection::BeginTransfer(const std::string& command, int32_t status
     // it: the server then takes the connection's bytes for that command.
     if (!Send(command + "\r\n")) {
         Lost();
-        return Fail(status, what, reply);
+        return Fail(status, what, {});
     }
     // The data goes to the server of the control connection, whatever
     // address a 227 reply names.
