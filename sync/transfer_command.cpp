@@ -269,7 +269,10 @@ std::string DropLastCharacter(std::string_view text) {
     return ToAnsiString(wide);
 }
 
-bool RepeatsOnlyAsLast(std::string_view command) { return ParseCommand(command).cmd.Str() == "rn"; }
+bool RepeatsOnlyAsLast(std::string_view command) {
+    const TransferCommand parsed = ParseCommand(command);
+    return parsed.cmd.Str() == "rn" || (parsed.cmd.Str() == "put" && parsed.filename.Empty());
+}
 
 bool SplitRemotePath(std::string_view path, std::string& folder, std::string& name) {
     const std::wstring wide = ToWideString(path);

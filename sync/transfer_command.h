@@ -137,7 +137,13 @@ struct CoalesceOutcome {
 // A command equal to a pending one is refused as its repeat. A rename or a
 // move ("rn") is a repeat only of the last pending command: with others after
 // it, it undoes them (a.txt to A.txt, back, and to A.txt again), and refused it
-// would leave the remote name behind the local one.
+// would leave the remote name behind the local one. So is a folder-wide send
+// ("put" without a file name): it makes the remote folder equal to the local
+// one as it is when it runs, and the renames and deletions pending after an
+// earlier one run on what it made, under names that may be gone (a file
+// renamed twice at once, the second rename never reported: the folder's send
+// for the lost report ran before the first rename, which then took the file's
+// remote name away).
 bool RepeatsOnlyAsLast(std::string_view command);
 
 // The first rule of the event's list whose condition holds for P and whose

@@ -345,6 +345,11 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
                     relinkOwed.erase(Lower(oldName));
                 }
                 Notify(SHCNE_RENAMEITEM, oldName, &path);
+                // Whatever took the new name away again may never be reported: a case-only
+                // rename made by a name of its own lost its second rename (seed 30171, folder
+                // at 5), and the remote file kept the in-between name. Which change that was is
+                // unknown, so the folder as a whole is to be sent after this rename.
+                if (attributes == INVALID_FILE_ATTRIBUTES) PostLostChanges();
             }
             break;
         }

@@ -33,7 +33,8 @@ using namespace convergence;
 // did not differ again in five runs), a file changed again while its first change was being sent;
 // 6004, one file whose path is past MAX_PATH; 6008, a folder renamed inside a renamed folder;
 // 73, 156 and 201, FTP names with blanks (156 takes over 30 s: off); 30171, changes in a
-// subfolder of a tree copied in, renamed at once (its watch was cut loose while the copy ran);
+// subfolder of a tree copied in, renamed at once (its watch was cut loose while the copy ran; and
+// a case-only rename there whose second step Wine did not always report);
 // 130250, a folder filled and renamed at once after a renamed tree was deleted (it arrived
 // without fresh records, and nothing made in it was reported).
 constexpr const char* kFixedDays[] = {
