@@ -307,15 +307,26 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
                 Notify(SHCNE_CREATE, path);
             }
             break;
-        case FILE_ACTION_REMOVED:
+        case FILE_ACTION_REMOVED: {
             relinkOwed.erase(Lower(path));
+            // A deleted tree's items are reported before the tree, while their folder is still
+            // known. A removal in a folder that is gone and unknown is one Wine names by a path
+            // the renames cannot give, as for a change above whose item and folder are gone: it
+            // reaches nothing as announced, so the whole folder is sent too. The likely cause of
+            // seeds 830018, 850567 and 860229: a folder without a dot, sent with the whole
+            // folder, whose deletion went out as a file's and was dropped for want of a dot.
+            const std::wstring folder = ParentOf(path);
+            const bool pathInDoubt =
+                folder.size() > root.size() && !IsKnownFolder(folder) && FolderGone(path);
             if (IsKnownFolder(path) || parentsSeen.erase(Lower(path)) != 0) {
                 ForgetFolder(path);
                 Notify(SHCNE_RMDIR, path);
             } else {
                 Notify(SHCNE_DELETE, path);
             }
+            if (pathInDoubt) PostLostChanges();
             break;
+        }
         case FILE_ACTION_MODIFIED:
             Notify(isFolder ? SHCNE_UPDATEDIR : SHCNE_UPDATEITEM, path);
             break;
