@@ -315,9 +315,7 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
             // reaches nothing as announced, so the whole folder is sent too. The likely cause of
             // seeds 830018, 850567 and 860229: a folder without a dot, sent with the whole
             // folder, whose deletion went out as a file's and was dropped for want of a dot.
-            const std::wstring folder = ParentOf(path);
-            const bool pathInDoubt =
-                folder.size() > root.size() && !IsKnownFolder(folder) && FolderGone(path);
+            const bool pathInDoubt = !IsKnownFolder(ParentOf(path)) && FolderGone(path);
             if (IsKnownFolder(path) || parentsSeen.erase(Lower(path)) != 0) {
                 ForgetFolder(path);
                 Notify(SHCNE_RMDIR, path);
