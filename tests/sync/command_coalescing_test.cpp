@@ -108,6 +108,8 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
           {kEventDelete, DelFile("/a/x/", "2")},
           {kEventRmDir, DelTree("/a/x/")}},
          {DelTree("/a/x/")}},
+        // Refused as a repeat, a folder-wide send left the renames after its first one to run on
+        // what it made (seed 30171, folder at 5: a file kept its in-between name).
         {"a folder-wide send leaves the folder's file commands, and repeated goes after them",
          {{kEventCreate, PutFile("/a/", "x")},
           {kEventUpdateDir, PutFolder("/a/")},
@@ -116,14 +118,6 @@ TEST_F(CoalescingTest, EveryRuleGivesTheSameBatchOnBothBuffers) {
           {kEventUpdateDir, PutFolder("/a/")},
           {kEventUpdateDir, PutFolder("/a/")}},
          {PutFile("/a/", "x"), Rename("/a/", "p", "q"), DelFile("/a/", "y"), PutFolder("/a/")}},
-        // The whole folder's send for a lost report, refused as a repeat of one before a file's
-        // two renames, left the first rename last: it took the name the send had put.
-        {"a recursive send repeated after a rename runs again after it",
-         {{0, PutTree("/", "C:\\W\\")},
-          {kEventRenameItem, Rename("/d/", "a.txt", "A.txt.case")},
-          {0, PutTree("/", "C:\\W\\")},
-          {0, PutTree("/", "C:\\W\\")}},
-         {PutTree("/", "C:\\W\\"), Rename("/d/", "a.txt", "A.txt.case"), PutTree("/", "C:\\W\\")}},
         // A file moved to another folder is a move; its pending put in the old folder, sent,
         // would be skipped as gone.
         {"a new file moved to another folder before it was sent: the move carries it",
