@@ -19,7 +19,9 @@ public:
     bool AddRow(int group, const wchar_t* name, const wchar_t* format, ...);
     void DeleteAllRows();
     // The name column fits its contents, the value column takes the rest (each
-    // at most half the list when the names are long).
+    // at most half the list when the names are long). Called after every
+    // change; when the rows, the list's size and the widths it set last are as
+    // they were, the widths would come out the same and the list is left alone.
     void SizeColumns();
     // WM_NOTIFY from the list view: a right click offers "Copy" and "Copy All".
     void HandleNotify(const NMHDR* header);
@@ -29,7 +31,13 @@ public:
     HWND ListView() const { return listView; }
 
 private:
+    void ColumnsSized();
+
     HWND listView = nullptr;
+    // What the last sizing saw and set; rowsChanged until the next one.
+    bool rowsChanged = true;
+    RECT sizedClient{};
+    int sizedWidths[2] = {-1, -1};
     struct Group {
         int id;
         const wchar_t* header;
