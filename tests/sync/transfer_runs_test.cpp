@@ -118,66 +118,24 @@ TEST_F(TransferRunsTest, EachRunGivesItsTransfersAndBoxes) {
         std::vector<std::string> transfers = {"batch"};
         std::vector<int32_t> codes = {};  // sorted
     };
+    // clang-format off
     const Case cases[] = {
-        {.what = "no list after an interval: the idle download",
-         .list = -1,
-         .interval = 1,
-         .noIntervalDownload = 0,
-         .result = 1,
-         .transfers = {"download"}},
+        {.what = "no list after an interval: the idle download", .list = -1, .interval = 1, .noIntervalDownload = 0, .result = 1, .transfers = {"download"}},
         {.what = "an empty list in count mode", .list = 0, .result = 1, .transfers = {}},
         {.what = "fired by the interval", .interval = 1, .verbose = 1, .codes = {201}},
         {.what = "fired by the count", .threshold = 1, .verbose = 1, .codes = {202}},
         {.what = "at start-up", .verbose = 1, .codes = {210}},
-        {.what = "count in interval mode skips the idle download",
-         .threshold = 1,
-         .noIntervalDownload = 0,
-         .verbose = 1,
-         .codes = {202, 209}},
-        {.what = "network down: all stays",
-         .verbose = 1,
-         .network = false,
-         .result = 1,
-         .transfers = {},
-         .codes = {-2005}},
-        {.what = "a failed batch is reported and followed by an upload",
-         .interval = 1,
-         .statuses = {-1010, 0},
-         .result = -1010,
-         .transfers = {"batch", "upload"},
-         .codes = {100}},
-        {.what = "an error file fails the batch too",
-         .errorFile = true,
-         .transfers = {"batch", "upload"},
-         .codes = {-2013}},
-        {.what = "Google Drive falls back through the pipe",
-         .drive = 1,
-         .statuses = {-1027, 0},
-         .result = -1027,
-         .transfers = {"C:\\w|eventfilelist|PellaroCNW", "C:\\w|SyncUpload|PellaroCNW"},
-         .codes = {100}},
-        {.what = "failed upload, whatever verbose says",
-         .action = kUpload,
-         .statuses = {99},
-         .transfers = {"upload"},
-         .codes = {100, 212}},
-        {.what = "failed download, not verbose",
-         .action = kDownload,
-         .verbose = 2,
-         .statuses = {-1010},
-         .transfers = {"download"}},
-        {.what = "failed download, verbose",
-         .action = kDownload,
-         .verbose = 1,
-         .statuses = {-1010},
-         .transfers = {"download"},
-         .codes = {100}},
-        {.what = "upload, not dependent",
-         .action = kUpload,
-         .dependent = 0,
-         .transfers = {"upload"},
-         .codes = {204}},
+        {.what = "count in interval mode skips the idle download", .threshold = 1, .noIntervalDownload = 0, .verbose = 1, .codes = {202, 209}},
+        {.what = "network down: all stays", .verbose = 1, .network = false, .result = 1, .transfers = {}, .codes = {-2005}},
+        {.what = "a failed batch is reported and followed by an upload", .interval = 1, .statuses = {-1010, 0}, .result = -1010, .transfers = {"batch", "upload"}, .codes = {100}},
+        {.what = "an error file fails the batch too", .errorFile = true, .transfers = {"batch", "upload"}, .codes = {-2013}},
+        {.what = "Google Drive falls back through the pipe", .drive = 1, .statuses = {-1027, 0}, .result = -1027, .transfers = {"C:\\w|eventfilelist|PellaroCNW", "C:\\w|SyncUpload|PellaroCNW"}, .codes = {100}},
+        {.what = "failed upload, whatever verbose says", .action = kUpload, .statuses = {99}, .transfers = {"upload"}, .codes = {100, 212}},
+        {.what = "failed download, not verbose", .action = kDownload, .verbose = 2, .statuses = {-1010}, .transfers = {"download"}},
+        {.what = "failed download, verbose", .action = kDownload, .verbose = 1, .statuses = {-1010}, .transfers = {"download"}, .codes = {100}},
+        {.what = "upload, not dependent", .action = kUpload, .dependent = 0, .transfers = {"upload"}, .codes = {204}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Fresh(c.list);
@@ -219,34 +177,16 @@ TEST_F(TransferRunsTest, EachRunGivesItsTransfersAndBoxes) {
     }
 }
 
-// A send list left by a killed run holds commands taken before every change buffered since:
-// the tool, which carries lines out in order, must get them first.
-TEST_F(TransferRunsTest, ASendListLeftBehindIsSentBeforeTheChangesMadeSince) {
-    const auto line = [](const char* cmd, const std::string& names) {
-        return std::string("-cmd=") + cmd + "|-dir=/r|-ldir=C:\\w\\|" + names + "|";
-    };
-    const std::vector<std::string> sendList = {line("del", "-filename=x"),
-                                               line("rn", "-from=a|-to=b")};
-    const std::vector<std::string> changes = {line("put", "-filename=x"),
-                                              line("put", "-filename=a")};
-    std::vector<std::string> expected = sendList;
-    expected.insert(expected.end(), changes.begin(), changes.end());
-    // The changes made since still wait for the dialog's flush message.
-    const auto leftBehind = [&] {
-        Fresh(-1);
-        WriteFileBytes(State().sendListPath.CStr(), FileOf(sendList));
-        State().commands.flushQueued = true;
-        for (const std::string& change : changes) AddCounted(change, kEventCreate);
-    };
-    leftBehind();
-    std::vector<std::string> sent;
-    run.during = [&sent] { sent = ReadCommandLines(State().sendListPath.CStr()); };
-    EXPECT_EQ(FireEventList(), 0);
-    EXPECT_EQ(run.seen, std::vector<std::string>{"batch"});
-    EXPECT_EQ(sent, expected);
-
-    // Merged as the firing does, then the process dies before the rename: the merged list is whole.
-    leftBehind();
+// A send list left by a killed run holds commands taken before every change buffered since (their
+// write still queued): merged back in front of them, and the buffer mirrors the merged file.
+TEST_F(TransferRunsTest, ASendListLeftBehindIsMergedInFrontOfTheChangesMadeSince) {
+    std::vector<std::string> expected = {"-cmd=del|-dir=/r|-ldir=C:\\w\\|-filename=x|"};
+    WriteFileBytes(State().sendListPath.CStr(), FileOf(expected));
+    State().commands.flushQueued = true;
+    for (const char* name : {"x", "a"}) {
+        expected.push_back(std::string("-cmd=put|-dir=/r|-ldir=C:\\w\\|-filename=") + name + "|");
+        AddCounted(expected.back(), kEventCreate);
+    }
     WatcherState& s = State();
     {
         std::lock_guard<std::recursive_timed_mutex> lock(s.bufferMutex);
@@ -258,7 +198,7 @@ TEST_F(TransferRunsTest, ASendListLeftBehindIsSentBeforeTheChangesMadeSince) {
     EXPECT_EQ(CountedSlots(), expected) << "the buffer no longer mirrors the file";
     // A change after the merge is written behind the merged lines, not over them.
     s.commands.flushQueued = false;
-    expected.push_back(line("put", "-filename=z"));
+    expected.push_back("-cmd=put|-dir=/r|-ldir=C:\\w\\|-filename=z|");
     AddCounted(expected.back(), kEventCreate);
     EXPECT_EQ(ReadCommandLines(s.eventListPath.CStr()), expected);
 }
