@@ -121,7 +121,6 @@ TEST_F(TransferRunsTest, EachRunGivesItsTransfersAndBoxes) {
     // clang-format off
     const Case cases[] = {
         {.what = "no list after an interval: the idle download", .list = -1, .interval = 1, .noIntervalDownload = 0, .result = 1, .transfers = {"download"}},
-        {.what = "an empty list in count mode", .list = 0, .result = 1, .transfers = {}},
         {.what = "fired by the interval", .interval = 1, .verbose = 1, .codes = {201}},
         {.what = "fired by the count", .threshold = 1, .verbose = 1, .codes = {202}},
         {.what = "at start-up", .verbose = 1, .codes = {210}},
