@@ -122,7 +122,6 @@ TEST_F(TransferRunsTest, EachRunGivesItsTransfersAndBoxes) {
     const Case cases[] = {
         {.what = "no list after an interval: the idle download", .list = -1, .interval = 1, .noIntervalDownload = 0, .result = 1, .transfers = {"download"}},
         {.what = "fired by the interval", .interval = 1, .verbose = 1, .codes = {201}},
-        {.what = "fired by the count", .threshold = 1, .verbose = 1, .codes = {202}},
         {.what = "at start-up", .verbose = 1, .codes = {210}},
         {.what = "count in interval mode skips the idle download", .threshold = 1, .noIntervalDownload = 0, .verbose = 1, .codes = {202, 209}},
         {.what = "network down: all stays", .verbose = 1, .network = false, .result = 1, .transfers = {}, .codes = {-2005}},
@@ -206,48 +205,32 @@ TEST_F(TransferRunsTest, ASendListLeftBehindIsMergedInFrontOfTheChangesMadeSince
 // it.
 ToolGate* gate = nullptr;
 
-TEST_F(TransferRunsTest, ImmediateUploadsRunOneAtATimeAndAChangeDuringARunGetsOneMore) {
-    const struct {
-        const char* name;
-        bool timerFiring;   // the first run is a batch of the timer thread
-        int changesDuring;  // uploads asked for while the first run is under way
-        std::vector<std::string> runs;
-    } rows[] = {
-        {"three changes during the run: exactly one more run", false, 3, {"upload", "upload"}},
-        {"an upload asked during a timer firing waits for it", true, 1, {"batch", "upload"}},
+// An upload asked for during a timer firing waits for it, then runs once.
+TEST_F(TransferRunsTest, AnImmediateUploadWaitsForTheTimersFiring) {
+    Fresh(1);
+    ToolGate tool;
+    gate = &tool;
+    CurrentTransferRunners().runProcess = [](const char* line, uint32_t&, uint32_t&) {
+        return gate->Run(line);
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        Fresh(row.timerFiring ? 1 : -1);
-        ToolGate tool;
-        gate = &tool;
-        CurrentTransferRunners().runProcess = [](const char* line, uint32_t&, uint32_t&) {
-            return gate->Run(line);
-        };
-        WatcherState& s = State();
-        // Dependent: no start message (204) on a thread of its own, so every box seen is a
-        // failure; the timer cycle's end of the watcher is only recorded.
-        s.dependentMode = 1;
-        CurrentSeams().endProcess = [](uint32_t) {};
-        std::thread timer;
-        if (row.timerFiring) {
-            s.thresholdSync = s.syncThreshold = s.pendingEvents = 1;
-            s.timerThreadRecorded = true;
-            timer = std::thread(RunTimerCycle);
-        } else {
-            EXPECT_TRUE(RequestSyncUpload());
-        }
-        ASSERT_TRUE(tool.WaitEntered(1)) << "the first run never started";
-        for (int i = 0; i < row.changesDuring; ++i) EXPECT_TRUE(RequestSyncUpload());
-        tool.Open();
-        if (timer.joinable()) timer.join();
-        EXPECT_FALSE(StopSyncUploads(true)) << "a run was owed and not made";
-        EXPECT_EQ(tool.seen, row.runs);
-        EXPECT_EQ(tool.most, 1) << "two runs of the folder at once";
-        // A failure box is shown on the run's own thread, before the worker stops.
-        EXPECT_EQ(recorder.Codes(), std::vector<int32_t>{});
-        gate = nullptr;
-    }
+    WatcherState& s = State();
+    // Dependent: no start message (204) on a thread of its own, so every box seen is a failure;
+    // the timer cycle's end of the watcher is only recorded.
+    s.dependentMode = 1;
+    CurrentSeams().endProcess = [](uint32_t) {};
+    s.thresholdSync = s.syncThreshold = s.pendingEvents = 1;
+    s.timerThreadRecorded = true;
+    std::thread timer(RunTimerCycle);
+    ASSERT_TRUE(tool.WaitEntered(1)) << "the first run never started";
+    EXPECT_TRUE(RequestSyncUpload());
+    tool.Open();
+    timer.join();
+    EXPECT_FALSE(StopSyncUploads(true)) << "a run was owed and not made";
+    EXPECT_EQ(tool.seen, (std::vector<std::string>{"batch", "upload"}));
+    EXPECT_EQ(tool.most, 1) << "two runs of the folder at once";
+    // A failure box is shown on the run's own thread, before the worker stops.
+    EXPECT_EQ(recorder.Codes(), std::vector<int32_t>{});
+    gate = nullptr;
 }
 
 TEST_F(TransferRunsTest, ContextThenTheTableTextOrTheGenericText) {
