@@ -179,7 +179,6 @@ TEST_F(WatcherStartTest, LeftOversAreSentOrKeptInTheirOrder) {
     } rows[] = {
         // clang-format off
         {"held, offline: read back from the replacement", "", "012", "", true, false, false, "012", "", "012"},
-        {"held, online", "", "012", "", true, true, false, "012", "", "012"},
         {"a send list left behind goes first", "xa", "", "dr", false, true, true, "", "drxa", ""},
         {"the same offline: buffer and file in order", "xa", "", "dr", false, false, false, "drxa", "", "drxa"},
         // The registry entry stays claimed until the final send has ended.

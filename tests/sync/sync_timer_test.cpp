@@ -84,7 +84,6 @@ TEST_F(SyncTimerCycleTest, AfterAFiringTheCountHoldsWhatIsStillPending) {
         // clang-format off
         {"write queued at the last size test", 1, {"a.txt"}, 0, true, false, {PutInW("a.txt"), PutInW("b.txt")}, 0, 1},
         {"change between the last test and the reset", 1, {"a.txt"}, 0, false, true, {PutInW("a.txt"), PutInW("b.txt")}, 0, 2},
-        {"the same with threshold 2: b.txt waits, counted", 2, {"a.txt", "c.txt"}, 0, false, true, {PutInW("a.txt"), PutInW("c.txt")}, 1, 1},
         {"changes that left no command fire once, then rest", 2, {}, 2, false, false, {}, 0, 1},
         // clang-format on
     };

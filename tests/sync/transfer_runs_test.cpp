@@ -83,8 +83,6 @@ protected:
         s.watchedPathW = L"C:\\w";
         s.putConfigPath = "C:\\data\\k_put.config";
         s.getConfigPath = "C:\\data\\k_get.config";
-        s.dataDir.Assign(temp.Ansi());
-        s.folderKey = "k";
         s.eventListPath.Assign((temp / "k_events.txt").string());
         s.sendListPath.Assign((temp / "k_send.txt").string());
         s.errorFilePath.Assign((temp / "k_plerror.txt").string());
