@@ -91,7 +91,6 @@ protected:
         s.dataDir.Assign(data.string());
         s.eventListPath.Assign((data / "C_W.txt").string());
         s.sendListPath.Assign((data / "~~C_W.txt").string());
-        s.errorFilePath.Assign((data / "C_W_plerror.txt").string());
         s.putConfigPath.Assign((data / "C_W_put.config").string());
         s.getConfigPath.Assign((data / "C_W_get.config").string());
         s.createdListPath.Assign((data / "C_W_createdFileList.txt").string());
