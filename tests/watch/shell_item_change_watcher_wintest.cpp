@@ -157,27 +157,6 @@ TEST_F(ShellWatcherTest, AFolderKnownToAnEndedWatchIsWatchedByTheNextOne) {
                   << (laterAtTop ? "did" : "did not") << "; seen:" << SeenText();
 }
 
-// Under Wine a folder that arrives may be one Wine still keeps a record of by its inode number:
-// here one renamed and moved out (the record keeps the first name). Its changes were reported
-// under that first name's current path, a folder long gone.
-TEST_F(ShellWatcherTest, AFolderMovedBackInUnderAnotherNameIsReportedUnderThatName) {
-    TempDir outside;
-    ASSERT_TRUE(Made({L"d"})) << SeenText();
-    ASSERT_TRUE(Move(L"d", L"e"));
-    ASSERT_TRUE(Seen(SHCNE_RENAMEFOLDER, L"d", L"e"));
-    const std::wstring away = outside.Path().wstring() + L"\\e";
-    ASSERT_TRUE(MoveFileW(In(L"e").c_str(), away.c_str()));
-    ASSERT_TRUE(Seen(SHCNE_RMDIR, L"e"));
-    ASSERT_TRUE(MoveFileW(away.c_str(), In(L"f").c_str()));
-    ASSERT_TRUE(Seen(SHCNE_MKDIR, L"f"));
-    WriteFileBytes(In(L"f\\x.txt"), "one");
-    EXPECT_TRUE(Seen(SHCNE_CREATE, L"f\\x.txt")) << SeenText();
-    const std::wstring prefix = std::to_wstring(SHCNE_CREATE) + L" " + In(L"e");
-    EXPECT_EQ(std::count_if(watcher.seen.begin(), watcher.seen.end(),
-                            [&](const std::wstring& call) { return call.starts_with(prefix); }),
-              0);
-}
-
 // Under Wine a folder made and deleted again before the change feed handled its creation was never
 // scanned, and its deletion went out as a file's (dropped for want of a dot in the name), although
 // the changes inside it had gone out.
