@@ -304,24 +304,11 @@ INSTANTIATE_TEST_SUITE_P(
                      "made p p\\m; move p\\m m2; seen rename p\\m m2; move p q; "
                      "seen rename p q; rmdir q; seen rmdir q; made n1 n2 n3 n4; write m2\\x.txt; "
                      "seen create m2\\x.txt"},
-        // Each rename was rewritten to the outer folder's last name, so the inner one no longer
-        // applied and the deletion named a path that was gone.
-        FeedScenario{"ChangeInsideFoldersRenamedInTurn",
-                     "made o1 o1\\i1; write o1\\i1\\x.txt; seen create o1\\i1\\x.txt; "
-                     "move o1 o2; seen rename o1 o2; move o2\\i1 o2\\i2; "
-                     "seen rename o2\\i1 o2\\i2; move o2 o3; seen rename o2 o3; "
-                     "del o3\\i2\\x.txt; seen delete o3\\i2\\x.txt"},
         // The inner rename came under a path whose folder was gone and was dropped (seed 60256).
         FeedScenario{"FolderRenamedInAFolderRenamedAtOnce",
                      "made o o\\i; write o\\i\\x.txt; seen create o\\i\\x.txt; "
                      "write a.txt; move o\\i o\\j; move o q; seen rename o q; "
                      "del q\\j\\x.txt; seen delete q\\j\\x.txt"},
-        // The moved folder kept its first parent's record, cut loose when that parent was moved
-        // into it (seed 60373).
-        FeedScenario{"FolderMovedAndRenamedAtOnce",
-                     "made p p\\m; write a.txt; move p\\m m2; move m2 m3; seen rename m2 m3; "
-                     "move p m3\\p; seen rename p m3\\p; write m3\\x.txt; "
-                     "seen create m3\\x.txt"},
         // The move's fresh records were owed to a path that was gone; the rename above pays them
         // (seed 80195).
         FeedScenario{"FolderMovedIntoAFolderRenamedAtOnce",
