@@ -274,6 +274,7 @@ TEST_F(SyncTimerTest, CyclesFireOnCountAndIntervalWithTheirTieBreaks) {
         {"count fire leaves the interval running", 1, 60, {40}, {}, 65, {"40 count", "60 interval"}},
         {"nothing sent: no reset, again a second later", 2, 0, {1, 1}, {1, 1, 0}, 8, {"1 count", "2 count", "3 count"}},
         {"interval fire that sent nothing: next one an interval later", 0, 10, {}, {1, 1}, 25, {"10 interval", "20 interval"}},
+        {"count met after an interval fire that sent nothing: timed again", 2, 10, {11, 11}, {1, 0}, 22, {"10 interval", "11 interval", "21 interval"}},
         // clang-format on
     };
     CurrentSeams().now = [] { return clock; };
