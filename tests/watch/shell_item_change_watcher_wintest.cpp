@@ -319,7 +319,12 @@ INSTANTIATE_TEST_SUITE_P(
         // names the changes in it by its first name (seed 401323).
         FeedScenario{"FolderMadeAndRenamedThriceAtOnce",
                      "write a.txt; mkdir n; write n\\x.txt; move n m; move m k; move k j; "
-                     "seen rename k j; del j\\x.txt; seen delete j\\x.txt"}),
+                     "seen rename k j; del j\\x.txt; seen delete j\\x.txt"},
+        // Wine names the new file by the folder's first name; the middle name, made again since,
+        // is another folder, but the renames after the first still apply to the path they gave.
+        FeedScenario{"FolderRenamedTwiceAndItsMiddleNameMadeAgain",
+                     "made d; move d e; seen rename d e; move e f; seen rename e f; made e; "
+                     "write f\\y.txt; seen create f\\y.txt"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
