@@ -1,13 +1,13 @@
 #include "watch/change_event_handler.h"
 
 #include <cwchar>
-#include <cwctype>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "base/name_case.h"
 #include "base/seams.h"
 #include "base/text_conversion.h"
 #include "base/watcher_state.h"
@@ -240,23 +240,11 @@ std::wstring FolderOfItem(std::wstring_view item) {
     return at == std::wstring_view::npos ? std::wstring() : std::wstring(item.substr(0, at + 1));
 }
 
-// Windows names are the same in either case.
-bool SameFolderName(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i] != b[i] &&
-            std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // The longest folder (with its final backslash) that holds both folders.
 std::wstring CommonFolder(std::wstring_view a, std::wstring_view b) {
     std::size_t common = 0;
     for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
-        if (!SameFolderName(a.substr(i, 1), b.substr(i, 1))) break;
+        if (!SameNameIgnoringCase(a.substr(i, 1), b.substr(i, 1))) break;
         if (a[i] == L'\\') common = i + 1;
     }
     return std::wstring(a.substr(0, common));
@@ -270,7 +258,7 @@ void PrepareMove(EventPaths& paths) {
     WatcherState& state = State();
     const std::wstring fromFolder = FolderOfItem(paths.first);
     const std::wstring toFolder = FolderOfItem(paths.second);
-    if (SameFolderName(fromFolder, toFolder)) return;
+    if (SameNameIgnoringCase(fromFolder, toFolder)) return;
     paths.isMove = true;
     if (state.eventIsFolder == 1) {
         paths.moveFrom = RemoteDirOf(ToAnsiString(paths.first));
@@ -482,7 +470,8 @@ std::wstring PreparedPath(const wchar_t* path, bool isFirst) {
 // either case).
 bool InsideWatchedFolder(std::wstring_view path) {
     const std::wstring folder = ToWideString(State().watchedPath.Str()) + L"\\";
-    return path.size() > folder.size() && SameFolderName(path.substr(0, folder.size()), folder);
+    return path.size() > folder.size() &&
+           SameNameIgnoringCase(path.substr(0, folder.size()), folder);
 }
 
 // An event whose path does not fit a working copy (511 UTF-16 code units) or

@@ -3,10 +3,10 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <cwctype>
 #include <set>
 #include <vector>
 
+#include "base/name_case.h"
 #include "base/platform_win.h"
 #include "watch/shell_item_change_watcher_win.h"
 
@@ -17,12 +17,6 @@ constexpr DWORD kNotifyFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANG
                                 FILE_NOTIFY_CHANGE_ATTRIBUTES;
 constexpr DWORD kBufferBytes = 64 * 1024;
 constexpr DWORD kServerWaitMs = 5000;
-
-std::wstring Lower(std::wstring text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
-    return text;
-}
 
 std::wstring ParentOf(const std::wstring& path) {
     const std::size_t slash = path.rfind(L'\\');
@@ -256,7 +250,7 @@ std::wstring ChangeFeed::CurrentPath(const std::wstring& path) const {
     std::wstring current = path;
     std::size_t given = 0;  // the length of the leading part the renames gave
     for (const auto& [from, to] : renamed) {
-        if (Lower(current.substr(0, from.size() + 1)) != Lower(from + L"\\")) continue;
+        if (NameCaseKey(current.substr(0, from.size() + 1)) != NameCaseKey(from + L"\\")) continue;
         if (from.size() > given && IsDirectory(from)) continue;
         given = std::max(given, from.size()) - from.size() + to.size();
         current = to + current.substr(from.size());
@@ -271,7 +265,7 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
     if (const std::size_t slash = path.rfind(L'\\');
         slash != std::wstring::npos && slash > root.size()) {
         if (parentsSeen.size() >= kParentsSeenLimit) parentsSeen.clear();
-        parentsSeen.insert(Lower(path.substr(0, slash)));
+        parentsSeen.insert(NameCaseKey(path.substr(0, slash)));
     }
     // One look at the item says whether it is there and whether it is a folder.
     const bool looked = action == FILE_ACTION_ADDED || action == FILE_ACTION_MODIFIED ||
@@ -308,7 +302,7 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
             }
             break;
         case FILE_ACTION_REMOVED: {
-            relinkOwed.erase(Lower(path));
+            relinkOwed.erase(NameCaseKey(path));
             // A deleted tree's items are reported before the tree, while their folder is still
             // known. A removal in a folder that is gone and unknown is one Wine names by a path
             // the renames cannot give, as for a change above whose item and folder are gone: it
@@ -316,7 +310,7 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
             // seeds 830018, 850567 and 860229: a folder without a dot, sent with the whole
             // folder, whose deletion went out as a file's and was dropped for want of a dot.
             const bool pathInDoubt = !IsKnownFolder(ParentOf(path)) && FolderGone(path);
-            if (IsKnownFolder(path) || parentsSeen.erase(Lower(path)) != 0) {
+            if (IsKnownFolder(path) || parentsSeen.erase(NameCaseKey(path)) != 0) {
                 ForgetFolder(path);
                 Notify(SHCNE_RMDIR, path);
             } else {
@@ -351,7 +345,7 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
                 if (attributes == INVALID_FILE_ATTRIBUTES && OwesFreshRecords(oldName, path)) {
                     RenameFolders(oldName, path);
                 } else {
-                    relinkOwed.erase(Lower(oldName));
+                    relinkOwed.erase(NameCaseKey(oldName));
                 }
                 Notify(SHCNE_RENAMEITEM, oldName, &path);
                 // Whatever took the new name away again may never be reported: a case-only
@@ -403,7 +397,7 @@ void ChangeFeed::Relink(const std::wstring& folder) {
 }
 
 void ChangeFeed::ScanFolders(const std::wstring& folder, std::vector<std::wstring>* tree) {
-    if (folder != root) folders.insert(Lower(folder));
+    if (folder != root) folders.insert(NameCaseKey(folder));
     if (tree) tree->push_back(folder);
     WIN32_FIND_DATAW data;
     UniqueFindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
@@ -418,11 +412,11 @@ void ChangeFeed::ScanFolders(const std::wstring& folder, std::vector<std::wstrin
 }
 
 bool ChangeFeed::IsKnownFolder(const std::wstring& path) const {
-    return folders.count(Lower(path)) != 0;
+    return folders.count(NameCaseKey(path)) != 0;
 }
 
 void ChangeFeed::ForgetFolder(const std::wstring& path, std::vector<std::wstring>* forgotten) {
-    const std::wstring key = Lower(path);
+    const std::wstring key = NameCaseKey(path);
     const std::wstring below = key + L"\\";
     for (auto it = folders.lower_bound(key); it != folders.end();) {
         if (*it == key || it->compare(0, below.size(), below) == 0) {
@@ -444,7 +438,7 @@ void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to)
     // was handled): what is reported later under the new name is a folder's.
     std::vector<std::wstring> moved;
     ForgetFolder(from, &moved);
-    const std::wstring key = Lower(to);
+    const std::wstring key = NameCaseKey(to);
     for (const std::wstring& old : moved) folders.insert(key + old.substr(from.size()));
     // Wine's records keep a folder's first name and parent. A folder moved to another folder
     // would stay the child of its first parent's record, and be cut loose from every watch when
@@ -454,9 +448,9 @@ void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to)
     // what happens inside it. A folder moved or made, and renamed again (or its new parent
     // renamed) before the move or creation was handled, gets them with the rename that finds it.
     const bool relink = OwesFreshRecords(from, to);
-    relinkOwed.erase(Lower(from));
+    relinkOwed.erase(NameCaseKey(from));
     std::vector<std::wstring> owedBelow;  // owed below the renamed folder, under its new name
-    const std::wstring fromBelow = Lower(from) + L"\\";
+    const std::wstring fromBelow = NameCaseKey(from) + L"\\";
     for (auto it = relinkOwed.lower_bound(fromBelow);
          it != relinkOwed.end() && it->first.starts_with(fromBelow);) {
         owedBelow.push_back(to + it->second.substr(from.size()));
@@ -482,12 +476,13 @@ void ChangeFeed::RenameFolders(const std::wstring& from, const std::wstring& to)
 }
 
 bool ChangeFeed::OwesFreshRecords(const std::wstring& from, const std::wstring& to) const {
-    return relinkOwed.contains(Lower(from)) || Lower(ParentOf(from)) != Lower(ParentOf(to));
+    return relinkOwed.contains(NameCaseKey(from)) ||
+           NameCaseKey(ParentOf(from)) != NameCaseKey(ParentOf(to));
 }
 
 void ChangeFeed::Owe(const std::wstring& folder) {
     // Bounded like the other sets: a file made and gone at once whose later
     // events name it otherwise (its folder renamed) stays until then.
     if (relinkOwed.size() >= kParentsSeenLimit) relinkOwed.clear();
-    relinkOwed.emplace(Lower(folder), folder);
+    relinkOwed.emplace(NameCaseKey(folder), folder);
 }

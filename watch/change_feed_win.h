@@ -73,9 +73,9 @@ private:
     OVERLAPPED overlapped{};
     std::vector<DWORD> buffer;  // DWORD-aligned, as ReadDirectoryChangesW requires
     std::thread thread;
-    // Lower-case paths of the folders below root; feed thread only (after Start).
+    // Case keys (NameCaseKey) of the folders below root; feed thread only (after Start).
     std::set<std::wstring> folders;
-    // Lower-case parents of the paths announced (feed thread only), at most
+    // Case keys of the parents of the paths announced (feed thread only), at most
     // kParentsSeenLimit: a path that had a child was a folder.
     static constexpr std::size_t kParentsSeenLimit = 4096;
     std::set<std::wstring> parentsSeen;
@@ -85,7 +85,7 @@ private:
     // changes inside such a folder by the path it had when it was first watched.
     std::vector<std::pair<std::wstring, std::wstring>> renamed;
     // Folders moved to another folder, or made, and gone again (renamed, or a folder above them
-    // renamed) before the move or creation was handled, by lower-case path: the rename that
+    // renamed) before the move or creation was handled, by case key: the rename that
     // finds them gives them their fresh records. Also items made and gone at once that may have
     // been files: their deletion, or a rename that finds them, forgets them.
     std::map<std::wstring, std::wstring> relinkOwed;

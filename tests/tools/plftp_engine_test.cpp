@@ -250,6 +250,14 @@ TEST(PlftpSafety, CaseOnlyDifferencesAreRenames) {
     RunRows({
         {"folder renamed in case", L"W/Docs/x.txt=1", L"docs/x.txt=1;docs/y.txt=2", "put",
          "W/;W/Docs/;W/Docs/x.txt=1", "Docs/;Docs/x.txt=1"},
+        // Case counts past A to Z: a walk that took Ü and ü for two names sent the file and then
+        // removed the old name, which was that file.
+        {"renamed in case outside A to Z", L"W/über.txt=22;W/Ärger/ß.txt=3",
+         L"Über.txt=1;ärger/ß.txt=3", "put", "W/;W/Ärger/;W/Ärger/ß.txt=3;W/über.txt=22",
+         "Ärger/;Ärger/ß.txt=3;über.txt=22"},
+        {"file-list rename in case outside A to Z", L"W/Één.txt=1", L"één.txt=1",
+         ToAnsiString(L"-cmd=rn|-dir=/|-ldir={L}|-from=één.txt|-to=Één.txt|"), "W/;W/Één.txt=1",
+         "Één.txt=1"},
         {"two server names one local name", L"W/keep.txt=k", L"a.txt=1;A.txt=2", "get",
          "W/;W/A.txt=2;W/keep.txt=k", "A.txt=2;a.txt=1", kToolWriteError, Server()},
         {"file-list rename in case", L"W/A.txt=1", L"a.txt=1",
@@ -322,9 +330,9 @@ TEST(PlftpSafety, NamesOutsideTheCodePageAreRefused) {
     };
     RunRows({
         {"two names that would both be ??.txt", L"W/\u65E5\u672C.txt=1;W/\u4E2D\u6587.txt=2",
-         L"old.txt=o", "put", "W/;W/##.txt=2;W/##.txt=1", "old.txt=o", kToolWriteError, ansi},
-        {"names the code page holds", L"W/caf\u00E9.txt=1", L"", "put", "W/;W/caf#.txt=1",
-         "caf#.txt=1", kToolSuccess, ansi},
+         L"old.txt=o", "put", "W/;W/中文.txt=2;W/日本.txt=1", "old.txt=o", kToolWriteError, ansi},
+        {"names the code page holds", L"W/caf\u00E9.txt=1", L"", "put", "W/;W/café.txt=1",
+         "café.txt=1", kToolSuccess, ansi},
     });
     SelectAnsiCodePage(original);
 }

@@ -5,15 +5,30 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cwctype>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "base/name_case.h"
 #include "tools/plftp/path_guard.h"
 #include "tools/plftp/path_text.h"
 #include "tools/plftp/transfer_target.h"
+
+// A UTF-16 unit in UTF-8 (a surrogate half on its own, as the trees never hold one).
+inline void AppendUtf8(std::string& out, wchar_t unit) {
+    const auto c = static_cast<uint32_t>(unit) & 0xFFFF;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | c >> 6);
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | c >> 12);
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
 
 // Full paths in path form ("C:/W/a.txt", "R:/dir/x"); a link holds the full path of the folder it
 // points to, and every path through it reaches that folder, as on Windows.
@@ -29,12 +44,7 @@ public:
 
     explicit MemoryDisk(bool caseSensitive = false) : caseSensitive(caseSensitive) {}
 
-    std::wstring Key(std::wstring path) const {
-        if (!caseSensitive) {
-            for (wchar_t& c : path) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-        }
-        return path;
-    }
+    std::wstring Key(std::wstring path) const { return caseSensitive ? path : NameCaseKey(path); }
     // The path with every link among its folders (not its last component) followed, from the
     // left: the part a link leads to is taken as it stands. Only the links are tried at each step,
     // so a deep path costs its length times the number of links, not its depth times its length.
@@ -92,15 +102,14 @@ public:
         return children;
     }
     // "a/b=data" files, "a/" folders and "a@" links below `folder`, sorted, ";"-separated;
-    // characters past ASCII as "#".
+    // names in UTF-8.
     std::string Tree(const std::wstring& folder) const {
         std::string tree;
         const std::wstring prefix = Key(folder) + L"/";
         for (const auto& [key, node] : nodes) {
             if (!key.starts_with(prefix)) continue;
             tree += tree.empty() ? "" : ";";
-            for (wchar_t c : node.path.substr(prefix.size()))
-                tree += c < 0x80 ? static_cast<char>(c) : '#';
+            for (wchar_t c : node.path.substr(prefix.size())) AppendUtf8(tree, c);
             tree += !node.linkTo.empty() ? "@" : node.folder ? "/" : "=" + node.data;
         }
         return tree;

@@ -213,6 +213,23 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
     EXPECT_NE(added.find("lead.txt\tok"), std::string::npos) << added;
 }
 
+// A name renamed in case past A to Z (über.txt was Über.txt, Ärger was ärger): a folder target,
+// where case does not count, takes the new case and keeps the file; an FTP server, where it does,
+// gets the new names and loses the old. A walk that took Ü and ü for two names of one file sent
+// it and then removed the old name: the file, with the folder.
+TEST_P(PlftpTest, NamesRenamedInCasePastAToZKeepTheirFiles) {
+    Change(watched,
+           "+\xC3\xBC"
+           "ber.txt=22;+\xC3\x84rger/x.txt=1");
+    Change(remote,
+           "+\xC3\x9C"
+           "ber.txt=1;+\xC3\xA4rger/x.txt=1");
+    EXPECT_EQ(Run("cmd=put\n" + Settings()), 0) << FileOf("_plerror.txt");
+    EXPECT_EQ(FolderTree(remote),
+              "\xC3\x84rger/ \xC3\x84rger/x.txt=1 \xC3\xBC"
+              "ber.txt=22");
+}
+
 // A UTF-8 name reaches the server byte for byte, whatever the ANSI code page would make of it (this
 // one changes on code page 932), and comes back the same.
 TEST_P(PlftpTest, UtfNamesReachTheServerAsTheyAre) {

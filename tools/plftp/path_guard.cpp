@@ -3,6 +3,7 @@
 #include <array>
 #include <cwctype>
 
+#include "base/name_case.h"
 #include "base/text_conversion.h"
 #include "tools/plftp/path_text.h"
 
@@ -16,10 +17,7 @@ bool SameText(std::wstring_view a, std::wstring_view b, bool caseSensitive) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (a[i] == b[i]) continue;
-        if (caseSensitive ||
-            std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) {
-            return false;
-        }
+        if (caseSensitive || NameUpper(a[i]) != NameUpper(b[i])) return false;
     }
     return true;
 }

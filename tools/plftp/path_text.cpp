@@ -1,7 +1,8 @@
 #include "tools/plftp/path_text.h"
 
 #include <cstdint>
-#include <cwctype>
+
+#include "base/name_case.h"
 
 std::wstring CanonicalPath(std::wstring_view text) {
     std::wstring path(text);
@@ -77,9 +78,7 @@ std::wstring OldVersionName(std::wstring_view name) { return TempName(name, L".p
 
 namespace {
 
-bool SameLetter(wchar_t a, wchar_t b) {
-    return a == b || std::towlower(static_cast<wint_t>(a)) == std::towlower(static_cast<wint_t>(b));
-}
+bool SameLetter(wchar_t a, wchar_t b) { return a == b || NameUpper(a) == NameUpper(b); }
 
 // Iterative match with one backtracking point for the last "*".
 bool MatchesWildcard(std::wstring_view pattern, std::wstring_view name) {

@@ -1,11 +1,11 @@
 #include "tools/plftp/transfer_engine.h"
 
 #include <algorithm>
-#include <cwctype>
 #include <map>
 #include <tuple>
 #include <vector>
 
+#include "base/name_case.h"
 #include "base/text_conversion.h"
 #include "tools/plftp/path_guard.h"
 #include "tools/plftp/path_text.h"
@@ -20,10 +20,7 @@ std::wstring Wide(const BoundedText<512>& field) { return ToWideString(field.Str
 // The key two names of one folder are matched by on a side: the name itself
 // where case counts, otherwise its letters in one case.
 std::wstring NameKey(const std::wstring& name, bool caseSensitive) {
-    if (caseSensitive) return name;
-    std::wstring key = name;
-    for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-    return key;
+    return caseSensitive ? name : NameCaseKey(name);
 }
 
 // A target that keeps times to a coarser step than this machine cannot tell
