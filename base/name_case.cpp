@@ -9,10 +9,14 @@ constexpr std::size_t kUnits = 0x10000;
 
 // The whole table, built once: a look-up per unit afterwards. Surrogates keep
 // their value (they are halves of a character, which the table leaves alone).
+// a to z are given A to Z first: they match in either case even in a stretch
+// the platform could not map.
 const std::array<wchar_t, kUnits>& UpperTable() {
     static const std::array<wchar_t, kUnits> table = [] {
         std::array<wchar_t, kUnits> built{};
-        for (std::size_t i = 0; i < kUnits; ++i) built[i] = static_cast<wchar_t>(i);
+        for (std::size_t i = 0; i < kUnits; ++i) {
+            built[i] = static_cast<wchar_t>(i >= 'a' && i <= 'z' ? i - 'a' + 'A' : i);
+        }
         MapUnitsToUpper(built.data() + 1, 0xD800 - 1);  // NUL stays
         MapUnitsToUpper(built.data() + 0xE000, kUnits - 0xE000);
         return built;
