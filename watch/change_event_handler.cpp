@@ -244,7 +244,7 @@ std::wstring FolderOfItem(std::wstring_view item) {
 std::wstring CommonFolder(std::wstring_view a, std::wstring_view b) {
     std::size_t common = 0;
     for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
-        if (!SameNameIgnoringCase(a.substr(i, 1), b.substr(i, 1))) break;
+        if (a[i] != b[i] && NameUpper(a[i]) != NameUpper(b[i])) break;
         if (a[i] == L'\\') common = i + 1;
     }
     return std::wstring(a.substr(0, common));

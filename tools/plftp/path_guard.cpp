@@ -14,12 +14,7 @@ wchar_t Upper(wchar_t c) {
 }
 
 bool SameText(std::wstring_view a, std::wstring_view b, bool caseSensitive) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i] == b[i]) continue;
-        if (caseSensitive || NameUpper(a[i]) != NameUpper(b[i])) return false;
-    }
-    return true;
+    return caseSensitive ? a == b : SameNameIgnoringCase(a, b);
 }
 
 bool IsDeviceName(std::wstring_view name) {
