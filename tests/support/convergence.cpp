@@ -51,23 +51,9 @@ bool IsBelow(const std::string& path, const std::string& folder) {
     return path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/';
 }
 
-// A Latin-1 letter in UTF-8 whose other case is 0x20 away in its second byte: À to Þ and à to þ,
-// but × and ÷ (ß and ÿ have no other case there).
-bool HasOtherCase(unsigned char lead, unsigned char next) {
-    return lead == 0xC3 && ((next >= 0x80 && next <= 0x9E) || (next >= 0xA0 && next <= 0xBE)) &&
-           (next & 0x1F) != 0x17;
-}
-
-// Windows matches names in either case, past A to Z too.
 std::string Lower(std::string text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char& ch = text[i];
+    for (char& ch : text) {
         if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-        if (i + 1 < text.size() &&
-            HasOtherCase(static_cast<unsigned char>(ch), static_cast<unsigned char>(text[i + 1]))) {
-            text[i + 1] = static_cast<char>(static_cast<unsigned char>(text[i + 1]) | 0x20);
-            ++i;
-        }
     }
     return text;
 }
@@ -243,15 +229,6 @@ private:
                         leaf.find_first_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
                     if (letter == std::string::npos) return false;
                     leaf[letter] = static_cast<char>(leaf[letter] ^ 0x20);
-                    // And the first letter past A to Z (café → CafÉ), which Windows matches in
-                    // either case too.
-                    for (std::size_t i = 0; i + 1 < leaf.size(); ++i) {
-                        if (HasOtherCase(static_cast<unsigned char>(leaf[i]),
-                                         static_cast<unsigned char>(leaf[i + 1]))) {
-                            leaf[i + 1] = static_cast<char>(leaf[i + 1] ^ 0x20);
-                            break;
-                        }
-                    }
                     a.to = Join(Parent(path), leaf);
                 }
                 if (kind == Kind::kMoveFile) {

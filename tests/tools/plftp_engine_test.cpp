@@ -256,11 +256,7 @@ TEST(PlftpSafety, CaseOnlyDifferencesAreRenames) {
     RunRows({
         {"folder renamed in case", L"W/Docs/x.txt=1", L"docs/x.txt=1;docs/y.txt=2", "put",
          "W/;W/Docs/;W/Docs/x.txt=1", "Docs/;Docs/x.txt=1"},
-        // Case counts past A to Z: a walk that took Ü and ü for two names sent the file and then
-        // removed the old name, which was that file.
-        {"renamed in case outside A to Z", L"W/über.txt=22;W/Ärger/ß.txt=3",
-         L"Über.txt=1;ärger/ß.txt=3", "put", "W/;W/Ärger/;W/Ärger/ß.txt=3;W/über.txt=22",
-         "Ärger/;Ärger/ß.txt=3;über.txt=22"},
+        // Case counts past A to Z (the walk's case is in plftp_wintest, on the system's table).
         {"file-list rename in case outside A to Z", L"W/" + upper + L"=1", lower + L"=1",
          ToAnsiString(L"-cmd=rn|-dir=/|-ldir={L}|-from=" + lower + L"|-to=" + upper + L"|"),
          "W/;W/" + upperUtf8 + "=1", upperUtf8 + "=1"},
