@@ -135,6 +135,10 @@ void StartWatcher() {
     const bool firstStart = MarkFirstStart();
     // bufferMutex lives in the state record from the start.
     if (state.noWatchMode == 0) RestoreLeftOvers();
+    // What changed while no watcher ran goes now, after the left-over commands
+    // and before the start's download: the shell reports only what happens
+    // from here on. A first start has its questions instead.
+    if (state.noWatchMode == 0 && !firstStart) SyncChanges();
     if (state.intervalSync == 1) StartUpSynchronisation(firstStart);
     // A dependent watcher gets the thread in immediate mode too: its cycles
     // are idle, and each ends with the test for the tray application.

@@ -106,9 +106,9 @@ std::string BatchCommandLine() {
 }
 
 // "\"<PLDIR>bin\\plftp\" -f \"<config>\" -path \"<folder>\"".
-std::string SyncCommandLine(const BoundedText<1024>& configPath) {
+std::string SyncCommandLine(const BoundedText<1024>& configPath, const char* mode = "") {
     const WatcherState& state = State();
-    return ToolPath() + " -f " + Quoted(configPath.Str()) + " -path " +
+    return ToolPath() + mode + " -f " + Quoted(configPath.Str()) + " -path " +
            Quoted(state.watchedPath.Str());
 }
 
@@ -388,6 +388,19 @@ void SyncUpload() {
         if (state.dependentMode != 1) ShowMessageAsync(kMsgUploadStarts, Caption());
         status = ToolTransfer(SyncCommandLine(state.putConfigPath));
     }
+    StoreSyncResult(status);
+    if (status != kTransferSuccess) {
+        ReportTransferResult(status, kContextSyncUpload);
+        ShowMessage(kMsgSendByHand, Caption());
+    }
+    if (ErrorFileHasContent()) ShowMessage(kMsgErrorFileLeft, Caption());
+}
+
+void SyncChanges() {
+    WatcherState& state = State();
+    if (transfersClosed.load() || state.googleDriveMode != 0) return;
+    if (!CurrentSeams().isNetworkAlive()) return;
+    const int32_t status = ToolTransfer(SyncCommandLine(state.putConfigPath, " -changes"));
     StoreSyncResult(status);
     if (status != kTransferSuccess) {
         ReportTransferResult(status, kContextSyncUpload);

@@ -40,6 +40,13 @@ int32_t FireEventList();
 void SyncDownload();
 void SyncUpload();
 
+// The start's send of what changed in the folder while no watcher ran: the
+// tool compares the folder with its sync record and sends only the
+// difference (new, changed and deleted items); nothing at all without a
+// network, in Google Drive mode (the tray application keeps the folder), or
+// when it is closed. A failure is reported as SyncUpload's is.
+void SyncChanges();
+
 // Thread body of the immediate mode's upload: runs SyncUpload, returns 0.
 int32_t SyncUploadThread() noexcept;
 

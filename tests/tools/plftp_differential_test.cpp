@@ -216,7 +216,8 @@ TEST(PlftpDifferential, SynchronisationsMatchTheModelAndKeepWhatTheyMust) {
         Model model;
         model.targetCase = put ? serverCase : false;
         model.keepExtras = !put;
-        EngineSettings settings{L"C:/W", L"/m", model.ignore, model.ignoreDir, model.sizeLimit};
+        EngineSettings settings{L"C:/W",         L"/m",   model.ignore, model.ignoreDir,
+                                model.sizeLimit, nullptr, L""};
 
         const Item localBefore = Snapshot(localDisk, L"C:/W", model.targetCase);
         const Item remoteBefore = Snapshot(remoteDisk, L"R:/m", model.targetCase);

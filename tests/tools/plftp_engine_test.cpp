@@ -15,40 +15,6 @@
 
 namespace {
 
-class RecordingJournal final : public CRunJournal {
-public:
-    void Action(std::string_view action, const std::wstring& localPath,
-                const std::wstring& remotePath, std::string_view result) override {
-        log += std::string(action) + " " + ToAnsiString(localPath) + " " +
-               ToAnsiString(remotePath) + " " + std::string(result) + "\n";
-    }
-    void Failure(std::string_view item, std::string_view reason) override {
-        failures += std::string(item) + ": " + std::string(reason) + "\n";
-    }
-    std::string log, failures;
-};
-
-// ";"-separated: "a/" a folder, "a=data" a file, "a@C:/X" a link to the folder C:/X.
-void Fill(MemoryDisk& disk, const std::wstring& root, const std::wstring& layout) {
-    for (std::size_t at = 0, end; at < layout.size(); at = end + 1) {
-        end = std::min(layout.find(L';', at), layout.size());
-        const std::wstring item = layout.substr(at, end - at);
-        const std::size_t eq = item.find(L'='), link = item.find(L'@');
-        if (link < eq) {
-            disk.AddLink(root + L"/" + item.substr(0, link), item.substr(link + 1));
-        } else if (eq != std::wstring::npos) {
-            // "a=data~7": written at time 7 (else 1).
-            const std::size_t tilde = item.find(L'~', eq);
-            const int64_t time =
-                tilde == std::wstring::npos ? 1 : std::stoll(item.substr(tilde + 1));
-            disk.AddFile(root + L"/" + item.substr(0, eq),
-                         ToAnsiString(item.substr(eq + 1, tilde - eq - 1)), time);
-        } else if (!item.empty()) {
-            disk.AddFolder(root + L"/" + CanonicalPath(item));
-        }
-    }
-}
-
 struct Row {
     const char* name;
     std::wstring local;   // below C:
@@ -66,7 +32,7 @@ struct Bench {
     MemoryDisk remoteDisk{false};
     std::wstring remoteRoot = L"R:";
     bool remoteOnLocalDisk = false;  // a file target on the watched folder's disk
-    EngineSettings settings{L"C:/W", L"/", L"", L"", 0};
+    EngineSettings settings{L"C:/W", L"/", L"", L"", 0, nullptr, L""};
     std::unique_ptr<MemoryTarget> local, remote;
     RecordingJournal journal;
 

@@ -152,8 +152,10 @@ TEST_P(PlftpTest, EveryCommandFormLeavesTheRemoteTreeItDescribes) {
 }
 
 // Names with blanks (two in a row, leading, in a folder's name) and out of every single-byte code
-// page come back from the server's listings whole: nothing of them is sent twice or deleted.
-TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
+// page come back from the server's listings whole: nothing of them is sent twice or deleted. What
+// another device put on the target stays; what it changed there comes down with a get, and what it
+// deleted there goes here too.
+TEST_P(PlftpTest, SynchronisationsKeepBothSidesWorkAndTimes) {
     const std::string names =
         "+ lead.txt=3;+two  blanks.txt=2;+my docs/in it.txt=4;+\xE6\x97\xA5 \xE6\x9C\xAC.txt=5";
     Change(watched, "+a.txt=1;+big.bin=123456789;+skip.tmp=x;+d/b.txt=2;+cache/c.txt=3;" + names);
@@ -163,15 +165,17 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
         if (item.is_regular_file())
             fs::last_write_time(item.path(), item.last_write_time() - std::chrono::minutes(1));
     }
-    Change(remote, "+old.txt=9;+d/gone.txt=0;+keep.tmp=k;+huge.bin=987654321");
+    Change(remote, "+colleague report.txt=9;+team/plan.txt=0;+keep.tmp=k;+huge.bin=987654321");
     const std::string settings = Settings() + "ignore=*.tmp\nignore_dir=cache\nsizelimit=5\n";
     // A full log moves aside before it passes 1 MB.
     WriteFileBytes(data / (key + "_plftp.log"), std::string(1024 * 1024 - 10, 'x'));
-    // Files over the limit are left out (status 1000) and, like ignored ones, never removed.
+    // The first send merges: the target's own files stay. Files over the limit are left out
+    // (status 1000) and, like ignored ones, never removed.
     EXPECT_EQ(Run("cmd=put\n" + settings), 1000);
     EXPECT_EQ(FolderTree(remote),
-              " lead.txt=3 a.txt=1 d/ d/b.txt=2 huge.bin=987654321 keep.tmp=k "
-              "my docs/ my docs/in it.txt=4 two  blanks.txt=2 \xE6\x97\xA5 \xE6\x9C\xAC.txt=5");
+              " lead.txt=3 a.txt=1 colleague report.txt=9 d/ d/b.txt=2 huge.bin=987654321 "
+              "keep.tmp=k my docs/ my docs/in it.txt=4 team/ team/plan.txt=0 two  blanks.txt=2 "
+              "\xE6\x97\xA5 \xE6\x9C\xAC.txt=5");
     EXPECT_TRUE(fs::exists(data / (key + "_plftp.log.1")));
     EXPECT_LT(fs::file_size(data / (key + "_plftp.log")), 4096u);
     // What a new send sends, by its log: the items put, made or removed.
@@ -179,38 +183,36 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
         const std::string log = FileOf("_plftp.log");
         EXPECT_EQ(Run("cmd=put\n" + settings), 1000);
         const std::string added = FileOf("_plftp.log").substr(log.size());
-        static const std::regex sent("\t(put|mkdir|del|rmdir)\t[^\n]*\tok\r");
+        static const std::regex sent("\t(put|mkdir|delete|rmdir)\t[^\n]*\tok\r");
         return std::pair(std::distance(std::sregex_iterator(added.begin(), added.end(), sent),
                                        std::sregex_iterator()),
                          added);
     };
-    // The times came with the files: nothing to send again.
+    // The times came with the files: nothing to send again, and another device's new file stays.
+    Change(remote, "+from laptop.txt=L");
     const auto [again, againLog] = send();
     EXPECT_EQ(again, 0) << againLog;
+    EXPECT_TRUE(fs::exists(remote / "from laptop.txt"));
 
-    // A download removes nothing: d/b.txt, gone from the server, stays in the watched folder. It
-    // replaces a local file only with a newer one (here by an hour, as FTP times are to the
-    // second).
-    Change(remote, "+a.txt=11;+n/new.txt=4;-d/b.txt");
-    // A local file newer than the server's stays as it is.
-    Change(remote, "+ lead.txt=99");
-    fs::last_write_time(watched / "a.txt",
-                        fs::last_write_time(watched / "a.txt") - std::chrono::hours(1));
+    // Another device edits two files (one to an older time), adds one and deletes one.
+    Change(remote, "+a.txt=11;+n/new.txt=4;-d/b.txt;+ lead.txt=99");
     fs::last_write_time(remote / " lead.txt",
                         fs::last_write_time(remote / " lead.txt") - std::chrono::hours(1));
     const std::string remoteBefore = FolderTree(remote);
     EXPECT_EQ(Run(settings, "", "get"), 1000);  // the direction from the file name
     EXPECT_EQ(FolderTree(watched),
-              " lead.txt=3 a.txt=11 big.bin=123456789 cache/ cache/c.txt=3 d/ d/b.txt=2 "
-              "my docs/ my docs/in it.txt=4 n/ n/new.txt=4 skip.tmp=x two  "
-              "blanks.txt=2 \xE6\x97\xA5 \xE6\x9C\xAC.txt=5");
+              " lead.txt=99 a.txt=11 big.bin=123456789 cache/ cache/c.txt=3 colleague report.txt=9 "
+              "d/ from laptop.txt=L my docs/ my docs/in it.txt=4 n/ n/new.txt=4 skip.tmp=x "
+              "team/ team/plan.txt=0 two  blanks.txt=2 \xE6\x97\xA5 \xE6\x9C\xAC.txt=5");
     EXPECT_EQ(FolderTree(remote), remoteBefore);
 
-    // Times came with the files both ways: a new send has only d/b.txt and the kept file to send.
+    // Times came with the files both ways: a new send sends nothing; a file deleted here goes.
     const auto [sentCount, added] = send();
-    EXPECT_EQ(sentCount, 2) << added;
-    EXPECT_NE(added.find("b.txt\tok"), std::string::npos) << added;
-    EXPECT_NE(added.find("lead.txt\tok"), std::string::npos) << added;
+    EXPECT_EQ(sentCount, 0) << added;
+    fs::remove(watched / "colleague report.txt");
+    const auto [removed, removedLog] = send();
+    EXPECT_EQ(removed, 1) << removedLog;
+    EXPECT_FALSE(fs::exists(remote / "colleague report.txt")) << removedLog;
 }
 
 // A name renamed in case past A to Z (über.txt was Über.txt, Ärger was ärger): a folder target,
@@ -219,11 +221,13 @@ TEST_P(PlftpTest, SynchronisationsMakeTheReceivingSideEqualAndKeepTimes) {
 // it and then removed the old name: the file, with the folder.
 TEST_P(PlftpTest, NamesRenamedInCasePastAToZKeepTheirFiles) {
     Change(watched,
-           "+\xC3\xBC"
-           "ber.txt=22;+\xC3\x84rger/x.txt=1");
-    Change(remote,
            "+\xC3\x9C"
            "ber.txt=1;+\xC3\xA4rger/x.txt=1");
+    EXPECT_EQ(Run("cmd=put\n" + Settings()), 0) << FileOf("_plerror.txt");
+    Change(watched,
+           "-\xC3\x9C"
+           "ber.txt;-\xC3\xA4rger;+\xC3\xBC"
+           "ber.txt=22;+\xC3\x84rger/x.txt=1");
     EXPECT_EQ(Run("cmd=put\n" + Settings()), 0) << FileOf("_plerror.txt");
     EXPECT_EQ(FolderTree(remote),
               "\xC3\x84rger/ \xC3\x84rger/x.txt=1 \xC3\xBC"
@@ -238,7 +242,11 @@ TEST_P(PlftpTest, UtfNamesReachTheServerAsTheyAre) {
     Change(watched, "+" + name + "=5");
     EXPECT_EQ(Run("cmd=put\n" + Settings()), 0) << FileOf("_plerror.txt");
     EXPECT_EQ(FolderTree(remote), name + "=5");
+    // Into a folder that never synced with it (the record goes with the file).
     fs::remove(watched / fs::path(std::u8string(name.begin(), name.end())));
+    for (const auto& file : fs::directory_iterator(data)) {
+        if (file.path().string().find(".record") != std::string::npos) fs::remove(file.path());
+    }
     EXPECT_EQ(Run(Settings(), "", "get"), 0) << FileOf("_plerror.txt");
     EXPECT_EQ(FolderTree(watched), name + "=5");
 }
@@ -248,9 +256,8 @@ TEST_P(PlftpTest, RealTargetsNeverLoseTheOldFile) {
     if (GetParam() != Target::kFolder) {
         const std::string cut(300 * 1024, 'c');
         Change(watched, "+cut.bin=old");
+        EXPECT_EQ(Run("cmd=put\n" + Settings()), 0) << FileOf("_plerror.txt");
         Change(remote, "+cut.bin=" + cut);
-        fs::last_write_time(watched / "cut.bin",
-                            fs::last_write_time(watched / "cut.bin") - std::chrono::hours(1));
         EXPECT_EQ(Run(Settings(), "", "get"), -1018) << FileOf("_plerror.txt");
         EXPECT_EQ(FolderTree(watched), "cut.bin=old");
         EXPECT_TRUE(FolderTree(remote) == "cut.bin=" + cut) << "the served file changed";

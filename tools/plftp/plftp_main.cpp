@@ -1,10 +1,13 @@
 // plftp: the transfer tool the watcher runs for every batch of changes and
 // every whole-folder synchronisation.
-//   plftp -f CONFIG [-filelist LIST] -path FOLDER
+//   plftp [-changes | -replace] -f CONFIG [-filelist LIST] -path FOLDER
 // With -filelist it carries out the list's transfer commands one by one; without,
-// it makes the receiving side of the configuration's direction equal to the
-// sending side. The exit status is 0, or the status of the first failure
-// (README.md lists them), or 1000 when files over the size limit were left out.
+// it brings the receiving side of the configuration's direction up to the
+// sending side by the folder's sync record (-changes: only what changed here
+// since; -replace: a copy that replaces what the receiving side has). The exit
+// status is 0, or the status of the first failure (README.md lists them), or
+// 1002 when a file changed on both sides kept both versions, or 1000 when
+// files over the size limit were left out.
 #include <windows.h>
 
 #include <cstdio>
@@ -20,6 +23,7 @@
 #include "tools/plftp/ftp_target_win.h"
 #include "tools/plftp/path_guard.h"
 #include "tools/plftp/path_text.h"
+#include "tools/plftp/record_files_win.h"
 #include "tools/plftp/run_files_win.h"
 #include "tools/plftp/tool_config.h"
 #include "tools/plftp/tool_options.h"
@@ -143,6 +147,21 @@ int32_t Run(const ToolOptions& options) {
         !why.empty()) {
         return failAll(Outcome::Fail(kToolInvalidTarget, "refused: " + why));
     }
+    wchar_t device[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD deviceLength = static_cast<DWORD>(std::size(device));
+    if (GetComputerNameW(device, &deviceLength)) settings.device.assign(device, deviceLength);
+
+    // The record of what the last runs left equal on both sides. One that
+    // cannot be read fails the run with its own status, after the run has
+    // merged without it.
+    CRecordFiles recordFiles(dataFolder, std::string(key.Str()), config);
+    CSyncRecord record;
+    const Outcome loaded = recordFiles.Load(record, remote->CaseSensitive());
+    if (!loaded) {
+        for (const std::string& item : items) journal.Failure(item, loaded.reason);
+    }
+    const bool replace = options.mode == RunMode::kReplace && options.fileList.empty();
+    settings.record = replace ? nullptr : &record;
     CTransferEngine engine(local, *remote, settings, journal);
 
     int32_t status = kToolSuccess;
@@ -152,11 +171,36 @@ int32_t Run(const ToolOptions& options) {
             if (status == kToolSuccess) status = itemStatus;
         }
     } else {
-        status = engine.Synchronise(config.direction, commandLine);
-        journal.Action(download ? "sync get" : "sync put", local.NativePath(settings.watchedFolder),
+        status = options.mode == RunMode::kChanges
+                     ? engine.SendChanges(commandLine)
+                     : engine.Synchronise(config.direction, commandLine);
+        if (replace && status == kToolSuccess) {
+            // Both sides are equal now: a merge of them records every item.
+            CSyncRecord fresh;
+            fresh.SetCaseSensitive(remote->CaseSensitive());
+            fresh.SetJournal(&recordFiles);
+            settings.record = &record;
+            record = std::move(fresh);
+            CTransferEngine recorder(local, *remote, settings, journal);
+            status = recorder.Synchronise(config.direction, commandLine);
+        }
+        journal.Action(options.mode == RunMode::kChanges ? "sync changes"
+                       : download                        ? "sync get"
+                                                         : "sync put",
+                       local.NativePath(settings.watchedFolder),
                        remote->Describe(settings.remoteDir),
                        status == kToolSuccess ? "ok" : "failed: status " + std::to_string(status));
     }
+    if (!replace || status == kToolSuccess) {
+        record.SetKnown(true);
+        if (!recordFiles.Save(record)) {
+            const Outcome unsaved = Outcome::Fail(
+                kToolWriteError, "the sync record could not be written; its journal is kept");
+            for (const std::string& item : items) journal.Failure(item, unsaved.reason);
+            if (status == kToolSuccess) status = unsaved.status;
+        }
+    }
+    if (status == kToolSuccess && !loaded) status = loaded.status;
     if (status == kToolSuccess && engine.SkippedForSize()) status = kToolSkippedFiles;
     return status;
 }

@@ -10,6 +10,7 @@ enum ToolStatus : int32_t {
     kToolSuccess = 0,
     kToolLoginRefused = 3,  // the table's logon failure text
     kToolSkippedFiles = 1000,
+    kToolConflictKept = 1002,  // a file changed on both sides: both versions kept
     kToolInvalidOption = -1001,
     kToolInvalidRequest = -1004,
     kToolInvalidTarget = -1005,
@@ -24,6 +25,7 @@ enum ToolStatus : int32_t {
     kToolInvalidLocalDir = -1021,
     kToolInvalidRemoteDir = -1022,
     kToolOperationActive = -1027,
+    kToolRecordUnreadable = -1028,  // the sync record could not be read: the run merged
 };
 
 // What one operation came to: a status and, when it failed, why in words

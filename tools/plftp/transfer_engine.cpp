@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -39,7 +40,9 @@ int64_t TimeToKeep(int64_t modified, int64_t sentAt, int64_t targetStep) {
 
 CTransferEngine::CTransferEngine(CLocalFolderTarget& local, CTransferTarget& remote,
                                  const EngineSettings& settings, CRunJournal& journal)
-    : local(local), remote(remote), settings(settings), journal(journal) {}
+    : local(local), remote(remote), settings(settings), journal(journal) {
+    if (settings.record) settings.record->SetCaseSensitive(remote.CaseSensitive());
+}
 
 bool CTransferEngine::Failed(const Outcome& outcome) {
     journal.Failure(item, outcome.reason);
@@ -204,8 +207,23 @@ int32_t CTransferEngine::Synchronise(TransferDirection direction, std::string_vi
         return itemStatus;
     }
     const bool put = direction == TransferDirection::kPut;
-    Mirror(direction, settings.watchedFolder, settings.remoteDir, Walk::kRecursive,
-           put ? Extras::kRemove : Extras::kKeep,
+    Extras extras = put ? Extras::kRemove : Extras::kKeep;
+    if (!put && Recording()) {
+        // A download takes over the deletions the record can prove: the
+        // target no longer has an item plftp synced, and it is unchanged
+        // here. Not from a target that is empty as a whole: a share mounted
+        // empty, or a folder emptied by mistake, is no one's deletion.
+        std::vector<TreeEntry> top;
+        const bool empty = remote.List(settings.remoteDir, top) && top.empty();
+        if (!empty || settings.record->Size() == 0) {
+            extras = Extras::kRemove;
+        } else {
+            journal.Action("get", LocalText(settings.watchedFolder),
+                           remote.Describe(settings.remoteDir),
+                           "kept: the target is empty; nothing here is removed on its account");
+        }
+    }
+    Mirror(direction, settings.watchedFolder, settings.remoteDir, Walk::kRecursive, extras,
            put ? kToolInvalidLocalDir : kToolInvalidRemoteDir);
     return itemStatus;
 }
@@ -289,8 +307,18 @@ void CTransferEngine::SendLocalItem(const std::wstring& localPath, const std::ws
                                                   " is to go"));
         return;
     }
+    if (Recording() && there) {
+        // A change on the target that plftp has not seen is never replaced.
+        const RecordEntry* recorded = Recorded(localPath, false);
+        if (recorded && !Unchanged(remote, remotePath, target, *recorded) &&
+            !SameFile(local, localPath, source, remote, remotePath, target)) {
+            Conflict(TransferDirection::kPut, localPath, remotePath, source, target);
+            return;
+        }
+    }
     if (onlyWhenDifferent && there &&
         SameFile(local, localPath, source, remote, remotePath, target)) {
+        Remember(localPath, source, target);
         return;
     }
     if (!MakeFolders(remote, ParentPath(remotePath))) return;
@@ -393,6 +421,7 @@ void CTransferEngine::RenameRemote(const std::wstring& from, const std::wstring&
             }
             renamed = true;
             knownRemoteFolders.clear();  // a folder may have moved
+            if (Recording()) settings.record->Move(RecordPath(from, true), RecordPath(to, true));
         }
     }
     if (localPath.empty()) return;
@@ -412,7 +441,11 @@ void CTransferEngine::TakeCaseOf(const std::wstring& path) {
     const Outcome outcome = remote.Rename(stored, path);
     journal.Action("rename", L"", remote.Describe(stored) + L" -> " + remote.Describe(path),
                    outcome ? "ok" : "failed: " + outcome.reason);
-    if (!outcome) Failed(outcome);
+    if (!outcome) {
+        Failed(outcome);
+    } else if (Recording()) {
+        settings.record->Move(RecordPath(stored, true), RecordPath(path, true));
+    }
 }
 
 bool CTransferEngine::FileAlreadyAtTarget(const std::wstring& to, const std::wstring& localPath) {
@@ -451,11 +484,43 @@ bool CTransferEngine::MakeFolders(CTransferTarget& side, const std::wstring& fol
         return false;
     }
     if (isRemote) knownRemoteFolders.insert(folder);
+    const std::wstring localFolder = isRemote ? LocalFor(folder) : folder;
+    if (TreeEntry here; Recording() && !localFolder.empty() && local.Stat(localFolder, here) &&
+                        here.folder && !here.link) {
+        Remember(localFolder, here, here);
+    }
     return true;
 }
 
 Outcome CTransferEngine::RemoveItem(CTransferTarget& side, const std::wstring& path,
                                     const TreeEntry& entry, bool& kept) {
+    const bool isRemote = &side == &remote;
+    const std::wstring localPath = isRemote ? L"" : path;
+    const std::wstring remotePath = isRemote ? path : L"";
+    if (Recording() && !IsTransferTempName(LeafName(path))) {
+        // Only what plftp left there, unchanged since: anything else is
+        // somebody's work (the other side's, or this folder's own).
+        const RecordEntry* recorded = Recorded(path, isRemote);
+        TreeEntry current = entry;
+        const char* why = !recorded || entry.link ? "kept: not synced from here"
+                          : !Unchanged(side, path, current, *recorded)
+                              ? "kept: changed since the last sync"
+                              : nullptr;
+        if (why) {
+            kept = true;
+            if (recorded)
+                journal.Action("delete", LocalText(localPath),
+                               remotePath.empty() ? L"" : side.Describe(path), why);
+            return Outcome::Ok();
+        }
+    }
+    Outcome removed = RemoveUnrecorded(side, path, entry, kept);
+    if (removed && !kept && Recording()) settings.record->Drop(RecordPath(path, isRemote));
+    return removed;
+}
+
+Outcome CTransferEngine::RemoveUnrecorded(CTransferTarget& side, const std::wstring& path,
+                                          const TreeEntry& entry, bool& kept) {
     const bool isRemote = &side == &remote;
     const std::wstring localPath = isRemote ? L"" : path;
     const std::wstring remotePath = isRemote ? path : L"";
@@ -542,7 +607,7 @@ bool CTransferEngine::ServerCopyIsNewer(const std::wstring& remotePath, TreeEntr
 
 Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::wstring& localPath,
                                       const std::wstring& remotePath, TreeEntry& source,
-                                      Named named) {
+                                      Named named, bool remember) {
     const bool put = direction == TransferDirection::kPut;
     CTransferTarget& targetSide = put ? remote : static_cast<CTransferTarget&>(local);
     const std::wstring& targetPath = put ? remotePath : localPath;
@@ -566,10 +631,28 @@ Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::ws
     }
     const int64_t kept =
         put ? TimeToKeep(source.modified, local.Now(), remote.TimeStep()) : source.modified;
+    // The journal learns of the transfer before it begins: a kill in it leaves
+    // the item to be sent again, never taken for a conflict.
+    const std::wstring recordPath = remember && Recording() ? RecordPath(localPath, false) : L"";
+    std::optional<RecordEntry> before;
+    if (!recordPath.empty()) {
+        if (const RecordEntry* known = settings.record->Find(recordPath)) before = *known;
+        settings.record->Intent(recordPath,
+                                put ? CSyncRecord::Direction::kPut : CSyncRecord::Direction::kGet);
+    }
+    auto restoreRecord = [&] {
+        if (recordPath.empty()) return;
+        if (before) {
+            settings.record->Set(*before);
+        } else {
+            settings.record->Drop(recordPath);
+        }
+    };
     TreeEntry written;
     Outcome outcome = put ? remote.Store(local.NativePath(localPath), part, written)
                           : remote.Fetch(remotePath, local.NativePath(part));
     if (put && outcome.status == kToolFileNotFound) {
+        restoreRecord();
         journal.Action("put", LocalText(localPath), remote.Describe(remotePath),
                        "skipped: no longer there");
         return Outcome::Ok();
@@ -591,13 +674,28 @@ Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::ws
         TreeEntry leftover;
         if (targetSide.Stat(part, leftover) && !leftover.folder) (void)targetSide.RemoveFile(part);
     }
+    if (!outcome) {
+        restoreRecord();
+    } else if (!recordPath.empty()) {
+        // The sending side as it was read before the transfer (a save during
+        // it is a change for the next run); the receiving side as placed,
+        // its time only where the target is known to have kept it.
+        TreeEntry placed = written;
+        placed.modified = written.exactTime && written.modified == kept ? kept : 0;
+        placed.exactTime = placed.modified != 0;
+        if (put) {
+            Remember(localPath, source, placed);
+        } else if (TreeEntry now; local.Stat(localPath, now)) {
+            Remember(localPath, now, source);
+        }
+    }
     Log(put ? "put" : "get", localPath, remotePath, outcome);
     return outcome;
 }
 
 bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& localFolder,
                              const std::wstring& remoteFolder, Walk walk, Extras extras,
-                             int32_t missingSource) {
+                             int32_t missingSource, bool makeTarget) {
     const bool put = direction == TransferDirection::kPut;
     CTransferTarget& sourceSide = put ? static_cast<CTransferTarget&>(local) : remote;
     CTransferTarget& targetSide = put ? remote : static_cast<CTransferTarget&>(local);
@@ -619,13 +717,21 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
 
     std::vector<TreeEntry> targetList;
     outcome = targetSide.List(targetFolder, targetList);
+    bool targetMissing = false;
     if (outcome.status == kToolInvalidRemoteDir) {
-        if (!MakeFolders(targetSide, targetFolder)) return !fatal;
+        targetMissing = true;
+        if (makeTarget && !MakeFolders(targetSide, targetFolder)) return !fatal;
         targetList.clear();
     } else if (!outcome) {
         return Failed(outcome);
     }
-    if (put) knownRemoteFolders.insert(remoteFolder);
+    // A folder the other side deleted is made again only for what is to go into it.
+    auto targetReady = [&] {
+        if (!targetMissing || makeTarget) return true;
+        targetMissing = !MakeFolders(targetSide, targetFolder);
+        return !targetMissing;
+    };
+    if (put && !targetMissing) knownRemoteFolders.insert(remoteFolder);
     std::map<std::wstring, TreeEntry> targetEntries;
     for (TreeEntry& entry : targetList) {
         const std::wstring key = NameKey(entry.name, targetCase);
@@ -640,6 +746,15 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
         return Failed(failure);
     };
     std::set<std::wstring> sourceKeys;
+    std::set<std::wstring> namesHere;  // both sides' names in either case, for the record
+    if (Recording()) {
+        for (const TreeEntry& entry : sourceEntries) {
+            namesHere.insert(settings.record->Key(entry.name));
+        }
+        for (const auto& [key, entry] : targetEntries) {
+            namesHere.insert(settings.record->Key(entry.name));
+        }
+    }
     for (TreeEntry& source : sourceEntries) {
         if (IsTransferTempName(source.name)) continue;
         const std::wstring key = NameKey(source.name, targetCase);
@@ -681,6 +796,34 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
         }
         const auto found = targetEntries.find(key);
         TreeEntry* target = found == targetEntries.end() ? nullptr : &found->second;
+        const RecordEntry* recorded = Recording() ? Recorded(localPath, false) : nullptr;
+        if (!target && recorded) {
+            // The receiving side deleted what the record knows: it is sent
+            // again only for a change on the sending side (below a folder,
+            // item by item).
+            if (source.folder && recorded->folder) {
+                if (walk == Walk::kRecursive &&
+                    !Mirror(direction, localPath, remotePath, walk, extras, kToolSuccess, false)) {
+                    return false;
+                }
+                continue;
+            }
+            if (Unchanged(sourceSide, sourcePath, source, *recorded)) {
+                journal.Action(put ? "put" : "get", LocalText(localPath),
+                               remote.Describe(remotePath),
+                               put ? "kept out: deleted on the target since the last sync"
+                                   : "kept out: deleted here since the last sync");
+                continue;
+            }
+        }
+        if (!targetReady()) {
+            if (!fail(Outcome::Fail(
+                    kToolWriteError,
+                    "cannot make " + ToAnsiString(targetSide.Describe(targetFolder))))) {
+                return false;
+            }
+            continue;
+        }
         if (target && target->link) {
             if (!fail(Outcome::Fail(kToolWriteError,
                                     "a link stands where " +
@@ -699,7 +842,7 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
                                           : "kept: a local file stands where the folder is");
             continue;
         }
-        if (!put && target && !target->folder &&
+        if (!put && target && !target->folder && !Recording() &&
             !SameFile(sourceSide, sourcePath, source, targetSide, targetPath, *target) &&
             !ServerCopyIsNewer(remotePath, source, *target)) {
             // Kept as it is, its name too.
@@ -716,6 +859,9 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
             if (!outcome) {
                 if (!fail(outcome)) return false;
                 continue;
+            }
+            if (Recording()) {
+                settings.record->Move(RecordPath(oldPath, put), RecordPath(targetPath, put));
             }
             target->name = source.name;
         }
@@ -743,6 +889,7 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
             }
             if (put) knownRemoteFolders.insert(remotePath);
             if (!Mirror(direction, localPath, remotePath, walk, extras, kToolSuccess)) return false;
+            Remember(localPath, TreeEntry{source.name, true}, TreeEntry{source.name, true});
             continue;
         }
         if (target && target->folder) {
@@ -757,6 +904,12 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
             }
             target = nullptr;
         }
+        if (target && Recording()) {
+            Reconcile(direction, localPath, remotePath, put ? source : *target,
+                      put ? *target : source);
+            if (fatal) return false;
+            continue;
+        }
         if (target && SameFile(sourceSide, sourcePath, source, targetSide, targetPath, *target)) {
             continue;
         }
@@ -764,6 +917,20 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
         if (!outcome && !fail(outcome)) return false;
     }
 
+    if (Recording() && !troubled) {
+        // What the record knows here and neither side has any more.
+        const std::wstring prefix = RecordPath(localFolder, false);
+        const std::wstring key = settings.record->Key(prefix.empty() ? prefix : prefix + L"/");
+        std::vector<std::wstring> gone;
+        const auto& all = settings.record->Entries();
+        for (auto it = all.lower_bound(key); it != all.end() && it->first.starts_with(key); ++it) {
+            const std::wstring rest = it->first.substr(key.size());
+            if (rest.find(L'/') == std::wstring::npos && !namesHere.contains(rest)) {
+                gone.push_back(it->second.path);
+            }
+        }
+        for (const std::wstring& path : gone) settings.record->Drop(path);
+    }
     if (extras == Extras::kKeep) return true;
     if (troubled) {
         journal.Action(put ? "put" : "get", LocalText(localFolder), remote.Describe(remoteFolder),
@@ -781,4 +948,217 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
         if (!outcome && !Failed(outcome)) return false;
     }
     return true;
+}
+
+std::wstring CTransferEngine::RecordPath(const std::wstring& path, bool remoteSide) const {
+    std::wstring relative;
+    if (!RelativeTo(path, remoteSide ? settings.remoteDir : settings.watchedFolder, relative)) {
+        return {};
+    }
+    return relative.substr(1);  // "" for the mapped folders themselves
+}
+
+const RecordEntry* CTransferEngine::Recorded(const std::wstring& path, bool remoteSide) const {
+    const std::wstring relative = RecordPath(path, remoteSide);
+    return relative.empty() || !settings.record ? nullptr : settings.record->Find(relative);
+}
+
+bool CTransferEngine::Unchanged(CTransferTarget& side, const std::wstring& path, TreeEntry& entry,
+                                const RecordEntry& recorded) {
+    const bool isRemote = &side == &remote;
+    const RecordSide& was = isRemote ? recorded.remote : recorded.local;
+    // A listing's time to the minute is asked to the second only when it can
+    // decide: the sizes agree and the record has a time.
+    if (!entry.folder && !entry.exactTime && was.modified != 0 && entry.size == was.size) {
+        int64_t exact = 0;
+        if (side.ExactTime(path, exact)) {
+            entry.modified = exact;
+            entry.exactTime = true;
+        }
+    }
+    return SideUnchanged(was, recorded.folder, entry.folder && !entry.link, entry.size,
+                         entry.exactTime ? entry.modified : 0, side.TimeStep());
+}
+
+void CTransferEngine::Remember(const std::wstring& localPath, const TreeEntry& localEntry,
+                               const TreeEntry& remoteEntry) {
+    if (!Recording() || localEntry.link || remoteEntry.link) return;
+    RecordEntry entry;
+    entry.path = RecordPath(localPath, false);
+    if (entry.path.empty()) return;
+    entry.folder = localEntry.folder;
+    if (!entry.folder) {
+        entry.local = {localEntry.size, localEntry.modified};
+        entry.remote = {remoteEntry.size, remoteEntry.exactTime ? remoteEntry.modified : 0};
+    }
+    settings.record->Set(entry);
+}
+
+void CTransferEngine::Conflict(TransferDirection direction, const std::wstring& localPath,
+                               const std::wstring& remotePath, TreeEntry& localEntry,
+                               TreeEntry& remoteEntry) {
+    const std::wstring aside = ConflictName(LeafName(remotePath), settings.device, local.Now());
+    const std::wstring remoteAside = JoinPath(ParentPath(remotePath), aside);
+    const std::wstring localAside = JoinPath(ParentPath(localPath), aside);
+    journal.Action("conflict", LocalText(localPath), remote.Describe(remotePath),
+                   "both changed: this folder's version goes to " +
+                       ToAnsiString(remote.Describe(remoteAside)));
+    // A copy already under that name (a conflict of the same minute) is an
+    // older version of the same local file: it is replaced.
+    Outcome outcome = TransferFile(TransferDirection::kPut, localPath, remoteAside, localEntry,
+                                   Named::kByListing, false);
+    if (!outcome) {
+        Failed(outcome);
+        return;
+    }
+    journal.Failure(item, "conflict: " + ToAnsiString(remote.Describe(remotePath)) +
+                              " changed on both sides since the last sync; both versions kept, "
+                              "this folder's as " +
+                              ToAnsiString(remote.Describe(remoteAside)));
+    if (itemStatus == kToolSuccess) itemStatus = kToolConflictKept;
+    if (direction == TransferDirection::kPut) {
+        // The target's version keeps the name; the next get brings it here.
+        RecordEntry entry;
+        entry.path = RecordPath(localPath, false);
+        entry.local = {localEntry.size, localEntry.modified};
+        entry.remote = {kRecordChanged, 0};
+        settings.record->Set(entry);
+        return;
+    }
+    TreeEntry copy;
+    outcome = remote.Stat(remoteAside, copy);
+    if (outcome) {
+        outcome =
+            TransferFile(TransferDirection::kGet, localAside, remoteAside, copy, Named::kByListing);
+    }
+    if (outcome) {
+        outcome = TransferFile(TransferDirection::kGet, localPath, remotePath, remoteEntry,
+                               Named::kByListing);
+    }
+    if (!outcome) Failed(outcome);
+}
+
+void CTransferEngine::Reconcile(TransferDirection direction, const std::wstring& localPath,
+                                const std::wstring& remotePath, TreeEntry& localEntry,
+                                TreeEntry& remoteEntry) {
+    const bool put = direction == TransferDirection::kPut;
+    const RecordEntry* recorded = Recorded(localPath, false);
+    const bool localSame = recorded && Unchanged(local, localPath, localEntry, *recorded);
+    const bool remoteSame = recorded && Unchanged(remote, remotePath, remoteEntry, *recorded);
+    if (recorded && localSame && remoteSame) {
+        // Nothing to do; a time the record lacked is learnt.
+        if (recorded->remote.modified == 0 && remoteEntry.exactTime &&
+            recorded->remote.size == remoteEntry.size) {
+            Remember(localPath, localEntry, remoteEntry);
+        }
+        return;
+    }
+    if (recorded && (put ? remoteSame : localSame)) {
+        // Changed on the sending side only.
+        const Outcome outcome = TransferFile(direction, localPath, remotePath,
+                                             put ? localEntry : remoteEntry, Named::kByListing);
+        if (!outcome) Failed(outcome);
+        return;
+    }
+    if (recorded && (put ? localSame : remoteSame)) {
+        journal.Action(put ? "put" : "get", LocalText(localPath), remote.Describe(remotePath),
+                       put ? "kept: changed on the target since the last sync; a get brings it"
+                           : "kept: changed here since the last sync; a put sends it");
+        return;
+    }
+    // Both changed, or no record of it: equal files are recorded, others kept both.
+    if (SameFile(local, localPath, localEntry, remote, remotePath, remoteEntry)) {
+        Remember(localPath, localEntry, remoteEntry);
+        return;
+    }
+    Conflict(direction, localPath, remotePath, localEntry, remoteEntry);
+}
+
+int32_t CTransferEngine::SendChanges(std::string_view runItem) {
+    if (!Recording() || !settings.record->Known()) {
+        return Synchronise(TransferDirection::kPut, runItem);
+    }
+    item.assign(runItem);
+    itemStatus = kToolSuccess;
+    if (!FoldersApart()) return itemStatus;
+    TreeEntry folder;
+    if (!local.Stat(settings.watchedFolder, folder) || !folder.folder) {
+        Failed(Outcome::Fail(kToolInvalidLocalDir,
+                             "the local folder " +
+                                 ToAnsiString(local.NativePath(settings.watchedFolder)) +
+                                 " does not exist"));
+        return itemStatus;
+    }
+    SendChangesIn(settings.watchedFolder, settings.remoteDir);
+    return itemStatus;
+}
+
+void CTransferEngine::SendChangesIn(const std::wstring& localFolder,
+                                    const std::wstring& remoteFolder) {
+    std::vector<TreeEntry> entries;
+    if (Outcome outcome = local.List(localFolder, entries); !outcome) {
+        Failed(outcome);
+        return;
+    }
+    std::set<std::wstring> here;
+    for (TreeEntry& entry : entries) {
+        if (fatal) return;
+        here.insert(settings.record->Key(entry.name));
+        if (IsTransferTempName(entry.name) || entry.link || Ignored(entry)) continue;
+        const std::wstring localPath = JoinPath(localFolder, entry.name);
+        const std::wstring remotePath = JoinPath(remoteFolder, entry.name);
+        const RecordEntry* recorded = Recorded(localPath, false);
+        if (recorded && recorded->folder && entry.folder) {
+            SendChangesIn(localPath, remotePath);
+            continue;
+        }
+        if (recorded && Unchanged(local, localPath, entry, *recorded)) continue;
+        if (entry.folder) {
+            SendLocalItem(localPath, remotePath, true);
+            continue;
+        }
+        if (settings.sizeLimit != 0 && entry.size > settings.sizeLimit) {
+            skippedForSize = true;
+            journal.Action("put", LocalText(localPath), remote.Describe(remotePath),
+                           "skipped: over the size limit");
+            continue;
+        }
+        TreeEntry target;
+        const Outcome found = remote.Stat(remotePath, target);
+        if (found.status == kToolRemoteNotFound) {
+            if (!MakeFolders(remote, remoteFolder)) continue;
+            if (Outcome outcome = TransferFile(TransferDirection::kPut, localPath, remotePath,
+                                               entry, Named::kByListing);
+                !outcome) {
+                Failed(outcome);
+            }
+        } else if (!found) {
+            Failed(found);
+        } else if (target.folder || target.link) {
+            Failed(Outcome::Fail(kToolWriteError, "a folder or link stands where " +
+                                                      ToAnsiString(remote.Describe(remotePath)) +
+                                                      " is to go"));
+        } else {
+            Reconcile(TransferDirection::kPut, localPath, remotePath, entry, target);
+        }
+    }
+    // What the record knows here and the folder no longer has: deleted here.
+    const std::wstring prefix = RecordPath(localFolder, false);
+    const std::wstring key = settings.record->Key(prefix.empty() ? prefix : prefix + L"/");
+    std::vector<std::wstring> gone;
+    const auto& all = settings.record->Entries();
+    for (auto it = all.lower_bound(key); it != all.end() && it->first.starts_with(key); ++it) {
+        const std::wstring_view rest = std::wstring_view(it->first).substr(key.size());
+        if (rest.find(L'/') == std::wstring_view::npos && !here.contains(std::wstring(rest))) {
+            gone.push_back(LeafName(L"/" + it->second.path));
+        }
+    }
+    for (const std::wstring& name : gone) {
+        if (fatal) return;
+        Delete(JoinPath(remoteFolder, name));
+        TreeEntry still;
+        if (remote.Stat(JoinPath(remoteFolder, name), still).status == kToolRemoteNotFound) {
+            settings.record->Drop(RecordPath(JoinPath(localFolder, name), false));
+        }
+    }
 }

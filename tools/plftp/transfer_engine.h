@@ -14,13 +14,24 @@
 // - names are matched the way the receiving side compares them: a case-only
 //   difference on a case-insensitive side is a rename;
 // - a transfer counts when the target confirmed it and the size matches; the
-//   old file is replaced only by a complete new one.
+//   old file is replaced only by a complete new one;
+// - with a sync record (sync_record.h), nothing is removed or replaced that
+//   plftp did not leave there or that changed there since: an item the
+//   receiving side has and the sending side lacks goes only when the record
+//   knows it and it is unchanged on the receiving side (it was deleted on the
+//   sending side); one the record does not know stays. A file changed on
+//   both sides keeps both versions: the local one goes beside the target's
+//   under a conflict name (ConflictName), and a download brings both.
+//   Without a record every run merges: nothing is removed, equal files are
+//   recorded, different ones are conflicts. Without a record object at all
+//   (`-replace`) a whole-folder run makes the receiving side a copy.
 
 #include <cstdint>
 #include <set>
 #include <string>
 #include <string_view>
 
+#include "tools/plftp/sync_record.h"
 #include "tools/plftp/tool_config.h"
 #include "tools/plftp/transfer_target.h"
 
@@ -41,6 +52,8 @@ struct EngineSettings {
     std::wstring ignore;
     std::wstring ignoreDir;
     uint64_t sizeLimit = 0;
+    CSyncRecord* record = nullptr;  // null: the replacing mirror
+    std::wstring device;            // this computer's name, for conflict names
 };
 
 class CTransferEngine {
@@ -57,6 +70,12 @@ public:
     // watched folder to remoteDir, "get" the other way. `item` names the run
     // in the error file.
     int32_t Synchronise(TransferDirection direction, std::string_view item);
+
+    // Sends what the record says changed in the watched folder since the last
+    // sync (new, changed and deleted items) and nothing else; the target is
+    // looked at only where something changed. Without a record it is the
+    // first whole-folder put, which merges.
+    int32_t SendChanges(std::string_view item);
 
     // Whether a file was left out for being over the size limit.
     bool SkippedForSize() const { return skippedForSize; }
@@ -97,14 +116,21 @@ private:
     // The walk of both folders; false when the run must stop (the server is
     // gone). A missing sending folder fails with `missingSource`, or is
     // skipped when that is kToolSuccess.
+    // A receiving folder that is missing is made at once, or (`makeTarget`
+    // false: the record knows it, so the other side deleted it) only when
+    // something is to be written into it.
     bool Mirror(TransferDirection direction, const std::wstring& localFolder,
-                const std::wstring& remoteFolder, Walk walk, Extras extras, int32_t missingSource);
+                const std::wstring& remoteFolder, Walk walk, Extras extras, int32_t missingSource,
+                bool makeTarget = true);
     // Whether a file's name came from a command (its case may be out of date)
     // or from a listing of its folder.
     enum class Named : uint8_t { kByCommand, kByListing };
     // One file sent or fetched, verified and put in place.
+    // `remember`: the record takes the result as the two sides' new equal
+    // state (not for a conflict's copy, which has no local item of its name).
     Outcome TransferFile(TransferDirection direction, const std::wstring& localPath,
-                         const std::wstring& remotePath, TreeEntry& source, Named named);
+                         const std::wstring& remotePath, TreeEntry& source, Named named,
+                         bool remember = true);
     bool SameFile(CTransferTarget& sourceSide, const std::wstring& sourcePath, TreeEntry& source,
                   CTransferTarget& targetSide, const std::wstring& targetPath, TreeEntry& target);
     bool ServerCopyIsNewer(const std::wstring& remotePath, TreeEntry& source,
@@ -121,7 +147,32 @@ private:
     // set when something stayed on purpose.
     Outcome RemoveItem(CTransferTarget& side, const std::wstring& path, const TreeEntry& entry,
                        bool& kept);
+    // The removal itself, once the record allowed it.
+    Outcome RemoveUnrecorded(CTransferTarget& side, const std::wstring& path,
+                             const TreeEntry& entry, bool& kept);
     bool MakeFolders(CTransferTarget& side, const std::wstring& folder);
+
+    // The sync record's side of the rules (no record object: none of them).
+    bool Recording() const { return settings.record != nullptr; }
+    // The path below the watched folder that `path` of a side stands for.
+    std::wstring RecordPath(const std::wstring& path, bool remoteSide) const;
+    const RecordEntry* Recorded(const std::wstring& path, bool remoteSide) const;
+    // Whether the item at `path` of `side` is as the record last saw it.
+    bool Unchanged(CTransferTarget& side, const std::wstring& path, TreeEntry& entry,
+                   const RecordEntry& recorded);
+    // Records the two sides as equal now.
+    void Remember(const std::wstring& localPath, const TreeEntry& localEntry,
+                  const TreeEntry& remoteEntry);
+    // Both sides changed a file since the record (or, without a record, the
+    // two differ): the local version goes beside the target's under a
+    // conflict name; a get also brings both down.
+    void Conflict(TransferDirection direction, const std::wstring& localPath,
+                  const std::wstring& remotePath, TreeEntry& localEntry, TreeEntry& remoteEntry);
+    // What a file found on both sides comes to in a run of `direction`
+    // (record rules): sent, kept, recorded as equal or a conflict.
+    void Reconcile(TransferDirection direction, const std::wstring& localPath,
+                   const std::wstring& remotePath, TreeEntry& localEntry, TreeEntry& remoteEntry);
+    void SendChangesIn(const std::wstring& localFolder, const std::wstring& remoteFolder);
 
     std::wstring LocalFor(const std::wstring& remotePath) const;
     void Log(std::string_view action, const std::wstring& localPath, const std::wstring& remotePath,
