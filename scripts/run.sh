@@ -20,7 +20,7 @@
 # protocol: one line and status 1 before anything is made or started.
 # Nothing is ever made inside FOLDER. The configuration is written only once
 # the first send has succeeded: a refused or failed start leaves it, its .bak
-# and the folder as they were (a target folder it made is removed again).
+# and the folder as they were (a target folder it made is removed if empty).
 # Ctrl-C (or SIGTERM, or closing the terminal) closes the watcher in order:
 # WM_CLOSE to its dialog, then its own shutdown; one that has not ended within
 # 8 s, or a second Ctrl-C a second later, ends it at once (its pending commands stay in its
