@@ -9,6 +9,7 @@
 
 #include "app/folder_key.h"
 #include "app/initialize_watcher_win.h"
+#include "app/start_refusal.h"
 #include "app/watcher_start.h"
 #include "base/file_ops.h"
 #include "base/watcher_state.h"
@@ -20,15 +21,14 @@ int RunWatcherProcess() {
     state.dataDir.Clear();
     state.verbose = 0;
     if (const char* verbose = std::getenv("gVerbose")) state.verbose = std::atoi(verbose);
+    // First: every text, the refusals before start too, is in the user's language.
+    state.userLcid = GetUserDefaultLCID();
     state.toolDir = std::getenv("PLDIR");
     const char* appData = std::getenv("APPDATA");
     if (!BuildDataDir(appData ? appData : "", state)) {
-        RefuseToStart(
-            L"The data folder path (APPDATA\\xq\\pellaro) is longer than 259 "
-            L"characters.\nThe watcher does not start.");
+        RefuseToStart(StartRefusal::kDataFolderTooLong);
         return 1;
     }
-    state.userLcid = GetUserDefaultLCID();
 
     // Created synchronously, parents included: the first file writes must not
     // race the creation. A failure is not reported; what needs the folder fails.

@@ -10,21 +10,12 @@
 
 #include "app/command_line.h"
 #include "app/folder_key.h"
-#include "base/seams.h"
+#include "app/start_refusal.h"
 #include "base/text_conversion.h"
 #include "app/watcher_start.h"
 #include "base/watcher_state.h"
 #include "sync/command_buffer.h"
 #include "base/win_handles.h"
-
-namespace {
-constexpr wchar_t kRefusalCaption[] = L"PellaroCNW";
-}
-
-void RefuseToStart(const wchar_t* text) {
-    CurrentSeams().showTimedBox(kRefusalCaption, text, 20000);
-    CurrentSeams().endProcess(1);
-}
 
 HRESULT InitializeWatcher(REFIID riid, void** item) {
     return InitializeWatcherFrom(GetCommandLineW(), riid, item);
@@ -42,9 +33,7 @@ HRESULT InitializeWatcherFrom(const wchar_t* commandLine, REFIID riid, void** it
     std::vector<std::wstring> arguments(argv.Get() + 1, argv.Get() + argc);
     if (!ApplyArguments(arguments, state)) {
         // Truncating would watch another folder.
-        RefuseToStart(
-            L"The watched folder path is longer than 511 characters.\n"
-            L"The watcher does not start.");
+        RefuseToStart(StartRefusal::kFolderTooLong);
         return E_FAIL;
     }
     ToAnsi(state.watchedPathW.CStr(), state.watchedPath);
@@ -52,9 +41,7 @@ HRESULT InitializeWatcherFrom(const wchar_t* commandLine, REFIID riid, void** it
     DeriveFolderKey(state.watchedPathW.CStr(), state.folderKey);
     const char* appData = std::getenv("APPDATA");
     if (!BuildFileNames(appData ? appData : "", state)) {
-        RefuseToStart(
-            L"The names of this folder's files in the data folder are longer than "
-            L"511 characters.\nThe watcher does not start.");
+        RefuseToStart(StartRefusal::kFileNamesTooLong);
         return E_FAIL;
     }
 

@@ -8,6 +8,3 @@ HRESULT InitializeWatcher(REFIID riid, void** item);
 
 // The same for a given command line (the program name first).
 HRESULT InitializeWatcherFrom(const wchar_t* commandLine, REFIID riid, void** item);
-
-// Shows a start-up refusal and ends the process with exit status 1.
-void RefuseToStart(const wchar_t* text);

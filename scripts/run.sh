@@ -2,8 +2,8 @@
 # Builds the watcher and its transfer tool when needed and runs the watcher
 # under Wine on a folder until stopped:
 #   scripts/run.sh                   the demo: demo/watched mirrored to demo/remote
-#   scripts/run.sh FOLDER TARGET     FOLDER mirrored to TARGET: its configuration
-#                                    is written, the folder is sent once, then watched
+#   scripts/run.sh FOLDER TARGET     FOLDER mirrored to TARGET: the folder is sent
+#                                    once, its configuration written, then watched
 #   scripts/run.sh FOLDER            FOLDER watched with the configuration it has
 # TARGET is a folder, an SMB path (\\server\share\dir, reached through a Linux
 # folder: PELLARO_SMB_SHARE names the folder the share is mounted on) or
@@ -12,16 +12,25 @@
 # subfolders included.
 # Every message box of the watcher (its code and text), every line of the
 # folder's transfer log and every failure plftp records is printed here as it
-# happens, in UTF-8; nobody sees Wine's desktop. A folder that does not exist,
-# a folder already watched, a target folder with files of its own (the first
-# send would remove them; PELLARO_REPLACE=1 allows it), no configuration or
-# one with an unknown key or protocol: one line and status 1 before anything
-# is started.
+# happens, in UTF-8; nobody sees Wine's desktop, nor Wine's own messages. A
+# folder that does not exist, a folder already watched, a TARGET of an unknown
+# scheme (fpt://, sftp://), a target folder inside the folder or around it, a
+# target folder with files of its own (the first send would remove them;
+# PELLARO_REPLACE=1 allows it), no configuration or one with an unknown key or
+# protocol: one line and status 1 before anything is made or started.
+# Nothing is ever made inside FOLDER. The configuration is written only once
+# the first send has succeeded: a refused or failed start leaves it, its .bak
+# and the folder as they were (a target folder it made is removed if empty).
 # Ctrl-C (or SIGTERM, or closing the terminal) closes the watcher in order:
 # WM_CLOSE to its dialog, then its own shutdown; one that has not ended within
 # 8 s, or a second Ctrl-C a second later, ends it at once (its pending commands stay in its
-# event list file and go at its next start). The script ends with the
-# watcher's exit status.
+# event list file and go at its next start).
+# Exit status: 0 when the watcher ended and every send succeeded (plftp's 0,
+# or 1000: files over sizelimit= left out as asked); 1 for a refusal before
+# start; 2 for a wrong command line; 100 + n when a send failed with plftp's
+# status -(1000 + n), the run's first failure (-1010 gives 110), 103 for a
+# refused FTP login (3), and 100 for a failure whose status no report named;
+# 130 when stopped during the first send; else the watcher's own status.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -117,6 +126,13 @@ check_config() {
 # TARGET: the lines of the put configuration after cmd=, in UTF-8.
 settings=()
 if [ -n "$target" ]; then
+    # Anything with a scheme is an address: a typo such as fpt:// is no folder.
+    if [[ "$target" =~ ^([A-Za-z][A-Za-z0-9+.-]*):// ]]; then
+        scheme="${BASH_REMATCH[1]}"
+        [ "${scheme,,}" = ftp ] ||
+            fail "$target: unknown scheme $scheme:// (a folder, \\\\server\\share\\dir or ftp://user@host[:port]/dir)"
+        target="ftp://${target#*://}"
+    fi
     case "$target" in
         ftp://*)
             address="${target#ftp://}"
@@ -164,14 +180,15 @@ if [ -n "$target" ]; then
             settings=("protocol=smb" "dir=$unc")
             ;;
         *)
+            # Made just before the first send, once nothing refuses it.
             if [ ! -d "$target" ]; then
                 [ -d "$(dirname "$target")" ] || fail "no folder $(dirname "$target") for the target"
-                mkdir "$target"
-                echo "Made the target folder $target"
+                make_target=1
             fi
-            target="$(realpath "$target")"
+            target="$(realpath -m "$target")"
             case "$target/" in "$folder/"*) fail "the target $target lies inside $folder" ;; esac
             case "$folder/" in "$target/"*) fail "$folder lies inside the target $target" ;; esac
+            [ -z "${make_target:-}" ] || export PELLARO_MAKE_TARGET="$target"
             settings=("protocol=file" "root=$(to_windows "$target")" "dir=/")
             ;;
     esac
@@ -212,11 +229,22 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 # Its progress shows; a build with nothing to do says nothing.
 set +e
-cmake --build "$build" -j "${PELLARO_JOBS:-2}" --target PellaroCNW pellaro-close pellaro-echo plftp 2>&1 |
+cmake --build "$build" -j "${PELLARO_JOBS:-2}" --target PellaroCNW pellaro-close pellaro-echo \
+    pellaro-status plftp 2>&1 |
     grep -Ev '^\[0/[0-9]+\] Re-checking globbed directories|^ninja: no work to do'
 built=${PIPESTATUS[0]}
 set -e
 [ "$built" -eq 0 ] || fail "the build failed"
+
+# plftp's status as this command's exit status (the table at the top).
+exit_status_of() {
+    case "$1" in
+        0 | 1000) echo 0 ;;
+        3) echo 103 ;;
+        -10[0-9][0-9]) echo $((100 - 1000 - $1)) ;;
+        *) echo 100 ;;
+    esac
+}
 
 # Runs inside the Wine bench.
 watch_folder() {
@@ -224,7 +252,6 @@ watch_folder() {
     folder_win="$2" data="$3" codepage="$6" # read by watched_here
     shift 7
     local bin="$build/bin"
-    local put="$data/${key}_put.config"
     if [ ! -d "$data" ]; then
         # A prefix of another shape: ask Wine where the data folder is.
         data_win="$(wine cmd /c echo %APPDATA% </dev/null 2>/dev/null | tr -d '\r')\\xq\\pellaro"
@@ -233,32 +260,36 @@ watch_folder() {
             echo "run.sh: Wine gave no data folder (APPDATA): nothing is started" >&2
             return 1
         fi
-        put="$data/${key}_put.config"
     fi
     mkdir -p "$data"
     if [ -n "${PELLARO_SMB_LINK:-}" ]; then
         mkdir -p "$(dirname "$PELLARO_SMB_LINK")"
         ln -sfn "$PELLARO_SMB_SHARE" "$PELLARO_SMB_LINK"
     fi
+    # What Wine itself prints (`wine: Read access denied for device ...`, its
+    # debug channels) stays off the terminal; the programs' own lines pass.
+    exec 4> >(grep --line-buffered -Ev '^wine: |^[0-9a-f]{4}:(fixme|err|warn|trace):' >&2)
+    # The terminal's view, kept to find the failed sends' statuses in; the
+    # first send's status; the configuration until that send has succeeded.
+    local scratch
+    scratch="$(mktemp -d)"
+    local made_target=""
+    # shellcheck disable=SC2064 # the names are fixed now
+    trap "rm -rf $(printf '%q ' "$scratch" "$data/.${key}_put.config.new" \
+        "$data/.${key}_get.config.new")" EXIT
 
     local send_once=""
     if [ $# -gt 0 ]; then
         send_once=1
-        local direction file new
+        local direction
         for direction in put get; do
-            file="$data/${key}_$direction.config"
-            new="$data/.${key}_$direction.config.new"
             # The configuration is read in the ANSI code page.
-            if ! printf '%s\r\n' "cmd=$direction" "$@" | iconv -f UTF-8 -t "$codepage" > "$new" 2>/dev/null; then
-                rm -f "$new"
+            if ! printf '%s\r\n' "cmd=$direction" "$@" | iconv -f UTF-8 -t "$codepage" \
+                > "$data/.${key}_$direction.config.new" 2>/dev/null; then
                 echo "run.sh: a path or name does not fit the desktop's code page $codepage" >&2
                 return 1
             fi
-            # A configuration of another target is kept beside.
-            if [ -e "$file" ] && ! cmp -s "$file" "$new"; then cp "$file" "$file.bak"; fi
-            mv "$new" "$file"
         done
-        echo "Configuration: $data_win\\${key}_put.config and _get.config"
     fi
 
     # Failures of an earlier run would count against every run of this one.
@@ -275,9 +306,10 @@ watch_folder() {
     # only after the first send has written it.
     local log_size error_size
     log_size=$(stat -c %s "$data/${key}_plftp.log" 2>/dev/null || echo 0)
-    error_size=$(stat -c %s "$data/${key}_plerror.txt" 2>/dev/null || echo 0)
+    error_size=$(stat -c %s "$errors" 2>/dev/null || echo 0)
     setsid wine "$bin/pellaro-echo.exe" "$folder_win" "$data_win\\${key}_plftp.log" \
-        "$data_win\\${key}_plerror.txt" "$log_size" "$error_size" </dev/null 2>/dev/null > >(cat) &
+        "$data_win\\${key}_plerror.txt" "$log_size" "$error_size" </dev/null 2>/dev/null \
+        > >(tee -a "$scratch/seen") &
     local echo_pid=$!
     local watcher="" sender=""
     stopping=""
@@ -286,10 +318,11 @@ watch_folder() {
             # During the first send: it ends here, its run file with it.
             echo "Stopped during the first send: nothing is watched"
             if [ -n "$sender" ]; then
-                kill -KILL "$sender" 2>/dev/null
+                kill -KILL -- "-$sender" 2>/dev/null || kill -KILL "$sender" 2>/dev/null
                 { wait "$sender"; } 2>/dev/null
             fi
             rm -f "$data/${key}_.plftp.swap"
+            [ -z "$made_target" ] || rmdir "$made_target" 2>/dev/null
             exit 130
         fi
         if [ -n "$stopping" ]; then
@@ -310,29 +343,54 @@ watch_folder() {
     end() {
         sleep 2 # the last lines (the echo may have come up only after the send)
         kill -KILL "$echo_pid" 2>/dev/null || true
+        { wait "$echo_pid"; } 2>/dev/null || true  # no "Killed" line from the shell
     }
 
     # The tool is %PLDIR%bin\plftp.exe.
     export PLDIR="$pldir"
     if [ -n "$send_once" ]; then
-        # Both sides start equal: one whole-folder send.
-        echo "Sending $folder_win once..."
-        local sent=0
-        # In the background: a trap runs only once a foreground command ends.
-        setsid wine "$bin/plftp.exe" -f "$data_win\\${key}_put.config" -path "$folder_win" </dev/null &
-        sender=$!
-        wait "$sender" || sent=$?
-        if [ "$sent" -ne 0 ]; then
-            end
-            echo "The first send failed (plftp status $sent, its failures above): nothing is watched" >&2
-            return 1
+        if [ -n "${PELLARO_MAKE_TARGET:-}" ] && [ ! -d "$PELLARO_MAKE_TARGET" ]; then
+            mkdir "$PELLARO_MAKE_TARGET"
+            made_target="$PELLARO_MAKE_TARGET"
+            echo "Made the target folder $made_target"
         fi
+        # Both sides start equal: one whole-folder send, with the configuration
+        # not yet in place.
+        echo "Sending $folder_win once..."
+        local status=""
+        # In the background: a trap runs only once a foreground command ends.
+        # Through pellaro-status: the shell alone would see plftp's status cut
+        # to its low 8 bits.
+        setsid wine "$bin/pellaro-status.exe" "${pldir}bin\\plftp.exe" \
+            -f "$data_win\\.${key}_put.config.new" -path "$folder_win" \
+            </dev/null >"$scratch/status" 2>&4 &
+        sender=$!
+        wait "$sender" || true
+        status="$(tr -d '\r' < "$scratch/status")"
+        [ -n "$status" ] || status=unknown
+        if [ "$(exit_status_of "$status")" -ne 0 ]; then
+            end
+            [ -z "$made_target" ] || rmdir "$made_target" 2>/dev/null || true
+            echo "The first send failed (plftp status $status, its failures above):" \
+                "nothing is watched, the configuration is as it was" >&2
+            return "$(exit_status_of "$status")"
+        fi
+        # In place now; a configuration of another target is kept beside.
+        local file
+        for direction in put get; do
+            file="$data/${key}_$direction.config"
+            if [ -e "$file" ] && ! cmp -s "$file" "$data/.${key}_$direction.config.new"; then
+                cp "$file" "$file.bak"
+            fi
+            mv "$data/.${key}_$direction.config.new" "$file"
+        done
+        echo "Configuration: $data_win\\${key}_put.config and _get.config"
     fi
 
     # A process group of its own: Ctrl-C reaches this script, which closes the
     # watcher through its dialog instead of letting the signal kill it.
     [ -z "${PELLARO_RUN_TRACE:-}" ] || echo "trace: $(date +%T.%N) watcher started"
-    setsid wine "$bin/PellaroCNW.exe" "$folder_win" </dev/null &
+    setsid wine "$bin/PellaroCNW.exe" "$folder_win" </dev/null 2>&4 &
     watcher=$!
     # It takes the folder in the registry just before it asks for the folder's
     # changes: a change made after "Watching" shows is seen.
@@ -366,9 +424,23 @@ watch_folder() {
     fi
     end
     echo "The watcher ended with status $status"
+    # The run's first failed send: the status its report named, or, when the
+    # watcher reported none (a failure as it closed), the failures it left.
+    local reported failed="" code=0
+    for reported in $(grep -oE 'Process failed with returned as -?[0-9]+' "$scratch/seen" |
+        grep -oE -- '-?[0-9]+$'); do
+        code="$(exit_status_of "$reported")"
+        [ "$code" -eq 0 ] || { failed="$reported"; break; }
+    done
+    [ "$code" -ne 0 ] || [ ! -s "$errors" ] || code=100
+    if [ "$code" -ne 0 ]; then
+        echo "A send failed (plftp status ${failed:-not reported}, its failures in" \
+            "$data_win\\${key}_plerror.txt): exit status $code" >&2
+        status=$code
+    fi
     exit "$status"
 }
-export -f watch_folder watched_here
+export -f watch_folder watched_here exit_status_of
 
 [ -z "$target" ] || echo "Mirroring $folder to $target"
 exec env PELLARO_BENCH_TIMEOUT="${PELLARO_RUN_SECONDS:-31536000}" \

@@ -4,13 +4,18 @@
 #   - a folder mirrored to a folder: its files (names in UTF-8) sent once, a
 #     new file sent, the same folder refused while it is watched, Ctrl-C ends
 #     it with 0, and a restart with the configuration it has watches again;
-#   - a folder that does not exist, a target folder with files of its own,
-#     and a configuration with a misspelt key: refused in one line with
-#     status 1;
+#   - a folder that does not exist, a target of an unknown scheme, a target
+#     folder with files of its own, a target inside the folder and a
+#     configuration with a misspelt key: refused in one line with status 1,
+#     the configuration and the folder left as they were;
 #   - a folder mirrored to an FTP server (pyftpdlib on 127.0.0.1): a wrong
-#     password refused with the server's reason; the right one sends the
-#     folder; the server stopped, a saved file's failure shows; Ctrl-C then
-#     ends the command (run.sh kills a watcher not closed within 8 s).
+#     password (status 103, the server's reason shown) and then a port where
+#     no server answers (status 110, plftp's -1010 shown) each leave the
+#     configuration, its .bak and the folder as they were; the right password
+#     sends the folder and only then writes the configuration; the server
+#     stopped, a saved file's failure shows, and the command ends with 110
+#     after Ctrl-C (run.sh kills a watcher not closed within 8 s);
+#   - none of Wine's own messages on the terminal.
 # It prints how long the restart took to say "Watching" and the Ctrl-C after
 # the failure took to end (figures, not limits: a loaded machine is slower).
 # Every wait is bounded; a failure dumps the screen. Everything it made is
@@ -62,6 +67,35 @@ key_of() {
     key="${key//\\/_}"
     printf '%s' "${key// /_}"
 }
+# What a refused or failed start leaves as it was: the folder's configuration
+# files (the .bak too, and no other), and the names and contents in the folder.
+snapshot() {
+    local key
+    key="$(key_of "$1")"
+    (cd "$data" 2>/dev/null && find . -maxdepth 1 -name "*${key}_*config*" -exec md5sum {} + | sort)
+    (cd "$1" && find . | sort && find . -type f -exec md5sum {} + | sort)
+}
+# unchanged <folder> <snapshot> <what>
+unchanged() {
+    [ "$(snapshot "$1")" = "$2" ] && return 0
+    echo "terminal-own: $3 changed the configuration or the folder:"
+    diff <(printf '%s\n' "$2") <(snapshot "$1")
+    return 1
+}
+# refused_in_one_line <window> <pattern>: the command printed one line, and it matches.
+refused_in_one_line() {
+    local lines
+    lines="$(screen "$1" | grep -v '^bash-[0-9.]*[$#]' | grep -v '^status [0-9]*$' | grep .)"
+    [ "$(printf '%s\n' "$lines" | wc -l)" -eq 1 ] && printf '%s\n' "$lines" | grep -Eq "$2" && return 0
+    dump "$1" "not the one line \"$2\""
+    return 1
+}
+# Wine's own messages (wine: ..., its debug channels) never reach the terminal.
+no_wine_noise() {
+    ! screen "$1" | grep -Eq '^wine: |^[0-9a-f]{4}:(fixme|err|warn|trace):' && return 0
+    dump "$1" "Wine's own messages reached the terminal"
+    return 1
+}
 cleanup() {
     local window
     for window in run other; do
@@ -93,6 +127,14 @@ type_command other "scripts/run.sh '$work/nope' '$work/out'"
 wait_for 10 other "the refusal of a missing folder" '^status 1$' || exit 1
 shows other "no folder $work/nope" || { dump other "no word of the missing folder"; exit 1; }
 
+# A typo in the scheme: no folder of that name is made or looked for.
+before="$(snapshot "$work/own")"
+type_command other "scripts/run.sh '$work/own' fpt://me@127.0.0.1/docs"
+wait_for 10 other "the refusal of an unknown scheme" '^status 1$' || exit 1
+refused_in_one_line other 'unknown scheme fpt://' || exit 1
+unchanged "$work/own" "$before" "an unknown scheme" || exit 1
+[ ! -e fpt: ] || { echo "terminal-own: a folder fpt: was made"; exit 1; }
+
 # A target folder holding files of its own: the first send would remove them.
 mkdir -p "$work/full"
 echo "theirs" > "$work/full/theirs.txt"
@@ -119,6 +161,14 @@ shows other 'already watched' || { dump other "no word that the folder is watche
 
 term send-keys -t run C-c
 wait_for 15 run "the end after Ctrl-C" '^status 0$' || exit 1
+no_wine_noise run || exit 1
+
+# A target inside the folder: refused before anything is made in it.
+before="$(snapshot "$work/own")"
+type_command other "scripts/run.sh '$work/own' '$work/own/mirror'"
+wait_for 10 other "the refusal of a target inside the folder" '^status 1$' || exit 1
+refused_in_one_line other "the target $work/own/mirror lies inside $work/own" || exit 1
+unchanged "$work/own" "$before" "a target inside the folder" || exit 1
 
 # A restart: nothing to build, the configuration it has.
 type_command run "scripts/run.sh '$work/own'"
@@ -152,16 +202,38 @@ for ((i = 0; i < 40; i++)); do
     sleep 0.25
 done
 url="ftp://me@127.0.0.1:$port/docs"
+# A port where no server listens.
+closed="$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
 
-type_command run "PELLARO_FTP_PASSWORD=wrong scripts/run.sh '$work/ftpdocs' $url"
-wait_for 60 run "the wrong password's end" '^status 1$' || exit 1
-shows run 'refused the login' || { dump run "no word of the refused login"; exit 1; }
+# An earlier configuration of the folder, with its .bak: failed starts keep both.
+ftpkey="$(key_of "$work/ftpdocs")"
+mkdir -p "$data"
+printf 'cmd=put\r\nprotocol=file\r\nroot=Z:\\earlier\r\n' > "$data/${ftpkey}_put.config"
+printf 'cmd=get\r\nprotocol=file\r\nroot=Z:\\earlier\r\n' > "$data/${ftpkey}_get.config"
+printf 'cmd=put\r\nprotocol=file\r\nroot=Z:\\before\r\n' > "$data/${ftpkey}_put.config.bak"
+before="$(snapshot "$work/ftpdocs")"
+
+# failed_start <what> <password> <address> <status> <pattern>: the first send
+# fails, the command ends with that status, says why in a line that matches,
+# and leaves the configuration and the folder as they were.
+failed_start() {
+    type_command run "PELLARO_FTP_PASSWORD='$2' scripts/run.sh '$work/ftpdocs' $3"
+    wait_for 60 run "the end with $1" '^status [0-9]+$' || return 1
+    shows run "^status $4\$" || { dump run "not status $4 with $1"; return 1; }
+    shows run "$5" || { dump run "no word of $1"; return 1; }
+    unchanged "$work/ftpdocs" "$before" "$1" && no_wine_noise run
+}
+failed_start "a wrong password" wrong "$url" 103 'refused the login' || exit 1
+failed_start "no server" 'pass word' "ftp://me@127.0.0.1:$closed/docs" 110 'plftp status -1010' || exit 1
 
 type_command run "PELLARO_FTP_PASSWORD='pass word' scripts/run.sh '$work/ftpdocs' $url"
 wait_for 60 run "the watcher's start" 'Watching .* \(stop with Ctrl-C\)|^status [0-9]+$' || exit 1
 shows run '^status' && { dump run "scripts/run.sh ended before it watched"; exit 1; }
 [ "$(cat "$work/ftproot/docs/sent.txt" 2>/dev/null)" = "ftp" ] ||
     { dump run "the folder was not sent to the server"; exit 1; }
+grep -q '^protocol=ftp' "$data/${ftpkey}_put.config" &&
+    grep -q 'earlier' "$data/${ftpkey}_put.config.bak" ||
+    { echo "terminal-own: the sent folder's configuration was not written, the earlier one kept as .bak"; exit 1; }
 
 kill "$ftp_pid"
 wait "$ftp_pid" 2>/dev/null
@@ -170,10 +242,13 @@ echo "while the server is away" > "$work/ftpdocs/late.txt"
 wait_for 60 run "the failure with the server stopped" 'box 100: .*|FAILED .*late\.txt' || exit 1
 term send-keys -t run C-c
 stop=$SECONDS
-# run.sh ends a watcher that has not closed 8 s after Ctrl-C.
+# run.sh ends a watcher that has not closed 8 s after Ctrl-C; the first failure names the status.
 wait_for 15 run "the end after Ctrl-C" '^status [0-9]+$' || exit 1
+shows run '^status 110$' || { dump run "not status 110 after the failed sends"; exit 1; }
+no_wine_noise run || exit 1
 
-echo "terminal-own: own folder to a folder and to FTP, refusals of a missing folder, a full" \
-    "target, a watched folder, a misspelt key and a wrong password, a stopped server's failure shown; restart to" \
+echo "terminal-own: own folder to a folder and to FTP, refusals of a missing folder, an unknown" \
+    "scheme, a full target, a target inside, a watched folder and a misspelt key, a wrong password" \
+    "and no server leaving the configuration as it was, a stopped server's failure shown (110); restart to" \
     "Watching ${restart} s, Ctrl-C after the failure ended in $((SECONDS - stop)) s; all in" \
     "$((SECONDS - started)) s"
