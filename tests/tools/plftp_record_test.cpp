@@ -27,7 +27,9 @@ struct Row {
     std::string remoteAfter;
     int32_t status = kToolSuccess;
     bool noRecord = false;
-    bool serverCase = false;  // the target tells case apart
+    bool serverCase = false;      // the target tells case apart
+    std::wstring failing = {};    // a path whose transfer fails in `run`
+    std::wstring thenThere = {};  // the target changed again, and `run` once more
 };
 
 struct Bench {
@@ -71,7 +73,13 @@ void RunRows(const std::vector<Row>& rows) {
         }
         Fill(bench.localDisk, L"C:/W", row.here);
         Fill(bench.remoteDisk, L"R:", row.there);
-        const int32_t status = bench.Run(row.run);
+        if (!row.failing.empty()) bench.remote.faults.failedTransfers.insert(row.failing);
+        int32_t status = bench.Run(row.run);
+        if (!row.thenThere.empty()) {
+            bench.remote.faults.failedTransfers.clear();
+            Fill(bench.remoteDisk, L"R:", row.thenThere);
+            status = bench.Run(row.run);
+        }
         const std::string context = std::string(row.name) + "\nlog:\n" + bench.journal.log +
                                     "failures:\n" + bench.journal.failures;
         EXPECT_EQ(status, row.status) << context;
@@ -118,6 +126,11 @@ TEST(PlftpRecord, WholeFolderPutsRemoveOnlyWhatTheUserDeletedHere) {
         // deleted there, and removed a.txt: the file was on neither name)
         {"a rename in case on a server that tells case apart", L"a.txt=1", L"-a.txt;A.txt=1", L"",
          "put", "A.txt=1", "A.txt=1", kToolSuccess, false, true},
+        // without: the record put back after a failed transfer (its announcement let the next
+        // put take the target's later change for plftp's own)
+        {"a failed send leaves the record as it was", L"a.txt=1", L"a.txt=LL~5", L"", "put",
+         "a.txt=LL", Aside("a") + "=LL;a.txt=RR", kToolConflictKept, false, false, L"C:/W/a.txt",
+         L"a.txt=RR~6"},
         {"no record: merged, nothing removed", L"", L"a.txt=1;b.txt=new",
          L"a.txt=1;b.txt=other;c.txt=c", "put", "a.txt=1;b.txt=new",
          "a.txt=1;" + Aside("b") + "=new;b.txt=other;c.txt=c", kToolConflictKept, true},
@@ -158,7 +171,6 @@ TEST(PlftpRecord, ChangesSendOnlyWhatChangedHere) {
          "changes", "", "a.txt=22"},
         {"a change made on both sides", L"a.txt=1", L"a.txt=LL~5", L"a.txt=RR~6", "changes",
          "a.txt=LL", Aside("a") + "=LL;a.txt=RR", kToolConflictKept},
-        // without: SendChanges falling back to the merge when there is no record
         {"no record: the first put, merged", L"", L"a.txt=1", L"b.txt=2", "changes", "a.txt=1",
          "a.txt=1;b.txt=2", kToolSuccess, true},
     });
@@ -175,8 +187,9 @@ TEST(PlftpRecord, FileListLinesKeepTheRecordTrue) {
         {"a rename", L"a.txt=1", L"-a.txt;b.txt=1", L"",
          "-cmd=rn|-dir=/|-ldir=C:\\W\\|-from=a.txt|-to=b.txt|", "b.txt=1", "b.txt=1"},
     });
-    // The record the lines left decides the next whole-folder put: without the record's Move on
-    // a rename, or Remember in TransferFile, it keeps b.txt or n.txt as another device's.
+    // The record the lines left decides the next whole-folder put: it sends nothing again
+    // (without Remember in TransferFile, n.txt went again), and removes what the user then
+    // deleted.
     Bench bench;
     Fill(bench.localDisk, L"C:/W", L"a.txt=1");
     Fill(bench.remoteDisk, L"R:", L"a.txt=1");
@@ -186,6 +199,9 @@ TEST(PlftpRecord, FileListLinesKeepTheRecordTrue) {
     ASSERT_EQ(bench.Run("-cmd=rn|-dir=/|-ldir=C:\\W\\|-from=a.txt|-to=b.txt|\n"
                         "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=n.txt|"),
               kToolSuccess);
+    bench.journal.log.clear();
+    EXPECT_EQ(bench.Run("put"), kToolSuccess);
+    EXPECT_EQ(bench.journal.log.find("put "), std::string::npos) << bench.journal.log;
     Fill(bench.localDisk, L"C:/W", L"-b.txt;-n.txt");
     EXPECT_EQ(bench.Run("put"), kToolSuccess) << bench.journal.log;
     EXPECT_EQ(bench.remoteDisk.Tree(L"R:"), "") << bench.journal.log;

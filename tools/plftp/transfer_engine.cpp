@@ -1075,9 +1075,8 @@ void CTransferEngine::Reconcile(TransferDirection direction, const std::wstring&
 }
 
 int32_t CTransferEngine::SendChanges(std::string_view runItem) {
-    if (!Recording() || !settings.record->Known()) {
-        return Synchronise(TransferDirection::kPut, runItem);
-    }
+    // Without a record every local item is new to it: sent, or merged with the target's.
+    if (!Recording()) return Synchronise(TransferDirection::kPut, runItem);
     item.assign(runItem);
     itemStatus = kToolSuccess;
     if (!FoldersApart()) return itemStatus;

@@ -73,8 +73,8 @@ public:
 
     // Sends what the record says changed in the watched folder since the last
     // sync (new, changed and deleted items) and nothing else; the target is
-    // looked at only where something changed. Without a record it is the
-    // first whole-folder put, which merges.
+    // looked at only where something changed (with an empty record, at
+    // every local item: a merge of the folder into the target).
     int32_t SendChanges(std::string_view item);
 
     // Whether a file was left out for being over the size limit.
