@@ -213,6 +213,18 @@ TEST_P(PlftpTest, SynchronisationsKeepBothSidesWorkAndTimes) {
     const auto [removed, removedLog] = send();
     EXPECT_EQ(removed, 1) << removedLog;
     EXPECT_FALSE(fs::exists(remote / "colleague report.txt")) << removedLog;
+
+    // Changed on both sides: the target's version keeps the name, this folder's goes beside it,
+    // and the error file says so.
+    Change(watched, "+a.txt=mine");
+    Change(remote, "+a.txt=their");
+    EXPECT_EQ(Run("cmd=put\n" + settings), 1002);
+    const std::string tree = FolderTree(remote);
+    EXPECT_NE(tree.find(" a.txt=their "), std::string::npos) << tree;
+    EXPECT_TRUE(std::regex_search(
+        tree, std::regex(" a \\(conflict, [^,]+, [-0-9]+ [.0-9]+\\)\\.txt=mine ")))
+        << tree;
+    EXPECT_NE(FileOf("_plerror.txt").find("conflict: "), std::string::npos);
 }
 
 // A name renamed in case past A to Z (über.txt was Über.txt, Ärger was ärger): a folder target,
