@@ -14,10 +14,11 @@
 # folder's transfer log and every failure plftp records is printed here as it
 # happens, in UTF-8; nobody sees Wine's desktop, nor Wine's own messages. A
 # folder that does not exist, a folder already watched, a TARGET of an unknown
-# scheme (fpt://, sftp://), a target folder inside the folder or around it, a
-# target folder with files of its own (the first send would remove them;
-# PELLARO_REPLACE=1 allows it), no configuration or one with an unknown key or
-# protocol: one line and status 1 before anything is made or started.
+# scheme (fpt://, sftp://), a target folder inside the folder or around it, no
+# configuration or one with an unknown key or protocol: one line and status 1
+# before anything is made or started. A target that already holds files is
+# taken as it is: the first send merges (plftp removes nothing it did not put
+# there, and keeps both versions of a file that differs).
 # Nothing is ever made inside FOLDER. The configuration is written only once
 # the first send has succeeded: a refused or failed start leaves it, its .bak
 # and the folder as they were (a target folder it made is removed if empty).
@@ -193,24 +194,6 @@ if [ -n "$target" ]; then
             ;;
     esac
     settings+=("sync_threshold=1" "sub=1")
-    # The first send makes the target equal to the folder: what a target
-    # folder holds that the folder has not would be removed. Only an empty
-    # target, or the one this folder is already mirrored to, is taken as it is.
-    local_target=""
-    case "${settings[0]}" in
-        protocol=file) local_target="$target" ;;
-        protocol=smb)
-            local_target="${PELLARO_SMB_SHARE:-$link}"
-            IFS='\' read -r -a parts <<< "$unc"
-            for part in "${parts[@]:4}"; do local_target="$local_target/$part"; done
-            ;;
-    esac
-    if [ -z "$demo" ] && [ -n "$local_target" ] && [ -n "$(ls -A "$local_target" 2>/dev/null)" ] &&
-        [ -z "${PELLARO_REPLACE:-}" ] &&
-        ! printf '%s\r\n' "cmd=put" "${settings[@]}" | iconv -f UTF-8 -t "$codepage" 2>/dev/null |
-            cmp -s "$put_config" -; then
-        fail "the target $target is not empty: the first send would remove what it has and $folder has not (an empty target, or PELLARO_REPLACE=1)"
-    fi
 elif [ ! -e "$put_config" ]; then
     fail "no configuration for $folder ($data_win\\${key}_put.config); make one with: scripts/run.sh \"$folder\" TARGET"
 else

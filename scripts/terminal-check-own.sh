@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Types the run command for a user's own folder at a real terminal (a tmux
 # session of its own) and checks what they would see:
-#   - a folder mirrored to a folder: its files (names in UTF-8) sent once, a
-#     new file sent, the same folder refused while it is watched, Ctrl-C ends
+#   - a folder mirrored to a folder that holds a colleague's file: its files
+#     (names in UTF-8) sent once, the colleague's file kept, a new file sent, the same folder refused while it is watched, Ctrl-C ends
 #     it with 0, and a restart with the configuration it has watches again;
 #   - a folder that does not exist, a target of an unknown scheme, a target
-#     folder with files of its own, a target inside the folder and a
+#     inside the folder and a
 #     configuration with a misspelt key: refused in one line with status 1,
 #     the configuration and the folder left as they were;
 #   - a folder mirrored to an FTP server (pyftpdlib on 127.0.0.1): a wrong
@@ -135,19 +135,16 @@ refused_in_one_line other 'unknown scheme fpt://' || exit 1
 unchanged "$work/own" "$before" "an unknown scheme" || exit 1
 [ ! -e fpt: ] || { echo "terminal-own: a folder fpt: was made"; exit 1; }
 
-# A target folder holding files of its own: the first send would remove them.
-mkdir -p "$work/full"
-echo "theirs" > "$work/full/theirs.txt"
-type_command other "scripts/run.sh '$work/own' '$work/full'"
-wait_for 10 other "the refusal of a target that is not empty" '^status 1$' || exit 1
-shows other "the target $work/full is not empty" || { dump other "no word of the target's files"; exit 1; }
-
-# Own folder to a folder: sent once, names in UTF-8, then watched.
+# Own folder to a folder that holds a colleague's file: sent once, names in UTF-8, the
+# colleague's file kept, then watched.
+echo "theirs" > "$work/out/theirs.txt"
 type_command run "scripts/run.sh '$work/own' '$work/out'"
 wait_for 900 run "the watcher's start" 'Watching .* \(stop with Ctrl-C\)|^status [0-9]+$' || exit 1
 shows run '^status' && { dump run "scripts/run.sh ended before it watched"; exit 1; }
 [ "$(cat "$work/out/Projets été/résumé final.txt" 2>/dev/null)" = "first" ] ||
     { dump run "the folder was not sent once"; exit 1; }
+[ "$(cat "$work/out/theirs.txt" 2>/dev/null)" = "theirs" ] ||
+    { dump run "the first send removed the target's own file"; exit 1; }
 # The echo prints the log's lines in its own time, not before "Watching".
 wait_for 60 run "the first send's line in UTF-8" 'put .*Projets été.résumé final\.txt.* ok' || exit 1
 echo "saved" > "$work/own/new.txt"
@@ -248,7 +245,7 @@ shows run '^status 110$' || { dump run "not status 110 after the failed sends"; 
 no_wine_noise run || exit 1
 
 echo "terminal-own: own folder to a folder and to FTP, refusals of a missing folder, an unknown" \
-    "scheme, a full target, a target inside, a watched folder and a misspelt key, a wrong password" \
+    "scheme, a target inside, a colleague's file kept, a watched folder and a misspelt key, a wrong password" \
     "and no server leaving the configuration as it was, a stopped server's failure shown (110); restart to" \
     "Watching ${restart} s, Ctrl-C after the failure ended in $((SECONDS - stop)) s; all in" \
     "$((SECONDS - started)) s"
