@@ -7,13 +7,19 @@
 // bytes. A differing day prints its seed, the differences, and a shorter action list that still
 // differs (delta debugging, each try a fresh day). Without PELLARO_CONVERGENCE_DAYS the fixed days
 // run (those off in CI too with PELLARO_CONVERGENCE_CI=file,smb,ftp or all); the other variables
-// are described in scripts/convergence.sh.
+// are described in scripts/convergence.sh. In interval mode ("interval": an interval of 2 s, so
+// idle downloads run) a second writer, another device, makes, edits and deletes its own files
+// directly on the target between the user's actions; after the close one download more, then the
+// folder must equal the target, and the target must hold exactly the other device's files as it
+// left them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -52,7 +58,39 @@ constexpr const char* kFixedDays[] = {
     "file 1 6008 off",
     "file 5 30171 on 2,3,6,9,10",
     "smb immediate 130250 on 0,1,8,9,12,13,14,15,16,17,18,19,20,21,22,23,24,25,26,27,28,29",
+    "file interval 9001 on",
+    "ftp interval 9002 on",
 };
+
+// The other device's folder: no day's action names it.
+constexpr char kOtherDevice[] = "zz-other-device";
+
+// The other device's work, a pure function of the day's seed and the step: it makes a file,
+// rewrites one it made, or deletes one, on the target itself. `theirs` is what it left.
+void OtherDevice(const std::wstring& remote, uint32_t seed, std::size_t step,
+                 std::map<std::string, std::string>& theirs) {
+    const uint32_t pick = seed * 2654435761u + static_cast<uint32_t>(step) * 40503u;
+    const std::wstring folder = LongPath(remote, kOtherDevice);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    if (theirs.empty() || pick % 3 == 0) {
+        const std::string name = "made " + std::to_string(step) + ".txt";
+        const std::string bytes = Content(pick, 1 + pick % 5000);
+        if (WriteInto(LongPath(remote, std::string(kOtherDevice) + "/" + name), bytes,
+                      CREATE_ALWAYS)) {
+            theirs[name] = bytes;
+        }
+        return;
+    }
+    auto it = theirs.begin();
+    std::advance(it, static_cast<long>(pick % theirs.size()));
+    const std::wstring file = LongPath(remote, std::string(kOtherDevice) + "/" + it->first);
+    if (pick % 3 == 1) {
+        const std::string bytes = Content(pick + 1, 1 + pick % 7000);
+        if (WriteInto(file, bytes, CREATE_ALWAYS)) it->second = bytes;
+    } else if (DeleteFileW(file.c_str())) {
+        theirs.erase(it);
+    }
+}
 
 std::string Env(const char* name, const char* fallback = "") {
     const char* value = std::getenv(name);
@@ -90,7 +128,7 @@ std::string Head(const WatcherBench& bench, const char* suffix, std::size_t line
 }
 
 DayResult RunDay(const std::string& target, const std::string& mode,
-                 const std::vector<Action>& actions) {
+                 const std::vector<Action>& actions, uint32_t seed) {
     DayResult result;
     WatcherBench bench;
     fs::copy_file(fs::path(ProgramFolder()) / "plftp.exe", bench.toolDir / "bin" / "plftp.exe",
@@ -113,9 +151,17 @@ DayResult RunDay(const std::string& target, const std::string& mode,
         config = "protocol=ftp\nip=127.0.0.1\nport=" + std::to_string(server->Port()) +
                  "\nusername=pel\npassword=czNjcmV0IHBhc3M=\nencoding=utf8\ndir=/\n";
     }
-    bench.Config(config + "sub=1\n" + (mode == "immediate" ? "" : "sync_threshold=" + mode + "\n"));
+    const bool interval = mode == "interval";
+    bench.Config(config + "sub=1\n" +
+                 (mode == "immediate" ? ""
+                  : interval          ? "sync_timestamp=2\n"
+                                      : "sync_threshold=" + mode + "\n"));
+    // Interval mode asks its questions at a folder's first start, and downloads at every other;
+    // a restart of a folder watched before does neither.
+    if (interval) WriteFileBytes(bench.DataFile("_createdFileList.txt"), "");
+    std::map<std::string, std::string> theirs;
 
-    ChildProcess watcher = bench.Start();
+    ChildProcess watcher = bench.Start(interval ? L"-restart" : L"");
     // The watcher takes its registry entry just before it asks for the folder's changes.
     const std::string entry = bench.folderAnsi + "=" + std::to_string(watcher.id);
     const bool dialog = bench.Dialog(watcher) != nullptr;
@@ -139,6 +185,9 @@ DayResult RunDay(const std::string& target, const std::string& mode,
     Sleep(500);
     for (const Action& action : actions) {
         if (Apply(bench.folder.wstring(), outside.wstring(), action)) result.done.push_back(action);
+        if (interval && result.done.size() % 3 == 1) {
+            OtherDevice(remote, seed, result.done.size(), theirs);
+        }
         if (&action != &actions.back()) Sleep(action.pauseMs);
     }
     // The user stops, then closes (the last action's pause is this one): a change made in the
@@ -150,6 +199,29 @@ DayResult RunDay(const std::string& target, const std::string& mode,
         result.problems += "the watcher's close ended with " + std::to_string(code) + "\n";
     if (!WaitForTools(bench.toolDir.wstring(), 120000))
         result.problems += "plftp still ran 120 s after the close\n";
+    if (interval) {
+        // The download that brings the other device's work in, then its files as it left them.
+        ChildProcess get = StartProcess(L"\"" + (bench.toolDir / "bin" / "plftp.exe").wstring() +
+                                            L"\" -f \"" + bench.DataFile("_get.config").wstring() +
+                                            L"\" -path \"" + bench.folder.wstring() + L"\"",
+                                        {{L"APPDATA", bench.appData.wstring()}});
+        DWORD status = 1;
+        if (!WaitForExit(get, 120000, &status) || status != 0) {
+            result.problems += "the last download ended with " + std::to_string(status) + "\n";
+        }
+        KillIfRunning(get);
+        Tree expected;
+        for (const auto& [name, bytes] : theirs) {
+            expected[std::string(kOtherDevice) + "/" + name] = Item{false, bytes};
+        }
+        Tree found;
+        for (auto& [path, item] : ReadTree(LongPath(remote))) {
+            if (path.starts_with(kOtherDevice) && !item.folder) found[path] = item;
+        }
+        for (const Difference& lost : Compare(expected, found)) {
+            result.problems += "the other device's " + lost.path + ": " + lost.detail + "\n";
+        }
+    }
     result.differences =
         Compare(ReadTree(LongPath(bench.folder.wstring())), ReadTree(LongPath(remote)));
     result.notes = Head(bench, "_plerror.txt", 5) + Head(bench, ".txt", 5);
@@ -177,7 +249,7 @@ bool Day(Tally& tally, const std::string& target, const std::string& mode, uint3
         for (std::size_t i : chosen) {
             if (i < all.size()) picked.push_back(all[i]);
         }
-        return RunDay(target, mode, picked);
+        return RunDay(target, mode, picked, seed);
     };
     const ULONGLONG start = GetTickCount64();
     const DayResult result = run(keep);
@@ -253,7 +325,9 @@ TEST(ConvergenceE2ETest, EveryDayOfChangesEndsWithTheRemoteTreeEqualToTheFolder)
         std::vector<std::string> targets = Split(Env("PELLARO_CONVERGENCE_TARGET", "all"));
         std::vector<std::string> modes = Split(Env("PELLARO_CONVERGENCE_MODE", "all"));
         if (targets == std::vector<std::string>{"all"}) targets = {"file", "smb", "ftp"};
-        if (modes == std::vector<std::string>{"all"}) modes = {"1", "5", "1000", "immediate"};
+        if (modes == std::vector<std::string>{"all"}) {
+            modes = {"1", "5", "1000", "immediate", "interval"};
+        }
         // A slice "k/P" keeps every P-th round of targets, from round k: P processes share the
         // days, each with every target.
         const std::string slice = Env("PELLARO_CONVERGENCE_SLICE", "0/1");

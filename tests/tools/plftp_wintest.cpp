@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <memory>
+#include <cstdlib>
 #include <iterator>
+#include <map>
+#include <memory>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -282,6 +285,79 @@ TEST_P(PlftpTest, RealTargetsNeverLoseTheOldFile) {
     ASSERT_TRUE(held.Held());
     EXPECT_EQ(Run(Settings()), -1018) << FileOf("_plerror.txt");
     EXPECT_EQ(FolderTree(remote), "a.txt=old extra.txt=e");
+}
+
+// Files only, "path=content", sorted.
+std::map<std::string, std::string> Files(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        if (item.is_regular_file()) {
+            const std::u8string path = fs::relative(item.path(), root).generic_u8string();
+            files[std::string(path.begin(), path.end())] = ReadFileBytes(item.path());
+        }
+    }
+    return files;
+}
+
+// plftp killed at a random moment of whole-folder puts, while the folder and another device
+// change both sides between runs: its record is always whole (or not there), and the next run
+// leaves the target holding exactly the folder plus what the other device made. The seed and the
+// number of kills come from PLFTP_KILL_SEED and PLFTP_KILLS (scripts/plftp-kills.sh).
+TEST_P(PlftpTest, KillsLeaveAWholeRecordAndTheNextRunConverges) {
+    const char* seedText = std::getenv("PLFTP_KILL_SEED");
+    const char* killsText = std::getenv("PLFTP_KILLS");
+    const uint32_t seed = seedText && *seedText ? std::strtoul(seedText, nullptr, 10) : 20261210;
+    const int kills = killsText && *killsText ? std::atoi(killsText) : 6;
+    std::mt19937 random(seed);
+    auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(random); };
+    std::map<std::string, std::string> theirs;
+    int ended = 0, midRun = 0;  // ended before the kill; killed with a journal begun
+    for (int kill = 0; kill < kills; ++kill) {
+        SCOPED_TRACE(testing::Message() << "seed " << seed << ", kill " << kill);
+        // The folder changes: files made, rewritten and deleted in three folders.
+        for (int change = 0; change < 80; ++change) {
+            static const char* const kFolders[] = {"", "d1/", "d2/e/"};
+            const std::string name =
+                std::string(kFolders[pick(3)]) + "f" + std::to_string(pick(30));
+            if (pick(4) == 0) {
+                fs::remove(watched / name);
+            } else {
+                Change(watched, "+" + name + "=" + std::string(1 + pick(40000), "xyz"[pick(3)]));
+            }
+        }
+        // Another device adds a file now and then.
+        if (pick(2) == 0) {
+            const std::string name = "other" + std::to_string(kill) + ".txt";
+            Change(remote, "+" + name + "=theirs");
+            theirs[name] = "theirs";
+        }
+        ChildProcess run = Start("cmd=put\n" + Settings());
+        DWORD code = 0;
+        if (WaitForExit(run, static_cast<DWORD>(pick(120)), &code)) ++ended;
+        KillIfRunning(run);
+        WaitForExit(run, 10000, nullptr);
+        // Whole or absent: its first line, and a last line that counts the lines between.
+        for (const auto& file : fs::directory_iterator(data)) {
+            if (file.path().extension() == ".log" && file.path().stem().extension() == ".record") {
+                ++midRun;
+            }
+            if (file.path().extension() != ".record") continue;
+            const std::string text = ReadFileBytes(file.path());
+            const std::size_t last = text.rfind("\nend ", text.size() - 1);
+            ASSERT_TRUE(text.starts_with("plftp record 1\n") && last != std::string::npos &&
+                        text.back() == '\n')
+                << text.substr(0, 200);
+            const long lines = std::count(text.begin(), text.end(), '\n');
+            EXPECT_EQ(std::to_string(lines - 3), text.substr(last + 5, text.size() - last - 6));
+        }
+        ASSERT_EQ(Run("cmd=put\n" + Settings()), 0) << FileOf("_plerror.txt");
+        std::map<std::string, std::string> expected = Files(watched);
+        expected.insert(theirs.begin(), theirs.end());
+        ASSERT_EQ(Files(remote), expected) << FileOf("_plerror.txt");
+    }
+    std::printf(
+        "plftp kills: %d from seed %u, %d with the run's journal begun, %d runs ended first\n",
+        kills, seed, midRun, ended);
 }
 
 // A target that reaches the watched folder by another name (a link, a short name, another case) is
