@@ -427,7 +427,8 @@ bool IsPending(const CommandBuffer& buffer, CommandIndex& index, std::string_vie
 }
 
 // Collects every pending slot that a rule of `eventKind` can apply to (a
-// superset: DecideCoalesce then checks each in full).
+// superset: DecideCoalesce then checks each in full). A rule whose pending
+// command no key here finds fails CommandIndexTest.
 void CollectCandidates(CommandIndex& index, int32_t eventKind, const TransferCommand& n,
                        int32_t limit, int32_t smbMode) {
     index.candidates.clear();
@@ -719,6 +720,22 @@ void AdoptMergedLines(const std::vector<std::string>& lines) {
     // flush message stays queued and then finds nothing to write.
     EmptyCommandBuffer();
     AppendLines(state.commands, lines);
+}
+
+std::vector<int32_t> MergeCandidates(std::string_view command, int32_t eventKind) {
+    WatcherState& state = State();
+    BufferLock lock(state.bufferMutex);
+    if (!lock) return {};
+    CommandBuffer& buffer = state.commands;
+    try {
+        CommandIndex& index = TablesFor(buffer);
+        CollectCandidates(index, eventKind, ParseCommand(command), std::max(buffer.commandCount, 0),
+                          state.smbMode);
+        return index.candidates;
+    } catch (const std::bad_alloc&) {
+        buffer.lookup.index.reset();
+        return {};
+    }
 }
 
 bool FlushEventList() {

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/command_buffer_data.h"
@@ -75,6 +76,12 @@ void AdoptMergedLines(const std::vector<std::string>& lines);
 // exist. A send list that cannot be read, or an event list that cannot be written, keeps the send
 // list and shows -2004 (unless `reportFailure` is false); returns false then.
 bool MergeSendList(bool reportFailure = true);
+
+// The pending slots (below commandCount, ascending) that the lookup tables offer the merge rules
+// of a new `command` of `eventKind` under the current SMB mode: AddCommand asks DecideCoalesce
+// about these only, so every pending command a rule applies to must be among them
+// (CommandIndexTest holds the tables to the rules). Changes no slot; empty without the lock.
+std::vector<int32_t> MergeCandidates(std::string_view command, int32_t eventKind);
 
 // ---- Group commit (the dialog thread and the firing) ----
 //
