@@ -194,18 +194,38 @@ int32_t CTransferEngine::RunCommandLine(std::string_view line) {
     return itemStatus;
 }
 
-int32_t CTransferEngine::Synchronise(TransferDirection direction, std::string_view runItem) {
+bool CTransferEngine::BeginWholeFolderRun(std::string_view runItem) {
     item.assign(runItem);
     itemStatus = kToolSuccess;
-    if (!FoldersApart()) return itemStatus;
+    if (!FoldersApart()) return false;
     TreeEntry folder;
     if (!local.Stat(settings.watchedFolder, folder) || !folder.folder) {
         Failed(Outcome::Fail(kToolInvalidLocalDir,
                              "the local folder " +
                                  ToAnsiString(local.NativePath(settings.watchedFolder)) +
                                  " does not exist"));
-        return itemStatus;
+        return false;
     }
+    return true;
+}
+
+std::vector<std::wstring> CTransferEngine::RecordedAndGone(
+    const std::wstring& localFolder, const std::set<std::wstring>& namesHere) const {
+    const std::wstring prefix = RecordPath(localFolder, false);
+    const std::wstring key = settings.record->Key(prefix.empty() ? prefix : prefix + L"/");
+    std::vector<std::wstring> gone;
+    const auto& all = settings.record->Entries();
+    for (auto it = all.lower_bound(key); it != all.end() && it->first.starts_with(key); ++it) {
+        const std::wstring rest = it->first.substr(key.size());
+        if (rest.find(L'/') == std::wstring::npos && !namesHere.contains(rest)) {
+            gone.push_back(it->second.path);
+        }
+    }
+    return gone;
+}
+
+int32_t CTransferEngine::Synchronise(TransferDirection direction, std::string_view runItem) {
+    if (!BeginWholeFolderRun(runItem)) return itemStatus;
     const bool put = direction == TransferDirection::kPut;
     Extras extras = put ? Extras::kRemove : Extras::kKeep;
     if (!put && Recording()) {
@@ -332,6 +352,9 @@ void CTransferEngine::Delete(const std::wstring& remotePath) {
     const Outcome found = remote.Stat(remotePath, entry);
     if (found.status == kToolRemoteNotFound) {
         journal.Action("delete", L"", remote.Describe(remotePath), "ok: already gone");
+        if (TreeEntry here; Recording() && !local.Stat(LocalFor(remotePath), here)) {
+            settings.record->Drop(RecordPath(remotePath, true));
+        }
         return;
     }
     if (!found) {
@@ -919,17 +942,9 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
 
     if (Recording() && !troubled) {
         // What the record knows here and neither side has any more.
-        const std::wstring prefix = RecordPath(localFolder, false);
-        const std::wstring key = settings.record->Key(prefix.empty() ? prefix : prefix + L"/");
-        std::vector<std::wstring> gone;
-        const auto& all = settings.record->Entries();
-        for (auto it = all.lower_bound(key); it != all.end() && it->first.starts_with(key); ++it) {
-            const std::wstring rest = it->first.substr(key.size());
-            if (rest.find(L'/') == std::wstring::npos && !namesHere.contains(rest)) {
-                gone.push_back(it->second.path);
-            }
+        for (const std::wstring& path : RecordedAndGone(localFolder, namesHere)) {
+            settings.record->Drop(path);
         }
-        for (const std::wstring& path : gone) settings.record->Drop(path);
     }
     if (extras == Extras::kKeep) return true;
     if (troubled) {
@@ -1077,17 +1092,7 @@ void CTransferEngine::Reconcile(TransferDirection direction, const std::wstring&
 int32_t CTransferEngine::SendChanges(std::string_view runItem) {
     // Without a record every local item is new to it: sent, or merged with the target's.
     if (!Recording()) return Synchronise(TransferDirection::kPut, runItem);
-    item.assign(runItem);
-    itemStatus = kToolSuccess;
-    if (!FoldersApart()) return itemStatus;
-    TreeEntry folder;
-    if (!local.Stat(settings.watchedFolder, folder) || !folder.folder) {
-        Failed(Outcome::Fail(kToolInvalidLocalDir,
-                             "the local folder " +
-                                 ToAnsiString(local.NativePath(settings.watchedFolder)) +
-                                 " does not exist"));
-        return itemStatus;
-    }
+    if (!BeginWholeFolderRun(runItem)) return itemStatus;
     SendChangesIn(settings.watchedFolder, settings.remoteDir);
     return itemStatus;
 }
@@ -1142,22 +1147,8 @@ void CTransferEngine::SendChangesIn(const std::wstring& localFolder,
         }
     }
     // What the record knows here and the folder no longer has: deleted here.
-    const std::wstring prefix = RecordPath(localFolder, false);
-    const std::wstring key = settings.record->Key(prefix.empty() ? prefix : prefix + L"/");
-    std::vector<std::wstring> gone;
-    const auto& all = settings.record->Entries();
-    for (auto it = all.lower_bound(key); it != all.end() && it->first.starts_with(key); ++it) {
-        const std::wstring_view rest = std::wstring_view(it->first).substr(key.size());
-        if (rest.find(L'/') == std::wstring_view::npos && !here.contains(std::wstring(rest))) {
-            gone.push_back(LeafName(L"/" + it->second.path));
-        }
-    }
-    for (const std::wstring& name : gone) {
+    for (const std::wstring& path : RecordedAndGone(localFolder, here)) {
         if (fatal) return;
-        Delete(JoinPath(remoteFolder, name));
-        TreeEntry still;
-        if (remote.Stat(JoinPath(remoteFolder, name), still).status == kToolRemoteNotFound) {
-            settings.record->Drop(RecordPath(JoinPath(localFolder, name), false));
-        }
+        Delete(JoinPath(remoteFolder, LeafName(L"/" + path)));
     }
 }

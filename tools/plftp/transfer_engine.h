@@ -30,6 +30,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tools/plftp/sync_record.h"
 #include "tools/plftp/tool_config.h"
@@ -173,6 +174,11 @@ private:
     void Reconcile(TransferDirection direction, const std::wstring& localPath,
                    const std::wstring& remotePath, TreeEntry& localEntry, TreeEntry& remoteEntry);
     void SendChangesIn(const std::wstring& localFolder, const std::wstring& remoteFolder);
+    // The item and run checks every whole-folder run starts with; false when it cannot go on.
+    bool BeginWholeFolderRun(std::string_view runItem);
+    // The record's paths of the items of `localFolder` whose names are not in `namesHere`.
+    std::vector<std::wstring> RecordedAndGone(const std::wstring& localFolder,
+                                              const std::set<std::wstring>& namesHere) const;
 
     std::wstring LocalFor(const std::wstring& remotePath) const;
     void Log(std::string_view action, const std::wstring& localPath, const std::wstring& remotePath,
