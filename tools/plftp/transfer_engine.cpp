@@ -641,9 +641,9 @@ Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::ws
     }
     // A file named by a command whose name has changed in case since: the
     // change that renamed it sends it. Where case counts it is another name;
-    // where it does not, a put under the old case would take the file back
-    // to it (seed 160469, SMB at 1: a put of the old case after the case-only
-    // rename left the old case on the share). A name a listing gave is as stored.
+    // where it does not, a put under the old case would take the file back to
+    // it (engine row "put of a name renamed in case since"). A name a listing
+    // gave is as stored.
     if (put && named == Named::kByCommand) {
         const std::wstring stored = local.StoredName(localPath);
         if (!stored.empty() && stored != LeafName(localPath)) {
