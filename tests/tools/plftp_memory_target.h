@@ -231,7 +231,9 @@ public:
     Outcome Rename(const std::wstring& from, const std::wstring& to) override {
         MemoryDisk::Node* node = disk.Find(NativePath(from));
         MemoryDisk::Node* there = disk.Find(NativePath(to));
-        if (!node || (there && there != node)) return Outcome::Fail(kToolRenameError, "cannot");
+        const MemoryDisk::Node* parent = disk.Find(ParentPath(NativePath(to)));
+        if (!node || (there && there != node) || !parent || !parent->folder)
+            return Outcome::Fail(kToolRenameError, "cannot");
         const std::wstring oldPath = node->path, oldKey = disk.Key(oldPath);
         const std::wstring newPath = disk.Resolve(NativePath(to));
         std::vector<MemoryDisk::Node> moved;

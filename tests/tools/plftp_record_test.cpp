@@ -111,6 +111,9 @@ TEST(PlftpRecord, WholeFolderPutsRemoveOnlyWhatTheUserDeletedHere) {
         {"a folder goes only when all in it goes", L"d/a.txt=1", L"-d", L"d/c.txt=c", "put", "",
          "d/;d/c.txt=c"},
         {"a changed file is sent", L"a.txt=1", L"a.txt=11~5", L"", "put", "a.txt=11", "a.txt=11"},
+        // without: TargetEmptied (an emptied share got nothing back, ever)
+        {"an emptied target gets everything again", L"a.txt=1;d/b.txt=2", L"", L"-a.txt;-d", "put",
+         "a.txt=1;d/;d/b.txt=2", "a.txt=1;d/;d/b.txt=2"},
         // without: Reconcile's kept branch
         {"a change on the target is not undone", L"a.txt=1", L"", L"a.txt=22~5", "put", "a.txt=1",
          "a.txt=22"},
@@ -169,6 +172,8 @@ TEST(PlftpRecord, ChangesSendOnlyWhatChangedHere) {
          "a.txt=11;c.txt=c;d/;d/e.txt=3;d/f.txt=f;g/;g/h.txt=h;k.txt=44;n.txt=n"},
         {"a file deleted here and changed there stays", L"a.txt=1", L"-a.txt", L"a.txt=22~5",
          "changes", "", "a.txt=22"},
+        {"an emptied target gets everything again", L"a.txt=1", L"", L"-a.txt", "changes",
+         "a.txt=1", "a.txt=1"},
         {"a change made on both sides", L"a.txt=1", L"a.txt=LL~5", L"a.txt=RR~6", "changes",
          "a.txt=LL", Aside("a") + "=LL;a.txt=RR", kToolConflictKept},
         {"no record: the first put, merged", L"", L"a.txt=1", L"b.txt=2", "changes", "a.txt=1",
@@ -184,6 +189,10 @@ TEST(PlftpRecord, FileListLinesKeepTheRecordTrue) {
          kToolConflictKept},
         {"a delete of a file changed there keeps it", L"a.txt=1", L"-a.txt", L"a.txt=22~5",
          "-cmd=del|-dir=/|-filename=a.txt|", "", "a.txt=22"},
+        // without: the kept-out check of SendLocalItem (the download's own creation, sent as a
+        // put, brought back what the other device deleted)
+        {"a put of a file deleted there and unchanged here", L"a.txt=1;b.txt=2", L"", L"-a.txt",
+         "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=a.txt|", "a.txt=1;b.txt=2", "b.txt=2"},
         {"a rename", L"a.txt=1", L"-a.txt;b.txt=1", L"",
          "-cmd=rn|-dir=/|-ldir=C:\\W\\|-from=a.txt|-to=b.txt|", "b.txt=1", "b.txt=1"},
     });
@@ -202,9 +211,33 @@ TEST(PlftpRecord, FileListLinesKeepTheRecordTrue) {
     bench.journal.log.clear();
     EXPECT_EQ(bench.Run("put"), kToolSuccess);
     EXPECT_EQ(bench.journal.log.find("put "), std::string::npos) << bench.journal.log;
-    Fill(bench.localDisk, L"C:/W", L"-b.txt;-n.txt");
+    // A move into a folder the batch makes after the folder was renamed here: the record learns
+    // the folder only through its file, and the folder's later deletion here removes both
+    // (without the walk into a folder the record lacks, both stayed as another device's).
+    Fill(bench.localDisk, L"C:/W", L"-b.txt;n2/b.txt=1");
+    ASSERT_EQ(bench.Run("-cmd=rn|-dir=|-from=/b.txt|-to=/v/b.txt|\n"
+                        "-cmd=rn|-dir=/|-ldir=C:\\W\\n2\\|-from=v|-to=n2|"),
+              kToolSuccess)
+        << bench.journal.log;
+    ASSERT_EQ(bench.remoteDisk.Tree(L"R:"), "n.txt=n;n2/;n2/b.txt=1");
+    Fill(bench.localDisk, L"C:/W", L"-n2;-n.txt");
     EXPECT_EQ(bench.Run("put"), kToolSuccess) << bench.journal.log;
     EXPECT_EQ(bench.remoteDisk.Tree(L"R:"), "") << bench.journal.log;
+}
+
+// A file a batch sends into a folder another device made knows its folder: when the user then
+// deletes both here, a get makes no empty folder of it again (without the folders Remember adds
+// above a file, it did).
+TEST(PlftpRecord, AFilesFolderIsKnownWithIt) {
+    Bench bench;
+    Fill(bench.localDisk, L"C:/W", L"a.txt=1");
+    Fill(bench.remoteDisk, L"R:", L"a.txt=1;n/");
+    ASSERT_EQ(bench.Run("put"), kToolSuccess);
+    Fill(bench.localDisk, L"C:/W", L"n/f.txt=f");
+    ASSERT_EQ(bench.Run("-cmd=put|-dir=/n/|-ldir=C:\\W\\n\\|-filename=f.txt|"), kToolSuccess);
+    Fill(bench.localDisk, L"C:/W", L"-n");
+    EXPECT_EQ(bench.Run("get"), kToolSuccess);
+    EXPECT_EQ(bench.localDisk.Tree(L"C:/W"), "a.txt=1") << bench.journal.log;
 }
 
 // The record survives a kill at any line of its journal and reads back only whole.

@@ -128,6 +128,11 @@ void CSyncRecord::Drop(std::wstring_view path) {
     if (dropped && Recordable(path)) Journal("X " + EncodeUtf8(path));
 }
 
+void CSyncRecord::Clear() {
+    entries.clear();
+    Journal("C");
+}
+
 void CSyncRecord::Move(std::wstring_view from, std::wstring_view to) {
     if (!Recordable(from) || !Recordable(to)) return;
     const std::wstring key = Key(from);
@@ -193,7 +198,10 @@ bool CSyncRecord::Apply(std::string_view line) {
     const std::string_view kind = Word(rest);
     std::wstring path, to;
     RecordEntry entry;
-    if (kind == "S") {
+    if (kind == "C" && rest.empty()) {
+        applied = true;
+        Clear();
+    } else if (kind == "S") {
         applied = ReadEntry(rest, entry);
         if (applied) Set(entry);
     } else if (kind == "X") {

@@ -63,6 +63,7 @@ public:
     // Each change is journaled before it returns.
     void Set(const RecordEntry& entry);
     void Drop(std::wstring_view path);                        // the item and all below it
+    void Clear();                                             // every item
     void Move(std::wstring_view from, std::wstring_view to);  // the item and all below it
     // A transfer of `path` is about to begin in `direction`.
     void Intent(std::wstring_view path, Direction direction);

@@ -224,25 +224,31 @@ std::vector<std::wstring> CTransferEngine::RecordedAndGone(
     return gone;
 }
 
+bool CTransferEngine::TargetEmptied() {
+    if (!Recording() || settings.record->Size() == 0) return false;
+    std::vector<TreeEntry> top;
+    const Outcome listed = remote.List(settings.remoteDir, top);
+    return (listed && top.empty()) || listed.status == kToolInvalidRemoteDir;
+}
+
 int32_t CTransferEngine::Synchronise(TransferDirection direction, std::string_view runItem) {
     if (!BeginWholeFolderRun(runItem)) return itemStatus;
     const bool put = direction == TransferDirection::kPut;
     Extras extras = put ? Extras::kRemove : Extras::kKeep;
-    if (!put && Recording()) {
-        // A download takes over the deletions the record can prove: the
-        // target no longer has an item plftp synced, and it is unchanged
-        // here. Not from a target that is empty as a whole: a share mounted
-        // empty, or a folder emptied by mistake, is no one's deletion.
-        std::vector<TreeEntry> top;
-        const bool empty = remote.List(settings.remoteDir, top) && top.empty();
-        if (!empty || settings.record->Size() == 0) {
-            extras = Extras::kRemove;
-        } else {
-            journal.Action("get", LocalText(settings.watchedFolder),
-                           remote.Describe(settings.remoteDir),
-                           "kept: the target is empty; nothing here is removed on its account");
-        }
+    // A target that is empty as a whole (a share mounted empty, a folder
+    // emptied or made anew) is no one's deletion of each item: a put sends the
+    // folder again as to a target never synced, a get removes nothing here.
+    const bool emptied = TargetEmptied();
+    if (emptied) {
+        journal.Action(put ? "put" : "get", LocalText(settings.watchedFolder),
+                       remote.Describe(settings.remoteDir),
+                       put ? "the target is empty: everything is sent again"
+                           : "kept: the target is empty; nothing here is removed on its account");
+        if (put) settings.record->Clear();
     }
+    // A download takes over the deletions the record can prove: the target no
+    // longer has an item plftp synced, and it is unchanged here.
+    if (!put && Recording() && !emptied) extras = Extras::kRemove;
     Mirror(direction, settings.watchedFolder, settings.remoteDir, Walk::kRecursive, extras,
            put ? kToolInvalidLocalDir : kToolInvalidRemoteDir);
     return itemStatus;
@@ -321,6 +327,13 @@ void CTransferEngine::SendLocalItem(const std::wstring& localPath, const std::ws
     }
     TreeEntry target;
     const bool there = remote.Stat(remotePath, target).status == kToolSuccess;
+    if (const RecordEntry* recorded = Recorded(localPath, false);
+        !there && recorded && Unchanged(local, localPath, source, *recorded)) {
+        // Unchanged here since it was synced, and gone there: the target's deletion stands.
+        journal.Action("put", LocalText(localPath), remote.Describe(remotePath),
+                       "kept out: deleted on the target since the last sync");
+        return;
+    }
     if (there && (target.link || target.folder)) {
         Failed(Outcome::Fail(kToolWriteError, "a folder or link stands where " +
                                                   ToAnsiString(remote.Describe(remotePath)) +
@@ -428,6 +441,8 @@ void CTransferEngine::RenameRemote(const std::wstring& from, const std::wstring&
                     }
                 } else if (!MakeFolders(remote, ParentPath(to))) {
                     return;
+                } else {
+                    outcome = Outcome::Ok();  // the folder it moves into is there now
                 }
                 if (outcome) outcome = remote.Rename(from, to);
             }
@@ -520,12 +535,16 @@ Outcome CTransferEngine::RemoveItem(CTransferTarget& side, const std::wstring& p
     const bool isRemote = &side == &remote;
     const std::wstring localPath = isRemote ? L"" : path;
     const std::wstring remotePath = isRemote ? path : L"";
+    bool unknownFolder = false;
     if (Recording() && !IsTransferTempName(LeafName(path))) {
         // Only what plftp left there, unchanged since: anything else is
-        // somebody's work (the other side's, or this folder's own).
+        // somebody's work (the other side's, or this folder's own). A folder
+        // the record lacks goes with what in it is plftp's, if all of it is.
         const RecordEntry* recorded = Recorded(path, isRemote);
+        unknownFolder = !recorded && entry.folder && !entry.link;
         TreeEntry current = entry;
-        const char* why = !recorded || entry.link ? "kept: not synced from here"
+        const char* why = unknownFolder             ? nullptr
+                          : !recorded || entry.link ? "kept: not synced from here"
                           : !Unchanged(side, path, current, *recorded)
                               ? "kept: changed since the last sync"
                               : nullptr;
@@ -537,13 +556,13 @@ Outcome CTransferEngine::RemoveItem(CTransferTarget& side, const std::wstring& p
             return Outcome::Ok();
         }
     }
-    Outcome removed = RemoveUnrecorded(side, path, entry, kept);
+    Outcome removed = RemoveUnrecorded(side, path, entry, kept, unknownFolder);
     if (removed && !kept && Recording()) settings.record->Drop(RecordPath(path, isRemote));
     return removed;
 }
 
 Outcome CTransferEngine::RemoveUnrecorded(CTransferTarget& side, const std::wstring& path,
-                                          const TreeEntry& entry, bool& kept) {
+                                          const TreeEntry& entry, bool& kept, bool keepIfEmpty) {
     const bool isRemote = &side == &remote;
     const std::wstring localPath = isRemote ? L"" : path;
     const std::wstring remotePath = isRemote ? path : L"";
@@ -563,6 +582,10 @@ Outcome CTransferEngine::RemoveUnrecorded(CTransferTarget& side, const std::wstr
     if (!outcome) {
         Log("rmdir", localPath, remotePath, outcome);
         return outcome;
+    }
+    if (keepIfEmpty && entries.empty()) {
+        kept = true;
+        return Outcome::Ok();
     }
     bool keptHere = false;
     for (const TreeEntry& child : entries) {
@@ -1007,6 +1030,14 @@ void CTransferEngine::Remember(const std::wstring& localPath, const TreeEntry& l
         entry.remote = {remoteEntry.size, remoteEntry.exactTime ? remoteEntry.modified : 0};
     }
     settings.record->Set(entry);
+    // The folders it lies in are synced too: a folder renamed or made on the
+    // way (a move into a folder made by the batch) is known with its items.
+    for (std::size_t slash = entry.path.rfind(L'/'); slash != std::wstring::npos && slash > 0;
+         slash = entry.path.rfind(L'/', slash - 1)) {
+        const std::wstring folder = entry.path.substr(0, slash);
+        if (settings.record->Find(folder)) break;
+        settings.record->Set(RecordEntry{folder, true, {}, {}});
+    }
 }
 
 void CTransferEngine::Conflict(TransferDirection direction, const std::wstring& localPath,
@@ -1091,7 +1122,7 @@ void CTransferEngine::Reconcile(TransferDirection direction, const std::wstring&
 
 int32_t CTransferEngine::SendChanges(std::string_view runItem) {
     // Without a record every local item is new to it: sent, or merged with the target's.
-    if (!Recording()) return Synchronise(TransferDirection::kPut, runItem);
+    if (!Recording() || TargetEmptied()) return Synchronise(TransferDirection::kPut, runItem);
     if (!BeginWholeFolderRun(runItem)) return itemStatus;
     SendChangesIn(settings.watchedFolder, settings.remoteDir);
     return itemStatus;

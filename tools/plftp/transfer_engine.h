@@ -148,9 +148,12 @@ private:
     // set when something stayed on purpose.
     Outcome RemoveItem(CTransferTarget& side, const std::wstring& path, const TreeEntry& entry,
                        bool& kept);
-    // The removal itself, once the record allowed it.
+    // The removal itself, once the record allowed it; `keepIfEmpty` keeps an
+    // empty folder (one the record does not know).
     Outcome RemoveUnrecorded(CTransferTarget& side, const std::wstring& path,
-                             const TreeEntry& entry, bool& kept);
+                             const TreeEntry& entry, bool& kept, bool keepIfEmpty = false);
+    // Whether the record knows items and the target's mapped folder is empty or missing.
+    bool TargetEmptied();
     bool MakeFolders(CTransferTarget& side, const std::wstring& folder);
 
     // The sync record's side of the rules (no record object: none of them).
