@@ -386,9 +386,8 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
                 dropNew(CoalesceRule::kRenameUnderFolderSend);
             } else if (cmd == "rn" && RenamesInto(p, n.dir, n.from)) {
                 // The folder send runs first; this rename or move then brings the old name back
-                // on the remote side, and only the new rename takes it away (seed 142060, FTP
-                // at 1000: a file moved into a new folder and renamed there at once stayed on
-                // the server under the name it was moved to).
+                // on the remote side, and only the new rename takes it away (a file moved into a
+                // new folder and renamed there at once; command_coalescing_test).
                 out.rule = CoalesceRule::kRenameOfRenamedStays;
                 out.newEffect = NewCommandEffect::kStay;
             }

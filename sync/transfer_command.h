@@ -3,7 +3,9 @@
 // code page, at most 511 bytes, that the transfer tool reads from the event
 // list. This header is its one definition: the forms the watcher writes, the
 // folder-rename composition, the parser, and the rules that merge a new command
-// with a pending one. Everything here is pure and may run on any thread.
+// with a pending one. All of it takes its input as arguments and may run on
+// any thread, except ComposeRenameFolder, which writes State().newCommand
+// and belongs to the dialog thread.
 //
 // Backslashes and "|" are searched for on the UTF-16 form of a text only: in
 // code page 932 the second byte of a character can have either value.
