@@ -306,9 +306,7 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
             // A deleted tree's items are reported before the tree, while their folder is still
             // known. A removal in a folder that is gone and unknown is one Wine names by a path
             // the renames cannot give, as for a change above whose item and folder are gone: it
-            // reaches nothing as announced, so the whole folder is sent too. The likely cause of
-            // seeds 830018, 850567 and 860229: a folder without a dot, sent with the whole
-            // folder, whose deletion went out as a file's and was dropped for want of a dot.
+            // reaches nothing as announced, so the whole folder is sent too.
             const bool pathInDoubt = !IsKnownFolder(ParentOf(path)) && FolderGone(path);
             if (IsKnownFolder(path) || parentsSeen.erase(NameCaseKey(path)) != 0) {
                 ForgetFolder(path);
@@ -338,20 +336,18 @@ void ChangeFeed::Announce(DWORD action, const std::wstring& reported) {
                 // at once, which Wine goes on naming by its first name and
                 // keeps under its first parent's record. The rename is kept
                 // for those names, and the fresh records are owed to the new
-                // name (seed 401323: a folder made and renamed three times in
-                // 300 ms, whose files deleted later went out under its first
-                // name; seed 401368: a folder moved out of one deleted at once,
-                // then renamed, cut loose).
+                // name (scenarios FolderMadeAndRenamedThriceAtOnce and
+                // FolderMovedOutOfAFolderRenamedAndDeleted).
                 if (attributes == INVALID_FILE_ATTRIBUTES && OwesFreshRecords(oldName, path)) {
                     RenameFolders(oldName, path);
                 } else {
                     relinkOwed.erase(NameCaseKey(oldName));
                 }
                 Notify(SHCNE_RENAMEITEM, oldName, &path);
-                // Whatever took the new name away again may never be reported: a case-only
-                // rename made by a name of its own lost its second rename (seed 30171, folder
-                // at 5), and the remote file kept the in-between name. Which change that was is
-                // unknown, so the folder as a whole is to be sent after this rename.
+                // Whatever took the new name away again may never be reported (a case-only
+                // rename made by a name of its own can lose its second rename, and the remote
+                // file would keep the in-between name; fixed day 30171). Which change that was
+                // is unknown, so the folder as a whole is to be sent after this rename.
                 if (attributes == INVALID_FILE_ATTRIBUTES) PostLostChanges();
             }
             break;
