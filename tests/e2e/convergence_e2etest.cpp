@@ -17,6 +17,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/convergence_win.h"
@@ -222,6 +223,40 @@ bool Day(Tally& tally, const std::string& target, const std::string& mode, uint3
         tries ? Report(last.differences, 12).c_str() : "");
     std::fflush(stdout);
     return false;
+}
+
+// Steps real programs take, on a folder target at threshold 1 and on an FTP server at 1000: files
+// without a dot made and renamed in a folder the remote side already has, a name the desktop's
+// code page may not hold, and an office save (a temporary file without a dot written, the original
+// renamed away, the temporary renamed into place, the old one deleted, at once). The final file
+// arrives, and no temporary name stays on the remote side.
+TEST(ConvergenceE2ETest, FilesWithoutADotAndAnOfficeSaveArriveWithNoTemporaryNameLeft) {
+    const auto act = [](Kind kind, const char* path, const char* to, uint32_t seed,
+                        unsigned pauseMs = 0) {
+        return Action{
+            .kind = kind, .path = path, .to = to, .seed = seed, .size = 300, .pauseMs = pauseMs};
+    };
+    const std::vector<Action> day = {
+        act(Kind::kMakeFolder, "src", "", 0, 1500),
+        act(Kind::kCreate, "doc.docx", "", 1, 1500),
+        act(Kind::kCreate, "src/AUTHORS", "", 2, 300),
+        act(Kind::kCreate, "src/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", "", 3, 300),
+        act(Kind::kOverwrite, "src/AUTHORS", "", 4),
+        act(Kind::kCreate, "src/sedA1b2C3", "", 5),
+        act(Kind::kRename, "src/sedA1b2C3", "src/Makefile", 0, 500),
+        act(Kind::kCreate, "A1B2C3D4", "", 6),
+        act(Kind::kRename, "doc.docx", "E5F6A7B8", 0),
+        act(Kind::kRename, "A1B2C3D4", "doc.docx", 0),
+        act(Kind::kDeleteFile, "E5F6A7B8", "", 0, 1500),
+        act(Kind::kRename, "src/AUTHORS", "src/CHANGES", 0),
+    };
+    for (const auto& [target, mode] : {std::pair("file", "1"), std::pair("ftp", "1000")}) {
+        const DayResult result = RunDay(target, mode, day);
+        EXPECT_EQ(result.done.size(), day.size()) << target;
+        EXPECT_FALSE(result.Differs())
+            << target << "/" << mode << ":\n"
+            << Report(result.differences, 12) << result.problems << result.notes;
+    }
 }
 
 TEST(ConvergenceE2ETest, EveryDayOfChangesEndsWithTheRemoteTreeEqualToTheFolder) {
