@@ -23,12 +23,20 @@ constexpr std::array<const char*, kKinds> kKindNames = {
 constexpr std::array<unsigned, kKinds> kWeights = {14, 8, 6, 4, 7, 6, 4, 6, 4,
                                                    4,  4, 3, 6, 3, 3, 2, 2};
 
-// Name pieces around a number: blanks, accents and several dots.
-constexpr const char* kFileNames[][2] = {
-    {"f", ".txt"},         {"my notes ", ".txt"},       {"café ", ".txt"},
-    {"Übersicht-", ".md"}, {"report.v", ".final.docx"}, {"archive ", ".tar.gz"},
-    {"niño.año.", ".csv"}};
-constexpr const char* kFolderNames[] = {"d", "New folder ", "Fotos été ", "v1.2.", "Ünïcode dir "};
+// Name pieces around a number: blanks, accents and several dots; no dot at all (LICENSE, git's
+// files); characters out of the ANSI code page (Japanese out of 1252, Korean out of 1252 and 932).
+constexpr const char* kFileNames[][2] = {{"f", ".txt"},
+                                         {"my notes ", ".txt"},
+                                         {"café ", ".txt"},
+                                         {"Übersicht-", ".md"},
+                                         {"report.v", ".final.docx"},
+                                         {"archive ", ".tar.gz"},
+                                         {"niño.año.", ".csv"},
+                                         {"LICENSE-", ""},
+                                         {"日本語のファイル ", ".txt"},
+                                         {"한글 notes ", ""}};
+constexpr const char* kFolderNames[] = {"d",     "New folder ",  "Fotos été ",
+                                        "v1.2.", "Ünïcode dir ", "日本 dir "};
 
 constexpr std::size_t kMaxDepth = 3;  // folders below the watched one
 
@@ -208,9 +216,12 @@ private:
                          : Below(2)              ? size
                                                  : Size();
                 if (kind == Kind::kSaveByRename) {
+                    // Editors' temporary names; the last has no dot (sed's, an office program's).
+                    const std::size_t form = Below(3);
                     a.to = Join(Parent(path),
-                                Below(2) ? "~" + Leaf(path) + ".tmp"
-                                         : Leaf(path) + "." + std::to_string(++counter) + ".tmp");
+                                form == 0   ? "~" + Leaf(path) + ".tmp"
+                                : form == 1 ? Leaf(path) + "." + std::to_string(++counter) + ".tmp"
+                                            : "sed" + std::to_string(++counter) + "Tmp");
                 }
                 model.files[path] = kind == Kind::kAppend ? size + a.size : a.size;
                 return true;
