@@ -168,8 +168,8 @@ std::string Joined(const std::vector<std::size_t>& keep) {
 // Runs the actions `keep` of a day (all when empty); a differing day is reported and shortened
 // until `shrinkUntil` (GetTickCount64). True when the trees ended equal.
 bool Day(Tally& tally, const std::string& target, const std::string& mode, uint32_t seed,
-         std::vector<std::size_t> keep, ULONGLONG shrinkUntil) {
-    const std::vector<Action> all = MakeDay(seed);
+         Names names, std::vector<std::size_t> keep, ULONGLONG shrinkUntil) {
+    const std::vector<Action> all = MakeDay(seed, names);
     if (keep.empty()) {
         for (std::size_t i = 0; i < all.size(); ++i) keep.push_back(i);
     }
@@ -322,7 +322,11 @@ TEST(ConvergenceE2ETest, EveryDayOfChangesEndsWithTheRemoteTreeEqualToTheFolder)
             (count.empty() ? start : GetTickCount64()) + std::stoull(shrinkS) * 1000;
         std::vector<std::size_t> keep;
         for (const std::string& i : Split(day.keep)) keep.push_back(std::stoul(i));
-        differing += Day(tally, day.target, day.mode, day.seed, keep, shrinkUntil) ? 0 : 1;
+        // A fixed day keeps the names it was found with.
+        differing += Day(tally, day.target, day.mode, day.seed,
+                         count.empty() ? Names::kFound : Names::kWide, keep, shrinkUntil)
+                         ? 0
+                         : 1;
     }
     std::printf("\n%s\nconvergence: %zu days, %d with differing trees, %.0f s\n",
                 tally.Table().c_str(), days.size(), differing,
