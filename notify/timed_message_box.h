@@ -20,6 +20,14 @@ int32_t TimedMessageBox(const wchar_t* text, const wchar_t* caption, uint32_t ti
 // The window belongs to the calling thread, which must destroy it.
 HWND CreateScratchWindow(WNDPROC windowProcedure);
 
+// After a timed-out box: removes the re-posted WM_QUIT from the calling
+// thread's queue, so that it cannot end the caller's own loop, and posts again,
+// after it and in their order, the messages that were ahead of it for the
+// thread and for its windows still there (not `scratch`'s, the box's own):
+// among them can be the dialog's own (its event list flush, lost or held
+// changes, a WM_CLOSE), which nobody posts twice.
+void RemoveQuitKeepingTheRest(HWND scratch);
+
 // The time-out timer's callback: marks the box's TimedBoxState as timed out and
 // ends the box's modal loop with WM_QUIT.
 void CALLBACK TimedBoxTimerProc(HWND window, UINT message, UINT_PTR timerId, DWORD tickCount);

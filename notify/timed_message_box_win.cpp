@@ -1,5 +1,7 @@
 #include "notify/timed_message_box.h"
 
+#include <vector>
+
 namespace {
 
 constexpr wchar_t kScratchWindowClass[] = L"ScratchWindow";
@@ -39,6 +41,26 @@ void CALLBACK TimedBoxTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
     PostQuitMessage(0);
 }
 
+// The messages ahead of the quit come out with it; the system makes timer
+// and paint messages again. The quit always comes before an empty queue; the
+// stop on an empty queue only guards against spinning should it be missing.
+void RemoveQuitKeepingTheRest(HWND scratch) {
+    std::vector<MSG> kept;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) break;
+        if (msg.message == WM_TIMER || msg.message == WM_PAINT) continue;
+        if (msg.hwnd == nullptr || (msg.hwnd != scratch && IsWindow(msg.hwnd))) kept.push_back(msg);
+    }
+    for (const MSG& again : kept) {
+        if (again.hwnd) {
+            PostMessageW(again.hwnd, again.message, again.wParam, again.lParam);
+        } else {
+            PostThreadMessageW(GetCurrentThreadId(), again.message, again.wParam, again.lParam);
+        }
+    }
+}
+
 int32_t TimedMessageBox(const wchar_t* text, const wchar_t* caption, uint32_t timeoutMs) {
     TimedBoxState state;
     HWND scratch = CreateScratchWindow(DefWindowProcW);
@@ -51,16 +73,7 @@ int32_t TimedMessageBox(const wchar_t* text, const wchar_t* caption, uint32_t ti
 
     KillTimer(scratch, kTimeoutTimerId);
     if (state.timedOut == 1) {
-        // Remove the re-posted WM_QUIT so it cannot end the caller's own loop.
-        // What was posted to this thread before it goes too, undispatched: the
-        // box's loop had emptied the queue before it saw the quit, so that is
-        // at most what arrived in the moment since. The quit always comes
-        // before an empty queue; the stop on an empty queue only guards
-        // against spinning should it ever be missing.
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) break;
-        }
+        RemoveQuitKeepingTheRest(scratch);
         result = -1;
     }
     SetWindowLongPtrW(scratch, GWLP_USERDATA, 0);

@@ -349,8 +349,7 @@ HandlingOutcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
 
     // Folder test. A deleted item no longer exists: its event says what it was.
     // So does a folder's own event: a folder renamed and deleted at once is no
-    // folder by the time its rename is handled, and as a file without a dot in
-    // its name the rename was dropped, leaving the folder at its old remote place.
+    // folder by the time its rename is handled.
     if (event == kEventDelete) {
         state.eventIsFolder = 0;
     } else if (event == kEventRmDir || event == kEventRenameFolder || event == kEventMkDir) {
@@ -390,15 +389,6 @@ HandlingOutcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
         state.eventAccepted = 0;
         ForgetRecentPaths(state);
         return HandlingOutcome::kDone;
-    }
-
-    // Name filter: files without a dot in their names are never sent.
-    if (state.eventIsFolder == 0) {
-        SetLeafName(event == kEventRenameItem ? paths.second : paths.first);
-        if (state.eventLeafName.Str().find('.') == std::string_view::npos) {
-            state.eventAccepted = 0;
-            return HandlingOutcome::kDone;
-        }
     }
 
     // Directories: the local folder the command names (kept as it is for the
@@ -474,9 +464,16 @@ bool InsideWatchedFolder(std::wstring_view path) {
            SameNameIgnoringCase(path.substr(0, folder.size()), folder);
 }
 
+// Whether a path's ANSI form can stand in a command field: at most 511 bytes,
+// and every character held by the code page ("?" stands for one it cannot
+// hold, and no file name contains one of its own).
+bool NamesInCommand(std::string_view ansi) {
+    return ansi.size() <= kMaxCommandBytes && ansi.find('?') == std::string_view::npos;
+}
+
 // An event whose path does not fit a working copy (511 UTF-16 code units) or
-// a command field (511 bytes in the ANSI code page): the deep folders of a
-// long path, or names in a double-byte code page.
+// a command field (NamesInCommand): the deep folders of a long path, names in
+// a double-byte code page, or names the code page cannot hold.
 struct LongEvent {
     int32_t event;
     const std::wstring& first;
@@ -493,9 +490,10 @@ std::wstring StandInStart(int32_t event, const std::wstring& path, bool isFolder
     return FolderOfItem(path);
 }
 
-// A long path's change cannot be named in a command: the recursive put of
-// the deepest folder above it whose line fits stands in for it, as it does
-// for a command over 511 bytes. The filters that can judge the event without
+// Such a change cannot be named in a command: the recursive put of the
+// deepest folder above it whose path fits and the code page holds stands in
+// for it, as it does for a command over 511 bytes (plftp walks the folder in
+// UTF-16 and carries every name). The filters that can judge the event without
 // a working copy of its path run as for any event; the repeat filter sees an
 // empty entry, so the events around it are never taken for repeats.
 HandlingOutcome DecideAndAddLong(const LongEvent& e) {
@@ -533,14 +531,6 @@ HandlingOutcome DecideAndAddLong(const LongEvent& e) {
     } else {
         state.eventAccepted = 1;
     }
-    if (!isFolder) {
-        const std::wstring& named = e.event == kEventRenameItem && e.second ? *e.second : e.first;
-        const std::wstring_view leaf = std::wstring_view(named).substr(FolderOfItem(named).size());
-        if (leaf.find(L'.') == std::wstring_view::npos) {
-            state.eventAccepted = 0;
-            return HandlingOutcome::kDone;
-        }
-    }
     if (state.eventAccepted == 0) return HandlingOutcome::kDone;
 
     // The deepest folder above both items whose path fits a working copy and
@@ -549,13 +539,14 @@ HandlingOutcome DecideAndAddLong(const LongEvent& e) {
     if (e.second) folder = CommonFolder(folder, StandInStart(e.event, *e.second, isFolder));
     const std::string watchedLdir = std::string(state.watchedPath.Str()) + "\\";
     std::string ldir = ToAnsiString(folder);
-    while ((folder.size() > kItemPathCapacity - 1 || ldir.size() > kMaxCommandBytes) &&
+    while ((folder.size() > kItemPathCapacity - 1 || !NamesInCommand(ldir)) &&
            ldir.size() > watchedLdir.size()) {
         folder = FolderOfItem(folder);
         ldir = ToAnsiString(folder);
     }
-    // Nothing below the watched folder fits: the watched folder itself.
-    if (ldir.size() > kMaxCommandBytes || folder.empty()) ldir = watchedLdir;
+    // Nothing below the watched folder fits: the watched folder itself (whose
+    // own path the code page holds, or the watcher would not have started).
+    if (!NamesInCommand(ldir) || folder.empty()) ldir = watchedLdir;
     const std::string targetDir = RemoteDirOf(ldir);
     if (ImmediateMode()) return UploadAtOnce();
     if (e.firstAnsi.find(kClientFolderMarker) != std::string::npos ||
@@ -609,22 +600,10 @@ void HandleChangeNow(int32_t event, const wchar_t* firstPath, const wchar_t* sec
     const std::string firstAnsi = ToAnsiString(firstWide);
     const std::string secondAnsi = secondPath ? ToAnsiString(secondWide) : std::string();
 
-    // Unsupported characters: "?" stands for what the code page cannot
-    // hold, and no file name contains one of its own.
-    const bool firstUnsupported = firstAnsi.find('?') != std::string::npos;
-    const bool secondUnsupported = secondAnsi.find('?') != std::string::npos;
-    if (firstUnsupported || secondUnsupported) {
-        if (state.verbose != 0) {
-            if (firstUnsupported) ShowMessage(kMsgUnsupportedCharacter, state.watchedPath.CStr());
-            if (secondUnsupported) ShowMessage(kMsgUnsupportedCharacter, state.watchedPath.CStr());
-        }
-        return;
-    }
-
     ItemPath first;
     ItemPath second;
     const bool fits = first.Assign(firstWide) && (!secondPath || second.Assign(secondWide)) &&
-                      firstAnsi.size() <= kMaxCommandBytes && secondAnsi.size() <= kMaxCommandBytes;
+                      NamesInCommand(firstAnsi) && NamesInCommand(secondAnsi);
     HandlingOutcome outcome = HandlingOutcome::kDone;
     if (fits) {
         EventPaths paths;

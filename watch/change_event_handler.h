@@ -38,8 +38,18 @@ constexpr char kClientFolderMarker[] = "(!plkSep!)pellaro(!plkSep!)";
 // item. An event without a first path, or a rename without a second one, is
 // skipped: nothing the rules do could name the item. A path longer than a
 // working copy holds (511 UTF-16 code units, or 511 bytes in the ANSI code
-// page) is never cut, which would name another item: the recursive put of the
-// deepest folder above it that fits stands in for its command.
+// page) is never cut, which would name another item, and a path with a
+// character the ANSI code page cannot hold cannot be named in a command at all:
+// the recursive put of the deepest folder above it that fits and that the code
+// page holds stands in for its command.
+//
+// A file's name decides nothing: a file without a dot (Makefile, LICENSE,
+// git's index and refs, a program's temporary file) has its own command like
+// any other. A temporary file does not travel for that: its put is merged away
+// by its rename or deletion in the same batch, and plftp skips the put of a
+// file gone by the time it runs. A folder whose deletion arrives as a file's
+// goes too, as a file's deletion removes whatever the remote side has under
+// that name.
 void HandleChangeEvent(int32_t event, const wchar_t* firstPath, const wchar_t* secondPath);
 
 // Changes were lost before they could be told apart (the feed's buffer

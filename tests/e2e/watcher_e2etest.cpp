@@ -53,7 +53,6 @@ TEST(WatcherE2ETest, ChangesKeptOverTheSessionsEndAreSentByTheNextStart) {
     EXPECT_TRUE(WaitForExit(second, 30000, &code) && code == 0) << "a second watcher went on";
     const fs::path registry = bench.dataDir / "cnwfolder.txt";
 
-    // README is a name the watcher ignores.
     ASSERT_TRUE(
         Cmd(bench,
             L"type nul > sub\\new.txt && ren keep.txt kept.txt && del gone.txt && mkdir newdir "
@@ -64,7 +63,8 @@ TEST(WatcherE2ETest, ChangesKeptOverTheSessionsEndAreSentByTheNextStart) {
                               "-cmd=del|-dir=/home/u/" + ldir + "|-filename=gone.txt|\r\n" +
                               "-cmd=put|-dir=/home/u/newdir/" + ldir +
                               "newdir\\|-sync=1|-sub=1|\r\n" + "-cmd=del|-dir=/home/u/olddir/" +
-                              ldir + "olddir\\|-sub=1|\r\n";
+                              ldir + "olddir\\|-sub=1|\r\n" + "-cmd=put|-dir=/home/u/" + ldir +
+                              "|-filename=README|\r\n";
     const fs::path eventList = bench.DataFile(".txt");
     EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(eventList) == batch; }, 20000))
         << ReadFileBytes(eventList);

@@ -1,4 +1,5 @@
-// Catches: a box closing at another box's time-out, a time-out ending the thread's own loop.
+// Catches: a box closing at another box's time-out, a time-out ending the thread's own loop or
+// taking the thread's own messages with it.
 #include "notify/timed_message_box.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 #include <future>
 #include <memory>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "base/win_handles.h"
 #include "support/process_win.h"
@@ -114,6 +117,32 @@ TEST(TimedMessageBoxTest, EachBoxTimesOutOnItsOwnAndTheThreadLoopKeepsRunning) {
     ASSERT_EQ(other.wait_for(std::chrono::milliseconds(kBoundMs)), std::future_status::ready)
         << "the other box did not close when its button was pressed";
     EXPECT_EQ(other.get(), IDOK);
+}
+
+// What was posted ahead of the box's quit message comes out of the queue with it: the thread's
+// and its windows' messages are posted again after it, in order; the box's own are not.
+// Dropped, a lost flush message left the event list unwritten until the next firing.
+TEST(TimedMessageBoxTest, TheQuitGoesAndTheMessagesAheadOfItStay) {
+    constexpr UINT kFlush = WM_APP + 201, kPing = WM_APP + 2;
+    HWND window = CreateScratchWindow(DefWindowProcW);
+    HWND scratch = CreateScratchWindow(DefWindowProcW);
+    ASSERT_TRUE(window && scratch);
+    const DWORD thread = GetCurrentThreadId();
+    ASSERT_TRUE(PostMessageW(window, kFlush, 1, 0));
+    ASSERT_TRUE(PostMessageW(scratch, kPing, 2, 0));
+    ASSERT_TRUE(PostThreadMessageW(thread, kPing, 3, 0));
+    ASSERT_TRUE(PostMessageW(window, WM_CLOSE, 4, 0));
+    PostQuitMessage(0);
+    RemoveQuitKeepingTheRest(scratch);
+    std::vector<std::tuple<HWND, UINT, WPARAM>> left;
+    for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) {
+        left.emplace_back(msg.hwnd, msg.message, msg.wParam);
+    }
+    const std::vector<std::tuple<HWND, UINT, WPARAM>> expected = {
+        {window, kFlush, 1}, {nullptr, kPing, 3}, {window, WM_CLOSE, 4}};
+    EXPECT_EQ(left, expected);
+    DestroyWindow(window);
+    DestroyWindow(scratch);
 }
 
 }  // namespace

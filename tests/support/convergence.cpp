@@ -23,12 +23,22 @@ constexpr std::array<const char*, kKinds> kKindNames = {
 constexpr std::array<unsigned, kKinds> kWeights = {14, 8, 6, 4, 7, 6, 4, 6, 4,
                                                    4,  4, 3, 6, 3, 3, 2, 2};
 
-// Name pieces around a number: blanks, accents and several dots.
-constexpr const char* kFileNames[][2] = {
-    {"f", ".txt"},         {"my notes ", ".txt"},       {"café ", ".txt"},
-    {"Übersicht-", ".md"}, {"report.v", ".final.docx"}, {"archive ", ".tar.gz"},
-    {"niño.año.", ".csv"}};
-constexpr const char* kFolderNames[] = {"d", "New folder ", "Fotos été ", "v1.2.", "Ünïcode dir "};
+// Name pieces around a number: blanks, accents and several dots; no dot at all (LICENSE, git's
+// files); characters out of the ANSI code page (Japanese out of 1252, Korean out of 1252 and 932).
+constexpr const char* kFileNames[][2] = {{"f", ".txt"},
+                                         {"my notes ", ".txt"},
+                                         {"café ", ".txt"},
+                                         {"Übersicht-", ".md"},
+                                         {"report.v", ".final.docx"},
+                                         {"archive ", ".tar.gz"},
+                                         {"niño.año.", ".csv"},
+                                         {"LICENSE-", ""},
+                                         {"日本語のファイル ", ".txt"},
+                                         {"한글 notes ", ""}};
+constexpr const char* kFolderNames[] = {"d",     "New folder ",  "Fotos été ",
+                                        "v1.2.", "Ünïcode dir ", "日本 dir "};
+// The first of each drawn under Names::kFound.
+constexpr std::size_t kFoundFileNames = 7, kFoundFolderNames = 5;
 
 constexpr std::size_t kMaxDepth = 3;  // folders below the watched one
 
@@ -98,7 +108,7 @@ struct Model {
 
 class Generator {
 public:
-    explicit Generator(uint32_t seed) : random(seed) {}
+    Generator(uint32_t seed, Names names) : random(seed), wide(names == Names::kWide) {}
 
     std::vector<Action> Day() {
         const std::size_t count = 20 + Below(41);
@@ -149,13 +159,14 @@ private:
 
     std::string FileName() {
         const std::string n = std::to_string(++counter);
-        const auto& [head, tail] = kFileNames[Below(std::size(kFileNames))];
+        const auto& [head, tail] =
+            kFileNames[Below(wide ? std::size(kFileNames) : kFoundFileNames)];
         return head + n + tail;
     }
 
     std::string FolderName() {
         const std::string n = std::to_string(++counter);
-        return kFolderNames[Below(std::size(kFolderNames))] + n;
+        return kFolderNames[Below(wide ? std::size(kFolderNames) : kFoundFolderNames)] + n;
     }
 
     // A file name that brings the path to 180 to 240 bytes.
@@ -208,9 +219,12 @@ private:
                          : Below(2)              ? size
                                                  : Size();
                 if (kind == Kind::kSaveByRename) {
+                    // Editors' temporary names; the last has no dot (sed's, an office program's).
+                    const std::size_t form = wide ? Below(3) : Below(2) ? 0 : 1;
                     a.to = Join(Parent(path),
-                                Below(2) ? "~" + Leaf(path) + ".tmp"
-                                         : Leaf(path) + "." + std::to_string(++counter) + ".tmp");
+                                form == 0   ? "~" + Leaf(path) + ".tmp"
+                                : form == 1 ? Leaf(path) + "." + std::to_string(++counter) + ".tmp"
+                                            : "sed" + std::to_string(++counter) + "Tmp");
                 }
                 model.files[path] = kind == Kind::kAppend ? size + a.size : a.size;
                 return true;
@@ -287,6 +301,7 @@ private:
     }
 
     std::mt19937 random;
+    bool wide;
     Model model;
     unsigned counter = 0;
 };
@@ -314,7 +329,7 @@ std::string Describe(const Action& a) {
     return line + " pause " + std::to_string(a.pauseMs);
 }
 
-std::vector<Action> MakeDay(uint32_t seed) { return Generator(seed).Day(); }
+std::vector<Action> MakeDay(uint32_t seed, Names names) { return Generator(seed, names).Day(); }
 
 std::vector<std::size_t> Shrink(std::size_t count,
                                 const std::function<bool(const std::vector<std::size_t>&)>& fails,

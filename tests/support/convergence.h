@@ -56,8 +56,13 @@ struct Action {
 
 std::string Describe(const Action& action);
 
+// The names a day draws from: kFound, those of the days found before names without a dot and out
+// of the ANSI code page were drawn (a fixed day keeps them, and replays as it was found); kWide,
+// those too.
+enum class Names { kFound, kWide };
+
 // The day of `seed`: 20 to 60 actions, each valid on the tree the ones before it leave.
-std::vector<Action> MakeDay(uint32_t seed);
+std::vector<Action> MakeDay(uint32_t seed, Names names = Names::kWide);
 
 // The indices (of 0..count-1) of a shorter list that still fails: delta debugging over
 // complements, at most `budget` calls of `fails`. The full list is taken as failing.

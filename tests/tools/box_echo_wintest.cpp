@@ -12,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/text_conversion.h"
 #include "notify/timed_message_box.h"
 #include "support/process_win.h"
 #include "support/temp_dir.h"
@@ -125,19 +124,19 @@ TEST_F(BoxEchoTest, EachBoxOfTheFolderIsPrintedOnceWithItsCodeAndPressed) {
 }
 
 TEST_F(BoxEchoTest, NewLinesOfTheLogAndTheErrorFileArePrintedOnceInUtf8) {
-    // A name the desktop's code page holds.
-    const std::wstring name = CurrentAnsiCodePage() == 932 ? L"日本語.txt" : L"résumé été.txt";
-    const std::string ansi = ToAnsiString(name);
-    Append(log, "2026-01-01 10:00:01\tput\tZ:\\docs\\" + ansi + "\t/docs/" + ansi + "\tok\r\n");
-    Printed("10:00:01 put      Z:\\docs\\" + Utf8(name) + " -> /docs/" + Utf8(name) + "  ok\n");
+    // plftp writes UTF-8: a name out of every single code page, whatever the desktop's.
+    const std::wstring name = L"日本語 résumé.txt";
+    const std::string utf8 = Utf8(name);
+    Append(log, "2026-01-01 10:00:01\tput\tZ:\\docs\\" + utf8 + "\t/docs/" + utf8 + "\tok\r\n");
+    Printed("10:00:01 put      Z:\\docs\\" + utf8 + " -> /docs/" + utf8 + "  ok\n");
     // A line still being written waits for its end.
     Append(log, "2026-01-01 10:00:02\tdelete\t\t/gone.txt");
     Sleep(500);
     Append(log, "\tok\r\n");
     Printed("10:00:02 delete   /gone.txt  ok\n");
-    Append(errors, "2026-01-01 10:00:03\t-cmd=put|-filename=" + ansi +
+    Append(errors, "2026-01-01 10:00:03\t-cmd=put|-filename=" + utf8 +
                        "|\tcannot connect to ftp://127.0.0.1:21/ (error 12029)\r\n");
-    Printed("10:00:03 FAILED   -cmd=put|-filename=" + Utf8(name) +
+    Printed("10:00:03 FAILED   -cmd=put|-filename=" + utf8 +
             "|: cannot connect to ftp://127.0.0.1:21/ (error 12029)\n");
     // A log rolled over starts again: its first line is new.
     fs::rename(log, dir / "key_plftp.log.1");

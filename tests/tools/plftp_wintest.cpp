@@ -18,6 +18,7 @@
 
 #include "base/bounded_text.h"
 #include "app/folder_key.h"
+#include "base/text_conversion.h"
 #include "support/file_holder_win.h"
 #include "support/ftp_server_win.h"
 #include "support/process_win.h"
@@ -147,10 +148,13 @@ TEST_P(PlftpTest, EveryCommandFormLeavesTheRemoteTreeItDescribes) {
         EXPECT_EQ(Run("cmd=put\n" + Settings(), line + "\n"), row.status);
         EXPECT_EQ(FolderTree(remote), row.tree);
     }
-    // Only the line that is no command failed.
+    // Only the lines that are no command failed; their failures are written in UTF-8 too.
+    EXPECT_EQ(Run("cmd=put\n" + Settings(), ToAnsiString(L"-cmd=copy|-dir=/é/|\n")), -1004);
     const std::string errors = FileOf("_plerror.txt");
     EXPECT_NE(errors.find("\t-cmd=copy|-dir=/|\t"), std::string::npos) << errors;
-    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    const std::string e = CurrentAnsiCodePage() == 932 ? "?" : "\xC3\xA9";
+    EXPECT_NE(errors.find("\t-cmd=copy|-dir=/" + e + "/|\t"), std::string::npos) << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2) << errors;
     EXPECT_FALSE(fs::exists(data / (key + "_.plftp.swap")));
 }
 
@@ -181,6 +185,9 @@ TEST_P(PlftpTest, SynchronisationsKeepBothSidesWorkAndTimes) {
               "\xE6\x97\xA5 \xE6\x9C\xAC.txt=5");
     EXPECT_TRUE(fs::exists(data / (key + "_plftp.log.1")));
     EXPECT_LT(fs::file_size(data / (key + "_plftp.log")), 4096u);
+    // The log holds every name as it is (UTF-8), whatever the desktop's code page.
+    EXPECT_NE(FileOf("_plftp.log").find("\xE6\x97\xA5 \xE6\x9C\xAC.txt\tok\r"), std::string::npos)
+        << FileOf("_plftp.log");
     // What a new send sends, by its log: the items put, made or removed.
     const auto send = [&] {
         const std::string log = FileOf("_plftp.log");

@@ -148,8 +148,8 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
          {"-cmd=rn|-dir=|-from=/home/u/a/x.txt|-to=/home/u/b/x.txt|",
           "-cmd=rn|-dir=|-from=/home/u/a/n.txt|-to=/home/u/n.txt|",
           "-cmd=rn|-dir=|-from=/home/u/sub/|-to=/home/u/b/sub/|"}, 4},
-        // Moved and deleted before the rename was handled: no folder on disk any more, the
-        // rename was taken for a file without a dot and dropped; the old place stayed remote.
+        // Moved and deleted before the rename was handled: no folder on disk any more; the
+        // event, not the disk, says it is a folder's move.
         {"a folder moved, then deleted at once", {},
          {{kEventRenameFolder, LR"(C:\W\d8\gone\)", LR"(C:\W\gone\)"}, {kEventRmDir, LR"(C:\W\gone\)"}},
          {"-cmd=rn|-dir=|-from=/home/u/d8/gone/|-to=/home/u/gone/|", R"(-cmd=del|-dir=/home/u/gone/|-ldir=C:\W\gone\|-sub=1|)"}, 2},
@@ -165,11 +165,9 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
           {kEventRenameItem, LR"(C:\W\a.txt\)", LR"(C:\W\A.txt\)"}, {kEventRenameFolder, LR"(C:\W\sub\old\)", LR"(C:\W\sub\Old\)"}},
          {R"(-cmd=rn|-dir=/home/u/|-ldir=C:\W\|-from=a.txt|-to=A.txt|)", R"(-cmd=rn|-dir=/home/u/|-ldir=C:\W\|-from=A.txt|-to=a.txt|)",
           R"(-cmd=rn|-dir=/home/u/|-ldir=C:\W\|-from=a.txt|-to=A.txt|)", R"(-cmd=rn|-dir=/home/u/sub/|-ldir=C:\W\sub\Old\|-from=old|-to=Old|)"}, 4},
-        // Longer than a working copy: the deepest folder that fits stands in; a name without a
-        // dot is still no file to send.
+        // Longer than a working copy: the deepest folder that fits stands in.
         {"path over 511 code units", {},
-         {{kEventCreate, L"C:\\W\\" + std::wstring(100, L'p') + L"\\" + std::wstring(450, L'q') + L"\\x.txt\\"},
-          {kEventCreate, L"C:\\W\\" + std::wstring(100, L'p') + L"\\" + std::wstring(450, L'q') + L"\\Makefile\\"}},
+         {{kEventCreate, L"C:\\W\\" + std::wstring(100, L'p') + L"\\" + std::wstring(450, L'q') + L"\\x.txt\\"}},
          {"-cmd=put|-dir=/home/u/" + std::string(100, 'p') + "/|-ldir=C:\\W\\" + std::string(100, 'p') + "\\|-sync=1|-sub=1|"}, 1},
         // Network only as the first component; a doubled backslash made single outside UNC paths.
         {"paths", {},
@@ -199,14 +197,32 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
         {"over-long", {},
          {{kEventCreate, LR"(C:\W\)" + std::wstring(200, L'd') + L"\\" + std::wstring(60, L'n') + L".txt\\"}},
          {"-cmd=put|-dir=/home/u/" + std::string(200, 'd') + "/|-ldir=C:\\W\\" + std::string(200, 'd') + "\\|-sync=1|-sub=1|"}, 1},
-        // Skipped with one message for each path the code page cannot express.
-        {"unsupported characters", [](WatcherState& s) { s.verbose = 1; },
-         {{kEventRenameItem, L"C:\\W\\한.txt\\", L"C:\\W\\글.txt\\"}, {kEventCreate, L"C:\\W\\한글.txt\\"}},
-         {}, 0, 0, {kMsgUnsupportedCharacter, kMsgUnsupportedCharacter, kMsgUnsupportedCharacter}},
-        // An upload per accepted change: not Makefile (no dot) nor the client folder's.
+        // A name the code page cannot hold cannot stand in a command: the deepest folder above it
+        // whose path it holds stands in. Skipped, the change never arrived and a rename left the
+        // old name on the remote side.
+        {"names the code page cannot hold", {},
+         {{kEventCreate, L"C:\\W\\sub\\한글.txt\\"}, {kEventRenameItem, L"C:\\W\\한.txt\\", L"C:\\W\\b.txt\\"},
+          {kEventDelete, L"C:\\W\\d\\한\\x.txt\\"}, {kEventMkDir, L"C:\\W\\한\\"}},
+         {R"(-cmd=put|-dir=/home/u/sub/|-ldir=C:\W\sub\|-sync=1|-sub=1|)", R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-sync=1|-sub=1|)",
+          R"(-cmd=put|-dir=/home/u/d/|-ldir=C:\W\d\|-sync=1|-sub=1|)", R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-sync=1|-sub=1|)"}, 4},
+        // A name without a dot is a file's like any other (a folder whose deletion comes as a
+        // file's goes with it); filtered out, Makefile, LICENSE or git's HEAD never arrived.
+        {"files without a dot", {},
+         {{kEventCreate, LR"(C:\W\sub\AUTHORS\)"}, {kEventUpdateItem, LR"(C:\W\HEAD\)"},
+          {kEventRenameItem, LR"(C:\W\HEAD.lock\)", LR"(C:\W\ORIG\)"}, {kEventDelete, LR"(C:\W\sub\build\)"}},
+         {R"(-cmd=put|-dir=/home/u/sub/|-ldir=C:\W\sub\|-filename=AUTHORS|)", R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=HEAD|)",
+          R"(-cmd=rn|-dir=/home/u/|-ldir=C:\W\|-from=HEAD.lock|-to=ORIG|)", R"(-cmd=del|-dir=/home/u/sub/|-ldir=C:\W\sub\|-filename=build|)"}, 4},
+        // An office save: a temporary file written, the original renamed away, the temporary
+        // renamed into place, the old one deleted. The temporary name never travels.
+        {"an office save", {},
+         {{kEventCreate, LR"(C:\W\A1B2\)"}, {kEventUpdateItem, LR"(C:\W\A1B2\)"}, {kEventRenameItem, LR"(C:\W\doc.docx\)", LR"(C:\W\C3D4\)"},
+          {kEventRenameItem, LR"(C:\W\A1B2\)", LR"(C:\W\doc.docx\)"}, {kEventDelete, LR"(C:\W\C3D4\)"}},
+         {R"(-cmd=put|-dir=/home/u/|-ldir=C:\W\|-filename=doc.docx|)", R"(-cmd=del|-dir=/home/u/|-filename=doc.docx|)",
+          R"(-cmd=del|-dir=/home/u/|-ldir=C:\W\|-filename=A1B2|)", R"(-cmd=del|-dir=/home/u/|-ldir=C:\W\|-filename=C3D4|)"}, 4},
+        // An upload per accepted change, the client folder's too.
         {"immediate", immediate,
          {{kEventCreate, LR"(C:\W\a.txt\)"}, {kEventMkDir, LR"(C:\W\sub\new\)"},
-          {kEventCreate, LR"(C:\W\Makefile\)"}, {kEventCreate, LR"(C:\W\(!plkSep!)pellaro(!plkSep!)\b.txt\)"}}, {}, 0, 3},
+          {kEventCreate, LR"(C:\W\Makefile\)"}, {kEventCreate, LR"(C:\W\(!plkSep!)pellaro(!plkSep!)\b.txt\)"}}, {}, 0, 4},
         {"deleted, made again: not a repeat", {}, {{kEventDelete, LR"(C:\W\a.txt\)"}, {kEventCreate, LR"(C:\W\a.txt\)"}},
          {"-cmd=rn|-dir=|-from=/home/u/a.txt|-to=/home/u/a.txt|"}, 2},
         {"lost changes, immediate", immediate, {{kLostChanges, L"-"}}, {}, 0, 1},
@@ -223,7 +239,8 @@ TEST_F(ChangeEventHandlerTest, NotificationsBecomeTheirCommandsAfterTheFilters) 
     for (const Scenario& s : scenarios) {
         SCOPED_TRACE(s.name);
         // UTF-8 as the ANSI code page can express every name.
-        if (CurrentAnsiCodePage() == 65001 && s.name == std::string("unsupported characters"))
+        if (CurrentAnsiCodePage() == 65001 &&
+            s.name == std::string("names the code page cannot hold"))
             continue;
         Fresh(s.setup);
         for (const Step& step : s.steps) {

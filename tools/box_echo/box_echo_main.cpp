@@ -8,7 +8,8 @@
 //     closing never waits for a box to time out. A start-up question (Yes/No)
 //     is answered No, which sends nothing either way;
 //   - prints each new line of the transfer log and of the error file.
-// Files are read in the ANSI code page and everything is written as UTF-8.
+// Everything is written as UTF-8; the files are UTF-8 already (plftp writes
+// them so), and their lines go out as they are.
 // Lines already in the files when it starts are not printed; a file that is
 // rolled over, emptied or deleted is read again from its start. It runs until
 // it is ended.
@@ -37,18 +38,6 @@ std::string ToUtf8(std::wstring_view text) {
     if (size > 0) {
         WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
                             size, nullptr, nullptr);
-    }
-    return out;
-}
-
-std::wstring FromAnsi(std::string_view text) {
-    if (text.empty()) return {};
-    const int size =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) {
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                            size);
     }
     return out;
 }
@@ -182,7 +171,7 @@ public:
             std::size_t feed = bytes.find('\n', start);
             std::string line = bytes.substr(start, feed - start);
             if (!line.empty() && line.back() == '\r') line.pop_back();
-            lines.push_back(ToUtf8(FromAnsi(line)));
+            lines.push_back(line);
             start = feed + 1;
         }
         return lines;

@@ -33,6 +33,20 @@ std::string Record(const std::string& line) {
     return text + "\r\n";
 }
 
+// The log and the error file are UTF-8, so that they hold every name as it
+// is, whatever the ANSI code page of the desktop.
+std::string Utf8(std::wstring_view text) {
+    if (text.empty()) return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                            size, nullptr, nullptr);
+    }
+    return out;
+}
+
 uint64_t WriteRecord(const UniqueFileHandle& file, const std::string& line) {
     const std::string text = Record(line);
     DWORD written = 0;
@@ -65,8 +79,8 @@ RunFileNames MakeRunFileNames(const std::wstring& dataDir, const std::string& ke
 
 void CFileJournal::Action(std::string_view action, const std::wstring& localPath,
                           const std::wstring& remotePath, std::string_view result) {
-    const std::string line = Now() + "\t" + std::string(action) + "\t" + ToAnsiString(localPath) +
-                             "\t" + ToAnsiString(remotePath) + "\t" + std::string(result);
+    const std::string line = Now() + "\t" + std::string(action) + "\t" + Utf8(localPath) + "\t" +
+                             Utf8(remotePath) + "\t" + Utf8(ToWideString(result));
     if (!log) {
         log = OpenForAppend(names.log);
         LARGE_INTEGER size{};
@@ -82,8 +96,9 @@ void CFileJournal::Action(std::string_view action, const std::wstring& localPath
 }
 
 void CFileJournal::Failure(std::string_view item, std::string_view reason) {
+    // The command line and the reason come in the ANSI code page.
     (void)WriteRecord(OpenForAppend(names.errors),
-                      Now() + "\t" + std::string(item) + "\t" + std::string(reason));
+                      Now() + "\t" + Utf8(ToWideString(item)) + "\t" + Utf8(ToWideString(reason)));
 }
 
 CFolderLock::CFolderLock(const std::wstring& name)
