@@ -336,7 +336,7 @@ TEST(ConvergenceE2ETest, FilesWithoutADotAndAnOfficeSaveArriveWithNoTemporaryNam
         act(Kind::kDeleteFile, "src/LICENSE", "", 0),
     };
     for (const auto& [target, mode] : {std::pair("file", "1"), std::pair("ftp", "1000")}) {
-        const DayResult result = RunDay(target, mode, day);
+        const DayResult result = RunDay(target, mode, day, 0);
         EXPECT_EQ(result.done.size(), day.size()) << target;
         EXPECT_FALSE(result.Differs())
             << target << "/" << mode << ":\n"
