@@ -187,6 +187,10 @@ TEST(PlftpRecord, FileListLinesKeepTheRecordTrue) {
         {"a put over a change there keeps both", L"a.txt=1", L"a.txt=LL~5", L"a.txt=RR~6",
          "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=a.txt|", "a.txt=LL", Aside("a") + "=LL;a.txt=RR",
          kToolConflictKept},
+        // without: the local side's check in SendLocalItem (a download's own creation, sent as
+        // a put, made a conflict of the target's later change)
+        {"a put of a file unchanged here and changed there keeps it", L"a.txt=1", L"",
+         L"a.txt=22~5", "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=a.txt|", "a.txt=1", "a.txt=22"},
         {"a delete of a file changed there keeps it", L"a.txt=1", L"-a.txt", L"a.txt=22~5",
          "-cmd=del|-dir=/|-filename=a.txt|", "", "a.txt=22"},
         // without: the kept-out check of SendLocalItem (the download's own creation, sent as a

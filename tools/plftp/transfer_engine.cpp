@@ -340,14 +340,20 @@ void CTransferEngine::SendLocalItem(const std::wstring& localPath, const std::ws
                                                   " is to go"));
         return;
     }
-    if (Recording() && there) {
-        // A change on the target that plftp has not seen is never replaced.
-        const RecordEntry* recorded = Recorded(localPath, false);
-        if (recorded && !Unchanged(remote, remotePath, target, *recorded) &&
-            !SameFile(local, localPath, source, remote, remotePath, target)) {
+    if (const RecordEntry* recorded = Recorded(localPath, false);
+        there && recorded && !Unchanged(remote, remotePath, target, *recorded)) {
+        // A change on the target that plftp has not seen is never replaced: a
+        // file unchanged here waits for the next get, one changed here too is
+        // a conflict (as in a whole-folder run).
+        if (Unchanged(local, localPath, source, *recorded)) {
+            journal.Action("put", LocalText(localPath), remote.Describe(remotePath),
+                           "kept: changed on the target since the last sync; a get brings it");
+        } else if (SameFile(local, localPath, source, remote, remotePath, target)) {
+            Remember(localPath, source, target);
+        } else {
             Conflict(TransferDirection::kPut, localPath, remotePath, source, target);
-            return;
         }
+        return;
     }
     if (onlyWhenDifferent && there &&
         SameFile(local, localPath, source, remote, remotePath, target)) {
