@@ -71,7 +71,9 @@ const StartState& Start() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FuzzInput input(data, size);
     SelectCodePageFrom(input.Byte());
-    const int caseSensitive = input.Byte() & 1;
+    const uint8_t flags = input.Byte();
+    const int caseSensitive = flags & 1;
+    CSyncRecord record;  // the sync record's rules, or (flag 2 clear) the replacing mirror
     const StartState& start = Start();
     MemoryDisk localDisk = start.local, remoteDisk = start.remote[caseSensitive];
     // The listing: names a server may send, one a line, until an empty line.
@@ -86,7 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     MemoryTarget local(localDisk, L"", &remoteDisk), remote(remoteDisk, L"R:", &localDisk);
     remote.serverNames = true;
     NullJournal journal;
-    CTransferEngine engine(local, remote, EngineSettings{L"C:/W", L"/m", L"*.tmp", L"cache", 64},
+    CTransferEngine engine(local, remote,
+                           EngineSettings{L"C:/W", L"/m", L"*.tmp", L"cache", 64,
+                                          (flags & 2) ? &record : nullptr, L"PC"},
                            journal);
     (void)engine.Synchronise(TransferDirection::kGet, "sync");
     int lines = 0;
