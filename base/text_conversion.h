@@ -28,6 +28,12 @@ void ToAnsi(const wchar_t* text, BoundedText<512>& out);
 // character boundary of the ANSI code page.
 std::size_t AnsiPrefixLength(std::string_view ansi, std::size_t maxBytes);
 
+// UTF-16 to UTF-8 and back, the same on every platform (the transfer log, the
+// terminal's lines, plftp's sync record); a lone surrogate or bad UTF-8 fails
+// the decode.
+std::string EncodeUtf8(std::wstring_view text);
+bool DecodeUtf8(std::string_view text, std::wstring& out);
+
 // The ANSI code page in effect (GetACP() on Windows).
 unsigned CurrentAnsiCodePage();
 

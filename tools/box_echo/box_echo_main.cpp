@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "base/watcher_state.h"
+#include "base/text_conversion.h"
 #include "notify/message_catalogue.h"
 
 namespace {
@@ -29,18 +30,6 @@ namespace {
 constexpr DWORD kPollMs = 100;
 constexpr int kMessageTextId = 0xFFFF;  // a message box's static text control
 constexpr uint32_t kEnglishLcid = 1033;
-
-std::string ToUtf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                            size, nullptr, nullptr);
-    }
-    return out;
-}
 
 // Whole writes to whatever stdout is (a pipe or a file under Wine): the bytes
 // go out as they are, UTF-8.
@@ -122,7 +111,7 @@ private:
             part = from == std::wstring::npos
                        ? std::wstring()
                        : part.substr(from, part.find_last_not_of(L" \t\r") - from + 1);
-            if (!part.empty()) line += (first ? "" : "\n    ") + ToUtf8(part);
+            if (!part.empty()) line += (first ? "" : "\n    ") + EncodeUtf8(part);
             start = end + 1;
         }
         if (question) line += "\n    (answered No: nothing is sent or fetched)";

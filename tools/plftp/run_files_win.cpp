@@ -33,20 +33,6 @@ std::string Record(const std::string& line) {
     return text + "\r\n";
 }
 
-// The log and the error file are UTF-8, so that they hold every name as it
-// is, whatever the ANSI code page of the desktop.
-std::string Utf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                            size, nullptr, nullptr);
-    }
-    return out;
-}
-
 uint64_t WriteRecord(const UniqueFileHandle& file, const std::string& line) {
     const std::string text = Record(line);
     DWORD written = 0;
@@ -77,10 +63,13 @@ RunFileNames MakeRunFileNames(const std::wstring& dataDir, const std::string& ke
     return names;
 }
 
+// The log and the error file are UTF-8: every name as it is, whatever the
+// desktop's ANSI code page.
 void CFileJournal::Action(std::string_view action, const std::wstring& localPath,
                           const std::wstring& remotePath, std::string_view result) {
-    const std::string line = Now() + "\t" + std::string(action) + "\t" + Utf8(localPath) + "\t" +
-                             Utf8(remotePath) + "\t" + Utf8(ToWideString(result));
+    const std::string line = Now() + "\t" + std::string(action) + "\t" + EncodeUtf8(localPath) +
+                             "\t" + EncodeUtf8(remotePath) + "\t" +
+                             EncodeUtf8(ToWideString(result));
     if (!log) {
         log = OpenForAppend(names.log);
         LARGE_INTEGER size{};
@@ -97,8 +86,8 @@ void CFileJournal::Action(std::string_view action, const std::wstring& localPath
 
 void CFileJournal::Failure(std::string_view item, std::string_view reason) {
     // The command line and the reason come in the ANSI code page.
-    (void)WriteRecord(OpenForAppend(names.errors),
-                      Now() + "\t" + Utf8(ToWideString(item)) + "\t" + Utf8(ToWideString(reason)));
+    (void)WriteRecord(OpenForAppend(names.errors), Now() + "\t" + EncodeUtf8(ToWideString(item)) +
+                                                       "\t" + EncodeUtf8(ToWideString(reason)));
 }
 
 CFolderLock::CFolderLock(const std::wstring& name)

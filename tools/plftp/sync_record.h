@@ -98,7 +98,3 @@ bool SideUnchanged(const RecordSide& recorded, bool recordedFolder, bool folder,
 // "report (conflict, PC-1, 2026-12-10 14.05).txt": the name a file's other
 // version goes under beside it; `when` is UTC FILETIME ticks.
 std::wstring ConflictName(std::wstring_view name, std::wstring_view device, int64_t when);
-
-// UTF-16 to UTF-8 and back; a lone surrogate or bad UTF-8 fails the decode.
-std::string EncodeUtf8(std::wstring_view text);
-bool DecodeUtf8(std::string_view text, std::wstring& out);
