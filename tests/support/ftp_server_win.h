@@ -19,51 +19,129 @@
 
 namespace ftp_server_detail {
 
-inline constexpr char kServerScript[] = R"(import logging, os, sys, time
+inline constexpr char kServerScript[] = R"(import logging, os, socket, sys, time
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler, TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
-home, user, password, port, control, listing = sys.argv[1:7]
+home, user, password, port, control, listing, security = sys.argv[1:8]
 logging.basicConfig(level=logging.WARNING)
-FTPHandler.authorizer = DummyAuthorizer()
-FTPHandler.authorizer.add_user(user, password, home, perm="elradfmwMT")
 end = time.time() + 900
-class CuttingDTPHandler(DTPHandler):
-    # A download of a file whose name starts with "cut" ends after a third with 426; one whose
-    # name starts with "held" waits for <control>.release (or .stop).
+def flag(name):  # a one-off fault the test asked for: <control>.<name>, taken when used
+    try:
+        os.remove(control + "." + name)
+        return True
+    except OSError:
+        return False
+def make_certificates():
+    # A test CA (<control>.ca.pem) and the server's certificate for 127.0.0.1, or one that fails
+    # a check: signed by another CA, made out for another name, or expired.
+    import datetime, ipaddress
+    from cryptography import x509
+    from cryptography.hazmat.primitives import hashes, serialization
+    from cryptography.hazmat.primitives.asymmetric import rsa
+    from cryptography.x509.oid import ExtendedKeyUsageOID, NameOID
+    now = datetime.datetime.utcnow()
+    day = datetime.timedelta(days=1)
+    def named(cn): return x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, cn)])
+    def build(subject, key, issuer, issuer_key, ca, begins, ends, names=None):
+        b = (x509.CertificateBuilder().subject_name(named(subject)).issuer_name(named(issuer))
+             .public_key(key.public_key()).serial_number(x509.random_serial_number())
+             .not_valid_before(begins).not_valid_after(ends)
+             .add_extension(x509.BasicConstraints(ca=ca, path_length=None), critical=True))
+        if names is not None:
+            b = b.add_extension(x509.SubjectAlternativeName(names), critical=False)
+            b = b.add_extension(x509.ExtendedKeyUsage([ExtendedKeyUsageOID.SERVER_AUTH]), critical=False)
+        return b.sign(issuer_key, hashes.SHA256())
+    keys = [rsa.generate_private_key(public_exponent=65537, key_size=2048) for _ in range(3)]
+    trusted = build("Test CA", keys[0], "Test CA", keys[0], True, now - day, now + 30 * day)
+    other = build("Other CA", keys[1], "Other CA", keys[1], True, now - day, now + 30 * day)
+    issuer, issuer_key = (other, keys[1]) if security == "otherca" else (trusted, keys[0])
+    names = [x509.DNSName("elsewhere.example")] if security == "wrongname" else [
+        x509.IPAddress(ipaddress.ip_address("127.0.0.1")), x509.DNSName("localhost")]
+    begins, ends = (now - 60 * day, now - 30 * day) if security == "expired" else (now - day, now + 30 * day)
+    cert = build("127.0.0.1", keys[2], issuer.subject.rfc4514_string()[3:], issuer_key, False, begins, ends, names)
+    pem = lambda c: c.public_bytes(serialization.Encoding.PEM)
+    open(control + ".ca.pem", "wb").write(pem(trusted))
+    open(control + ".cert.pem", "wb").write(pem(cert) + pem(issuer))
+    open(control + ".key.pem", "wb").write(keys[2].private_bytes(
+        serialization.Encoding.PEM, serialization.PrivateFormat.TraditionalOpenSSL,
+        serialization.NoEncryption()))
+    open(control + ".fingerprint", "w").write(cert.fingerprint(hashes.SHA256()).hex(":").upper())
+tls = security != "plain"
+BaseHandler, BaseDTP = (TLS_FTPHandler, TLS_DTPHandler) if tls else (FTPHandler, DTPHandler)
+BaseHandler.authorizer = DummyAuthorizer()
+BaseHandler.authorizer.add_user(user, password, home, perm="elradfmwMT")
+class CuttingDTPHandler(BaseDTP):
+    # A download of a file whose name starts with "cut" ends after a third with 426, an upload
+    # after 64 KiB; one whose name starts with "held" waits for <control>.release (or .stop).
+    # With <control>.cut-handshake, the next encrypted data connection is closed at once.
+    def __init__(self, sock, cmd_channel):
+        if tls and cmd_channel._prot and flag("cut-handshake"):
+            sock.shutdown(socket.SHUT_RDWR)
+        BaseDTP.__init__(self, sock, cmd_channel)
     def send(self, data):
         f = getattr(self, "file_obj", None)
         name = os.path.basename(f.name) if f is not None and not self.receive else ""
         while name.startswith("held") and time.time() < end and not any(
                 os.path.exists(control + ending) for ending in (".release", ".stop")):
             time.sleep(0.05)
-        sent = DTPHandler.send(self, data)
+        sent = BaseDTP.send(self, data)
         if name.startswith("cut"):
             if self.get_transmitted_bytes() * 3 >= os.fstat(f.fileno()).st_size:
                 self.handle_close()
         return sent
+    def handle_read_event(self):
+        BaseDTP.handle_read_event(self)
+        f = getattr(self, "file_obj", None)
+        if (f is not None and self.receive and not self._closed and self.tot_bytes_received >= 65536
+                and os.path.basename(f.name).lstrip("~").startswith("cut")):
+            self.transfer_finished = False
+            self._resp = ("426 Cut by the test.", logging.debug)
+            self.close()
     def use_sendfile(self):
         return False
-class RefusingFTPHandler(FTPHandler):
+class TestFTPHandler(BaseHandler):
+    commands = None
+    def pre_process_command(self, line, cmd, arg):  # the server's log: every command's name
+        self.commands.write(cmd + "\n")
+        return BaseHandler.pre_process_command(self, line, cmd, arg)
     def ftp_STOR(self, file, mode="w"):
         if os.path.basename(file).lstrip("~").startswith("refused"):
             self.respond("550 Refused by the test.")
             return
-        return FTPHandler.ftp_STOR(self, file, mode)
-FTPHandler.dtp_handler = CuttingDTPHandler
-FTPHandler.use_sendfile = False
+        return BaseHandler.ftp_STOR(self, file, mode)
+    def ftp_AUTH(self, line):
+        if flag("cut-auth"):
+            self.respond("234 AUTH TLS successful.")
+            self.close()
+            return
+        return BaseHandler.ftp_AUTH(self, line)
+    def ftp_PROT(self, line):
+        if security == "noprot":
+            self.respond("536 Requested PROT level not supported by mechanism.")
+            return
+        return BaseHandler.ftp_PROT(self, line)
+TestFTPHandler.dtp_handler = CuttingDTPHandler
+TestFTPHandler.use_sendfile = False
+if tls:
+    make_certificates()
+    TestFTPHandler.certfile = control + ".cert.pem"
+    TestFTPHandler.keyfile = control + ".key.pem"
+    TestFTPHandler.tls_control_required = True
+    TestFTPHandler.tls_data_required = security != "noprot"
 if listing == "list":  # a server that lists with LIST only, and says so in FEAT
-    RefusingFTPHandler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in ("MLSD", "MLST")}
-handler = RefusingFTPHandler
+    TestFTPHandler.proto_cmds = {k: v for k, v in BaseHandler.proto_cmds.items() if k not in ("MLSD", "MLST")}
+TestFTPHandler.commands = open(control + ".commands", "w", buffering=1)
+handler = TestFTPHandler
 if os.environ.get("PELLARO_FTP_TRACE"):  # "<time> <command>" lines, to see where a run's time goes
-    class TracingFTPHandler(RefusingFTPHandler):
+    class TracingFTPHandler(TestFTPHandler):
         trace = None
         def pre_process_command(self, line, cmd, arg):
             self.trace.write("%.6f %s\n" % (time.perf_counter(), cmd))
-            return RefusingFTPHandler.pre_process_command(self, line, cmd, arg)
+            return TestFTPHandler.pre_process_command(self, line, cmd, arg)
     handler = TracingFTPHandler
 server = FTPServer(("127.0.0.1", int(port)), handler)
-if handler is not RefusingFTPHandler:
+if handler is not TestFTPHandler:
     handler.trace = open("%s-%d.log" % (os.environ["PELLARO_FTP_TRACE"], server.address[1]), "w", buffering=1)
 open(control + ".part", "w").write(str(server.address[1]))
 os.replace(control + ".part", control + ".port")
@@ -102,11 +180,18 @@ inline std::string FolderTree(const std::filesystem::path& root) {
     return tree;
 }
 
+// What the server offers: clear text, or explicit TLS with a certificate for 127.0.0.1 from the
+// test CA (CaFile()), or one that fails a check, or TLS whose transfers stay in clear (PROT P
+// refused).
+enum class FtpSecurity { kPlain, kTls, kOtherCa, kWrongName, kExpired, kNoProt };
+
 class FtpServer {
 public:
     // Serves `home` at a free port; without `mlsd`, folders are listed with LIST only.
-    FtpServer(std::filesystem::path home, std::string user, std::string password,
-              bool mlsd = true) {
+    FtpServer(std::filesystem::path home, std::string user, std::string password, bool mlsd = true,
+              FtpSecurity security = FtpSecurity::kPlain) {
+        constexpr const wchar_t* kSecurity[] = {L" plain",     L" tls",     L" otherca",
+                                                L" wrongname", L" expired", L" noprot"};
         using ftp_server_detail::UnixPath;
         static int serial = 0;
         control = home.parent_path() / ("ftp-server-" + std::to_string(++serial));
@@ -120,7 +205,7 @@ public:
         StartProcess(L"Z:\\usr\\bin\\python3 " + unixScript + unixHome + L"\"" +
                      std::filesystem::path(user).wstring() + L"\" \"" +
                      std::filesystem::path(password).wstring() + L"\" 0 " + UnixPath(control) +
-                     (mlsd ? L"mlsd" : L"list"));
+                     (mlsd ? L"mlsd" : L"list") + kSecurity[static_cast<int>(security)]);
         const std::filesystem::path portFile = control.string() + ".port";
         if (WaitUntil([&] { return std::filesystem::exists(portFile); }, 60000)) {
             port = static_cast<unsigned>(std::stoul(ReadFileBytes(portFile)));
@@ -133,6 +218,16 @@ public:
     // False where no python3 with pyftpdlib runs (tests skip then).
     bool Running() const { return port != 0 && !stopped; }
     unsigned Port() const { return port; }
+    // The test CA's certificate (PEM) and the SHA-256 fingerprint of the server's own ("AB:..").
+    std::filesystem::path CaFile() const { return control.string() + ".ca.pem"; }
+    std::string Fingerprint() const { return ReadFileBytes(control.string() + ".fingerprint"); }
+    // The name of each command the server took, one a line.
+    std::string Commands() const { return ReadFileBytes(control.string() + ".commands"); }
+    // The next AUTH TLS is answered and its connection closed before the handshake; the next
+    // encrypted data connection is closed at once.
+    void CutNextHandshake(bool data) {
+        WriteFileBytes(control.string() + (data ? ".cut-handshake" : ".cut-auth"), "");
+    }
     // Lets the "held" downloads go on.
     void Release() { WriteFileBytes(control.string() + ".release", ""); }
     // Stops it and waits until it no longer listens.

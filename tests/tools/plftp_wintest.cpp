@@ -28,7 +28,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-enum class Target { kFolder, kFtp, kFtpList };  // kFtpList: a server without MLSD
+// kFtpList: a server without MLSD; kFtps: explicit TLS, the server's certificate from a test CA.
+enum class Target { kFolder, kFtp, kFtpList, kFtps };
 
 // ";"-separated: "+a/b=text" writes ("*" dates it 1.5 s after its last write), "-a" removes, "a>b"
 // renames.
@@ -59,16 +60,21 @@ protected:
         DeriveFolderKey(watched.wstring().c_str(), derived);
         key = derived.Str();
         if (GetParam() != Target::kFolder) {
-            server = std::make_unique<FtpServer>(remote, "pel", "s3cret pass",
-                                                 GetParam() == Target::kFtp);
+            server = std::make_unique<FtpServer>(
+                remote, "pel", "s3cret pass", GetParam() != Target::kFtpList,
+                GetParam() == Target::kFtps ? FtpSecurity::kTls : FtpSecurity::kPlain);
             if (!server->Running()) GTEST_SKIP() << "no FTP server (python3-pyftpdlib)";
         }
     }
 
     std::string Settings() const {
         if (GetParam() == Target::kFolder) return "protocol=file\nroot=" + remote.string() + "\n";
-        return "protocol=ftp\nip=127.0.0.1\nport=" + std::to_string(server->Port()) +
-               "\nusername=pel\npassword=czNjcmV0IHBhc3M=\nencoding=utf8\n";
+        return ServerSettings(*server, GetParam() == Target::kFtps ? "ftps" : "ftp");
+    }
+    static std::string ServerSettings(const FtpServer& on, const std::string& protocol) {
+        return "protocol=" + protocol + "\nip=127.0.0.1\nport=" + std::to_string(on.Port()) +
+               "\nusername=pel\npassword=czNjcmV0IHBhc3M=\nencoding=utf8\n" +
+               (protocol == "ftps" ? "cafile=" + on.CaFile().string() + "\n" : "");
     }
 
     // plftp on a configuration in the watcher's data folder; no file list: a whole-folder sync.
@@ -481,14 +487,135 @@ TEST_P(PlftpFailureTest, RefusedUploadsFailAloneAndTheRunGoesOn) {
     }
 }
 
+// FTPS: who the server is and whether it encrypts are settled before the user's name goes out,
+// and a cut anywhere on the encrypted path leaves nothing cut in place.
+class PlftpTlsTest : public PlftpTest {
+protected:
+    // A put of a.txt to a server of its own: the status, with that server's commands and the
+    // error file's text.
+    int32_t PutTo(FtpSecurity security, const std::string& extra, std::string& commands) {
+        const fs::path served = home / ("served" + std::to_string(++servers));
+        fs::create_directories(served);
+        FtpServer other(served, "pel", "s3cret pass", true, security);
+        if (!other.Running()) return 1;
+        fs::remove(data / (key + "_plerror.txt"));
+        const std::string settings = ServerSettings(other, "ftps") + extra;
+        const int32_t status = Run("cmd=put\n" + settings);
+        other.Stop();
+        commands = other.Commands() + "|" + FileOf("_plerror.txt");
+        fingerprint = other.Fingerprint();
+        return status;
+    }
+    int servers = 0;
+    std::string fingerprint;
+};
+
+TEST_P(PlftpTlsTest, NoPasswordGoesToAServerThatFailsItsCheckOrWillNotEncrypt) {
+    Change(watched, "+a.txt=1");
+    const struct {
+        FtpSecurity security;
+        std::string extra, says;
+        int32_t status;
+    } rows[] = {
+        {FtpSecurity::kOtherCa, "", "is not signed by the authority of cafile=", -1029},
+        {FtpSecurity::kWrongName, "", "is made out for another name", -1029},
+        {FtpSecurity::kExpired, "", "has expired", -1029},
+        {FtpSecurity::kTls, "fingerprint=00" + std::string(62, '0') + "\n",
+         "is not the one fingerprint= names", -1029},
+        {FtpSecurity::kPlain, "", "does not encrypt (AUTH TLS", -1030},
+        {FtpSecurity::kNoProt, "", "does not encrypt transfers (PROT P", -1030},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.says);
+        std::string seen;
+        EXPECT_EQ(PutTo(row.security, row.extra, seen), row.status);
+        EXPECT_NE(seen.find(row.says), std::string::npos) << seen;
+        EXPECT_EQ(seen.find("USER"), std::string::npos) << seen;
+        EXPECT_EQ(seen.find("PASS"), std::string::npos) << seen;
+        if (row.status == -1029) {
+            EXPECT_NE(seen.find("fingerprint is " + fingerprint), std::string::npos) << seen;
+        }
+    }
+    // A server with a certificate of its own is trusted by its fingerprint, in any spelling.
+    std::string seen;
+    EXPECT_EQ(PutTo(FtpSecurity::kOtherCa, "fingerprint=12:34\n", seen), -1005) << seen;
+    const fs::path served = home / "pinned";
+    fs::create_directories(served);
+    FtpServer pinned(served, "pel", "s3cret pass", true, FtpSecurity::kOtherCa);
+    std::string pin = pinned.Fingerprint();
+    std::transform(pin.begin(), pin.end(), pin.begin(), [](char c) { return c == ':' ? ' ' : c; });
+    EXPECT_EQ(
+        Run("cmd=put\n" + ServerSettings(pinned, "ftps") + "fingerprint=" + pin + "\ncafile=\n"), 0)
+        << FileOf("_plerror.txt");
+    EXPECT_EQ(FolderTree(served), "a.txt=1");
+}
+
+TEST_P(PlftpTlsTest, CutsOnTheEncryptedPathLeaveNothingCutInPlace) {
+    const std::string big(300 * 1024, 'b');
+    Change(watched, "+a.txt=1");
+    WriteFileBytes(watched / "cut-up.bin", big);
+    Change(remote, "+keep.txt=k");
+    WriteFileBytes(remote / "cut-down.bin", big);
+    const std::string put = "-cmd=put|-dir=/|-ldir=" + watched.string() + "\\|-filename=";
+    // The control connection's handshake and a data connection's (the server then drops the
+    // session), an upload and a download.
+    server->CutNextHandshake(false);
+    EXPECT_EQ(Run(Settings(), put + "a.txt|\n"), -1010);
+    server->CutNextHandshake(true);
+    EXPECT_EQ(Run(Settings(), put + "a.txt|\n"), -1010);
+    EXPECT_EQ(Run(Settings(), put + "cut-up.bin|\n"), -1016);
+    EXPECT_TRUE(FolderTree(remote) == "cut-down.bin=" + big + " keep.txt=k");
+    EXPECT_EQ(Run("cmd=get\n" + Settings(), "", "get"), -1018);
+    EXPECT_TRUE(FolderTree(watched) == "a.txt=1 cut-up.bin=" + big + " keep.txt=k");
+    // Uncut, the same items arrive.
+    EXPECT_EQ(Run(Settings(), put + "a.txt|\n"), 0);
+    EXPECT_EQ(ReadFileBytes(remote / "a.txt"), "1");
+}
+
+// A tree as users have them over FTPS: a file past one TLS record and past a chunk, an empty one,
+// names outside ASCII, and a colleague's folder of 2,000 names, whose listing spans many records.
+TEST_P(PlftpTlsTest, ALargeTreeMirrorsAndASecondRunSendsNothing) {
+    Change(watched, "+empty.txt=;+\xC3\xBC\xC3\xA4/\xE6\x97\xA5\xE6\x9C\xAC.txt=ja");
+    std::string many;
+    for (int i = 0; i < 2000; ++i)
+        many += "+many/n" + std::to_string(i) + ".txt=" + std::to_string(i) + ";";
+    Change(remote, many);
+    const std::string colleagues = FolderTree(remote);
+    fs::create_directories(home / "many");
+    std::string large(1024 * 1024 + 17, 'x');
+    for (std::size_t i = 0; i < large.size(); i += 7) large[i] = static_cast<char>(i % 251);
+    WriteFileBytes(watched / "large.bin", large);
+    for (const auto& item : fs::recursive_directory_iterator(watched)) {
+        if (item.is_regular_file())
+            fs::last_write_time(item.path(), item.last_write_time() - std::chrono::minutes(1));
+    }
+    EXPECT_EQ(Run("cmd=put\n" + Settings()), 0) << FileOf("_plerror.txt");
+    const std::string log = FileOf("_plftp.log");
+    EXPECT_EQ(Run("cmd=put\n" + Settings()), 0);
+    const std::string added = FileOf("_plftp.log").substr(log.size());
+    EXPECT_FALSE(std::regex_search(added, std::regex("\t(put|mkdir|delete|rmdir)\t[^\n]*\tok\r")))
+        << added;
+    const fs::path theirs = home / "many";
+    fs::rename(remote / "many", theirs / "many");
+    EXPECT_TRUE(FolderTree(remote) == FolderTree(watched));  // not printed: a megabyte
+    EXPECT_TRUE(FolderTree(theirs) == colleagues);
+}
+
 INSTANTIATE_TEST_SUITE_P(Targets, PlftpTest,
-                         testing::Values(Target::kFolder, Target::kFtp, Target::kFtpList),
+                         testing::Values(Target::kFolder, Target::kFtp, Target::kFtpList,
+                                         Target::kFtps),
                          [](const auto& info) {
                              return info.param == Target::kFtp       ? "Ftp"
                                     : info.param == Target::kFtpList ? "FtpList"
+                                    : info.param == Target::kFtps    ? "Ftps"
                                                                      : "Folder";
                          });
 
-INSTANTIATE_TEST_SUITE_P(Ftp, PlftpFailureTest, testing::Values(Target::kFtp));
+INSTANTIATE_TEST_SUITE_P(Ftps, PlftpTlsTest, testing::Values(Target::kFtps));
+
+INSTANTIATE_TEST_SUITE_P(Ftp, PlftpFailureTest, testing::Values(Target::kFtp, Target::kFtps),
+                         [](const auto& info) {
+                             return info.param == Target::kFtps ? "Ftps" : "Ftp";
+                         });
 
 }  // namespace

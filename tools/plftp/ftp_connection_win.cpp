@@ -3,10 +3,12 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
 #include "base/text_conversion.h"
+#include "tools/plftp/certificate_check_win.h"
 
 namespace {
 
@@ -30,16 +32,16 @@ void SetTimeouts(SOCKET socket) {
                sizeof timeout);
 }
 
-bool SendAll(SOCKET socket, const char* data, std::size_t size) {
-    while (size > 0) {
-        const int n =
-            send(socket, data, static_cast<int>(size < kChunkBytes ? size : kChunkBytes), 0);
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+// A TLS failure's code as the system gives it ("0x80090326").
+std::string SystemCode(long error) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(error));
+    return text;
 }
+
+// A handshake cut by the network fails as the network does; one that TLS
+// itself refused (its codes are negative) as a server that would not encrypt.
+bool CutByNetwork(long error) { return error > 0; }
 
 // The folder of a 257 reply: "257 "/a ""b"" c" is current" gives /a "b" c.
 std::string QuotedFolder(const std::string& reply) {
@@ -63,7 +65,7 @@ std::string QuotedFolder(const std::string& reply) {
 }  // namespace
 
 CFtpConnection::~CFtpConnection() {
-    if (control) {
+    if (control.socket) {
         FtpReply reply;
         (void)Ask("QUIT", reply);
     }
@@ -81,7 +83,7 @@ Outcome CFtpConnection::Fail(int32_t status, const std::string& what, const FtpR
 
 bool CFtpConnection::Send(const std::string& commands) {
     const std::string lines = std::exchange(told, {}) + commands;
-    return SendAll(control.Get(), lines.data(), lines.size());
+    return control.SendAll(lines.data(), lines.size());
 }
 
 bool CFtpConnection::Receive(FtpReply& reply) {
@@ -96,7 +98,7 @@ bool CFtpConnection::ReceiveOne(FtpReply& reply) {
     reply = FtpReply{};
     char buffer[4096];
     while (!reader.Next(reply)) {
-        const int n = recv(control.Get(), buffer, sizeof buffer, 0);
+        const int n = control.Receive(buffer, sizeof buffer);
         if (n == 0) WSASetLastError(WSAECONNRESET);  // the server closed the connection
         if (n <= 0) return false;
         reader.Add(std::string_view(buffer, static_cast<std::size_t>(n)));
@@ -116,7 +118,7 @@ bool CFtpConnection::AskPair(const std::string& first, const std::string& second
 bool CFtpConnection::Exchange(const std::string& lines, std::initializer_list<FtpReply*> replies) {
     for (FtpReply* reply : replies) *reply = FtpReply{};
     const bool passive = std::exchange(passiveAhead, false);
-    if (!control) {
+    if (!control.socket) {
         if (error == 0) error = WSAENOTCONN;
         return false;
     }
@@ -144,7 +146,7 @@ bool CFtpConnection::ReceiveOpenPort() {
 }
 
 void CFtpConnection::Tell(const std::string& command) {
-    if (!control) return;
+    if (!control.socket) return;
     told += command + "\r\n";
     ++unread;
 }
@@ -169,6 +171,8 @@ Outcome CFtpConnection::Open(const ToolConfig& config) {
     }
     reader = CFtpReplyReader{};
     error = 0;
+    host = config.host;
+    dataProtected = false;
     ADDRINFOW hints{};
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
@@ -180,10 +184,13 @@ Outcome CFtpConnection::Open(const ToolConfig& config) {
         return Fail(kToolNoServer, "find the server " + ToAnsiString(config.host), {});
     }
     for (ADDRINFOW* address = found; address; address = address->ai_next) {
-        control.Reset(socket(address->ai_family, address->ai_socktype, address->ai_protocol));
-        if (!control) continue;
-        SetTimeouts(control.Get());
-        if (connect(control.Get(), address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0) {
+        control.Reset();
+        control.socket.Reset(
+            socket(address->ai_family, address->ai_socktype, address->ai_protocol));
+        if (!control.socket) continue;
+        SetTimeouts(control.socket.Get());
+        if (connect(control.socket.Get(), address->ai_addr,
+                    static_cast<int>(address->ai_addrlen)) == 0) {
             memcpy(&server, address->ai_addr, address->ai_addrlen);
             serverLength = static_cast<int>(address->ai_addrlen);
             break;
@@ -192,12 +199,12 @@ Outcome CFtpConnection::Open(const ToolConfig& config) {
         control.Reset();
     }
     FreeAddrInfoW(found);
-    if (!control) return Fail(kToolNoServer, where, {});
+    if (!control.socket) return Fail(kToolNoServer, where, {});
     // A command goes out at once, not held back for the reply's
     // acknowledgement.
     const BOOL noDelay = TRUE;
-    setsockopt(control.Get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
-               sizeof noDelay);
+    setsockopt(control.socket.Get(), IPPROTO_TCP, TCP_NODELAY,
+               reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
 
     FtpReply reply;
     if (!Receive(reply)) {
@@ -207,6 +214,14 @@ Outcome CFtpConnection::Open(const ToolConfig& config) {
     if (reply.code != 220) {
         control.Reset();
         return Fail(kToolNoServer, where, reply);
+    }
+    if (config.tls) {
+        Outcome secured = SecureControl(config);
+        if (secured) secured = ProtectData(false);
+        if (!secured) {
+            control.Reset();
+            return secured;
+        }
     }
     const std::string user = config.userName.empty() ? "anonymous" : ToAnsiString(config.userName);
     if (!Ask("USER " + user, reply)) return Fail(kToolNoServer, "log in", reply);
@@ -218,6 +233,12 @@ Outcome CFtpConnection::Open(const ToolConfig& config) {
             Fail(reply.code == 530 ? kToolLoginRefused : kToolNoServer, "log in", reply);
         control.Reset();
         return refused;
+    }
+    if (config.tls && !dataProtected) {
+        if (Outcome protectedData = ProtectData(true); !protectedData) {
+            control.Reset();
+            return protectedData;
+        }
     }
     // What the server offers is asked once per run: MLSD, when there, lists
     // with facts and names that no column layout can cut.
@@ -236,8 +257,82 @@ Outcome CFtpConnection::Open(const ToolConfig& config) {
     return Outcome::Ok();
 }
 
+Outcome CFtpConnection::SecureControl(const ToolConfig& config) {
+    const std::string server = ToAnsiString(config.host);
+    FtpReply reply;
+    if (!Ask("AUTH TLS", reply)) return Fail(kToolNoServer, "ask " + server + " for TLS", reply);
+    if (reply.code != 234) {
+        return Outcome::Fail(kToolNoEncryption, server + " does not encrypt (AUTH TLS: " +
+                                                    reply.text.substr(0, 300) + ")");
+    }
+    long failure = 0;
+    if (!tls.Start(failure)) {
+        return Outcome::Fail(kToolNoEncryption,
+                             "this system offers no TLS client (" + SystemCode(failure) + ")");
+    }
+    if (!control.Secure(tls, config.host, failure)) {
+        if (CutByNetwork(failure)) {
+            error = static_cast<int>(failure);
+            return Fail(kToolNoServer, "make a TLS session with " + server, {});
+        }
+        return Outcome::Fail(kToolNoEncryption, "the TLS handshake with " + server + " failed (" +
+                                                    SystemCode(failure) + ")");
+    }
+    if (Outcome trusted = CheckServerCertificate(control.ServerCertificate(), config); !trusted) {
+        return trusted;
+    }
+    serverFingerprint = CertificateFingerprint(control.ServerCertificate());
+    return Outcome::Ok();
+}
+
+Outcome CFtpConnection::ProtectData(bool loggedIn) {
+    FtpReply size;
+    FtpReply protection;
+    if (!AskPair("PBSZ 0", "PROT P", size, protection)) {
+        return Fail(kToolNoServer, "ask for encrypted transfers", protection);
+    }
+    if (protection.code / 100 == 2) {
+        dataProtected = true;
+        return Outcome::Ok();
+    }
+    if (!loggedIn && (size.code == 530 || protection.code == 530)) return Outcome::Ok();
+    return Outcome::Fail(kToolNoEncryption, ToAnsiString(host) +
+                                                " does not encrypt transfers (PROT P: " +
+                                                protection.text.substr(0, 300) + ")");
+}
+
+Outcome CFtpConnection::SecureData(CNetChannel& data, int32_t status, int32_t refused,
+                                   const std::string& what) {
+    long failure = 0;
+    if (data.Secure(tls, host, failure)) {
+        const std::string shown = CertificateFingerprint(data.ServerCertificate());
+        if (!shown.empty() && shown == serverFingerprint) return Outcome::Ok();
+        data.Reset();
+        Lost();
+        return Outcome::Fail(kToolCertificateRefused,
+                             "the certificate of " + ToAnsiString(host) +
+                                 " changed during the run; its SHA-256 fingerprint is now " +
+                                 (shown.empty() ? "?" : shown));
+    }
+    data.Reset();
+    // A server that refused the command closes the data connection without
+    // a session: its reply says why.
+    FtpReply reply;
+    if (Receive(reply) && reply.code / 100 != 1) {
+        return Fail(reply.code == 425 || reply.code == 522 ? status : refused, what, reply);
+    }
+    Lost();
+    if (CutByNetwork(failure)) {
+        return Outcome::Fail(status, "cannot " + what +
+                                         ": the data connection was cut (system error " +
+                                         std::to_string(failure) + ")");
+    }
+    return Outcome::Fail(kToolNoEncryption, "cannot " + what + ": the TLS handshake failed (" +
+                                                SystemCode(failure) + ")");
+}
+
 Outcome CFtpConnection::BeginTransfer(const std::string& command, int32_t status, int32_t refused,
-                                      const std::string& what, UniqueSocket& data) {
+                                      const std::string& what, CNetChannel& data) {
     FtpReply reply;
     // A port opened ahead serves while the server surely still waits on it.
     uint16_t port = std::exchange(openPort, 0);
@@ -259,10 +354,12 @@ Outcome CFtpConnection::BeginTransfer(const std::string& command, int32_t status
     } else {
         reinterpret_cast<sockaddr_in*>(&dataAddress)->sin_port = htons(port);
     }
-    data.Reset(socket(server.ss_family, SOCK_STREAM, IPPROTO_TCP));
-    if (data &&
-        connect(data.Get(), reinterpret_cast<const sockaddr*>(&dataAddress), serverLength) == 0) {
-        SetTimeouts(data.Get());
+    data.Reset();
+    data.socket.Reset(socket(server.ss_family, SOCK_STREAM, IPPROTO_TCP));
+    if (data.socket && connect(data.socket.Get(), reinterpret_cast<const sockaddr*>(&dataAddress),
+                               serverLength) == 0) {
+        SetTimeouts(data.socket.Get());
+        if (dataProtected) return SecureData(data, status, refused, what);
         return Outcome::Ok();
     }
     const int dataError = WSAGetLastError();
@@ -349,7 +446,7 @@ Outcome CFtpConnection::Store(const std::string& path, const std::string& what,
     // accepted, and drops them with the connection when it refused it.
     // Whatever follows the first chunk waits for the acceptance, so a refused
     // file never fills the connection: a small file costs one wait less.
-    UniqueSocket data;
+    CNetChannel data;
     if (Outcome begun = BeginTransfer("STOR " + path, kToolWriteError, kToolWriteError, what, data);
         !begun) {
         return begun;
@@ -365,7 +462,7 @@ Outcome CFtpConnection::Store(const std::string& path, const std::string& what,
             if (Outcome answer = TransferAccepted(kToolWriteError, what); !answer) return answer;
             accepted = true;
         }
-        if (!SendAll(data.Get(), buffer, got)) {
+        if (!data.SendAll(buffer, got)) {
             outcome = DataFailure(kToolWriteError, what);
             break;
         }
@@ -373,7 +470,14 @@ Outcome CFtpConnection::Store(const std::string& path, const std::string& what,
     // The end of the data is the end of the file: the server answers once it
     // has it all (or what came, when the read failed: the caller then
     // removes the temporary file it was).
-    shutdown(data.Get(), SD_SEND);
+    data.EndSending();
+    if (data.Secured()) {
+        // Whatever the server sends (its own close notice, a session ticket)
+        // is read before the connection closes: unread, it would make the
+        // close a reset, which can cost the server the file's last bytes.
+        while (data.Receive(buffer, sizeof buffer) > 0) {
+        }
+    }
     data.Reset();
     if (!accepted) {
         if (Outcome answer = TransferAccepted(kToolWriteError, what); !answer) return answer;
@@ -388,7 +492,7 @@ Outcome CFtpConnection::Retrieve(const std::string& path, const std::string& wha
 
 Outcome CFtpConnection::ReceiveData(const std::string& command, int32_t refused,
                                     const std::string& what, const WriteChunk& write) {
-    UniqueSocket data;
+    CNetChannel data;
     if (Outcome begun = BeginTransfer(command, kToolReadError, refused, what, data); !begun) {
         return begun;
     }
@@ -396,7 +500,7 @@ Outcome CFtpConnection::ReceiveData(const std::string& command, int32_t refused,
     char buffer[kChunkBytes];
     Outcome outcome;
     for (;;) {
-        const int n = recv(data.Get(), buffer, sizeof buffer, 0);
+        const int n = data.Receive(buffer, sizeof buffer);
         if (n == 0) break;
         if (n < 0) {
             outcome = DataFailure(kToolReadError, what);

@@ -2,9 +2,9 @@
 // plftp's connection to an FTP server, over Winsock: one control connection
 // for the whole run, passive data connections, binary transfers. plftp reads
 // the replies and the listings itself (ftp_listing.h), so a name is kept byte
-// for byte, and every command is answered on the same connection.
-
-#include <winsock2.h>
+// for byte, and every command is answered on the same connection. With
+// config.tls (FTPS), every connection is encrypted before anything of the
+// user's goes over it, or the run ends.
 
 #include <cstddef>
 #include <functional>
@@ -12,17 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "base/unique_resource.h"
 #include "tools/plftp/ftp_listing.h"
+#include "tools/plftp/tls_channel_win.h"
 #include "tools/plftp/tool_config.h"
-
-struct SocketTraits {
-    using Raw = SOCKET;
-    static Raw Invalid() noexcept { return INVALID_SOCKET; }
-    static bool IsValid(Raw s) noexcept { return s != INVALID_SOCKET; }
-    static void Close(Raw s) noexcept { closesocket(s); }
-};
-using UniqueSocket = UniqueResource<SocketTraits>;
 
 class CFtpConnection {
 public:
@@ -35,6 +27,11 @@ public:
     // kToolLoginRefused when it refuses the user or the password), then asks
     // what the server offers (FEAT), switches to UTF-8 names when configured,
     // to binary transfers, and asks the login folder and the server's system.
+    // With config.tls, the connection is encrypted (AUTH TLS) and the server's
+    // certificate judged (certificate_check_win.h) before the user's name is
+    // sent, and data connections are asked to be encrypted (PROT P) before
+    // the password is where the server takes it then: a server that will not
+    // fails with kToolNoEncryption, a certificate with kToolCertificateRefused.
     Outcome Open(const ToolConfig& config);
     const std::string& Home() const { return home; }
     // The server says it runs on Windows (SYST): names do not differ by case.
@@ -100,7 +97,17 @@ private:
     // `status`, a refusal the server gave before the connection with
     // `refused`.
     Outcome BeginTransfer(const std::string& command, int32_t status, int32_t refused,
-                          const std::string& what, UniqueSocket& data);
+                          const std::string& what, CNetChannel& data);
+    // AUTH TLS, the handshake and the certificate's check, on the control
+    // connection just opened.
+    Outcome SecureControl(const ToolConfig& config);
+    // PBSZ 0 and PROT P; `loggedIn` false before USER, when a server that
+    // wants them after the login says so (530), which leaves them for later.
+    Outcome ProtectData(bool loggedIn);
+    // The data connection's TLS session, with the control connection's
+    // certificate; a refusal of the transfer's command that came instead
+    // fails with `refused`.
+    Outcome SecureData(CNetChannel& data, int32_t status, int32_t refused, const std::string& what);
     // The first reply to a transfer's command: 1xx accepts it, anything else
     // is a refusal, failing with `refused`.
     Outcome TransferAccepted(int32_t refused, const std::string& what);
@@ -112,7 +119,11 @@ private:
     Outcome FinishTransfer(const Outcome& outcome, int32_t status, const std::string& what);
 
     bool started = false;  // WSAStartup
-    UniqueSocket control;
+    CNetChannel control;
+    CTlsClient tls;
+    std::wstring host;              // the server as configured: the certificate's name
+    std::string serverFingerprint;  // the control connection's certificate (FTPS)
+    bool dataProtected = false;     // PROT P taken
     CFtpReplyReader reader;
     sockaddr_storage server{};
     int serverLength = 0;

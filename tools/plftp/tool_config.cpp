@@ -50,6 +50,42 @@ uint64_t LeadingDigits(std::string_view text) {
 
 }  // namespace
 
+std::string FormatFingerprint(std::string_view bytes) {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (!text.empty()) text += ':';
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 15];
+    }
+    return text;
+}
+
+std::string NormalisedFingerprint(std::string_view text) {
+    std::string bytes;
+    int high = -1;
+    for (const char c : text) {
+        int digit = -1;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (digit < 0) {
+            // A separator only between pairs.
+            if ((c != ':' && c != ' ') || high >= 0 || bytes.empty()) return {};
+            continue;
+        }
+        if (high < 0) {
+            high = digit;
+        } else {
+            bytes += static_cast<char>(high * 16 + digit);
+            high = -1;
+        }
+    }
+    if (high >= 0 || bytes.size() != 32) return {};
+    return FormatFingerprint(bytes);
+}
+
 Outcome LoadToolConfig(const std::string& path, ToolConfig& config) {
     if (!std::ifstream(path, std::ios::binary)) {
         return Outcome::Fail(kToolOpenFileError, "cannot open the configuration " + path);
@@ -79,10 +115,23 @@ Outcome LoadToolConfig(const std::string& path, ToolConfig& config) {
             return Outcome::Fail(kToolInvalidTarget, "protocol=file needs root=");
     } else if (protocol == "smb") {
         config.protocol = TargetProtocol::kSmb;
-    } else if (protocol == "ftp") {
+    } else if (protocol == "ftp" || protocol == "ftps") {
         config.protocol = TargetProtocol::kFtp;
+        config.tls = protocol == "ftps";
         config.host = ToWideString(state.serverAddress.Str());
-        if (config.host.empty()) return Outcome::Fail(kToolInvalidTarget, "protocol=ftp needs ip=");
+        if (config.host.empty()) {
+            return Outcome::Fail(kToolInvalidTarget,
+                                 "protocol=" + std::string(protocol) + " needs ip=");
+        }
+        if (config.tls) {
+            const std::string pinned = ToolOnlyValue(path, "fingerprint=");
+            config.fingerprint = NormalisedFingerprint(pinned);
+            if (!pinned.empty() && config.fingerprint.empty()) {
+                return Outcome::Fail(kToolInvalidTarget,
+                                     "fingerprint=" + pinned + " is no SHA-256 fingerprint");
+            }
+            config.caFile = ToWideString(ToolOnlyValue(path, "cafile="));
+        }
         if (!state.serverPort.Empty()) {
             const int32_t port = ParseInt(state.serverPort.Str());
             if (port < 1 || port > 65535) {

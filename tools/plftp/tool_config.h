@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "tools/plftp/tool_status.h"
 
@@ -15,9 +16,12 @@ enum class TargetProtocol : uint8_t { kFile, kSmb, kFtp };
 struct ToolConfig {
     TransferDirection direction = TransferDirection::kPut;
     TargetProtocol protocol = TargetProtocol::kFile;
-    std::wstring root;       // kFile: the Windows folder that "/" names
-    std::wstring remoteDir;  // "dir=" in the path form of transfer_target.h; "/" when empty
-    std::wstring host;       // kFtp
+    std::wstring root;        // kFile: the Windows folder that "/" names
+    std::wstring remoteDir;   // "dir=" in the path form of transfer_target.h; "/" when empty
+    std::wstring host;        // kFtp
+    bool tls = false;         // "protocol=ftps": TLS on every connection, or no run
+    std::string fingerprint;  // "fingerprint=": the pinned certificate, as NormalisedFingerprint
+    std::wstring caFile;      // "cafile=": the only roots a certificate may chain to
     uint16_t port = 21;
     std::wstring userName;
     std::wstring password;   // decoded
@@ -26,6 +30,13 @@ struct ToolConfig {
     std::wstring ignoreDir;
     uint64_t sizeLimit = 0;  // bytes; 0 for none
 };
+
+// A SHA-256 fingerprint as "AB:CD:..." (32 bytes in upper-case hex, colons
+// between), from 64 hex digits in either case, with or without colons or
+// blanks between pairs; empty when `text` is no such fingerprint.
+std::string NormalisedFingerprint(std::string_view text);
+// "AB:CD:..." of raw bytes.
+std::string FormatFingerprint(std::string_view bytes);
 
 // Reads the file at `path` (ANSI). A file that cannot be opened fails with
 // kToolOpenFileError, an unknown protocol or a bad port with

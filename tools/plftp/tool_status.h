@@ -25,7 +25,9 @@ enum ToolStatus : int32_t {
     kToolInvalidLocalDir = -1021,
     kToolInvalidRemoteDir = -1022,
     kToolOperationActive = -1027,
-    kToolRecordUnreadable = -1028,  // the sync record could not be read: the run merged
+    kToolRecordUnreadable = -1028,    // the sync record could not be read: the run merged
+    kToolCertificateRefused = -1029,  // FTPS: the server's certificate failed its check
+    kToolNoEncryption = -1030,        // FTPS: the server would not encrypt, or the session failed
 };
 
 // What one operation came to: a status and, when it failed, why in words
