@@ -2,16 +2,16 @@
 // timing of the watcher's merges, firings and sends.
 // A day: a random list of ordinary actions (convergence.h) done by this process in a fresh watched
 // folder with pauses between them, the real watcher and the real plftp sending to a folder, an SMB
-// path or a real FTP server, in count mode (threshold 1, 5 or 1000) or immediate mode; then the
-// watcher is closed in order and the remote tree must equal the watched one, names, sizes and
-// bytes. A differing day prints its seed, the differences, and a shorter action list that still
-// differs (delta debugging, each try a fresh day). Without PELLARO_CONVERGENCE_DAYS the fixed days
-// run (those off in CI too with PELLARO_CONVERGENCE_CI=file,smb,ftp or all); the other variables
-// are described in scripts/convergence.sh. In interval mode ("interval": an interval of 2 s, so
-// idle downloads run) a second writer, another device, makes, edits and deletes its own files
-// directly on the target between the user's actions; after the close one download more, then the
-// folder must equal the target, and the target must hold exactly the other device's files as it
-// left them.
+// path or a real FTP server (in clear or over TLS), in count mode (threshold 1, 5 or 1000) or
+// immediate mode; then the watcher is closed in order and the remote tree must equal the watched
+// one, names, sizes and bytes. A differing day prints its seed, the differences, and a shorter
+// action list that still differs (delta debugging, each try a fresh day). Without
+// PELLARO_CONVERGENCE_DAYS the fixed days run (those off in CI too with
+// PELLARO_CONVERGENCE_CI=file,smb,ftp,ftps or all); the other variables are described in
+// scripts/convergence.sh. In interval mode ("interval": an interval of 2 s, so idle downloads run)
+// a second writer, another device, makes, edits and deletes its own files directly on the target
+// between the user's actions; after the close one download more, then the folder must equal the
+// target, and the target must hold exactly the other device's files as it left them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -61,6 +61,7 @@ constexpr const char* kFixedDays[] = {
     "smb immediate 130250 on 0,1,8,9,12,13,14,15,16,17,18,19,20,21,22,23,24,25,26,27,28,29",
     "file interval 9001 on",
     "ftp interval 9002 on",
+    "ftps 5 73 on",
 };
 
 // The other device's folder: no day's action names it.
@@ -146,11 +147,14 @@ DayResult RunDay(const std::string& target, const std::string& mode,
         remote = L"\\\\srv\\share\\conv-" + bench.home.Path().filename().wstring();
         CreateDirectoryW(LongPath(remote).c_str(), nullptr);
         config = "protocol=smb\ndir=" + ToAnsiString(remote) + "\n";
-    } else if (target == "ftp") {
-        server = std::make_unique<FtpServer>(bench.home / "remote", "pel", "s3cret pass");
+    } else if (target == "ftp" || target == "ftps") {
+        const bool tls = target == "ftps";
+        server = std::make_unique<FtpServer>(bench.home / "remote", "pel", "s3cret pass", true,
+                                             tls ? FtpSecurity::kTls : FtpSecurity::kPlain);
         if (!server->Running()) return {.problems = "no FTP server (python3-pyftpdlib)\n"};
-        config = "protocol=ftp\nip=127.0.0.1\nport=" + std::to_string(server->Port()) +
-                 "\nusername=pel\npassword=czNjcmV0IHBhc3M=\nencoding=utf8\ndir=/\n";
+        config = "protocol=" + target + "\nip=127.0.0.1\nport=" + std::to_string(server->Port()) +
+                 "\nusername=pel\npassword=czNjcmV0IHBhc3M=\nencoding=utf8\ndir=/\n" +
+                 (tls ? "cafile=" + server->CaFile().string() + "\n" : "");
     }
     const bool interval = mode == "interval";
     bench.Config(config + "sub=1\n" +
@@ -372,7 +376,7 @@ TEST(ConvergenceE2ETest, EveryDayOfChangesEndsWithTheRemoteTreeEqualToTheFolder)
                                             : static_cast<uint32_t>(std::stoul(first));
         std::vector<std::string> targets = Split(Env("PELLARO_CONVERGENCE_TARGET", "all"));
         std::vector<std::string> modes = Split(Env("PELLARO_CONVERGENCE_MODE", "all"));
-        if (targets == std::vector<std::string>{"all"}) targets = {"file", "smb", "ftp"};
+        if (targets == std::vector<std::string>{"all"}) targets = {"file", "smb", "ftp", "ftps"};
         if (modes == std::vector<std::string>{"all"}) {
             modes = {"1", "5", "1000", "immediate", "interval"};
         }
