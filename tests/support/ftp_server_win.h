@@ -5,8 +5,12 @@
 // after a third and ended with 426, as a server that aborts a transfer does; one whose name starts
 // with "held" waits until the test releases it (the whole server waits with it). An upload of a
 // file whose name (or its temporary name, "~" and the name) starts with "refused" is refused
-// with 550. With PELLARO_FTP_TRACE=<prefix> in the environment, each command's time goes to
-// <prefix>-<port>.log.
+// with 550, and one of a file whose name starts with "drop" ends its connection unanswered. With
+// PELLARO_FTP_TRACE=<prefix> in the environment, each command's time and its connection (the
+// client's port) go to <prefix>-<port>.log. A server given a distance (`delayMs`) stands that far
+// away: each reply leaves no sooner than that after what it answers came in (a command, or an
+// upload's last bytes), so replies to commands sent together are not delayed one after another, as
+// on a network; it then serves each connection in a thread of its own.
 
 #include <windows.h>
 
@@ -22,8 +26,9 @@ namespace ftp_server_detail {
 inline constexpr char kServerScript[] = R"(import logging, os, socket, sys, time
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler, TLS_DTPHandler, TLS_FTPHandler
-from pyftpdlib.servers import FTPServer
-home, user, password, port, control, listing, security = sys.argv[1:8]
+from pyftpdlib.servers import FTPServer, ThreadedFTPServer
+home, user, password, port, control, listing, security, delay = sys.argv[1:9]
+delay = int(delay) / 1000.0
 logging.basicConfig(level=logging.WARNING)
 end = time.time() + 900
 def flag(name):  # a one-off fault the test asked for: <control>.<name>, taken when used
@@ -91,6 +96,7 @@ class CuttingDTPHandler(BaseDTP):
                 self.handle_close()
         return sent
     def handle_read_event(self):
+        self.cmd_channel.came = time.monotonic()  # an upload's end is answered a distance later
         BaseDTP.handle_read_event(self)
         f = getattr(self, "file_obj", None)
         if (f is not None and self.receive and not self._closed and self.tot_bytes_received >= 65536
@@ -108,6 +114,9 @@ class TestFTPHandler(BaseHandler):
     def ftp_STOR(self, file, mode="w"):
         if os.path.basename(file).lstrip("~").startswith("refused"):
             self.respond("550 Refused by the test.")
+            return
+        if os.path.basename(file).lstrip("~").startswith("drop"):  # this connection ends, unanswered
+            self.close()
             return
         return BaseHandler.ftp_STOR(self, file, mode)
     def ftp_AUTH(self, line):
@@ -133,19 +142,36 @@ if listing == "list":  # a server that lists with LIST only, and says so in FEAT
     TestFTPHandler.proto_cmds = {k: v for k, v in BaseHandler.proto_cmds.items() if k not in ("MLSD", "MLST")}
 TestFTPHandler.commands = open(control + ".commands", "w", buffering=1)
 handler = TestFTPHandler
-if os.environ.get("PELLARO_FTP_TRACE"):  # "<time> <command>" lines, to see where a run's time goes
+if os.environ.get("PELLARO_FTP_TRACE"):  # "<time> <client port> <command>" lines: where time goes
     class TracingFTPHandler(TestFTPHandler):
         trace = None
         def pre_process_command(self, line, cmd, arg):
-            self.trace.write("%.6f %s\n" % (time.perf_counter(), cmd))
+            self.trace.write("%.6f %d %s\n" % (time.perf_counter(), self.remote_port, cmd))
             return TestFTPHandler.pre_process_command(self, line, cmd, arg)
     handler = TracingFTPHandler
-server = FTPServer(("127.0.0.1", int(port)), handler)
-if handler is not TestFTPHandler:
-    handler.trace = open("%s-%d.log" % (os.environ["PELLARO_FTP_TRACE"], server.address[1]), "w", buffering=1)
+if delay:
+    Near = handler
+    class DistantFTPHandler(Near):
+        came = opened = 0.0
+        def handle_read(self):
+            self.came = time.monotonic()
+            Near.handle_read(self)
+        def push(self, data):
+            time.sleep(max(0.0, max(self.came, self.opened) + delay - time.monotonic()))
+            Near.push(self, data)
+        def handle(self):
+            self.opened = time.monotonic()
+            Near.handle(self)
+    handler = DistantFTPHandler
+server = (ThreadedFTPServer if delay else FTPServer)(("127.0.0.1", int(port)), handler)
+if os.environ.get("PELLARO_FTP_TRACE"):
+    TracingFTPHandler.trace = open("%s-%d.log" % (os.environ["PELLARO_FTP_TRACE"], server.address[1]), "w", buffering=1)
 open(control + ".part", "w").write(str(server.address[1]))
 os.replace(control + ".part", control + ".port")
 while not os.path.exists(control + ".stop") and time.time() < end:
+    if os.path.exists(control + ".most"):  # logins beyond the number there are refused with 421
+        server.max_cons_per_ip = int(open(control + ".most").read())
+        os.replace(control + ".most", control + ".most-taken")
     server.serve_forever(timeout=0.2, blocking=False)
 server.close_all()
 open(control + ".ended", "w").close()
@@ -189,7 +215,7 @@ class FtpServer {
 public:
     // Serves `home` at a free port; without `mlsd`, folders are listed with LIST only.
     FtpServer(std::filesystem::path home, std::string user, std::string password, bool mlsd = true,
-              FtpSecurity security = FtpSecurity::kPlain) {
+              FtpSecurity security = FtpSecurity::kPlain, unsigned delayMs = 0) {
         constexpr const wchar_t* kSecurity[] = {L" plain",     L" tls",     L" otherca",
                                                 L" wrongname", L" expired", L" noprot"};
         using ftp_server_detail::UnixPath;
@@ -205,7 +231,8 @@ public:
         StartProcess(L"Z:\\usr\\bin\\python3 " + unixScript + unixHome + L"\"" +
                      std::filesystem::path(user).wstring() + L"\" \"" +
                      std::filesystem::path(password).wstring() + L"\" 0 " + UnixPath(control) +
-                     (mlsd ? L"mlsd" : L"list") + kSecurity[static_cast<int>(security)]);
+                     (mlsd ? L"mlsd" : L"list") + kSecurity[static_cast<int>(security)] + L" " +
+                     std::to_wstring(delayMs));
         const std::filesystem::path portFile = control.string() + ".port";
         if (WaitUntil([&] { return std::filesystem::exists(portFile); }, 60000)) {
             port = static_cast<unsigned>(std::stoul(ReadFileBytes(portFile)));
@@ -227,6 +254,11 @@ public:
     // encrypted data connection is closed at once.
     void CutNextHandshake(bool data) {
         WriteFileBytes(control.string() + (data ? ".cut-handshake" : ".cut-auth"), "");
+    }
+    // A connection beyond `most` at once is refused (421) from now on.
+    void LimitConnections(unsigned most) {
+        WriteFileBytes(control.string() + ".most", std::to_string(most));
+        WaitUntil([&] { return std::filesystem::exists(control.string() + ".most-taken"); }, 10000);
     }
     // Lets the "held" downloads go on.
     void Release() { WriteFileBytes(control.string() + ".release", ""); }
