@@ -241,19 +241,20 @@ Outcome CFtpConnection::Open(const ToolConfig& config) {
         }
     }
     // What the server offers is asked once per run: MLSD, when there, lists
-    // with facts and names that no column layout can cut.
-    if (!Ask("FEAT", reply)) return Fail(kToolNoServer, "ask the features", reply);
-    const FtpFeatures features = reply.code / 100 == 2 ? ParseFeatures(reply.text) : FtpFeatures{};
-    mlsd = features.mlsd;
-    if (config.utf8Names && !Ask("OPTS UTF8 ON", reply)) {
-        return Fail(kToolNoServer, "ask for UTF-8 names", reply);
+    // with facts and names that no column layout can cut. The five questions
+    // go at once, one wait for all: none depends on another's answer.
+    FtpReply features, utf8, type, folder, system;
+    if (!Send(std::string("FEAT\r\n") + (config.utf8Names ? "OPTS UTF8 ON\r\n" : "") +
+              "TYPE I\r\nPWD\r\nSYST\r\n") ||
+        !Receive(features) || (config.utf8Names && !Receive(utf8)) || !Receive(type) ||
+        !Receive(folder) || !Receive(system)) {
+        Lost();
+        return Fail(kToolNoServer, "ask the features", {});
     }
-    if (!Ask("TYPE I", reply)) return Fail(kToolNoServer, "ask for binary transfers", reply);
-    if (reply.code / 100 != 2) return Fail(kToolNoServer, "ask for binary transfers", reply);
-    if (!Ask("PWD", reply)) return Fail(kToolNoServer, "ask the folder", reply);
-    home = reply.code == 257 ? QuotedFolder(reply.text) : "/";
-    if (!Ask("SYST", reply)) return Fail(kToolNoServer, "ask the system", reply);
-    windows = reply.code / 100 == 2 && reply.text.find("Windows") != std::string::npos;
+    mlsd = features.code / 100 == 2 && ParseFeatures(features.text).mlsd;
+    if (type.code / 100 != 2) return Fail(kToolNoServer, "ask for binary transfers", type);
+    home = folder.code == 257 ? QuotedFolder(folder.text) : "/";
+    windows = system.code / 100 == 2 && system.text.find("Windows") != std::string::npos;
     return Outcome::Ok();
 }
 
@@ -416,6 +417,7 @@ Outcome CFtpConnection::List(const std::string& folder, std::vector<FtpListedEnt
     // The folder is changed into rather than named after LIST: a name with
     // blanks after LIST reads as options on some servers.
     FtpReply reply;
+    passiveAhead = true;  // the wait for the CWD serves the listing's port too
     if (!Ask("CWD " + folder, reply)) return Fail(kToolReadError, "change to " + folder, reply);
     if (reply.code / 100 != 2)
         return Fail(FolderChangeStatus(reply.text), "change to " + folder, reply);
