@@ -224,7 +224,8 @@ TEST(PlftpDifferential, SynchronisationsMatchTheModelAndKeepWhatTheyMust) {
         const std::string outsideBefore =
             localDisk.Tree(L"C:/Outside") + remoteDisk.Tree(L"R:/Else");
         QuietJournal journal;
-        CTransferEngine engine(local, remote, settings, journal);
+        // Every other case with three transfers in flight.
+        CTransferEngine engine(local, remote, Pooled(settings, remote, n % 2 ? 3 : 1), journal);
         const int32_t status =
             engine.Synchronise(put ? TransferDirection::kPut : TransferDirection::kGet, "sync");
 

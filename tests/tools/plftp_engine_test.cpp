@@ -48,8 +48,9 @@ struct Bench {
         Remote();
         return *local;
     }
+    std::size_t connections = 1;
     int32_t Run(const std::string& run) {
-        CTransferEngine engine(Local(), Remote(), settings, journal);
+        CTransferEngine engine(Local(), Remote(), Pooled(settings, Remote(), connections), journal);
         if (run == "put") return engine.Synchronise(TransferDirection::kPut, "sync");
         if (run == "get") return engine.Synchronise(TransferDirection::kGet, "sync");
         int32_t status = kToolSuccess;
@@ -61,30 +62,35 @@ struct Bench {
             const int32_t lineStatus = engine.RunCommandLine(line);
             if (status == kToolSuccess) status = lineStatus;
         }
-        return status;
+        const int32_t late = engine.Finish();
+        return status == kToolSuccess ? late : status;
     }
 };
 
+// Every row on the engine's own connection, and with three transfers in flight.
 void RunRows(const std::vector<Row>& rows) {
-    for (const Row& row : rows) {
-        Bench bench;
-        if (row.setup) row.setup(bench);
-        bench.localDisk.AddFolder(L"C:");
-        bench.RemoteDisk().AddFolder(bench.remoteOnLocalDisk ? L"C:" : L"R:");
-        Fill(bench.localDisk, L"C:", row.local);
-        Fill(bench.RemoteDisk(), bench.remoteOnLocalDisk ? L"C:" : L"R:", row.remote);
-        const int32_t status = bench.Run(row.run);
-        const std::string context = std::string(row.name) + "\nlog:\n" + bench.journal.log +
-                                    "failures:\n" + bench.journal.failures;
-        EXPECT_EQ(status, row.status) << context;
-        EXPECT_EQ(bench.localDisk.Tree(L"C:"), row.localAfter) << context;
-        if (!bench.remoteOnLocalDisk) {
-            EXPECT_EQ(bench.remoteDisk.Tree(L"R:"), row.remoteAfter) << context;
+    for (const std::size_t connections : {1, 3})
+        for (const Row& row : rows) {
+            SCOPED_TRACE(testing::Message() << connections << " connections");
+            Bench bench;
+            bench.connections = connections;
+            if (row.setup) row.setup(bench);
+            bench.localDisk.AddFolder(L"C:");
+            bench.RemoteDisk().AddFolder(bench.remoteOnLocalDisk ? L"C:" : L"R:");
+            Fill(bench.localDisk, L"C:", row.local);
+            Fill(bench.RemoteDisk(), bench.remoteOnLocalDisk ? L"C:" : L"R:", row.remote);
+            const int32_t status = bench.Run(row.run);
+            const std::string context = std::string(row.name) + "\nlog:\n" + bench.journal.log +
+                                        "failures:\n" + bench.journal.failures;
+            EXPECT_EQ(status, row.status) << context;
+            EXPECT_EQ(bench.localDisk.Tree(L"C:"), row.localAfter) << context;
+            if (!bench.remoteOnLocalDisk) {
+                EXPECT_EQ(bench.remoteDisk.Tree(L"R:"), row.remoteAfter) << context;
+            }
+            if (status != kToolSuccess && status != kToolSkippedFiles) {
+                EXPECT_NE(bench.journal.failures, "") << context;
+            }
         }
-        if (status != kToolSuccess && status != kToolSkippedFiles) {
-            EXPECT_NE(bench.journal.failures, "") << context;
-        }
-    }
 }
 
 auto Server(bool caseSensitive = true) {
@@ -332,6 +338,38 @@ TEST(PlftpSafety, RenamesEndWithTheLocalItem) {
          "-cmd=rn|-dir=|-from=/x.txt|-to=/b/x.txt|", "W/;W/b/;W/b/x.txt=new;W/x.txt=7",
          "b/;b/x.txt=new;x.txt=old"},
     });
+}
+
+// With transfers in flight on other connections, a line that touches a path waits for the
+// transfers of that path: batches whose every line touches the one before log what they log on one.
+TEST(PlftpSafety, LinesWaitForTheTransfersOfTheirPaths) {
+    const std::string put = "-cmd=put|-dir=/|-ldir={L}|-filename=",
+                      rn = "-cmd=rn|-dir=/|-ldir={L}|";
+    const struct {
+        std::wstring local, remote;
+        std::string run;
+    } rows[] = {
+        {L"W/a.txt=1;W/b.txt=2", L"",
+         put + "a.txt|\n" + rn + "-from=a.txt|-to=c.txt|\n" + put +
+             "b.txt|\n-cmd=del|-dir=/|-filename=b.txt|"},
+        {L"W/t/x.txt=1", L"s/x.txt=0",
+         "-cmd=put|-dir=/s|-ldir=C:\\W\\s\\|-filename=x.txt|\n" + rn + "-from=s|-to=t|\n" + put +
+             "t.txt|"},
+    };
+    for (const auto& row : rows) {
+        std::string logs[2];
+        for (const std::size_t connections : {1, 3}) {
+            Bench bench;
+            bench.connections = connections;
+            bench.localDisk.AddFolder(L"C:");
+            bench.RemoteDisk().AddFolder(L"R:");
+            Fill(bench.localDisk, L"C:", row.local);
+            Fill(bench.RemoteDisk(), L"R:", row.remote);
+            bench.Run(row.run);
+            logs[connections > 1] = bench.journal.log;
+        }
+        EXPECT_EQ(logs[0], logs[1]) << row.run;
+    }
 }
 
 // A server keeping times to the second cannot tell two saves of a file at the same size within

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -145,6 +147,7 @@ public:
     int64_t TimeStep() const override { return timeStep; }
     int64_t Now() const override { return clock; }
     std::wstring StoredName(const std::wstring& path) const override {
+        const auto held = Hold();
         const MemoryDisk::Node* node = disk.Find(NativePath(path));
         return node ? LeafName(node->path) : std::wstring();
     }
@@ -153,6 +156,7 @@ public:
         return root.empty() || path != L"/" ? root + path : root;
     }
     Outcome List(const std::wstring& folder, std::vector<TreeEntry>& entries) override {
+        const auto held = Hold();
         entries.clear();
         const std::wstring native = disk.Resolve(NativePath(folder));
         if (faults.unreadable.contains(native)) return Outcome::Fail(kToolReadError, "unreadable");
@@ -163,6 +167,7 @@ public:
         return Outcome::Ok();
     }
     Outcome Stat(const std::wstring& path, TreeEntry& entry) override {
+        const auto held = Hold();
         MemoryDisk::Node* node = disk.Find(NativePath(path));
         if (!node) return Outcome::Fail(kToolRemoteNotFound, "not there");
         entry = Entry(*node);
@@ -186,6 +191,7 @@ public:
         return CanonicalPath(NativePath(path));
     }
     Outcome MakeFolder(const std::wstring& folder) override {
+        const auto held = Hold();
         MemoryDisk::Node* node = disk.Find(NativePath(folder));
         if (node && node->folder) return Outcome::Ok();
         if (node || !disk.Find(ParentPath(NativePath(folder))))
@@ -195,18 +201,21 @@ public:
     }
     Outcome Store(const std::wstring& localFile, const std::wstring& partPath,
                   TreeEntry& written) override {
+        const auto held = Hold();
         MemoryDisk::Node* source = peer->Find(localFile);
         if (!source) return Outcome::Fail(kToolFileNotFound, "gone");
         Outcome outcome = Copy(*source, NativePath(partPath), disk);
         return outcome ? Stat(partPath, written) : outcome;
     }
     Outcome Fetch(const std::wstring& path, const std::wstring& localFile) override {
+        const auto held = Hold();
         MemoryDisk::Node* source = disk.Find(NativePath(path));
         if (!source || source->folder) return Outcome::Fail(kToolRemoteNotFound, "not there");
         return Copy(*source, localFile, *peer);
     }
     Outcome PlaceFile(const std::wstring& partPath, const std::wstring& path,
                       int64_t modified) override {
+        const auto held = Hold();
         MemoryDisk::Node* part = disk.Find(NativePath(partPath));
         if (!part || faults.failedPlaces.contains(disk.Resolve(NativePath(path))))
             return Outcome::Fail(kToolRenameError, "cannot rename into place");
@@ -216,12 +225,14 @@ public:
         return Outcome::Ok();
     }
     Outcome RemoveFile(const std::wstring& path) override {
+        const auto held = Hold();
         MemoryDisk::Node* node = disk.Find(NativePath(path));
         if (!node || node->folder) return Outcome::Fail(kToolRemoveError, "no file");
         disk.nodes.erase(disk.Key(node->path));
         return Outcome::Ok();
     }
     Outcome RemoveFolder(const std::wstring& folder) override {
+        const auto held = Hold();
         MemoryDisk::Node* node = disk.Find(NativePath(folder));
         if (!node || !node->folder || (node->linkTo.empty() && !disk.Children(node->path).empty()))
             return Outcome::Fail(kToolRemoveError, "no empty folder");
@@ -229,6 +240,7 @@ public:
         return Outcome::Ok();
     }
     Outcome Rename(const std::wstring& from, const std::wstring& to) override {
+        const auto held = Hold();
         MemoryDisk::Node* node = disk.Find(NativePath(from));
         MemoryDisk::Node* there = disk.Find(NativePath(to));
         const MemoryDisk::Node* parent = disk.Find(ParentPath(NativePath(to)));
@@ -252,6 +264,11 @@ public:
     std::wstring Describe(const std::wstring& path) const override { return NativePath(path); }
 
 private:
+    // One call at a time on all disks: the engine's thread and a pool's workers share them.
+    static std::unique_lock<std::recursive_mutex> Hold() {
+        static std::recursive_mutex calls;
+        return std::unique_lock(calls);
+    }
     static TreeEntry Entry(const MemoryDisk::Node& node) {
         return TreeEntry{LeafName(node.path), node.folder,   !node.linkTo.empty(),
                          node.data.size(),    node.modified, true};
@@ -312,4 +329,15 @@ inline void Fill(MemoryDisk& disk, const std::wstring& root, const std::wstring&
             disk.AddFolder(root + L"/" + CanonicalPath(item));
         }
     }
+}
+
+// `settings` with the transfers on `connections` connections of their own (copies of `remote`,
+// with its faults), as plftp's FTP target has them; 1 keeps them on the engine's own.
+inline EngineSettings Pooled(EngineSettings settings, MemoryTarget& remote,
+                             std::size_t connections) {
+    if (connections > 1) {
+        settings.connections = connections;
+        settings.connect = [&remote](Outcome&) { return std::make_unique<MemoryTarget>(remote); };
+    }
+    return settings;
 }

@@ -44,9 +44,10 @@ struct Bench {
         remoteDisk.AddFolder(L"R:");
         local.clock = kNow;
     }
+    std::size_t connections = 1;
     int32_t Run(const std::string& run) {
         EngineSettings settings{L"C:/W", L"/", L"", L"", 0, &record, L"PC-1"};
-        CTransferEngine engine(local, remote, settings, journal);
+        CTransferEngine engine(local, remote, Pooled(settings, remote, connections), journal);
         if (run == "put") return engine.Synchronise(TransferDirection::kPut, "sync");
         if (run == "get") return engine.Synchronise(TransferDirection::kGet, "sync");
         if (run == "changes") return engine.SendChanges("changes");
@@ -56,36 +57,41 @@ struct Bench {
             const int32_t lineStatus = engine.RunCommandLine(run.substr(at, end - at));
             if (status == kToolSuccess) status = lineStatus;
         }
-        return status;
+        const int32_t late = engine.Finish();
+        return status == kToolSuccess ? late : status;
     }
 };
 
+// Every row on the engine's own connection, and with three transfers in flight.
 void RunRows(const std::vector<Row>& rows) {
-    for (const Row& row : rows) {
-        Bench bench;
-        bench.remoteDisk.caseSensitive = row.serverCase;
-        bench.remote.serverNames = row.serverCase;
-        Fill(bench.localDisk, L"C:/W", row.synced);
-        Fill(bench.remoteDisk, L"R:", row.synced);
-        if (!row.noRecord) {
-            ASSERT_EQ(bench.Run("put"), kToolSuccess) << row.name << bench.journal.failures;
-            bench.record.SetKnown(true);
+    for (const std::size_t connections : {1, 3})
+        for (const Row& row : rows) {
+            SCOPED_TRACE(testing::Message() << connections << " connections");
+            Bench bench;
+            bench.connections = connections;
+            bench.remoteDisk.caseSensitive = row.serverCase;
+            bench.remote.serverNames = row.serverCase;
+            Fill(bench.localDisk, L"C:/W", row.synced);
+            Fill(bench.remoteDisk, L"R:", row.synced);
+            if (!row.noRecord) {
+                ASSERT_EQ(bench.Run("put"), kToolSuccess) << row.name << bench.journal.failures;
+                bench.record.SetKnown(true);
+            }
+            Fill(bench.localDisk, L"C:/W", row.here);
+            Fill(bench.remoteDisk, L"R:", row.there);
+            if (!row.failing.empty()) bench.remote.faults.failedTransfers.insert(row.failing);
+            int32_t status = bench.Run(row.run);
+            if (!row.thenThere.empty()) {
+                bench.remote.faults.failedTransfers.clear();
+                Fill(bench.remoteDisk, L"R:", row.thenThere);
+                status = bench.Run(row.run);
+            }
+            const std::string context = std::string(row.name) + "\nlog:\n" + bench.journal.log +
+                                        "failures:\n" + bench.journal.failures;
+            EXPECT_EQ(status, row.status) << context;
+            EXPECT_EQ(bench.localDisk.Tree(L"C:/W"), row.localAfter) << context;
+            EXPECT_EQ(bench.remoteDisk.Tree(L"R:"), row.remoteAfter) << context;
         }
-        Fill(bench.localDisk, L"C:/W", row.here);
-        Fill(bench.remoteDisk, L"R:", row.there);
-        if (!row.failing.empty()) bench.remote.faults.failedTransfers.insert(row.failing);
-        int32_t status = bench.Run(row.run);
-        if (!row.thenThere.empty()) {
-            bench.remote.faults.failedTransfers.clear();
-            Fill(bench.remoteDisk, L"R:", row.thenThere);
-            status = bench.Run(row.run);
-        }
-        const std::string context = std::string(row.name) + "\nlog:\n" + bench.journal.log +
-                                    "failures:\n" + bench.journal.failures;
-        EXPECT_EQ(status, row.status) << context;
-        EXPECT_EQ(bench.localDisk.Tree(L"C:/W"), row.localAfter) << context;
-        EXPECT_EQ(bench.remoteDisk.Tree(L"R:"), row.remoteAfter) << context;
-    }
 }
 
 std::string Aside(const std::string& stem, const std::string& extension = ".txt") {

@@ -312,10 +312,23 @@ std::map<std::string, std::string> Files(const fs::path& root) {
     return files;
 }
 
-// plftp killed at a random moment of whole-folder puts, while the folder and another device
-// change both sides between runs: its record is always whole (or not there), and the next run
-// leaves the target holding exactly the folder plus what the other device made. The seed and the
-// number of kills come from PLFTP_KILL_SEED and PLFTP_KILLS (scripts/plftp-kills.sh).
+// A file list with a put line for every file below `root` (the watched folder).
+std::string PutLines(const fs::path& root) {
+    std::string list;
+    for (const auto& [name, content] : Files(root)) {
+        const fs::path relative(name), folder = relative.parent_path();
+        list += "-cmd=put|-dir=/" + folder.generic_string() +
+                "|-ldir=" + (folder.empty() ? root : root / folder).string() +
+                "\\|-filename=" + relative.filename().string() + "|\n";
+    }
+    return list;
+}
+
+// plftp killed at a random moment of whole-folder puts (every other run a batch of puts), while the
+// folder and another device change both sides between runs: its record is always whole (or not
+// there), and the next run leaves the target holding exactly the folder plus what the other device
+// made. The seed and the number of kills come from PLFTP_KILL_SEED and PLFTP_KILLS
+// (scripts/plftp-kills.sh).
 TEST_P(PlftpTest, KillsLeaveAWholeRecordAndTheNextRunConverges) {
     const char* seedText = std::getenv("PLFTP_KILL_SEED");
     const char* killsText = std::getenv("PLFTP_KILLS");
@@ -344,7 +357,7 @@ TEST_P(PlftpTest, KillsLeaveAWholeRecordAndTheNextRunConverges) {
             Change(remote, "+" + name + "=theirs");
             theirs[name] = "theirs";
         }
-        ChildProcess run = Start("cmd=put\n" + Settings());
+        ChildProcess run = Start("cmd=put\n" + Settings(), kill % 2 ? PutLines(watched) : "");
         DWORD code = 0;
         if (WaitForExit(run, static_cast<DWORD>(pick(120)), &code)) ++ended;
         KillIfRunning(run);
@@ -484,6 +497,48 @@ TEST_P(PlftpFailureTest, RefusedUploadsFailAloneAndTheRunGoesOn) {
         const std::size_t line = errors.find(std::string("-filename=") + name + "|");
         ASSERT_NE(line, std::string::npos) << errors;
         EXPECT_NE(errors.find("550 Refused by the test.", line), std::string::npos) << errors;
+    }
+}
+
+// Files in flight on several connections keep the rules of one: a login refused beyond the
+// server's limit leaves its share to the others; a cut, a refusal and a connection the server ends
+// fail their own items with the statuses of one connection, leave nothing cut in place, and the
+// next run converges.
+TEST_P(PlftpFailureTest, SeveralConnectionsKeepTheRulesOfOne) {
+    std::string steps;
+    for (int i = 0; i < 12; ++i) {
+        steps +=
+            "+d" + std::to_string(i % 3) + "/f" + std::to_string(i) + "=" + std::to_string(i) + ";";
+    }
+    Change(watched, steps);
+    const struct {
+        const char* name;  // a file besides the twelve, "" for none
+        unsigned most;     // connections the server takes at once, 0: any number
+        int32_t status;
+    } rows[] = {
+        {"", 2, 0},
+        {"cut-a.bin", 0, -1016},
+        {"refused-a.bin", 0, -1016},
+        {"drop-a.bin", 0, -1010},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (*row.name) WriteFileBytes(watched / "d1" / row.name, std::string(300 * 1024, 'c'));
+        server->LimitConnections(row.most);
+        fs::remove(data / (key + "_plerror.txt"));
+        EXPECT_EQ(Run("connections=3\n" + Settings(), PutLines(watched)), row.status);
+        const std::string errors = FileOf("_plerror.txt");
+        if (*row.name) {
+            EXPECT_FALSE(fs::exists(remote / "d1" / row.name));
+            EXPECT_NE(errors.find(std::string("-filename=") + row.name), std::string::npos)
+                << errors;
+            fs::remove(watched / "d1" / row.name);
+        }
+        if (row.status != -1010) {
+            EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), row.status ? 1 : 0) << errors;
+        }
+        EXPECT_EQ(Run("cmd=put\n" + Settings()), 0) << FileOf("_plerror.txt");
+        EXPECT_EQ(FolderTree(remote), FolderTree(watched));
     }
 }
 

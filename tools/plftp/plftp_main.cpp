@@ -162,6 +162,18 @@ int32_t Run(const ToolOptions& options) {
     }
     const bool replace = options.mode == RunMode::kReplace && options.fileList.empty();
     settings.record = replace ? nullptr : &record;
+    if (config.protocol == TargetProtocol::kFtp) {
+        // Files go over connections of their own, each logged in as the first
+        // one was (FTPS: the same certificate check); one that cannot log in
+        // leaves its share to the others, or to the first connection.
+        settings.connections = config.connections;
+        settings.connect = [&config](Outcome& failure) -> std::unique_ptr<CTransferTarget> {
+            auto ftp = std::make_unique<CFtpTarget>(config);
+            failure = ftp->Connect();
+            if (!failure) return nullptr;
+            return ftp;
+        };
+    }
     CTransferEngine engine(local, *remote, settings, journal);
 
     int32_t status = kToolSuccess;
@@ -170,10 +182,12 @@ int32_t Run(const ToolOptions& options) {
             const int32_t itemStatus = engine.RunCommandLine(item);
             if (status == kToolSuccess) status = itemStatus;
         }
+        if (const int32_t late = engine.Finish(); status == kToolSuccess) status = late;
     } else {
         status = options.mode == RunMode::kChanges
                      ? engine.SendChanges(commandLine)
                      : engine.Synchronise(config.direction, commandLine);
+        (void)engine.Finish();  // a whole-folder run's transfers ended with it
         if (replace && status == kToolSuccess) {
             // Both sides are equal now: a merge of them records every item.
             CSyncRecord fresh;

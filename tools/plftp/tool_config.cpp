@@ -140,6 +140,15 @@ Outcome LoadToolConfig(const std::string& path, ToolConfig& config) {
             }
             config.port = static_cast<uint16_t>(port);
         }
+        if (const std::string connections = ToolOnlyValue(path, "connections=");
+            !connections.empty()) {
+            const int32_t count = ParseInt(connections);
+            if (count < 1 || count > 16) {
+                return Outcome::Fail(kToolInvalidTarget,
+                                     "connections=" + connections + " is no number from 1 to 16");
+            }
+            config.connections = static_cast<std::size_t>(count);
+        }
         config.userName = ToWideString(state.userName.Str());
         config.password = ToWideString(state.password.Str());
         config.utf8Names = EqualsIgnoringCase(state.encoding.Str(), "utf8") ||

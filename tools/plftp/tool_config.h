@@ -1,9 +1,10 @@
 #pragma once
 // plftp's settings: the folder's key=value configuration file, read with the
 // watcher's own reader (config/folder_config.h) so both read every shared key
-// alike, plus the key only the tool knows, "root=" (the folder of a file
-// target).
+// alike, plus the keys only the tool knows: "root=" (the folder of a file
+// target), "fingerprint=" and "cafile=" (FTPS), "connections=" (FTP).
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -29,6 +30,10 @@ struct ToolConfig {
     std::wstring ignore;     // wildcard lists for folder walks
     std::wstring ignoreDir;
     uint64_t sizeLimit = 0;  // bytes; 0 for none
+    // kFtp, "connections=" (1 to 16): files in flight at once, each on a
+    // connection of its own besides the one that lists, makes folders,
+    // renames and deletes; 1 sends them on that one.
+    std::size_t connections = 4;
 };
 
 // A SHA-256 fingerprint as "AB:CD:..." (32 bytes in upper-case hex, colons

@@ -38,16 +38,142 @@ int64_t TimeToKeep(int64_t modified, int64_t sentAt, int64_t targetStep) {
 
 }  // namespace
 
-CTransferEngine::CTransferEngine(CLocalFolderTarget& local, CTransferTarget& remote,
+// A side as the engine's thread sees it while transfers run on other
+// connections: a call first waits for the transfers under way whose paths its
+// own meets. A read or a write of an item waits for that item's transfer, a
+// listing for those of the folder's items (their temporary files are there),
+// a rename or a removal for everything at or below its paths and above them.
+class CTransferEngine::CWaitingTarget final : public CLocalFolderTarget {
+public:
+    enum class Meets : uint8_t { kItem, kChildren, kTree };
+    CWaitingTarget(CTransferTarget& inner, CLocalFolderTarget* innerLocal, CTransferPool& pool,
+                   CTransferTarget& fallback, bool remoteSide)
+        : inner(inner),
+          innerLocal(innerLocal),
+          pool(pool),
+          fallback(fallback),
+          remoteSide(remoteSide) {}
+
+    Outcome List(const std::wstring& folder, std::vector<TreeEntry>& entries) override {
+        Wait(folder, Meets::kChildren);
+        return inner.List(folder, entries);
+    }
+    Outcome Stat(const std::wstring& path, TreeEntry& entry) override {
+        Wait(path, Meets::kItem);
+        return inner.Stat(path, entry);
+    }
+    Outcome ExactTime(const std::wstring& path, int64_t& modified) override {
+        Wait(path, Meets::kItem);
+        return inner.ExactTime(path, modified);
+    }
+    int64_t TimeStep() const override { return inner.TimeStep(); }
+    bool CaseSensitive() const override { return inner.CaseSensitive(); }
+    std::string CannotHold(const std::wstring& name) const override {
+        return inner.CannotHold(name);
+    }
+    std::wstring LocalFolder(const std::wstring& path) const override {
+        return inner.LocalFolder(path);
+    }
+    Outcome MakeFolder(const std::wstring& folder) override {
+        Wait(folder, Meets::kItem);
+        return inner.MakeFolder(folder);
+    }
+    Outcome Store(const std::wstring& localFile, const std::wstring& partPath,
+                  TreeEntry& written) override {
+        Wait(partPath, Meets::kItem);
+        return inner.Store(localFile, partPath, written);
+    }
+    Outcome Fetch(const std::wstring& path, const std::wstring& localFile) override {
+        Wait(path, Meets::kItem);
+        return inner.Fetch(path, localFile);
+    }
+    Outcome PlaceFile(const std::wstring& partPath, const std::wstring& path,
+                      int64_t modified) override {
+        Wait(partPath, Meets::kItem);
+        Wait(path, Meets::kItem);
+        return inner.PlaceFile(partPath, path, modified);
+    }
+    Outcome RemoveFile(const std::wstring& path) override {
+        Wait(path, Meets::kItem);
+        return inner.RemoveFile(path);
+    }
+    Outcome RemoveFolder(const std::wstring& folder) override {
+        Wait(folder, Meets::kTree);
+        return inner.RemoveFolder(folder);
+    }
+    Outcome Rename(const std::wstring& from, const std::wstring& to) override {
+        Wait(from, Meets::kTree);
+        Wait(to, Meets::kTree);
+        return inner.Rename(from, to);
+    }
+    std::wstring Describe(const std::wstring& path) const override { return inner.Describe(path); }
+    std::wstring NativePath(const std::wstring& path) const override {
+        return innerLocal->NativePath(path);
+    }
+    int64_t Now() const override { return innerLocal->Now(); }
+    std::wstring StoredName(const std::wstring& path) const override {
+        const_cast<CWaitingTarget*>(this)->Wait(path, Meets::kItem);
+        return innerLocal->StoredName(path);
+    }
+
+private:
+    void Wait(const std::wstring& path, Meets meets) {
+        const std::wstring key = NameCaseKey(path);
+        pool.WaitFor(
+            remoteSide,
+            [&](const std::wstring& busy) {
+                const std::wstring busyKey = NameCaseKey(busy);
+                switch (meets) {
+                    case Meets::kItem:
+                        return busyKey == key;
+                    case Meets::kChildren:
+                        return NameCaseKey(ParentPath(busy)) == key;
+                    case Meets::kTree:
+                        return IsWithin(busyKey, key, true) || IsWithin(key, busyKey, true);
+                }
+                return true;
+            },
+            fallback);
+    }
+
+    CTransferTarget& inner;
+    CLocalFolderTarget* innerLocal;
+    CTransferPool& pool;
+    CTransferTarget& fallback;
+    const bool remoteSide;
+};
+
+CTransferEngine::CTransferEngine(CLocalFolderTarget& localSide, CTransferTarget& remoteSide,
                                  const EngineSettings& settings, CRunJournal& journal)
-    : local(local), remote(remote), settings(settings), journal(journal) {
+    : localInner(localSide),
+      remoteInner(remoteSide),
+      pool(settings.connections > 1 && settings.connect
+               ? std::make_unique<CTransferPool>(
+                     settings.connections, settings.connect,
+                     [](const Outcome& outcome) { return IsFatal(outcome.status); })
+               : nullptr),
+      waitingLocal(
+          pool ? std::make_unique<CWaitingTarget>(localSide, &localSide, *pool, remoteSide, false)
+               : nullptr),
+      waitingRemote(
+          pool ? std::make_unique<CWaitingTarget>(remoteSide, nullptr, *pool, remoteSide, true)
+               : nullptr),
+      local(waitingLocal ? *waitingLocal : localSide),
+      remote(waitingRemote ? static_cast<CTransferTarget&>(*waitingRemote) : remoteSide),
+      settings(settings),
+      journal(journal) {
     if (settings.record) settings.record->SetCaseSensitive(remote.CaseSensitive());
 }
+
+CTransferEngine::~CTransferEngine() { (void)Finish(); }
 
 bool CTransferEngine::Failed(const Outcome& outcome) {
     journal.Failure(item, outcome.reason);
     if (itemStatus == kToolSuccess) itemStatus = outcome.status;
-    if (IsFatal(outcome.status)) fatal = true;
+    if (IsFatal(outcome.status)) {
+        fatal = true;
+        stopTransfers = true;
+    }
     return !IsFatal(outcome.status);
 }
 
@@ -77,6 +203,7 @@ bool CTransferEngine::FoldersApart() {
 }
 
 int32_t CTransferEngine::RunCommandLine(std::string_view line) {
+    ++itemSerial;
     item.assign(line);
     itemStatus = kToolSuccess;
     if (fatal) {
@@ -195,6 +322,7 @@ int32_t CTransferEngine::RunCommandLine(std::string_view line) {
 }
 
 bool CTransferEngine::BeginWholeFolderRun(std::string_view runItem) {
+    ++itemSerial;
     item.assign(runItem);
     itemStatus = kToolSuccess;
     if (!FoldersApart()) return false;
@@ -251,6 +379,7 @@ int32_t CTransferEngine::Synchronise(TransferDirection direction, std::string_vi
     if (!put && Recording() && !emptied) extras = Extras::kRemove;
     Mirror(direction, settings.watchedFolder, settings.remoteDir, Walk::kRecursive, extras,
            put ? kToolInvalidLocalDir : kToolInvalidRemoteDir);
+    if (pool) pool->WaitAll(remoteInner);
     return itemStatus;
 }
 
@@ -361,8 +490,8 @@ void CTransferEngine::SendLocalItem(const std::wstring& localPath, const std::ws
         return;
     }
     if (!MakeFolders(remote, ParentPath(remotePath))) return;
-    const Outcome outcome =
-        TransferFile(TransferDirection::kPut, localPath, remotePath, source, Named::kByCommand);
+    const Outcome outcome = TransferFile(TransferDirection::kPut, localPath, remotePath, source,
+                                         Named::kByCommand, true, true);
     if (!outcome) Failed(outcome);
 }
 
@@ -657,17 +786,23 @@ bool CTransferEngine::ServerCopyIsNewer(const std::wstring& remotePath, TreeEntr
     return source.modified - target.modified >= step;
 }
 
+struct CTransferEngine::FileTransfer {
+    bool put = true;
+    std::wstring localPath, remotePath, part;
+    TreeEntry source;
+    int64_t kept = 0;         // the time the placed file is given
+    std::wstring recordPath;  // empty: the record is not told
+    std::optional<RecordEntry> before;
+    uint64_t itemSerial = 0;
+    std::string item;
+    TreeEntry written;
+    bool gone = false;  // a put whose local file went away meanwhile
+};
+
 Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::wstring& localPath,
                                       const std::wstring& remotePath, TreeEntry& source,
-                                      Named named, bool remember) {
+                                      Named named, bool remember, bool mayDefer) {
     const bool put = direction == TransferDirection::kPut;
-    CTransferTarget& targetSide = put ? remote : static_cast<CTransferTarget&>(local);
-    const std::wstring& targetPath = put ? remotePath : localPath;
-    const std::wstring part = JoinPath(ParentPath(targetPath), PartName(LeafName(targetPath)));
-    if (!put && !source.exactTime) {
-        int64_t exact = 0;
-        if (remote.ExactTime(remotePath, exact)) source.modified = exact;
-    }
     // A file named by a command whose name has changed in case since: the
     // change that renamed it sends it. Where case counts it is another name;
     // where it does not, a put under the old case would take the file back to
@@ -681,73 +816,161 @@ Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::ws
             return Outcome::Ok();
         }
     }
-    const int64_t kept =
+    auto transfer = std::make_shared<FileTransfer>();
+    transfer->put = put;
+    transfer->localPath = localPath;
+    transfer->remotePath = remotePath;
+    const std::wstring& targetPath = put ? remotePath : localPath;
+    transfer->part = JoinPath(ParentPath(targetPath), PartName(LeafName(targetPath)));
+    transfer->source = source;
+    transfer->kept =
         put ? TimeToKeep(source.modified, local.Now(), remote.TimeStep()) : source.modified;
+    transfer->itemSerial = itemSerial;
+    transfer->item = item;
     // The journal learns of the transfer before it begins: a kill in it leaves
     // the item to be sent again, never taken for a conflict.
-    const std::wstring recordPath = remember && Recording() ? RecordPath(localPath, false) : L"";
-    std::optional<RecordEntry> before;
-    if (!recordPath.empty()) {
-        if (const RecordEntry* known = settings.record->Find(recordPath)) before = *known;
-        settings.record->Intent(recordPath,
+    if (remember && Recording()) transfer->recordPath = RecordPath(localPath, false);
+    if (!transfer->recordPath.empty()) {
+        if (const RecordEntry* known = settings.record->Find(transfer->recordPath)) {
+            transfer->before = *known;
+        }
+        settings.record->Intent(transfer->recordPath,
                                 put ? CSyncRecord::Direction::kPut : CSyncRecord::Direction::kGet);
     }
-    auto restoreRecord = [&] {
-        if (recordPath.empty()) return;
-        if (before) {
-            settings.record->Set(*before);
-        } else {
-            settings.record->Drop(recordPath);
+    if (!pool || !mayDefer) {
+        const Outcome outcome = Complete(*transfer, CarryOut(*transfer, remoteInner));
+        source = transfer->source;
+        return outcome;
+    }
+    CTransferPool::Job job;
+    job.remotePaths = {remotePath};
+    job.localPaths = {localPath};
+    (put ? job.remotePaths : job.localPaths).push_back(transfer->part);
+    job.work = [this, transfer](CTransferTarget& remoteSide) {
+        return CarryOut(*transfer, remoteSide);
+    };
+    job.finish = [this, transfer](const Outcome& outcome) {
+        if (Outcome completed = Complete(*transfer, outcome); !completed) {
+            FailedLater(*transfer, completed);
         }
     };
-    TreeEntry written;
-    Outcome outcome = put ? remote.Store(local.NativePath(localPath), part, written)
-                          : remote.Fetch(remotePath, local.NativePath(part));
+    pool->Submit(std::move(job), remoteInner);
+    return Outcome::Ok();
+}
+
+Outcome CTransferEngine::CarryOut(FileTransfer& transfer, CTransferTarget& remoteSide) const {
+    if (stopTransfers) {
+        return Outcome::Fail(kToolNoServer, "not tried: the server went away before");
+    }
+    const bool put = transfer.put;
+    CTransferTarget& targetSide = put ? remoteSide : static_cast<CTransferTarget&>(localInner);
+    const std::wstring& targetPath = put ? transfer.remotePath : transfer.localPath;
+    TreeEntry& source = transfer.source;
+    if (!put && !source.exactTime) {
+        int64_t exact = 0;
+        if (remoteSide.ExactTime(transfer.remotePath, exact)) source.modified = exact;
+        transfer.kept = source.modified;
+    }
+    TreeEntry& written = transfer.written;
+    Outcome outcome =
+        put ? remoteSide.Store(localInner.NativePath(transfer.localPath), transfer.part, written)
+            : remoteSide.Fetch(transfer.remotePath, localInner.NativePath(transfer.part));
     if (put && outcome.status == kToolFileNotFound) {
-        restoreRecord();
-        journal.Action("put", LocalText(localPath), remote.Describe(remotePath),
-                       "skipped: no longer there");
+        transfer.gone = true;
         return Outcome::Ok();
     }
     // The size the listing gave must have arrived: a cut transfer never
     // replaces the file it was to renew.
-    if (outcome && !put) outcome = local.Stat(part, written);
+    if (outcome && !put) outcome = localInner.Stat(transfer.part, written);
     if (outcome && (written.folder || written.size != source.size)) {
         outcome = Outcome::Fail(put ? kToolWriteError : kToolReadError,
                                 "incomplete transfer: " + std::to_string(written.size) + " of " +
                                     std::to_string(source.size) + " bytes");
     }
     // The copy may have kept the time already (a folder target's does).
+    const int64_t kept = transfer.kept;
     if (outcome) {
-        outcome = targetSide.PlaceFile(part, targetPath,
+        outcome = targetSide.PlaceFile(transfer.part, targetPath,
                                        written.exactTime && written.modified == kept ? 0 : kept);
     }
-    if (!outcome && !fatal && !IsFatal(outcome.status)) {
+    if (!outcome && !stopTransfers && !IsFatal(outcome.status)) {
         TreeEntry leftover;
-        if (targetSide.Stat(part, leftover) && !leftover.folder) (void)targetSide.RemoveFile(part);
+        if (targetSide.Stat(transfer.part, leftover) && !leftover.folder) {
+            (void)targetSide.RemoveFile(transfer.part);
+        }
+    }
+    return outcome;
+}
+
+Outcome CTransferEngine::Complete(FileTransfer& transfer, Outcome outcome) {
+    const bool put = transfer.put;
+    auto restoreRecord = [&] {
+        if (transfer.recordPath.empty()) return;
+        if (transfer.before) {
+            settings.record->Set(*transfer.before);
+        } else {
+            settings.record->Drop(transfer.recordPath);
+        }
+    };
+    if (transfer.gone) {
+        restoreRecord();
+        journal.Action("put", LocalText(transfer.localPath), remote.Describe(transfer.remotePath),
+                       "skipped: no longer there");
+        return Outcome::Ok();
     }
     if (!outcome) {
         restoreRecord();
-    } else if (!recordPath.empty()) {
+    } else if (!transfer.recordPath.empty()) {
         // The sending side as it was read before the transfer (a save during
         // it is a change for the next run); the receiving side as placed,
         // its time only where the target is known to have kept it.
+        const TreeEntry& written = transfer.written;
         TreeEntry placed = written;
-        placed.modified = written.exactTime && written.modified == kept ? kept : 0;
+        placed.modified =
+            written.exactTime && written.modified == transfer.kept ? transfer.kept : 0;
         placed.exactTime = placed.modified != 0;
         if (put) {
-            Remember(localPath, source, placed);
-        } else if (TreeEntry now; local.Stat(localPath, now)) {
-            Remember(localPath, now, source);
+            Remember(transfer.localPath, transfer.source, placed);
+        } else if (TreeEntry now; localInner.Stat(transfer.localPath, now)) {
+            Remember(transfer.localPath, now, transfer.source);
         }
     }
-    Log(put ? "put" : "get", localPath, remotePath, outcome);
+    Log(put ? "put" : "get", transfer.localPath, transfer.remotePath, outcome);
     return outcome;
+}
+
+void CTransferEngine::FailedLater(const FileTransfer& transfer, const Outcome& outcome) {
+    failedFolders.insert(NameCaseKey(ParentPath(transfer.localPath)));
+    if (transfer.itemSerial == itemSerial) {
+        Failed(outcome);
+        return;
+    }
+    journal.Failure(transfer.item, outcome.reason);
+    if (lateStatus == kToolSuccess) lateStatus = outcome.status;
+    if (IsFatal(outcome.status)) {
+        fatal = true;
+        stopTransfers = true;
+    }
+}
+
+void CTransferEngine::Settle(const std::wstring& localFolder, bool& troubled) {
+    if (!pool) return;
+    const std::wstring key = NameCaseKey(localFolder);
+    pool->WaitFor(
+        false, [&](const std::wstring& path) { return NameCaseKey(ParentPath(path)) == key; },
+        remoteInner);
+    troubled = troubled || failedFolders.contains(key);
+}
+
+int32_t CTransferEngine::Finish() {
+    ++itemSerial;  // what ends now ends after its item returned
+    if (pool) pool->Close(remoteInner);
+    return lateStatus;
 }
 
 bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& localFolder,
                              const std::wstring& remoteFolder, Walk walk, Extras extras,
-                             int32_t missingSource, bool makeTarget) {
+                             int32_t missingSource, bool makeTarget, bool targetMade) {
     const bool put = direction == TransferDirection::kPut;
     CTransferTarget& sourceSide = put ? static_cast<CTransferTarget&>(local) : remote;
     CTransferTarget& targetSide = put ? remote : static_cast<CTransferTarget&>(local);
@@ -768,7 +991,7 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
     if (!outcome) return Failed(outcome);
 
     std::vector<TreeEntry> targetList;
-    outcome = targetSide.List(targetFolder, targetList);
+    outcome = targetMade ? Outcome::Ok() : targetSide.List(targetFolder, targetList);
     bool targetMissing = false;
     if (outcome.status == kToolInvalidRemoteDir) {
         targetMissing = true;
@@ -808,6 +1031,7 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
         }
     }
     for (TreeEntry& source : sourceEntries) {
+        if (fatal) return false;  // a transfer under way found the server gone
         if (IsTransferTempName(source.name)) continue;
         const std::wstring key = NameKey(source.name, targetCase);
         const std::wstring localPath = JoinPath(localFolder, source.name);
@@ -931,7 +1155,8 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
                 }
                 target = nullptr;
             }
-            if (!target) {
+            const bool made = !target;
+            if (made) {
                 outcome = targetSide.MakeFolder(targetPath);
                 Log("mkdir", put ? L"" : localPath, put ? remotePath : L"", outcome);
                 if (!outcome) {
@@ -940,7 +1165,9 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
                 }
             }
             if (put) knownRemoteFolders.insert(remotePath);
-            if (!Mirror(direction, localPath, remotePath, walk, extras, kToolSuccess)) return false;
+            if (!Mirror(direction, localPath, remotePath, walk, extras, kToolSuccess, true, made)) {
+                return false;
+            }
             Remember(localPath, TreeEntry{source.name, true}, TreeEntry{source.name, true});
             continue;
         }
@@ -965,15 +1192,22 @@ bool CTransferEngine::Mirror(TransferDirection direction, const std::wstring& lo
         if (target && SameFile(sourceSide, sourcePath, source, targetSide, targetPath, *target)) {
             continue;
         }
-        outcome = TransferFile(direction, localPath, remotePath, source, Named::kByListing);
+        outcome =
+            TransferFile(direction, localPath, remotePath, source, Named::kByListing, true, true);
         if (!outcome && !fail(outcome)) return false;
     }
 
+    // What the record knows here and neither side has any more, and what only
+    // the receiving side has: only a folder whose transfers all ended well decides on them.
+    const std::vector<std::wstring> gone =
+        Recording() ? RecordedAndGone(localFolder, namesHere) : std::vector<std::wstring>{};
+    const bool extrasHere =
+        extras == Extras::kRemove && std::ranges::any_of(targetEntries, [&](const auto& pair) {
+            return !sourceKeys.contains(pair.first);
+        });
+    if (!gone.empty() || extrasHere) Settle(localFolder, troubled);
     if (Recording() && !troubled) {
-        // What the record knows here and neither side has any more.
-        for (const std::wstring& path : RecordedAndGone(localFolder, namesHere)) {
-            settings.record->Drop(path);
-        }
+        for (const std::wstring& path : gone) settings.record->Drop(path);
     }
     if (extras == Extras::kKeep) return true;
     if (troubled) {
@@ -1107,8 +1341,9 @@ void CTransferEngine::Reconcile(TransferDirection direction, const std::wstring&
     }
     if (recorded && (put ? remoteSame : localSame)) {
         // Changed on the sending side only.
-        const Outcome outcome = TransferFile(direction, localPath, remotePath,
-                                             put ? localEntry : remoteEntry, Named::kByListing);
+        const Outcome outcome =
+            TransferFile(direction, localPath, remotePath, put ? localEntry : remoteEntry,
+                         Named::kByListing, true, true);
         if (!outcome) Failed(outcome);
         return;
     }
@@ -1131,6 +1366,7 @@ int32_t CTransferEngine::SendChanges(std::string_view runItem) {
     if (!Recording() || TargetEmptied()) return Synchronise(TransferDirection::kPut, runItem);
     if (!BeginWholeFolderRun(runItem)) return itemStatus;
     SendChangesIn(settings.watchedFolder, settings.remoteDir);
+    if (pool) pool->WaitAll(remoteInner);
     return itemStatus;
 }
 
@@ -1169,7 +1405,7 @@ void CTransferEngine::SendChangesIn(const std::wstring& localFolder,
         if (found.status == kToolRemoteNotFound) {
             if (!MakeFolders(remote, remoteFolder)) continue;
             if (Outcome outcome = TransferFile(TransferDirection::kPut, localPath, remotePath,
-                                               entry, Named::kByListing);
+                                               entry, Named::kByListing, true, true);
                 !outcome) {
                 Failed(outcome);
             }

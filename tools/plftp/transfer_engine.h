@@ -2,7 +2,10 @@
 // What plftp does: one transfer command line of a file list, or a whole-folder
 // synchronisation, carried out on a local folder and a remote target. Every
 // action goes to the run's journal (the transfer log), every failure too (the
-// error file), with the item it belongs to. Single-threaded.
+// error file), with the item it belongs to. Its own thread decides everything;
+// with a pool (EngineSettings::connections), file transfers run on connections
+// of their own meanwhile, and what each leaves to the record and the logs is
+// written back on the engine's thread (transfer_pool.h has the ordering rule).
 //
 // Its safety rules, kept here in one place:
 // - every path from a command field or a listing is confined below the mapped
@@ -26,7 +29,9 @@
 //   recorded, different ones are conflicts. Without a record object at all
 //   (`-replace`) a whole-folder run makes the receiving side a copy.
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -34,6 +39,7 @@
 
 #include "tools/plftp/sync_record.h"
 #include "tools/plftp/tool_config.h"
+#include "tools/plftp/transfer_pool.h"
 #include "tools/plftp/transfer_target.h"
 
 class CRunJournal {
@@ -55,12 +61,20 @@ struct EngineSettings {
     uint64_t sizeLimit = 0;
     CSyncRecord* record = nullptr;  // null: the replacing mirror
     std::wstring device;            // this computer's name, for conflict names
+    // More than 1 with `connect`: that many files in flight at once, each on
+    // a connection `connect` makes (CTransferPool); otherwise one at a time
+    // on the remote target itself.
+    std::size_t connections = 1;
+    CTransferPool::Connect connect{};
 };
 
 class CTransferEngine {
 public:
     CTransferEngine(CLocalFolderTarget& local, CTransferTarget& remote,
                     const EngineSettings& settings, CRunJournal& journal);
+    ~CTransferEngine();
+    CTransferEngine(const CTransferEngine&) = delete;
+    CTransferEngine& operator=(const CTransferEngine&) = delete;
 
     // Carries out one line of a file list; 0, or the status of its first
     // failure. A line that is no command of the file list, or whose paths do
@@ -77,6 +91,11 @@ public:
     // looked at only where something changed (with an empty record, at
     // every local item: a merge of the folder into the target).
     int32_t SendChanges(std::string_view item);
+
+    // Waits for the transfers still under way and ends their connections:
+    // 0, or the status of the first failure that came after its command
+    // line had returned (the error file has its line).
+    int32_t Finish();
 
     // Whether a file was left out for being over the size limit.
     bool SkippedForSize() const { return skippedForSize; }
@@ -120,18 +139,32 @@ private:
     // A receiving folder that is missing is made at once, or (`makeTarget`
     // false: the record knows it, so the other side deleted it) only when
     // something is to be written into it.
+    // A receiving folder made just now (`targetMade`) is known empty: it is not listed.
     bool Mirror(TransferDirection direction, const std::wstring& localFolder,
                 const std::wstring& remoteFolder, Walk walk, Extras extras, int32_t missingSource,
-                bool makeTarget = true);
+                bool makeTarget = true, bool targetMade = false);
     // Whether a file's name came from a command (its case may be out of date)
     // or from a listing of its folder.
     enum class Named : uint8_t { kByCommand, kByListing };
     // One file sent or fetched, verified and put in place.
     // `remember`: the record takes the result as the two sides' new equal
     // state (not for a conflict's copy, which has no local item of its name).
+    // `mayDefer`: with a pool, the transfer is handed to it and Ok returned;
+    // a failure then goes to the error file when the transfer ends.
     Outcome TransferFile(TransferDirection direction, const std::wstring& localPath,
                          const std::wstring& remotePath, TreeEntry& source, Named named,
-                         bool remember = true);
+                         bool remember = true, bool mayDefer = false);
+    struct FileTransfer;
+    class CWaitingTarget;
+    // The transfer itself, on `remoteSide` (a pool's connection or the
+    // engine's own): only the targets are touched, and `transfer`.
+    Outcome CarryOut(FileTransfer& transfer, CTransferTarget& remoteSide) const;
+    // What the transfer leaves to the record and the transfer log.
+    Outcome Complete(FileTransfer& transfer, Outcome outcome);
+    // The failure of a transfer that ended after it was handed to the pool.
+    void FailedLater(const FileTransfer& transfer, const Outcome& outcome);
+    // The transfers of the items of `localFolder` have ended; `troubled` when one failed.
+    void Settle(const std::wstring& localFolder, bool& troubled);
     bool SameFile(CTransferTarget& sourceSide, const std::wstring& sourcePath, TreeEntry& source,
                   CTransferTarget& targetSide, const std::wstring& targetPath, TreeEntry& target);
     bool ServerCopyIsNewer(const std::wstring& remotePath, TreeEntry& source,
@@ -188,6 +221,12 @@ private:
              const Outcome& outcome);
     std::wstring LocalText(const std::wstring& path) const;
 
+    CLocalFolderTarget& localInner;  // the sides themselves, for the transfers and their ends
+    CTransferTarget& remoteInner;
+    std::unique_ptr<CTransferPool> pool;
+    std::unique_ptr<CWaitingTarget> waitingLocal, waitingRemote;
+    // What the engine's thread uses: with a pool, each call first waits for
+    // the transfers under way that its path meets.
     CLocalFolderTarget& local;
     CTransferTarget& remote;
     EngineSettings settings;
@@ -198,4 +237,8 @@ private:
     bool fatal = false;  // the server is gone: nothing more is tried
     bool skippedForSize = false;
     std::set<std::wstring> knownRemoteFolders;  // made or seen in this run
+    std::atomic<bool> stopTransfers{false};     // fatal: transfers not begun are not tried
+    uint64_t itemSerial = 0;                    // the item being carried out, by number
+    int32_t lateStatus = kToolSuccess;          // the first failure after its item returned
+    std::set<std::wstring> failedFolders;  // local folders (NameCaseKey) with a failed transfer
 };
