@@ -1,6 +1,6 @@
 // Catches: a configuration whose dir= or root= points plftp outside the folder it names (a dir=
 // without its leading slash naming a sibling of root=, ".." pieces), or a wrong status for it; a
-// pinned fingerprint read as another, or a half one taken for none.
+// pinned fingerprint read as another, or a half one taken for none; a connections= out of range.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -83,6 +83,30 @@ TEST_F(PlftpConfigTest, PinnedFingerprintsAreReadInEverySpellingOrRefused) {
             EXPECT_TRUE(config.tls);
             EXPECT_EQ(ToAnsiString(config.caFile), "C:\\ca.pem");
         }
+    }
+}
+
+// connections= is a number from 1 to 16, 4 when not given; a value read as another fails.
+TEST_F(PlftpConfigTest, ConnectionsAreANumberFromOneToSixteen) {
+    TempDir dir;
+    const std::string path = (dir / "key_put.config").string();
+    const struct {
+        const char* line;
+        int32_t status;
+        std::size_t read;
+    } rows[] = {{"", kToolSuccess, 4},
+                {"connections=1\n", kToolSuccess, 1},
+                {"connections=16\n", kToolSuccess, 16},
+                {"connections=0\n", kToolInvalidTarget, 4},
+                {"connections=17\n", kToolInvalidTarget, 4},
+                {"connections=x\n", kToolInvalidTarget, 4}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        State().Reset();
+        WriteFileBytes(path, std::string("protocol=ftp\nip=h\n") + row.line);
+        ToolConfig config;
+        EXPECT_EQ(LoadToolConfig(path, config).status, row.status);
+        EXPECT_EQ(config.connections, row.read);
     }
 }
 
