@@ -152,16 +152,29 @@ if os.environ.get("PELLARO_FTP_TRACE"):  # "<time> <client port> <command>" line
 if delay:
     Near = handler
     class DistantFTPHandler(Near):
-        came = opened = 0.0
+        # A reply waits in `due` until its time, while the connection goes on reading: what came in
+        # meanwhile is stamped as it came. AUTH's reply goes before the session starts.
+        def __init__(self, *args, **kwargs):
+            self.came, self.due = time.monotonic(), []
+            Near.__init__(self, *args, **kwargs)
         def handle_read(self):
             self.came = time.monotonic()
             Near.handle_read(self)
         def push(self, data):
-            time.sleep(max(0.0, max(self.came, self.opened) + delay - time.monotonic()))
-            Near.push(self, data)
-        def handle(self):
-            self.opened = time.monotonic()
-            Near.handle(self)
+            self.due.append((max([self.came + delay] + [at for at, _ in self.due[-1:]]), data))
+            if str(data).lstrip("b'").startswith("234"):
+                time.sleep(max(0.0, self.due[-1][0] - time.monotonic()))
+                self.send_due()
+            else:
+                self.ioloop.call_later(max(0.0, self.due[-1][0] - time.monotonic()), self.send_due)
+        def send_due(self):
+            while self.due and self.due[0][0] <= time.monotonic() + 0.001 and not self._closed:
+                Near.push(self, self.due.pop(0)[1])
+        def close_when_done(self):
+            if self.due and not self._closed:
+                self.ioloop.call_later(max(0.0, self.due[-1][0] - time.monotonic()) + 0.002, self.close_when_done)
+            else:
+                Near.close_when_done(self)
     handler = DistantFTPHandler
 server = (ThreadedFTPServer if delay else FTPServer)(("127.0.0.1", int(port)), handler)
 if os.environ.get("PELLARO_FTP_TRACE"):
