@@ -243,11 +243,18 @@ int32_t CTransferEngine::RunCommandLine(std::string_view line) {
     }
 
     // Nothing is written or removed through a link on the way down either.
-    auto throughLink = [](CTransferTarget& side, const std::wstring& base, std::wstring path) {
+    // A remote folder found no link is not asked again in this run (until a
+    // rename or a removal): a batch's lines mostly share their folders.
+    auto throughLink = [&](CTransferTarget& side, const std::wstring& base, std::wstring path) {
+        const bool isRemote = &side == &remote;
+        std::vector<std::wstring> checked;
         for (; path.size() > base.size() && path != L"/"; path = ParentPath(path)) {
+            if (isRemote && linkFreeFolders.contains(path)) break;
             TreeEntry entry;
             if (side.Stat(path, entry) && entry.link && entry.folder) return true;
+            checked.push_back(path);
         }
+        if (isRemote) linkFreeFolders.insert(checked.begin(), checked.end());
         return false;
     };
     // A move's ends are checked as the move will use them: confined and tidied
@@ -594,6 +601,7 @@ void CTransferEngine::RenameRemote(const std::wstring& from, const std::wstring&
             }
             renamed = true;
             knownRemoteFolders.clear();  // a folder may have moved
+            linkFreeFolders.clear();
             if (Recording()) settings.record->Move(RecordPath(from, true), RecordPath(to, true));
         }
     }
@@ -734,7 +742,10 @@ Outcome CTransferEngine::RemoveUnrecorded(CTransferTarget& side, const std::wstr
         outcome = RemoveItem(side, JoinPath(path, child.name), child, keptHere);
         if (!outcome) return outcome;
     }
-    if (isRemote) knownRemoteFolders.clear();  // the folders below it went too
+    if (isRemote) {
+        knownRemoteFolders.clear();  // the folders below it went too
+        linkFreeFolders.clear();
+    }
     if (keptHere) {
         kept = true;
         journal.Action("rmdir", LocalText(localPath),

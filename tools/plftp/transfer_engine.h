@@ -237,6 +237,7 @@ private:
     bool fatal = false;  // the server is gone: nothing more is tried
     bool skippedForSize = false;
     std::set<std::wstring> knownRemoteFolders;  // made or seen in this run
+    std::set<std::wstring> linkFreeFolders;     // remote folders found to be no link
     std::atomic<bool> stopTransfers{false};     // fatal: transfers not begun are not tried
     uint64_t itemSerial = 0;                    // the item being carried out, by number
     int32_t lateStatus = kToolSuccess;          // the first failure after its item returned
