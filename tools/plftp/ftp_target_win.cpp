@@ -210,6 +210,12 @@ Outcome CFtpTarget::Store(const std::wstring& localFile, const std::wstring& par
 Outcome CFtpTarget::PlaceFile(const std::wstring& partPath, const std::wstring& path,
                               int64_t modified) {
     const std::string part = Encode(partPath), target = Encode(path);
+    // Keeping the time is a courtesy of servers that know MFMT. The
+    // temporary file gets it, in the rename's exchange: a failed rename dates
+    // no old file, and nothing of the transfer is left for a later command,
+    // which on another connection could date a newer file (plftp
+    // SeveralConnectionsKeepTheRulesOfOne).
+    if (modified != 0) connection.Tell("MFMT " + FtpTime(modified) + " " + part);
     connection.PassiveAhead();  // a file placed is mostly followed by the next one
     Outcome outcome = RenameOnServer(part, target, "rename into", path);
     if (!outcome) {
@@ -227,8 +233,6 @@ Outcome CFtpTarget::PlaceFile(const std::wstring& partPath, const std::wstring& 
         FtpReply reply;
         (void)connection.Ask("DELE " + old, reply);
     }
-    // Keeping the time is a courtesy of servers that know MFMT.
-    if (modified != 0) connection.Tell("MFMT " + FtpTime(modified) + " " + target);
     return Outcome::Ok();
 }
 
