@@ -367,11 +367,15 @@ Outcome CFtpConnection::BeginTransfer(const std::string& command, int32_t status
     data.Reset();
     // The command's reply is owed still: a refusal (the server closed its
     // port for it) says why; an acceptance waits for a connection that will
-    // not come, and the connection's state is unknown from then on.
-    if (Receive(reply) && reply.code / 100 != 1) {
+    // not come, and the connection's state is unknown from then on. No reply
+    // at all is a server gone, whose port went with it (plftp
+    // SeveralConnectionsKeepTheRulesOfOne).
+    const bool answered = Receive(reply);
+    if (answered && reply.code / 100 != 1) {
         return Fail(reply.code == 425 ? status : refused, what, reply);
     }
     Lost();
+    if (!answered) return Fail(status, what, reply);
     return Outcome::Fail(status, "cannot " + what + ": no data connection (system error " +
                                      std::to_string(dataError) + ")");
 }
