@@ -414,10 +414,10 @@ bool DownloadsOwn(const HeldChange& change, int64_t downloadStartedAt) {
     return written >= 0 && written < downloadStartedAt;
 }
 
-// Recording: the one decision that tells the paths apart by their length. A
-// path that does not fit is recorded as an empty entry, which repeats nothing,
-// and the parent is cleared, so neither it nor the events around it are taken
-// for repeats.
+// Recording, where a path that does not fit is told apart (its command is the
+// other place): it is recorded as an empty entry, which repeats nothing, and
+// the parent is cleared, so neither it nor the events around it are taken for
+// repeats ("names the code page cannot hold" in the handler's test).
 void RecordEvent(WatcherState& state, const EventPaths& paths) {
     if (!paths.fits) {
         RecordRecentPath(state, L"", paths.event);
@@ -459,7 +459,8 @@ bool PassesTopLevelFilter(const EventPaths& paths) {
 // previous decision, so the tool's own deletions are not sent back. In
 // immediate mode a repeat still asks for an upload: the run under way may
 // have read the file before this change, and a request while one is owed
-// costs nothing. Sets eventAccepted and says whether the change goes on.
+// costs nothing ("immediate, no network: a repeat asks for a run too"). Sets
+// eventAccepted and says whether the change goes on.
 bool Accepted(WatcherState& state, const EventPaths& paths) {
     if (paths.event == kEventDelete || paths.event == kEventRmDir) {
         if (!CurrentChangeHandlerCalls().isDownloadUnderway()) state.eventAccepted = 1;
@@ -475,7 +476,7 @@ bool Accepted(WatcherState& state, const EventPaths& paths) {
 }
 
 // Changes inside the client's own working folders are never sent: L names
-// one, or lies in one.
+// one, or lies in one, however long its path ("client folder" in the test).
 bool InClientFolder(const EventPaths& paths) {
     return paths.localDir.find(kClientFolderMarker) != std::string::npos;
 }
