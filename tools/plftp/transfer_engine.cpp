@@ -107,6 +107,8 @@ public:
         return inner.Rename(from, to);
     }
     std::wstring Describe(const std::wstring& path) const override { return inner.Describe(path); }
+    // Waits for the transfers of the item at `path`.
+    void Touch(const std::wstring& path) { Wait(path, Meets::kItem); }
     std::wstring NativePath(const std::wstring& path) const override {
         return innerLocal->NativePath(path);
     }
@@ -850,6 +852,11 @@ Outcome CTransferEngine::TransferFile(TransferDirection direction, const std::ws
                                 put ? CSyncRecord::Direction::kPut : CSyncRecord::Direction::kGet);
     }
     if (!pool || !mayDefer) {
+        if (pool) {  // on the engine's own connection, after the transfers of the same paths
+            waitingRemote->Touch(remotePath);
+            (put ? waitingRemote : waitingLocal)->Touch(transfer->part);
+            waitingLocal->Touch(localPath);
+        }
         const Outcome outcome = Complete(*transfer, CarryOut(*transfer, remoteInner));
         source = transfer->source;
         return outcome;
