@@ -107,7 +107,7 @@ if watched_here && ps -eo args= | tail="pellarocnw.exe $folder_win" awk '
 fi
 
 # The keys the watcher and plftp read.
-known_keys="cmd protocol root dir ip port username password encoding sync_threshold sync_timestamp sub verbose sizelimit ignore ignore_dir queue fingerprint cafile"
+known_keys="cmd protocol root dir ip port username password encoding sync_threshold sync_timestamp sub verbose sizelimit ignore ignore_dir queue fingerprint cafile connections"
 check_config() {
     local file="$1" line number=0 name protocol=""
     while IFS= read -r line || [ -n "$line" ]; do
