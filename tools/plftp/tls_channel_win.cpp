@@ -34,6 +34,11 @@ bool ReceiveMore(SOCKET socket, std::vector<char>& incoming) {
 
 }  // namespace
 
+std::recursive_mutex& SchannelTurn() {
+    static std::recursive_mutex turn;
+    return turn;
+}
+
 bool CTlsClient::Start(long& error) {
     if (credential) return true;
     // The newer form offers TLS 1.3 where the system has it, and turns off
@@ -55,8 +60,11 @@ bool CTlsClient::Start(long& error) {
         CredHandle handle;
         SecInvalidateHandle(&handle);
         wchar_t package[] = UNISP_NAME_W;
-        error = AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, data,
-                                          nullptr, nullptr, &handle, nullptr);
+        {
+            const std::lock_guard turn(SchannelTurn());
+            error = AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, data,
+                                              nullptr, nullptr, &handle, nullptr);
+        }
         if (error == SEC_E_OK) {
             credential.Reset(handle);
             return true;
@@ -69,7 +77,10 @@ bool CNetChannel::SendToken(SecBuffer& token) {
     const bool sent =
         token.cbBuffer == 0 ||
         SendRaw(socket.Get(), static_cast<const char*>(token.pvBuffer), token.cbBuffer);
-    if (token.pvBuffer) FreeContextBuffer(token.pvBuffer);
+    if (token.pvBuffer) {
+        const std::lock_guard turn(SchannelTurn());
+        FreeContextBuffer(token.pvBuffer);
+    }
     token.pvBuffer = nullptr;
     token.cbBuffer = 0;
     return sent;
@@ -88,11 +99,14 @@ bool CNetChannel::Secure(CTlsClient& client, const std::wstring& serverName, lon
     }
     CtxtHandle handle = context.Get();
     PCCERT_CONTEXT shown = nullptr;
-    error = QueryContextAttributesW(&handle, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &shown);
-    certificate.Reset(error == SEC_E_OK ? shown : nullptr);
-    if (error == SEC_E_OK) {
-        error = QueryContextAttributesW(&handle, SECPKG_ATTR_STREAM_SIZES, &sizes);
+    {
+        const std::lock_guard turn(SchannelTurn());
+        error = QueryContextAttributesW(&handle, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &shown);
+        if (error == SEC_E_OK) {
+            error = QueryContextAttributesW(&handle, SECPKG_ATTR_STREAM_SIZES, &sizes);
+        }
     }
+    certificate.Reset(shown);
     if (error != SEC_E_OK || sizes.cbMaximumMessage == 0) {
         if (error == SEC_E_OK) error = SEC_E_INTERNAL_ERROR;
         context.Reset();
@@ -113,10 +127,13 @@ bool CNetChannel::Negotiate(CTlsClient& client, bool first, long& error) {
         CtxtHandle handle = context.Get();
         CtxtHandle made;
         SecInvalidateHandle(&made);
-        error = InitializeSecurityContextW(&credential, start ? nullptr : &handle,
-                                           const_cast<wchar_t*>(name.c_str()), kContextRequests, 0,
-                                           0, start ? nullptr : &inDesc, 0, start ? &made : nullptr,
-                                           &outDesc, &attributes, nullptr);
+        {
+            const std::lock_guard turn(SchannelTurn());
+            error = InitializeSecurityContextW(
+                &credential, start ? nullptr : &handle, const_cast<wchar_t*>(name.c_str()),
+                kContextRequests, 0, 0, start ? nullptr : &inDesc, 0, start ? &made : nullptr,
+                &outDesc, &attributes, nullptr);
+        }
         if (start && SecIsValidHandle(&made)) context.Reset(made);
         start = false;
         // A token to send comes with success, with a request for more, and
@@ -125,7 +142,10 @@ bool CNetChannel::Negotiate(CTlsClient& client, bool first, long& error) {
             error = WSAGetLastError();
             return false;
         }
-        if (out[0].pvBuffer) FreeContextBuffer(out[0].pvBuffer);
+        if (out[0].pvBuffer) {
+            const std::lock_guard turn(SchannelTurn());
+            FreeContextBuffer(out[0].pvBuffer);
+        }
         if (error == SEC_E_INCOMPLETE_MESSAGE) {
             if (incoming.size() > kMostHandshakeBytes || !ReceiveMore(socket.Get(), incoming)) {
                 error = WSAGetLastError();
@@ -165,7 +185,10 @@ bool CNetChannel::SendAll(const char* data, std::size_t size) {
             {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc desc{SECBUFFER_VERSION, 4, parts};
         CtxtHandle handle = context.Get();
-        if (EncryptMessage(&handle, 0, &desc, 0) != SEC_E_OK) {
+        std::unique_lock turn(SchannelTurn());
+        const SECURITY_STATUS encrypted = EncryptMessage(&handle, 0, &desc, 0);
+        turn.unlock();
+        if (encrypted != SEC_E_OK) {
             WSASetLastError(WSAECONNABORTED);
             return false;
         }
@@ -192,7 +215,9 @@ bool CNetChannel::DecryptRecord(bool& needMore, bool& closed) {
                           {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc desc{SECBUFFER_VERSION, 4, parts};
     CtxtHandle handle = context.Get();
+    std::unique_lock turn(SchannelTurn());
     const SECURITY_STATUS status = DecryptMessage(&handle, &desc, 0, nullptr);
+    turn.unlock();
     if (status == SEC_E_INCOMPLETE_MESSAGE) {
         needMore = true;
         return true;
@@ -269,6 +294,7 @@ void CNetChannel::EndSending() {
         SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, control};
         CtxtHandle handle = context.Get();
         CredHandle credential = tls->Credential();
+        std::unique_lock turn(SchannelTurn());
         if (ApplyControlToken(&handle, &controlDesc) == SEC_E_OK) {
             SecBuffer out[1] = {{0, SECBUFFER_TOKEN, nullptr}};
             SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
@@ -276,6 +302,7 @@ void CNetChannel::EndSending() {
             (void)InitializeSecurityContextW(
                 &credential, &handle, const_cast<wchar_t*>(name.c_str()), kContextRequests, 0, 0,
                 nullptr, 0, nullptr, &outDesc, &attributes, nullptr);
+            turn.unlock();
             (void)SendToken(out[0]);
         }
     }

@@ -5,6 +5,7 @@
 // either direction goes through it, and a failure of the session fails the
 // channel, never falls back to clear text.
 
+#include <mutex>
 #include <winsock2.h>
 #define SECURITY_WIN32
 // SCH_CREDENTIALS (TLS 1.3) is declared only with this, and needs subauth.h.
@@ -28,6 +29,13 @@ struct SocketTraits {
 };
 using UniqueSocket = UniqueResource<SocketTraits>;
 
+// Every call into the system's TLS layer (SSPI, Schannel) takes this turn:
+// Wine's Schannel keeps its handles in one table without a lock, and two
+// connections' threads calling at once corrupt it (a crash, or a handshake
+// failing with SEC_E_INTERNAL_ERROR). A call is short; the network waits
+// between calls are not in the turn.
+std::recursive_mutex& SchannelTurn();
+
 struct CredentialTraits {
     using Raw = CredHandle;
     static Raw Invalid() noexcept {
@@ -36,13 +44,19 @@ struct CredentialTraits {
         return handle;
     }
     static bool IsValid(const Raw& h) noexcept { return SecIsValidHandle(&h); }
-    static void Close(Raw h) noexcept { FreeCredentialsHandle(&h); }
+    static void Close(Raw h) noexcept {
+        const std::lock_guard turn(SchannelTurn());
+        FreeCredentialsHandle(&h);
+    }
 };
 struct SecurityContextTraits {
     using Raw = CtxtHandle;
     static Raw Invalid() noexcept { return CredentialTraits::Invalid(); }
     static bool IsValid(const Raw& h) noexcept { return SecIsValidHandle(&h); }
-    static void Close(Raw h) noexcept { DeleteSecurityContext(&h); }
+    static void Close(Raw h) noexcept {
+        const std::lock_guard turn(SchannelTurn());
+        DeleteSecurityContext(&h);
+    }
 };
 struct CertificateTraits {
     using Raw = PCCERT_CONTEXT;
