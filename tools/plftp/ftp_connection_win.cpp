@@ -317,12 +317,14 @@ Outcome CFtpConnection::SecureData(CNetChannel& data, int32_t status, int32_t re
     }
     data.Reset();
     // A server that refused the command closes the data connection without
-    // a session: its reply says why.
+    // a session: its reply says why. No reply is a server gone.
     FtpReply reply;
-    if (Receive(reply) && reply.code / 100 != 1) {
+    const bool answered = Receive(reply);
+    if (answered && reply.code / 100 != 1) {
         return Fail(reply.code == 425 || reply.code == 522 ? status : refused, what, reply);
     }
     Lost();
+    if (!answered) return Fail(status, what, reply);
     if (CutByNetwork(failure)) {
         return Outcome::Fail(status, "cannot " + what +
                                          ": the data connection was cut (system error " +

@@ -36,6 +36,8 @@ public:
     const std::string& Home() const { return home; }
     // The server says it runs on Windows (SYST): names do not differ by case.
     bool WindowsServer() const { return windows; }
+    // False once the control connection has closed.
+    bool Connected() const { return static_cast<bool>(control.socket); }
 
     // Sends a command and reads its reply; false when the connection failed,
     // which closes it: every later command fails as a lost server.

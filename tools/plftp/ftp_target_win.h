@@ -24,6 +24,7 @@ public:
     Outcome MakeFolder(const std::wstring& folder) override;
     // A server that says it runs on Windows does not tell names apart by case.
     bool CaseSensitive() const override { return !connection.WindowsServer(); }
+    bool Usable() const override { return connection.Connected(); }
     std::string CannotHold(const std::wstring& name) const override;
     Outcome Store(const std::wstring& localFile, const std::wstring& partPath,
                   TreeEntry& written) override;

@@ -36,10 +36,18 @@ void CTransferPool::Work() {
             lock.unlock();
             Outcome outcome = next->job.work(*target);
             lock.lock();
-            next->outcome = std::move(outcome);
-            next->done = true;
+            // A transfer that failed with its connection goes once more, on
+            // another one; this worker ends with its connection.
+            const bool gone = !target->Usable();
+            if (!outcome && gone && !next->retried) {
+                next->started = false;
+                next->retried = true;
+            } else {
+                next->outcome = std::move(outcome);
+                next->done = true;
+            }
             changed.notify_all();
-            if (lost && lost(next->outcome)) break;
+            if (gone || (lost && lost(next->outcome))) break;
         }
     }
     changed.notify_all();
@@ -83,7 +91,7 @@ void CTransferPool::Step(CTransferTarget& fallback) {
 void CTransferPool::Submit(Job job, CTransferTarget& fallback) {
     {
         std::lock_guard lock(mutex);
-        entries.push_back(Entry{std::move(job), false, false, Outcome::Ok()});
+        entries.push_back(Entry{std::move(job), false, false, false, Outcome::Ok()});
         // A connection more for every transfer waiting beyond the first: a
         // run of one file logs in no other.
         const auto waiting =

@@ -36,10 +36,11 @@ public:
     };
 
     // Up to `workers` connections, one made for each job that waits beyond
-    // the first; a work whose outcome `lost` says cost its connection ends
-    // that worker. Whenever the engine's thread waits with a job queued (the
-    // others logging in, or none able to), it does that job itself on the
-    // target it passes, its own connection.
+    // the first; a work whose outcome `lost` says cost its connection, or
+    // after which its target is no longer usable, ends that worker (a failed
+    // job whose connection closed is queued once more). Whenever the engine's thread waits with a
+    // job queued (the others logging in, or none able to), it does that job itself on the target it
+    // passes, its own connection.
     CTransferPool(std::size_t workers, Connect connect, std::function<bool(const Outcome&)> lost);
     ~CTransferPool();
     CTransferPool(const CTransferPool&) = delete;
@@ -61,6 +62,7 @@ private:
         Job job;
         bool started = false;
         bool done = false;
+        bool retried = false;  // once more after its connection failed
         Outcome outcome;
     };
     void Work();

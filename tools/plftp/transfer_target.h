@@ -73,6 +73,8 @@ public:
 
     // The path as the user knows it, for the log.
     virtual std::wstring Describe(const std::wstring& path) const = 0;
+    // False when the target can take no more commands (its connection closed).
+    virtual bool Usable() const { return true; }
 };
 
 // A folder on a Windows file system: the watched folder, or a file or SMB
