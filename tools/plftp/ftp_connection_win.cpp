@@ -245,6 +245,7 @@ Outcome CFtpConnection::Open(const ToolConfig& config) {
     if (!Ask("FEAT", reply)) return Fail(kToolNoServer, "ask the features", reply);
     const FtpFeatures features = reply.code / 100 == 2 ? ParseFeatures(reply.text) : FtpFeatures{};
     mlsd = features.mlsd;
+    mfmt = features.mfmt;
     if (config.utf8Names && !Ask("OPTS UTF8 ON", reply)) {
         return Fail(kToolNoServer, "ask for UTF-8 names", reply);
     }
@@ -420,8 +421,10 @@ Outcome CFtpConnection::List(const std::string& folder, std::vector<FtpListedEnt
     if (reply.code / 100 != 2)
         return Fail(FolderChangeStatus(reply.text), "change to " + folder, reply);
     std::string bytes;
+    // "-a": a server that lists as ls does leaves out names beginning with a
+    // dot without it, and they would be sent again and never fetched.
     const Outcome listed = ReceiveData(
-        mlsd ? "MLSD" : "LIST", kToolReadError, what, [&](const char* data, std::size_t size) {
+        mlsd ? "MLSD" : "LIST -a", kToolReadError, what, [&](const char* data, std::size_t size) {
             if (bytes.size() + size > kMostListingBytes) {
                 return Outcome::Fail(kToolReadError, "cannot " + what + ": over 256 MB of listing");
             }

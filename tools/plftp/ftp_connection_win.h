@@ -36,6 +36,8 @@ public:
     const std::string& Home() const { return home; }
     // The server says it runs on Windows (SYST): names do not differ by case.
     bool WindowsServer() const { return windows; }
+    // The server offers MFMT (FEAT) to set a file's time.
+    bool Mfmt() const { return mfmt; }
 
     // Sends a command and reads its reply; false when the connection failed,
     // which closes it: every later command fails as a lost server.
@@ -134,6 +136,7 @@ private:
     uint16_t openPort = 0;  // opened ahead, not used yet (0: none)
     ULONGLONG openedAt = 0;
     bool mlsd = false;
+    bool mfmt = false;
     bool windows = false;
     std::string home = "/";
 };

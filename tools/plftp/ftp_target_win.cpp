@@ -227,8 +227,20 @@ Outcome CFtpTarget::PlaceFile(const std::wstring& partPath, const std::wstring& 
         FtpReply reply;
         (void)connection.Ask("DELE " + old, reply);
     }
-    // Keeping the time is a courtesy of servers that know MFMT.
-    if (modified != 0) connection.Tell("MFMT " + FtpTime(modified) + " " + target);
+    // Keeping the time is a courtesy of servers: MFMT where FEAT offers it,
+    // else MDTM with a time, which some take for a change of it (one without
+    // that takes the time and name for a name, and refuses).
+    if (modified == 0) return Outcome::Ok();
+    if (connection.Mfmt()) {
+        connection.Tell("MFMT " + FtpTime(modified) + " " + target);
+    } else if (mdtmSetsTimes == kYes) {
+        connection.Tell("MDTM " + FtpTime(modified) + " " + target);
+    } else if (mdtmSetsTimes == kUnknown) {
+        FtpReply reply;
+        if (connection.Ask("MDTM " + FtpTime(modified) + " " + target, reply)) {
+            mdtmSetsTimes = reply.code / 100 == 2 ? kYes : kNo;
+        }
+    }
     return Outcome::Ok();
 }
 

@@ -637,6 +637,10 @@ bool CTransferEngine::SameFile(CTransferTarget& sourceSide, const std::wstring& 
     if (source.modified == 0 || target.modified == 0) return true;
     const int64_t step = std::max(sourceSide.TimeStep(), targetSide.TimeStep());
     const int64_t difference = source.modified - target.modified;
+    // A target that keeps no time it is given holds the time its copy was
+    // written at: a copy written after the source's last change is that
+    // version, and a source saved after it is sent.
+    if (!targetSide.KeepsTimes()) return difference < step;
     return difference < step && difference > -step;
 }
 
