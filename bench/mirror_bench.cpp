@@ -19,9 +19,11 @@
 // (pyftpdlib) twice, by lftp's `mirror -R` and by one whole-folder run of plftp:
 //   plftp alone: folder target <s> s (<n> files/s)
 //   ftp: lftp mirror -R <s> s, plftp <s> s, ratio <x>; <n> missing or different
-// `mirror_bench [files] [watch|ftp]` takes another number of files; with "watch"
-// the watcher keeps the transfer tool double (which sends nothing), so the
-// copy's time shows what watching alone costs it; "ftp" runs the FTP part only.
+// `mirror_bench [files] [watch|ftp|ftps]` takes another number of files; with
+// "watch" the watcher keeps the transfer tool double (which sends nothing), so
+// the copy's time shows what watching alone costs it; "ftp" runs the FTP part
+// only, "ftps" the same over TLS (lftp with ftp:ssl-force and its data
+// protected, against plftp's protocol=ftps).
 // Run under the Wine bench of the build tree (the Windows build with tests).
 #include <windows.h>
 
@@ -240,10 +242,13 @@ std::string LinuxPath(const fs::path& path) {
 }
 
 // The tree sent to the real FTP server by lftp's mirror -R, then by plftp, each
-// into an empty home folder of its own server; prints both times.
-void CompareFtp(const Tree& tree, const fs::path& home, const fs::path& source) {
+// into an empty home folder of its own server (with `tls`, FTPS for both:
+// lftp forced to encrypt the login and the data); prints both times.
+void CompareFtp(const Tree& tree, const fs::path& home, const fs::path& source, bool tls) {
+    const char* name = tls ? "ftps" : "ftp";
+    const FtpSecurity security = tls ? FtpSecurity::kTls : FtpSecurity::kPlain;
     if (GetFileAttributesW(L"Z:\\usr\\bin\\lftp") == INVALID_FILE_ATTRIBUTES) {
-        std::printf("ftp: left out (no /usr/bin/lftp)\n");
+        std::printf("%s: left out (no /usr/bin/lftp)\n", name);
         return;
     }
     const fs::path lftpHome = home / "ftp-lftp", toolHome = home / "ftp-plftp";
@@ -252,19 +257,23 @@ void CompareFtp(const Tree& tree, const fs::path& home, const fs::path& source) 
     const fs::path done = home / "lftp.done", script = home / "lftp.sh";
     double lftpSeconds = -1, toolSeconds = -1;
     {
-        FtpServer server(lftpHome, "pel", "benchpass");
+        FtpServer server(lftpHome, "pel", "benchpass", true, security);
         if (!server.Running()) {
-            std::printf("ftp: left out (no FTP server: python3-pyftpdlib)\n");
+            std::printf("%s: left out (no FTP server: python3-pyftpdlib)\n", name);
             return;
         }
+        const std::string encrypt = tls ? "set ftp:ssl-force true; set ftp:ssl-protect-data true; "
+                                          "set ssl:ca-file \"" +
+                                              LinuxPath(server.CaFile()) + "\"; "
+                                        : "";
         // Started from under Wine, a Linux program gives no handle back: the
         // script says when lftp has ended, and how.
-        WriteFileBytes(script,
-                       "/usr/bin/lftp -c 'set cmd:fail-exit yes; open -u pel,benchpass -p " +
-                           std::to_string(server.Port()) + " 127.0.0.1; mirror -R --no-perms \"" +
-                           LinuxPath(source) + "\" /' > \"" + LinuxPath(home / "lftp.log") +
-                           "\" 2>&1\necho $? > \"" + LinuxPath(done) + ".part\"\nmv \"" +
-                           LinuxPath(done) + ".part\" \"" + LinuxPath(done) + "\"\n");
+        WriteFileBytes(script, "/usr/bin/lftp -c 'set cmd:fail-exit yes; " + encrypt +
+                                   "open -u pel,benchpass -p " + std::to_string(server.Port()) +
+                                   " 127.0.0.1; mirror -R --no-perms \"" + LinuxPath(source) +
+                                   "\" /' > \"" + LinuxPath(home / "lftp.log") +
+                                   "\" 2>&1\necho $? > \"" + LinuxPath(done) + ".part\"\nmv \"" +
+                                   LinuxPath(done) + ".part\" \"" + LinuxPath(done) + "\"\n");
         const ULONGLONG begin = GetTickCount64();
         StartProcess(L"Z:\\bin\\sh " + ftp_server_detail::UnixPath(script));
         if (WaitUntil([&] { return fs::exists(done); }, kGiveUpMs) &&
@@ -273,19 +282,20 @@ void CompareFtp(const Tree& tree, const fs::path& home, const fs::path& source) 
         }
     }
     {
-        FtpServer server(toolHome, "pel", "benchpass");
-        toolSeconds =
-            ToolAlone(home, source,
-                      "protocol=ftp\nip=127.0.0.1\nport=" + std::to_string(server.Port()) +
-                          "\nusername=pel\npassword=YmVuY2hwYXNz\nencoding=utf8\n");
+        FtpServer server(toolHome, "pel", "benchpass", true, security);
+        toolSeconds = ToolAlone(home, source,
+                                std::string("protocol=") + name +
+                                    "\nip=127.0.0.1\nport=" + std::to_string(server.Port()) +
+                                    "\nusername=pel\npassword=YmVuY2hwYXNz\nencoding=utf8\n" +
+                                    (tls ? "cafile=" + server.CaFile().string() + "\n" : ""));
     }
     if (lftpSeconds < 0 || toolSeconds < 0) {
-        std::printf("ftp: a run failed (lftp %.1f s, plftp %.1f s; see lftp.log or plftp's log)\n",
-                    lftpSeconds, toolSeconds);
+        std::printf("%s: a run failed (lftp %.1f s, plftp %.1f s; see lftp.log or plftp's log)\n",
+                    name, lftpSeconds, toolSeconds);
         return;
     }
-    std::printf("ftp: lftp mirror -R %.1f s, plftp %.1f s, ratio %.2f; %d missing or different\n",
-                lftpSeconds, toolSeconds, toolSeconds / lftpSeconds,
+    std::printf("%s: lftp mirror -R %.1f s, plftp %.1f s, ratio %.2f; %d missing or different\n",
+                name, lftpSeconds, toolSeconds, toolSeconds / lftpSeconds,
                 Differences(tree, source, lftpHome) + Differences(tree, source, toolHome));
 }
 
@@ -294,7 +304,8 @@ void CompareFtp(const Tree& tree, const fs::path& home, const fs::path& source) 
 int main(int argc, char** argv) {
     const int count = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : kDefaultFiles;
     const bool watchOnly = argc > 2 && std::string(argv[2]) == "watch";
-    const bool ftpOnly = argc > 2 && std::string(argv[2]) == "ftp";
+    const bool ftpsOnly = argc > 2 && std::string(argv[2]) == "ftps";
+    const bool ftpOnly = ftpsOnly || (argc > 2 && std::string(argv[2]) == "ftp");
     WatcherBench bench;
     const fs::path source = bench.home / "source";
     const Tree tree = MakeTree(source, count);
@@ -326,7 +337,7 @@ int main(int argc, char** argv) {
     std::error_code ignored;
     fs::remove_all(plain, ignored);
     if (ftpOnly) {
-        CompareFtp(tree, bench.home.Path(), source);
+        CompareFtp(tree, bench.home.Path(), source, ftpsOnly);
         return 0;
     }
 
@@ -410,6 +421,6 @@ int main(int argc, char** argv) {
     std::printf(
         "ratio: %.2f (target equal / plain copy); after the close %d missing or different\n",
         mirrorSeconds / plainSeconds, Differences(tree, bench.folder, remote));
-    CompareFtp(tree, bench.home.Path(), source);
+    CompareFtp(tree, bench.home.Path(), source, false);
     return 0;
 }

@@ -5,7 +5,7 @@
 # days). Prints each day, a shortened action list for each differing one, the
 # table of action kinds by target and mode, and the time taken.
 #   scripts/convergence.sh [--parallel P] N [seed] [target] [mode]
-# Day i has seed SEED + i (the clock's when not given); target: file, smb, ftp
+# Day i has seed SEED + i (the clock's when not given); target: file, smb, ftp, ftps
 # or all (default); mode: 1, 5, 1000, immediate or all (default); lists with
 # commas, the days take the pairs in turn. --parallel P shares the days among P
 # processes at once (each with every target; their logs stay in

@@ -7,9 +7,12 @@
 #   scripts/run.sh FOLDER            FOLDER watched with the configuration it has
 # TARGET is a folder, an SMB path (\\server\share\dir, reached through a Linux
 # folder: PELLARO_SMB_SHARE names the folder the share is mounted on) or
-# ftp://user@host[:port]/dir (the password from PELLARO_FTP_PASSWORD, or asked
-# once at the terminal). The configuration: count mode with a threshold of 1,
-# subfolders included.
+# ftp://user@host[:port]/dir or ftps://user@host[:port]/dir (FTP over TLS: the
+# server's certificate must chain to a root this computer trusts, or to the CA
+# file PELLARO_FTPS_CAFILE names, or have the SHA-256 fingerprint
+# PELLARO_FTPS_FINGERPRINT gives); the password from PELLARO_FTP_PASSWORD, or
+# asked once at the terminal. The configuration: count mode with a threshold
+# of 1, subfolders included.
 # Every message box of the watcher (its code and text), every line of the
 # folder's transfer log and every failure plftp records is printed here as it
 # happens, in UTF-8; nobody sees Wine's desktop, nor Wine's own messages. A
@@ -104,7 +107,7 @@ if watched_here && ps -eo args= | tail="pellarocnw.exe $folder_win" awk '
 fi
 
 # The keys the watcher and plftp read.
-known_keys="cmd protocol root dir ip port username password encoding sync_threshold sync_timestamp sub verbose sizelimit ignore ignore_dir queue"
+known_keys="cmd protocol root dir ip port username password encoding sync_threshold sync_timestamp sub verbose sizelimit ignore ignore_dir queue fingerprint cafile"
 check_config() {
     local file="$1" line number=0 name protocol=""
     while IFS= read -r line || [ -n "$line" ]; do
@@ -118,9 +121,9 @@ check_config() {
         [ "$name" = protocol ] && protocol="${line#*=}"
     done < "$file"
     case "$protocol" in
-        file | smb | ftp) ;;
-        "") fail "$file names no protocol= (file, smb or ftp)" ;;
-        *) fail "$file: protocol=$protocol is unknown here (file, smb or ftp)" ;;
+        file | smb | ftp | ftps) ;;
+        "") fail "$file names no protocol= (file, smb, ftp or ftps)" ;;
+        *) fail "$file: protocol=$protocol is unknown here (file, smb, ftp or ftps)" ;;
     esac
 }
 
@@ -129,14 +132,14 @@ settings=()
 if [ -n "$target" ]; then
     # Anything with a scheme is an address: a typo such as fpt:// is no folder.
     if [[ "$target" =~ ^([A-Za-z][A-Za-z0-9+.-]*):// ]]; then
-        scheme="${BASH_REMATCH[1]}"
-        [ "${scheme,,}" = ftp ] ||
-            fail "$target: unknown scheme $scheme:// (a folder, \\\\server\\share\\dir or ftp://user@host[:port]/dir)"
-        target="ftp://${target#*://}"
+        scheme="${BASH_REMATCH[1],,}"
+        [ "$scheme" = ftp ] || [ "$scheme" = ftps ] ||
+            fail "$target: unknown scheme ${BASH_REMATCH[1]}:// (a folder, \\\\server\\share\\dir, ftp:// or ftps://user@host[:port]/dir)"
+        target="$scheme://${target#*://}"
     fi
     case "$target" in
-        ftp://*)
-            address="${target#ftp://}"
+        ftp://* | ftps://*)
+            address="${target#*://}"
             dir="/${address#*/}"
             [[ "$address" == */* ]] || dir="/"
             address="${address%%/*}"
@@ -151,7 +154,7 @@ if [ -n "$target" ]; then
             port=21
             [[ "$address" == *:* ]] && port="${address##*:}"
             [[ -n "$host" && "$port" =~ ^[0-9]+$ && "$port" -ge 1 && "$port" -le 65535 ]] ||
-                fail "$target: expected ftp://user@host[:port]/dir"
+                fail "$target: expected $scheme://user@host[:port]/dir"
             if [ -n "${PELLARO_FTP_PASSWORD+set}" ]; then
                 password="$PELLARO_FTP_PASSWORD"
             elif [ -t 0 ]; then
@@ -160,8 +163,16 @@ if [ -n "$target" ]; then
             else
                 fail "no FTP password: set PELLARO_FTP_PASSWORD"
             fi
-            settings=("protocol=ftp" "ip=$host" "port=$port" "username=$ftp_user"
+            settings=("protocol=$scheme" "ip=$host" "port=$port" "username=$ftp_user"
                 "password=$(printf '%s' "$password" | base64 -w 0)" "encoding=utf8" "dir=$dir")
+            if [ "$scheme" = ftps ]; then
+                if [ -n "${PELLARO_FTPS_CAFILE:-}" ]; then
+                    [ -f "$PELLARO_FTPS_CAFILE" ] || fail "no file $PELLARO_FTPS_CAFILE (PELLARO_FTPS_CAFILE)"
+                    settings+=("cafile=$(to_windows "$(realpath "$PELLARO_FTPS_CAFILE")")")
+                fi
+                [ -z "${PELLARO_FTPS_FINGERPRINT:-}" ] ||
+                    settings+=("fingerprint=$PELLARO_FTPS_FINGERPRINT")
+            fi
             ;;
         \\\\* | //*)
             unc="${target//\//\\}"

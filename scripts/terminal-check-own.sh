@@ -181,24 +181,35 @@ type_command other "scripts/run.sh '$work/own'"
 wait_for 10 other "the refusal of an unknown key" '^status 1$' || exit 1
 shows other 'unknown key "protocl"' || { dump other "no word of the unknown key"; exit 1; }
 
-# FTP: a server of our own on a free port.
+# FTPS: a server of our own on a free port, with a certificate of its own for 127.0.0.1.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 \
+    -addext subjectAltName=IP:127.0.0.1 -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null ||
+    { echo "terminal-own: openssl made no certificate"; exit 1; }
 port="$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
-/usr/bin/python3 - "$port" "$work/ftproot" > "$work/ftpd.log" 2>&1 <<'EOF' &
+/usr/bin/python3 - "$port" "$work/ftproot" "$work" > "$work/ftpd.log" 2>&1 <<'EOF' &
 import sys
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 users = DummyAuthorizer()
 users.add_user("me", "pass word", sys.argv[2], perm="elradfmwMT")
-FTPHandler.authorizer = users
-FTPServer(("127.0.0.1", int(sys.argv[1])), FTPHandler).serve_forever()
+TLS_FTPHandler.authorizer = users
+TLS_FTPHandler.certfile = sys.argv[3] + "/cert.pem"
+TLS_FTPHandler.keyfile = sys.argv[3] + "/key.pem"
+TLS_FTPHandler.tls_control_required = TLS_FTPHandler.tls_data_required = True
+class Logged(TLS_FTPHandler):  # each command's name on a line of its own, for the checks
+    def pre_process_command(self, line, cmd, arg):
+        print("command", cmd, file=sys.stderr, flush=True)
+        return TLS_FTPHandler.pre_process_command(self, line, cmd, arg)
+FTPServer(("127.0.0.1", int(sys.argv[1])), Logged).serve_forever()
 EOF
 ftp_pid=$!
 for ((i = 0; i < 40; i++)); do
     /usr/bin/python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 1)" 2>/dev/null && break
     sleep 0.25
 done
-url="ftp://me@127.0.0.1:$port/docs"
+url="ftps://me@127.0.0.1:$port/docs"
+trust="PELLARO_FTPS_CAFILE='$work/cert.pem'"
 # A port where no server listens.
 closed="$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
 
@@ -214,21 +225,26 @@ before="$(snapshot "$work/ftpdocs")"
 # fails, the command ends with that status, says why in a line that matches,
 # and leaves the configuration and the folder as they were.
 failed_start() {
-    type_command run "PELLARO_FTP_PASSWORD='$2' scripts/run.sh '$work/ftpdocs' $3"
+    type_command run "${6:-$trust} PELLARO_FTP_PASSWORD='$2' scripts/run.sh '$work/ftpdocs' $3"
     wait_for 60 run "the end with $1" '^status [0-9]+$' || return 1
     shows run "^status $4\$" || { dump run "not status $4 with $1"; return 1; }
     shows run "$5" || { dump run "no word of $1"; return 1; }
     unchanged "$work/ftpdocs" "$before" "$1" && no_wine_noise run
 }
 failed_start "a wrong password" wrong "$url" 103 'refused the login' || exit 1
-failed_start "no server" 'pass word' "ftp://me@127.0.0.1:$closed/docs" 110 'plftp status -1010' || exit 1
+failed_start "no server" 'pass word' "ftps://me@127.0.0.1:$closed/docs" 110 'plftp status -1010' || exit 1
+passwords=$(grep -c '^command PASS$' "$work/ftpd.log")
+failed_start "another certificate" 'pass word' "$url" 129 'fingerprint is ([0-9A-F]{2}:){31}' \
+    "PELLARO_FTPS_FINGERPRINT=$(printf '00%.0s' {1..32})" || exit 1
+[ "$(grep -c '^command PASS$' "$work/ftpd.log")" = "$passwords" ] ||
+    { echo "terminal-own: the password went to a server whose certificate failed"; exit 1; }
 
-type_command run "PELLARO_FTP_PASSWORD='pass word' scripts/run.sh '$work/ftpdocs' $url"
+type_command run "$trust PELLARO_FTP_PASSWORD='pass word' scripts/run.sh '$work/ftpdocs' $url"
 wait_for 60 run "the watcher's start" 'Watching .* \(stop with Ctrl-C\)|^status [0-9]+$' || exit 1
 shows run '^status' && { dump run "scripts/run.sh ended before it watched"; exit 1; }
 [ "$(cat "$work/ftproot/docs/sent.txt" 2>/dev/null)" = "ftp" ] ||
     { dump run "the folder was not sent to the server"; exit 1; }
-grep -q '^protocol=ftp' "$data/${ftpkey}_put.config" &&
+grep -q '^protocol=ftps' "$data/${ftpkey}_put.config" &&
     grep -q 'earlier' "$data/${ftpkey}_put.config.bak" ||
     { echo "terminal-own: the sent folder's configuration was not written, the earlier one kept as .bak"; exit 1; }
 
@@ -244,8 +260,8 @@ wait_for 15 run "the end after Ctrl-C" '^status [0-9]+$' || exit 1
 shows run '^status 110$' || { dump run "not status 110 after the failed sends"; exit 1; }
 no_wine_noise run || exit 1
 
-echo "terminal-own: own folder to a folder and to FTP, refusals of a missing folder, an unknown" \
-    "scheme, a target inside, a colleague's file kept, a watched folder and a misspelt key, a wrong password" \
-    "and no server leaving the configuration as it was, a stopped server's failure shown (110); restart to" \
+echo "terminal-own: own folder to a folder and to FTPS, refusals of a missing folder, an unknown" \
+    "scheme, a target inside, a colleague's file kept, a watched folder and a misspelt key, a wrong password," \
+    "no server and another certificate leaving the configuration as it was, a stopped server's failure shown (110); restart to" \
     "Watching ${restart} s, Ctrl-C after the failure ended in $((SECONDS - stop)) s; all in" \
     "$((SECONDS - started)) s"

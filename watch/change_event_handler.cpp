@@ -21,8 +21,6 @@
 
 namespace {
 
-using ItemPath = BoundedWText<kItemPathCapacity>;
-
 // The merge rules select on the event code; the stand-in for an over-long
 // command is added under a code no rule answers to, since it is not the
 // change's own form (a recursive put taken for a new folder could become a
@@ -72,11 +70,13 @@ bool RemovesOrRenames(int32_t event) {
 // A second notification for the same path repeats the first, unless the first
 // took the item away (a deleted file made again, a renamed one given its old
 // name back) or the second renames it: those are changes of their own, and
-// dropping them would lose them.
+// dropping them would lose them. An empty entry, a path that did not fit,
+// repeats nothing.
 bool RepeatsRecentPath(const WatcherState& state, int32_t event) {
     constexpr int newer = kRecentEventEntries - 1;
     constexpr int older = kRecentEventEntries - 2;
     return state.recentEventCount >= kRecentEventEntries &&
+           !state.recentEventPaths[newer].Empty() &&
            state.recentEventPaths[newer].Str() == state.recentEventPaths[older].Str() &&
            !RemovesOrRenames(state.recentEventKinds[older]) && !IsRename(event);
 }
@@ -115,22 +115,111 @@ std::string LeafOf(const wchar_t* path) {
     return std::string(State().eventLeafName.Str());
 }
 
-// What the composition works from: the event, its paths and its folders.
+std::string TargetDir() {
+    const WatcherState& state = State();
+    return state.remoteDirSet == 1 && state.remoteDir.Str() != "/"
+               ? std::string(state.remoteDir.Str()) + std::string(state.relativeDir.Str())
+               : std::string(state.relativeDir.Str());
+}
+
+// The remote directory of a local folder (ANSI, with its final backslash).
+// Sets itemDir and relativeDir on the way.
+std::string RemoteDirOf(std::string_view localFolder) {
+    State().itemDir.Assign(localFolder);
+    RelativeDirectory();
+    return TargetDir();
+}
+
+// The folder holding an item path, with its final backslash
+// ("C:\W\a\x.txt\" gives "C:\W\a\"); empty when there is none.
+std::wstring FolderOfItem(std::wstring_view item) {
+    if (!item.empty() && item.back() == L'\\') item.remove_suffix(1);
+    const std::size_t at = item.rfind(L'\\');
+    return at == std::wstring_view::npos ? std::wstring() : std::wstring(item.substr(0, at + 1));
+}
+
+// The longest folder (with its final backslash) that holds both folders.
+std::wstring CommonFolder(std::wstring_view a, std::wstring_view b) {
+    std::size_t common = 0;
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+        if (a[i] != b[i] && NameUpper(a[i]) != NameUpper(b[i])) break;
+        if (a[i] == L'\\') common = i + 1;
+    }
+    return std::wstring(a.substr(0, common));
+}
+
+// Whether a path's ANSI form can stand in a command field: at most 511 bytes,
+// and every character held by the code page ("?" stands for one it cannot
+// hold, and no file name contains one of its own).
+bool NamesInCommand(std::string_view ansi) {
+    return ansi.size() <= kMaxCommandBytes && ansi.find('?') == std::string_view::npos;
+}
+
+// Where the stand-in of a path that does not fit starts: the folder itself
+// for a folder that is there, the folder holding the item otherwise (a
+// deleted or renamed folder cannot be sent itself).
+std::wstring StandInStart(int32_t event, std::wstring_view path, bool isFolder) {
+    if (isFolder && event != kEventRmDir && event != kEventRenameFolder) return std::wstring(path);
+    return FolderOfItem(path);
+}
+
+// What the decisions and the composition work from: the event, its paths
+// whole and its folders.
 struct EventPaths {
     int32_t event = 0;
     const wchar_t* first = nullptr;   // P1
     const wchar_t* second = nullptr;  // P2, or null
     std::string_view firstAnsi;
     std::string_view secondAnsi;
-    std::string localDir;   // L: itemDir before the SMB cuts
+    // Both paths fit a working copy and a command field (NamesInCommand).
+    // When they do not, the change is recorded as an empty entry and its
+    // command is the stand-in; every decision between is the same.
+    bool fits = true;
+    std::string localDir;   // L, whole: itemDir before the SMB cuts
     std::string targetDir;  // before the SMB cuts
     // A rename whose items lie in different folders: the remote paths of its
-    // move, and the folder that holds both, as the stand-in's start.
+    // move.
     bool isMove = false;
     std::string moveFrom;
     std::string moveTo;
-    std::string moveLdir;
 };
+
+// A rename whose two items lie in different folders (Explorer's move, a
+// "move" command) is a move: the rename form names one folder for both, so the
+// remote side kept the item where it was and the new folder never got it.
+bool IsMove(const EventPaths& paths) {
+    return IsRename(paths.event) &&
+           !SameNameIgnoringCase(FolderOfItem(paths.first), FolderOfItem(paths.second));
+}
+
+// Fills the move's remote paths from both items' folders.
+void SetMoveEnds(EventPaths& paths) {
+    const std::wstring fromFolder = FolderOfItem(paths.first);
+    const std::wstring toFolder = FolderOfItem(paths.second);
+    if (State().eventIsFolder == 1) {
+        paths.moveFrom = RemoteDirOf(ToAnsiString(paths.first));
+        paths.moveTo = RemoteDirOf(ToAnsiString(paths.second));
+    } else {
+        const std::string fromLeaf = LeafOf(paths.first);
+        const std::string toLeaf = LeafOf(paths.second);
+        paths.moveFrom = RemoteDirOf(ToAnsiString(fromFolder)) + fromLeaf;
+        paths.moveTo = RemoteDirOf(ToAnsiString(toFolder)) + toLeaf;
+    }
+}
+
+// The item's local folder, whole, as SetItemDir makes it of a path that fits:
+// a folder is its own.
+std::wstring ItemFolder(const wchar_t* path) {
+    return State().eventIsFolder == 1 ? std::wstring(path) : FolderOfItem(path);
+}
+
+// L, the local folder the change's command names: the renamed folder under
+// its new name, the folder that holds both ends of a move (its stand-in sends
+// that folder), and the item's folder otherwise (the deleted folder itself).
+std::wstring LocalFolderOf(const EventPaths& paths) {
+    if (paths.isMove) return CommonFolder(FolderOfItem(paths.first), FolderOfItem(paths.second));
+    return ItemFolder(paths.event == kEventRenameFolder ? paths.second : paths.first);
+}
 
 // The recursive put that stands in for a command over 511 bytes. A deleted or
 // renamed folder cannot be sent itself: its parent covers the change.
@@ -146,15 +235,59 @@ bool ComposeStandIn(CommandText& out, const EventPaths& paths) {
     return ComposeEnclosingPutTree(out, dir, ldir, watchedLdir);
 }
 
+// The stand-in for a change that cannot be named in a command: the recursive
+// put of the deepest folder above both items whose path fits a working copy
+// and a field, but not above the watched folder (plftp walks the folder in
+// UTF-16 and carries every name).
+bool ComposeStandInAbove(CommandText& out, const EventPaths& paths) {
+    const bool isFolder = State().eventIsFolder == 1;
+    std::wstring folder = StandInStart(paths.event, paths.first, isFolder);
+    if (paths.second) {
+        folder = CommonFolder(folder, StandInStart(paths.event, paths.second, isFolder));
+    }
+    const std::string watchedLdir = std::string(State().watchedPath.Str()) + "\\";
+    std::string ldir = ToAnsiString(folder);
+    while ((folder.size() > kItemPathCapacity - 1 || !NamesInCommand(ldir)) &&
+           ldir.size() > watchedLdir.size()) {
+        folder = FolderOfItem(folder);
+        ldir = ToAnsiString(folder);
+    }
+    // Nothing below the watched folder fits: the watched folder itself (whose
+    // own path the code page holds, or the watcher would not have started).
+    if (!NamesInCommand(ldir) || folder.empty()) ldir = watchedLdir;
+    return ComposeEnclosingPutTree(out, RemoteDirOf(ldir), ldir, watchedLdir);
+}
+
 enum class Composed { kNoCommand, kOwnForm, kStandIn, kNothingFits };
 
+// The events with a command; any other (an attribute change) runs through
+// every filter and is counted without one.
+bool HasCommand(int32_t event) {
+    return event == kEventRenameItem || event == kEventCreate || event == kEventDelete ||
+           event == kEventMkDir || event == kEventRmDir || event == kEventUpdateDir ||
+           event == kEventUpdateItem || event == kEventRenameFolder;
+}
+
 // The command of each kind of change, or the stand-in for a line over 511
-// bytes. The stand-in walks up from L and the remote directory of the event,
-// never from the SMB rename's cut itemDir: cut again, it named a folder
-// above the change, and its synchronising put removed that folder's other
-// contents.
-Composed ComposeForEvent(CommandText& out, const EventPaths& paths) {
-    const WatcherState& state = State();
+// bytes or for a path no command can name. The stand-in walks up from L and
+// the remote directory of the event, never from the SMB rename's cut itemDir:
+// cut again, it named a folder above the change, and its synchronising put
+// removed that folder's other contents.
+Composed ComposeForEvent(CommandText& out, EventPaths& paths) {
+    if (!HasCommand(paths.event)) return Composed::kNoCommand;
+    if (!paths.fits) {
+        return ComposeStandInAbove(out, paths) ? Composed::kStandIn : Composed::kNothingFits;
+    }
+    WatcherState& state = State();
+    if (paths.isMove) SetMoveEnds(paths);
+    paths.targetDir = RemoteDirOf(paths.localDir);
+    // On an SMB share a folder is renamed from its parent: the local folder
+    // of the rename form is the parent. A recursive delete keeps the folder
+    // itself: cut to the parent, it named the parent, and the tool removed
+    // the parent with every sibling of the deleted folder.
+    if (state.smbMode == 1 && paths.event == kEventRenameFolder && !paths.isMove) {
+        state.itemDir.Assign(CutTwiceAtLastBackslash(state.itemDir.Str()));
+    }
     const std::string itemDir(state.itemDir.Str());
     const std::string_view target = paths.targetDir;
     bool fits = true;
@@ -215,61 +348,6 @@ HandlingOutcome UploadAtOnce() {
     calls.startSyncUpload();
     ResetAfterFire();
     return HandlingOutcome::kDone;
-}
-
-std::string TargetDir() {
-    const WatcherState& state = State();
-    return state.remoteDirSet == 1 && state.remoteDir.Str() != "/"
-               ? std::string(state.remoteDir.Str()) + std::string(state.relativeDir.Str())
-               : std::string(state.relativeDir.Str());
-}
-
-// The remote directory of a local folder (ANSI, with its final backslash).
-// Sets itemDir and relativeDir on the way.
-std::string RemoteDirOf(std::string_view localFolder) {
-    State().itemDir.Assign(localFolder);
-    RelativeDirectory();
-    return TargetDir();
-}
-
-// The folder holding an item path, with its final backslash
-// ("C:\W\a\x.txt\" gives "C:\W\a\"); empty when there is none.
-std::wstring FolderOfItem(std::wstring_view item) {
-    if (!item.empty() && item.back() == L'\\') item.remove_suffix(1);
-    const std::size_t at = item.rfind(L'\\');
-    return at == std::wstring_view::npos ? std::wstring() : std::wstring(item.substr(0, at + 1));
-}
-
-// The longest folder (with its final backslash) that holds both folders.
-std::wstring CommonFolder(std::wstring_view a, std::wstring_view b) {
-    std::size_t common = 0;
-    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
-        if (a[i] != b[i] && NameUpper(a[i]) != NameUpper(b[i])) break;
-        if (a[i] == L'\\') common = i + 1;
-    }
-    return std::wstring(a.substr(0, common));
-}
-
-// A rename whose two items lie in different folders (Explorer's move, a
-// "move" command) is a move: the rename form names one folder for both, so the
-// remote side kept the item where it was and the new folder never got it.
-// Fills the move's remote paths from both items' folders.
-void PrepareMove(EventPaths& paths) {
-    WatcherState& state = State();
-    const std::wstring fromFolder = FolderOfItem(paths.first);
-    const std::wstring toFolder = FolderOfItem(paths.second);
-    if (SameNameIgnoringCase(fromFolder, toFolder)) return;
-    paths.isMove = true;
-    if (state.eventIsFolder == 1) {
-        paths.moveFrom = RemoteDirOf(ToAnsiString(paths.first));
-        paths.moveTo = RemoteDirOf(ToAnsiString(paths.second));
-    } else {
-        const std::string fromLeaf = LeafOf(paths.first);
-        const std::string toLeaf = LeafOf(paths.second);
-        paths.moveFrom = RemoteDirOf(ToAnsiString(fromFolder)) + fromLeaf;
-        paths.moveTo = RemoteDirOf(ToAnsiString(toFolder)) + toLeaf;
-    }
-    paths.moveLdir = ToAnsiString(CommonFolder(fromFolder, toFolder));
 }
 
 // An accepted change counts toward the threshold (AddCommand counted it in the
@@ -336,93 +414,93 @@ bool DownloadsOwn(const HeldChange& change, int64_t downloadStartedAt) {
     return written >= 0 && written < downloadStartedAt;
 }
 
-// From the recording of the event to its counting, under bufferMutex.
-HandlingOutcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
-    WatcherState& state = State();
+// Recording, where a path that does not fit is told apart (its command is the
+// other place): it is recorded as an empty entry, which repeats nothing, and
+// the parent is cleared, so neither it nor the events around it are taken for
+// repeats ("names the code page cannot hold" in the handler's test).
+void RecordEvent(WatcherState& state, const EventPaths& paths) {
+    if (!paths.fits) {
+        RecordRecentPath(state, L"", paths.event);
+        state.lastEventParent.Clear();
+        return;
+    }
+    RecordRecentPath(state, paths.first, paths.event);
+    if (SetsLastEventParent(paths.event)) SetLastEventParent(paths.first);
+    if (paths.second && paths.event == kEventRenameFolder) SetLastEventParent(paths.second);
+}
+
+// Folder test. A deleted item no longer exists: its event says what it was.
+// So does a folder's own event: a folder renamed and deleted at once is no
+// folder by the time its rename is handled.
+bool IsFolderEvent(const EventPaths& paths) {
+    if (paths.event == kEventDelete) return false;
+    if (paths.event == kEventRmDir || paths.event == kEventRenameFolder ||
+        paths.event == kEventMkDir) {
+        return true;
+    }
     const ChangeHandlerCalls& calls = CurrentChangeHandlerCalls();
-    const int32_t event = paths.event;
+    return calls.isFolderPath(paths.first) || (paths.second && calls.isFolderPath(paths.second));
+}
 
-    // Recording.
-    RecordRecentPath(state, first.Str(), event);
-    if (SetsLastEventParent(event)) SetLastEventParent(paths.first);
-    if (paths.second && event == kEventRenameFolder) SetLastEventParent(paths.second);
-
-    // Folder test. A deleted item no longer exists: its event says what it was.
-    // So does a folder's own event: a folder renamed and deleted at once is no
-    // folder by the time its rename is handled.
-    if (event == kEventDelete) {
-        state.eventIsFolder = 0;
-    } else if (event == kEventRmDir || event == kEventRenameFolder || event == kEventMkDir) {
-        state.eventIsFolder = 1;
-    } else {
-        state.eventIsFolder =
-            calls.isFolderPath(paths.first) || (paths.second && calls.isFolderPath(paths.second))
-                ? 1
-                : 0;
+// Top-level filter: only the watched folder itself and what lies directly in
+// it. Since a folder is its own item folder, a folder below the watched one
+// never passes.
+bool PassesTopLevelFilter(const EventPaths& paths) {
+    const WatcherState& state = State();
+    if (state.subFolders != 0) return true;
+    const std::string top = std::string(state.watchedPath.Str()) + "\\";
+    for (const wchar_t* path : {paths.first, paths.second}) {
+        if (path && ToAnsiString(ItemFolder(path)) != top) return false;
     }
+    return true;
+}
 
-    // Top-level filter: only the watched folder itself and what lies directly in it.
-    if (state.subFolders == 0) {
-        const std::string top = std::string(state.watchedPath.Str()) + "\\";
-        for (const wchar_t* path : {paths.first, paths.second}) {
-            if (!path) continue;
-            SetItemDir(path);
-            if (state.itemDir.Str() != top) {
-                state.eventAccepted = 0;
-                return HandlingOutcome::kDone;
-            }
-        }
-    }
-
-    // Repeat and parent filter; deletions while the tool downloads keep the
-    // previous decision, so the tool's own deletions are not sent back. In
-    // immediate mode a repeat still asks for an upload: the run under way may
-    // have read the file before this change, and a request while one is owed
-    // costs nothing.
-    if (event == kEventDelete || event == kEventRmDir) {
-        if (!calls.isDownloadUnderway()) state.eventAccepted = 1;
+// Repeat and parent filter; deletions while the tool downloads keep the
+// previous decision, so the tool's own deletions are not sent back. In
+// immediate mode a repeat still asks for an upload: the run under way may
+// have read the file before this change, and a request while one is owed
+// costs nothing ("immediate, no network: a repeat asks for a run too"). Sets
+// eventAccepted and says whether the change goes on.
+bool Accepted(WatcherState& state, const EventPaths& paths) {
+    if (paths.event == kEventDelete || paths.event == kEventRmDir) {
+        if (!CurrentChangeHandlerCalls().isDownloadUnderway()) state.eventAccepted = 1;
     } else if (state.recentEventCount < kRecentEventEntries ||
-               ((ImmediateMode() || !RepeatsRecentPath(state, event)) &&
-                (state.lastEventParent.Str() != first.Str() || state.networkFolder == 1))) {
+               ((ImmediateMode() || !RepeatsRecentPath(state, paths.event)) &&
+                (state.lastEventParent.Str() != paths.first || state.networkFolder == 1))) {
         state.eventAccepted = 1;
     } else {
         state.eventAccepted = 0;
         ForgetRecentPaths(state);
+    }
+    return state.eventAccepted == 1;
+}
+
+// Changes inside the client's own working folders are never sent: L names
+// one, or lies in one, however long its path ("client folder" in the test).
+bool InClientFolder(const EventPaths& paths) {
+    return paths.localDir.find(kClientFolderMarker) != std::string::npos;
+}
+
+// From the recording of the event to its counting, under bufferMutex. A
+// change whose paths do not fit goes the same way; only its recording and its
+// command (ComposeStandInAbove) differ.
+HandlingOutcome DecideAndAdd(EventPaths& paths) {
+    WatcherState& state = State();
+    const ChangeHandlerCalls& calls = CurrentChangeHandlerCalls();
+    RecordEvent(state, paths);
+    state.eventIsFolder = IsFolderEvent(paths) ? 1 : 0;
+    if (!PassesTopLevelFilter(paths)) {
+        state.eventAccepted = 0;
         return HandlingOutcome::kDone;
     }
+    if (!Accepted(state, paths)) return HandlingOutcome::kDone;
 
-    // Directories: the local folder the command names (kept as it is for the
-    // forms that send it) and the remote directory below the configured base.
-    if (state.eventAccepted == 0) return HandlingOutcome::kDone;
-    if (IsRename(event)) PrepareMove(paths);
-    if (event == kEventRmDir) {
-        state.itemDir.Assign(paths.firstAnsi);
-    } else {
-        SetItemDir(event == kEventRenameFolder ? paths.second : paths.first);
-    }
-    paths.localDir = std::string(state.itemDir.Str());
-    RelativeDirectory();
-    paths.targetDir = TargetDir();
-    if (paths.isMove) {
-        // The stand-in of a move sends the folder that holds both ends.
-        paths.localDir = paths.moveLdir;
-        paths.targetDir = RemoteDirOf(paths.moveLdir);
-        state.itemDir.Assign(paths.localDir);
-        RelativeDirectory();
-    }
+    paths.isMove = IsMove(paths);
+    paths.localDir = ToAnsiString(LocalFolderOf(paths));
     if (ImmediateMode()) return UploadAtOnce();
+    if (InClientFolder(paths)) return HandlingOutcome::kDone;
 
     // Composition.
-    if (state.itemDir.Str().find(kClientFolderMarker) != std::string_view::npos) {
-        return HandlingOutcome::kDone;
-    }
-    // On an SMB share a folder is renamed from its parent: the local folder
-    // of the rename form is the parent. A recursive delete keeps the folder
-    // itself: cut to the parent, it named the parent, and the tool removed
-    // the parent with every sibling of the deleted folder.
-    if (state.smbMode == 1 && event == kEventRenameFolder && !paths.isMove) {
-        state.itemDir.Assign(CutTwiceAtLastBackslash(state.itemDir.Str()));
-    }
     state.newCommand.Clear();
     CommandText command;
     const Composed composedAs = ComposeForEvent(command, paths);
@@ -433,6 +511,7 @@ HandlingOutcome DecideAndAdd(EventPaths& paths, const ItemPath& first) {
         return HandlingOutcome::kDone;
     }
     if (composedAs != Composed::kNoCommand) state.newCommand.Assign(command.Str());
+    const int32_t event = paths.event;
     const AddResult added = AddCommand(state.newCommand.CStr(),
                                        composedAs == Composed::kStandIn ? kStandInEvent : event);
     if (event == kEventUpdateDir || event == kEventUpdateItem) state.eventAccepted = 0;
@@ -464,113 +543,9 @@ bool InsideWatchedFolder(std::wstring_view path) {
            SameNameIgnoringCase(path.substr(0, folder.size()), folder);
 }
 
-// Whether a path's ANSI form can stand in a command field: at most 511 bytes,
-// and every character held by the code page ("?" stands for one it cannot
-// hold, and no file name contains one of its own).
-bool NamesInCommand(std::string_view ansi) {
-    return ansi.size() <= kMaxCommandBytes && ansi.find('?') == std::string_view::npos;
-}
-
-// An event whose path does not fit a working copy (511 UTF-16 code units) or
-// a command field (NamesInCommand): the deep folders of a long path, names in
-// a double-byte code page, or names the code page cannot hold.
-struct LongEvent {
-    int32_t event;
-    const std::wstring& first;
-    const std::wstring* second;  // null without a second item
-    const std::string& firstAnsi;
-    const std::string& secondAnsi;
-};
-
-// The folder a long path's event starts its stand-in from: the folder
-// itself for a folder that is there, the folder holding the item otherwise
-// (a deleted or renamed folder cannot be sent itself).
-std::wstring StandInStart(int32_t event, const std::wstring& path, bool isFolder) {
-    if (isFolder && event != kEventRmDir && event != kEventRenameFolder) return path;
-    return FolderOfItem(path);
-}
-
-// Such a change cannot be named in a command: the recursive put of the
-// deepest folder above it whose path fits and the code page holds stands in
-// for it, as it does for a command over 511 bytes (plftp walks the folder in
-// UTF-16 and carries every name). The filters that can judge the event without
-// a working copy of its path run as for any event; the repeat filter sees an
-// empty entry, so the events around it are never taken for repeats.
-HandlingOutcome DecideAndAddLong(const LongEvent& e) {
-    WatcherState& state = State();
-    const ChangeHandlerCalls& calls = CurrentChangeHandlerCalls();
-    RecordRecentPath(state, L"", e.event);
-    state.lastEventParent.Clear();
-
-    if (e.event == kEventDelete) {
-        state.eventIsFolder = 0;
-    } else if (e.event == kEventRmDir || e.event == kEventRenameFolder || e.event == kEventMkDir) {
-        state.eventIsFolder = 1;
-    } else {
-        state.eventIsFolder = calls.isFolderPath(e.first.c_str()) ||
-                                      (e.second && calls.isFolderPath(e.second->c_str()))
-                                  ? 1
-                                  : 0;
-    }
-    const bool isFolder = state.eventIsFolder == 1;
-
-    // Top-level filter: a folder is its own item folder, so a long path
-    // passes only as a file directly in the watched folder.
-    if (state.subFolders == 0) {
-        const std::string top = std::string(state.watchedPath.Str()) + "\\";
-        for (const std::wstring* path : {&e.first, e.second}) {
-            if (!path) continue;
-            if (isFolder || ToAnsiString(FolderOfItem(*path)) != top) {
-                state.eventAccepted = 0;
-                return HandlingOutcome::kDone;
-            }
-        }
-    }
-    if (e.event == kEventDelete || e.event == kEventRmDir) {
-        if (!calls.isDownloadUnderway()) state.eventAccepted = 1;
-    } else {
-        state.eventAccepted = 1;
-    }
-    if (state.eventAccepted == 0) return HandlingOutcome::kDone;
-
-    // The deepest folder above both items whose path fits a working copy and
-    // a field, but not above the watched folder.
-    std::wstring folder = StandInStart(e.event, e.first, isFolder);
-    if (e.second) folder = CommonFolder(folder, StandInStart(e.event, *e.second, isFolder));
-    const std::string watchedLdir = std::string(state.watchedPath.Str()) + "\\";
-    std::string ldir = ToAnsiString(folder);
-    while ((folder.size() > kItemPathCapacity - 1 || !NamesInCommand(ldir)) &&
-           ldir.size() > watchedLdir.size()) {
-        folder = FolderOfItem(folder);
-        ldir = ToAnsiString(folder);
-    }
-    // Nothing below the watched folder fits: the watched folder itself (whose
-    // own path the code page holds, or the watcher would not have started).
-    if (!NamesInCommand(ldir) || folder.empty()) ldir = watchedLdir;
-    const std::string targetDir = RemoteDirOf(ldir);
-    if (ImmediateMode()) return UploadAtOnce();
-    if (e.firstAnsi.find(kClientFolderMarker) != std::string::npos ||
-        e.secondAnsi.find(kClientFolderMarker) != std::string::npos) {
-        return HandlingOutcome::kDone;
-    }
-    const bool known = e.event == kEventRenameItem || e.event == kEventCreate ||
-                       e.event == kEventDelete || e.event == kEventMkDir ||
-                       e.event == kEventRmDir || e.event == kEventUpdateDir ||
-                       e.event == kEventUpdateItem || e.event == kEventRenameFolder;
-    state.newCommand.Clear();
-    if (known) {
-        CommandText command;
-        if (!ComposeEnclosingPutTree(command, targetDir, ldir, watchedLdir)) {
-            if (calls.isNetworkAlive()) calls.startSyncUpload();
-            return HandlingOutcome::kDone;
-        }
-        state.newCommand.Assign(command.Str());
-    }
-    const AddResult added = AddCommand(state.newCommand.CStr(), kStandInEvent);
-    if (e.event == kEventUpdateDir || e.event == kEventUpdateItem) state.eventAccepted = 0;
-    CountAdded(added);
-    return HandlingOutcome::kDone;
-}
+// Whether an item path fits a working copy (kItemPathCapacity, terminator
+// included).
+bool FitsWorkingCopy(std::wstring_view path) { return path.size() < kItemPathCapacity; }
 
 void HandleChangeNow(int32_t event, const wchar_t* firstPath, const wchar_t* secondPath) {
     WatcherState& state = State();
@@ -600,25 +575,18 @@ void HandleChangeNow(int32_t event, const wchar_t* firstPath, const wchar_t* sec
     const std::string firstAnsi = ToAnsiString(firstWide);
     const std::string secondAnsi = secondPath ? ToAnsiString(secondWide) : std::string();
 
-    ItemPath first;
-    ItemPath second;
-    const bool fits = first.Assign(firstWide) && (!secondPath || second.Assign(secondWide)) &&
-                      NamesInCommand(firstAnsi) && NamesInCommand(secondAnsi);
+    EventPaths paths;
+    paths.event = event;
+    paths.first = firstWide.c_str();
+    paths.second = secondPath ? secondWide.c_str() : nullptr;
+    paths.firstAnsi = firstAnsi;
+    paths.secondAnsi = secondAnsi;
+    paths.fits = FitsWorkingCopy(firstWide) && (!secondPath || FitsWorkingCopy(secondWide)) &&
+                 NamesInCommand(firstAnsi) && NamesInCommand(secondAnsi);
     HandlingOutcome outcome = HandlingOutcome::kDone;
-    if (fits) {
-        EventPaths paths;
-        paths.event = event;
-        paths.first = first.CStr();
-        paths.second = secondPath ? second.CStr() : nullptr;
-        paths.firstAnsi = firstAnsi;
-        paths.secondAnsi = secondAnsi;
+    {
         std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
-        outcome = DecideAndAdd(paths, first);
-    } else {
-        const LongEvent longEvent{event, firstWide, secondPath ? &secondWide : nullptr, firstAnsi,
-                                  secondAnsi};
-        std::lock_guard<std::recursive_timed_mutex> lock(state.bufferMutex);
-        outcome = DecideAndAddLong(longEvent);
+        outcome = DecideAndAdd(paths);
     }
     ShowOutcome(outcome);
 }

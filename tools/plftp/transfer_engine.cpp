@@ -610,7 +610,8 @@ Outcome CTransferEngine::RemoveUnrecorded(CTransferTarget& side, const std::wstr
         kept = true;
         journal.Action("rmdir", LocalText(localPath),
                        remotePath.empty() ? L"" : side.Describe(path),
-                       "kept: holds ignored files or files over the size limit");
+                       "kept: holds files plftp may not remove (not synced by it, ignored or over "
+                       "the size limit)");
         return Outcome::Ok();
     }
     outcome = side.RemoveFolder(path);
