@@ -21,85 +21,64 @@ kind, servers, home, user, password, control, security = sys.argv[1:8]
 # Wine names its drives by links with a colon ("dosdevices/c:"), which no user file can hold.
 home = os.path.realpath(home)
 open(control + ".home", "w").write(home)
-end = time.time() + 900
-tls = security == "tls"
-root = os.path.join(servers, kind)
-log = control + ".log"
+end, tls, log, root = time.time() + 900, security == "tls", control + ".log", servers + "/" + kind
+ca, key, cert = control + ".ca.pem", control + ".key.pem", control + ".cert.pem"
 def openssl(*args, **more):
-    return subprocess.run(["openssl"] + list(args), capture_output=True, text=True, check=True,
+    return subprocess.run(("openssl",) + args, capture_output=True, text=True, check=True,
                           **more).stdout
-if tls:
-    # A test CA (<control>.ca.pem) and the server's certificate for 127.0.0.1, signed by it.
-    ca, key, cert = control + ".ca.pem", control + ".key.pem", control + ".cert.pem"
-    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-keyout",
-            control + ".ca.key", "-out", ca, "-subj", "/CN=Test CA", "-addext",
-            "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", control + ".csr",
-            "-subj", "/CN=127.0.0.1")
-    open(control + ".ext", "w").write("basicConstraints=critical,CA:FALSE\n"
-                                      "subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n")
-    openssl("x509", "-req", "-in", control + ".csr", "-CA", ca, "-CAkey", control + ".ca.key",
-            "-set_serial", str(time.time_ns()), "-days", "30", "-extfile", control + ".ext",
-            "-out", cert)
-    printed = openssl("x509", "-in", cert, "-noout", "-fingerprint", "-sha256")
-    open(control + ".fingerprint", "w").write(printed.strip().split("=", 1)[1])
-def write(path, lines):
-    if path.endswith(".conf") and os.path.exists(control + ".extra"):  # the test's own lines
-        lines += open(control + ".extra").read().splitlines()
+if tls:  # a test CA (<control>.ca.pem) that signs the server's certificate for 127.0.0.1
+    new = ("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-addext")
+    openssl(*new, "keyUsage=critical,keyCertSign,cRLSign", "-subj", "/CN=Test CA", "-keyout",
+            control + ".ca.key", "-out", ca)
+    openssl(*new, "subjectAltName=IP:127.0.0.1", "-addext", "extendedKeyUsage=serverAuth",
+            "-addext", "basicConstraints=critical,CA:FALSE", "-subj", "/CN=127.0.0.1", "-keyout",
+            key, "-out", cert, "-CA", ca, "-CAkey", control + ".ca.key")
+def write(path, lines):  # a configuration file ends with the test's own lines
+    extra = control + ".extra"
+    lines += open(extra).read().splitlines() if os.path.exists(extra) else []
     open(path, "w").write("\n".join(lines) + "\n")
     return path
 def vsftpd(port):
     # The anonymous login with a password from a list: one login without PAM or a system user.
     # Started by root as its launching user, vsftpd confines no session: "/" is the machine's.
-    write(control + ".passwords", [password])
-    lines = ["listen=YES", "listen_address=127.0.0.1", "listen_port=%d" % port, "background=NO",
-             "run_as_launching_user=YES", "ftp_username=root", "seccomp_sandbox=NO",
-             "anonymous_enable=YES", "local_enable=NO", "write_enable=YES", "anon_upload_enable=YES",
-             "anon_mkdir_write_enable=YES", "anon_other_write_enable=YES",
-             "anon_world_readable_only=NO", "anon_umask=022", "anon_root=" + home,
-             "secure_email_list_enable=YES", "email_password_file=" + control + ".passwords",
-             "xferlog_enable=YES", "xferlog_std_format=NO", "log_ftp_protocol=YES",
-             "vsftpd_log_file=" + log]
+    open(control + ".passwords", "w").write(password + "\n")
+    lines = ("listen=YES listen_address=127.0.0.1 background=NO run_as_launching_user=YES "
+             "ftp_username=root seccomp_sandbox=NO anonymous_enable=YES local_enable=NO "
+             "write_enable=YES anon_upload_enable=YES anon_mkdir_write_enable=YES "
+             "anon_other_write_enable=YES anon_world_readable_only=NO anon_umask=022 "
+             "secure_email_list_enable=YES xferlog_enable=YES xferlog_std_format=NO "
+             "log_ftp_protocol=YES").split()
+    lines += ["listen_port=%d" % port, "anon_root=" + home, "vsftpd_log_file=" + log,
+              "email_password_file=" + control + ".passwords"]
     if tls:  # Wine's TLS resumes no session on a data connection: no reuse required
-        lines += ["ssl_enable=YES", "rsa_cert_file=" + cert, "rsa_private_key_file=" + key,
-                  "allow_anon_ssl=YES", "force_anon_logins_ssl=YES", "force_anon_data_ssl=YES",
-                  "require_ssl_reuse=NO", "ssl_ciphers=HIGH"]
-    return [os.path.join(root, "usr/sbin/vsftpd"), write(control + ".conf", lines)]
+        lines += ["rsa_cert_file=" + cert, "rsa_private_key_file=" + key] + (
+            "ssl_enable=YES allow_anon_ssl=YES force_anon_logins_ssl=YES force_anon_data_ssl=YES "
+            "require_ssl_reuse=NO ssl_ciphers=HIGH").split()
+    return [root + "/usr/sbin/vsftpd", write(control + ".conf", lines)]
 def proftpd(port):
-    users = control + ".users"
     hashed = openssl("passwd", "-6", "-stdin", input=password).strip()
-    write(users, ["%s:%s:0:0::%s:/bin/sh" % (user, hashed, home)])
-    os.chmod(users, 0o600)  # proftpd refuses a user file that others can read
-    lines = ["ServerType standalone", "ServerName test", "DefaultAddress 127.0.0.1",
-             "SocketBindTight on", "UseIPv6 off", "Port %d" % port, "User root", "Group root",
-             "RootLogin on", "ModulePath " + os.path.join(root, "usr/lib/proftpd"),
-             "PidFile " + control + ".pid", "ScoreboardFile " + control + ".scoreboard",
-             "DelayTable none", "WtmpLog off", "UseReverseDNS off", "AuthOrder mod_auth_file.c",
-             "AuthUserFile " + users, "RequireValidShell off", "DefaultRoot ~", "Umask 022",
-             "AllowOverwrite on", "SystemLog " + control + ".system.log", "TransferLog none",
-             'LogFormat commands "%r"', "ExtendedLog %s ALL commands" % log]
+    open(control + ".users", "w").write("%s:%s:0:0::%s:/bin/sh\n" % (user, hashed, home))
+    os.chmod(control + ".users", 0o600)  # proftpd refuses a user file that others can read
+    lines = ("ServerType standalone;DefaultAddress 127.0.0.1;SocketBindTight on;User root;"
+             "Group root;RootLogin on;DelayTable none;WtmpLog off;UseReverseDNS off;"
+             "AuthOrder mod_auth_file.c;RequireValidShell off;DefaultRoot ~;Umask 022;"
+             "AllowOverwrite on;TransferLog none;LogFormat commands \"%r\"").split(";")
+    lines += ["Port %d" % port, "ModulePath " + root + "/usr/lib/proftpd", "PidFile " + control +
+              ".pid", "ScoreboardFile " + control + ".scoreboard", "AuthUserFile " + control +
+              ".users", "SystemLog " + control + ".system.log", "ExtendedLog " + log + " ALL commands"]
     if tls:  # Wine's TLS resumes no session on a data connection: no reuse required
         lines += ["LoadModule mod_tls.c", "TLSEngine on", "TLSRequired on",
-                  "TLSProtocol TLSv1.2 TLSv1.3", "TLSRSACertificateFile " + cert,
-                  "TLSRSACertificateKeyFile " + key, "TLSLog " + control + ".tls.log",
-                  "TLSOptions NoSessionReuseRequired"]
-    return [os.path.join(root, "usr/sbin/proftpd"), "-n", "-q", "-c",
-            write(control + ".conf", lines)]
-def listening(port):
-    try:
-        socket.create_connection(("127.0.0.1", port), timeout=1).close()
-        return True
-    except OSError:
-        return False
+                  "TLSProtocol TLSv1.2 TLSv1.3", "TLSOptions NoSessionReuseRequired",
+                  "TLSRSACertificateFile " + cert, "TLSRSACertificateKeyFile " + key,
+                  "TLSLog " + control + ".tls.log"]
+    return [root + "/usr/sbin/proftpd", "-n", "-q", "-c", write(control + ".conf", lines)]
 for attempt in range(5):  # a free port may be taken by another before the server binds it
-    probe = socket.socket()
-    probe.bind(("127.0.0.1", 0))
-    port = probe.getsockname()[1]
-    probe.close()
+    with socket.create_server(("127.0.0.1", 0)) as probe:
+        port = probe.getsockname()[1]
     server = subprocess.Popen(vsftpd(port) if kind == "vsftpd" else proftpd(port),
                               stdin=subprocess.DEVNULL, stdout=open(control + ".out", "ab"),
                               stderr=subprocess.STDOUT)
-    while server.poll() is None and not listening(port) and time.time() < end:
+    while server.poll() is None and socket.socket().connect_ex(("127.0.0.1", port)) != 0:
         time.sleep(0.05)
     if server.poll() is None:
         open(control + ".part", "w").write(str(port))
@@ -107,9 +86,8 @@ for attempt in range(5):  # a free port may be taken by another before the serve
         break
 while server.poll() is None and not os.path.exists(control + ".stop") and time.time() < end:
     time.sleep(0.05)
-if server.poll() is None:
-    server.terminate()
-    server.wait()
+server.terminate()
+server.wait()
 open(control + ".ended", "w").close()
 )";
 
@@ -166,9 +144,8 @@ public:
     std::string Folder() const {
         return kind == DebianFtp::kProftpd ? "/" : ReadFileBytes(control.string() + ".home");
     }
-    // The test CA's certificate (PEM) and the SHA-256 fingerprint ("AB:CD:..") of the server's.
+    // The test CA's certificate (PEM), which signed the server's.
     std::filesystem::path CaFile() const { return control.string() + ".ca.pem"; }
-    std::string Fingerprint() const { return ReadFileBytes(control.string() + ".fingerprint"); }
     // The server's own log, with a line for every command it took.
     std::string Log() const { return ReadFileBytes(control.string() + ".log"); }
     // Stops it and waits until it no longer listens.
