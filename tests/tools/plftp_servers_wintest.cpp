@@ -120,12 +120,12 @@ TEST_P(PlftpServersTest, PutsAndGetsLeaveBothSidesEqualAndSendNothingTwice) {
         << log;
 }
 
-// Not vsftpd over TLS yet: plftp's first listing from it stalls after the data handshake.
 INSTANTIATE_TEST_SUITE_P(Servers, PlftpServersTest,
                          testing::Values(Server{DebianFtp::kVsftpd, false, "", "Vsftpd"},
                                          Server{DebianFtp::kProftpd, false, "", "Proftpd"},
                                          Server{DebianFtp::kVsftpd, false, "mdtm_write=NO\n",
                                                 "VsftpdKeepingNoTimes"},
+                                         Server{DebianFtp::kVsftpd, true, "", "VsftpdTls"},
                                          Server{DebianFtp::kProftpd, true, "", "ProftpdTls"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
