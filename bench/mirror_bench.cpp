@@ -18,7 +18,7 @@
 // Debian's lftp is installed, the same tree goes to the real FTP server
 // (pyftpdlib) twice, by lftp's `mirror -R` and by one whole-folder run of plftp:
 //   plftp alone: folder target <s> s (<n> files/s)
-//   ftp: lftp mirror -R <s> s, plftp <s> s, ratio <x>; <n> missing or different
+//   ftp: lftp mirror -R <s> s, plftp <s> s, ratio <x>; missing or different: lftp <n>, plftp <n>
 // `mirror_bench [files] [watch|ftp|ftps]` takes another number of files; with
 // "watch" the watcher keeps the transfer tool double (which sends nothing), so
 // the copy's time shows what watching alone costs it; "ftp" runs the FTP part
@@ -294,9 +294,11 @@ void CompareFtp(const Tree& tree, const fs::path& home, const fs::path& source, 
                     name, lftpSeconds, toolSeconds);
         return;
     }
-    std::printf("%s: lftp mirror -R %.1f s, plftp %.1f s, ratio %.2f; %d missing or different\n",
-                name, lftpSeconds, toolSeconds, toolSeconds / lftpSeconds,
-                Differences(tree, source, lftpHome) + Differences(tree, source, toolHome));
+    std::printf(
+        "%s: lftp mirror -R %.1f s, plftp %.1f s, ratio %.2f; missing or different: lftp %d, "
+        "plftp %d\n",
+        name, lftpSeconds, toolSeconds, toolSeconds / lftpSeconds,
+        Differences(tree, source, lftpHome), Differences(tree, source, toolHome));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing need,
-# skipping those already installed.
+# skipping those already installed, and unpacks the FTP servers of the
+# transfer tool's tests (below).
 set -euo pipefail
 
 packages=(
@@ -15,6 +16,10 @@ packages=(
     clang-format                         # the formatting check of the sources
     tmux                                 # a real terminal for the run command's check
     procps                               # pkill, which passes Ctrl-C on in the Wine bench
+    openssl                              # the FTP test servers' certificates and password hashes
+    # What vsftpd and proftpd (with mod_tls) link to; the servers themselves are unpacked below.
+    libcap2 libpam0g libssl3 libwrap0 libacl1 libcrypt1 libhiredis0.14 libidn2-0 libmemcached11
+    libmemcachedutil2 libncursesw6 libpcre2-8-0 libpcre2-posix3 libtinfo6 zlib1g libsodium23
 )
 
 missing=()
@@ -23,14 +28,39 @@ for p in "${packages[@]}"; do
         missing+=("$p")
     fi
 done
-if [ ${#missing[@]} -eq 0 ]; then
-    exit 0
-fi
-
 sudo=""
 if [ "$(id -u)" != 0 ]; then
     sudo="sudo"
 fi
-echo "setup: installing ${missing[*]}" >&2
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+updated=""
+if [ ${#missing[@]} -ne 0 ]; then
+    echo "setup: installing ${missing[*]}" >&2
+    $sudo apt-get update -qq
+    updated=1
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# vsftpd and proftpd as Debian ships them, for the FTP tests. Installed, each would start a
+# system service on port 21 (and the two conflict), so their packages are only unpacked, each
+# into a folder of its own that the tests know; a test starts the server on 127.0.0.1 itself.
+servers=/opt/pellaro-ftp-servers
+declare -A server_packages=([vsftpd]="vsftpd" [proftpd]="proftpd-core proftpd-mod-crypto")
+for server in vsftpd proftpd; do
+    if [ -x "$servers/$server/usr/sbin/$server" ]; then
+        continue
+    fi
+    echo "setup: unpacking $server into $servers/$server" >&2
+    if [ -z "$updated" ]; then
+        $sudo apt-get update -qq
+        updated=1
+    fi
+    download="$(mktemp -d)"
+    (cd "$download" && chmod a+rwx . && apt-get download -qq ${server_packages[$server]})
+    $sudo rm -rf "$servers/$server.part"
+    $sudo mkdir -p "$servers/$server.part"
+    for deb in "$download"/*.deb; do
+        $sudo dpkg -x "$deb" "$servers/$server.part"
+    done
+    rm -rf "$download"
+    $sudo mv "$servers/$server.part" "$servers/$server"
+done

@@ -76,7 +76,7 @@ TEST(PlftpListing, RepliesAndTheirNumbers) {
     ASSERT_TRUE(reader.Next(reply));
     EXPECT_EQ(reply.code, 211);
     const FtpFeatures features = ParseFeatures(reply.text);
-    EXPECT_TRUE(features.mlsd && features.utf8);
+    EXPECT_TRUE(features.mlsd && features.utf8 && !features.mfmt);
     ASSERT_TRUE(reader.Next(reply));
     EXPECT_EQ(reply.code, 150);
     ASSERT_TRUE(reader.Next(reply));
@@ -86,6 +86,7 @@ TEST(PlftpListing, RepliesAndTheirNumbers) {
     ASSERT_TRUE(reader.Next(reply));
     EXPECT_EQ(reply.code, 0);
     EXPECT_FALSE(ParseFeatures("211-Features:\n SIZE\n MDTM\n211 End").mlsd);
+    EXPECT_TRUE(ParseFeatures("211-Features:\n MFMT\n211 End").mfmt);
 
     const struct {
         const char* reply;

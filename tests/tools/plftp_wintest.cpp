@@ -12,7 +12,6 @@
 #include <memory>
 #include <random>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,6 +19,7 @@
 #include "app/folder_key.h"
 #include "base/text_conversion.h"
 #include "support/file_holder_win.h"
+#include "support/folder_changes.h"
 #include "support/ftp_server_win.h"
 #include "support/process_win.h"
 #include "support/temp_dir.h"
@@ -30,27 +30,6 @@ namespace fs = std::filesystem;
 
 // kFtpList: a server without MLSD; kFtps: explicit TLS, the server's certificate from a test CA.
 enum class Target { kFolder, kFtp, kFtpList, kFtps };
-
-// ";"-separated: "+a/b=text" writes ("*" dates it 1.5 s after its last write), "-a" removes, "a>b"
-// renames.
-void Change(const fs::path& root, const std::string& steps) {
-    std::istringstream in(steps);
-    for (std::string step; std::getline(in, step, ';');) {
-        const std::size_t eq = step.find('='), arrow = step.find('>');
-        const std::string name = step.substr(1, eq - 1);
-        const fs::path file = root / fs::path(std::u8string(name.begin(), name.end()));
-        if (step[0] == '+' || step[0] == '*') {
-            const auto before = fs::exists(file) ? fs::last_write_time(file) : fs::file_time_type{};
-            fs::create_directories(file.parent_path());
-            WriteFileBytes(file, step.substr(eq + 1));
-            if (step[0] == '*') fs::last_write_time(file, before + std::chrono::milliseconds(1500));
-        } else if (step[0] == '-') {
-            fs::remove_all(file);
-        } else {
-            fs::rename(root / step.substr(0, arrow), root / step.substr(arrow + 1));
-        }
-    }
-}
 
 class PlftpTest : public ::testing::TestWithParam<Target> {
 protected:
@@ -172,12 +151,7 @@ TEST_P(PlftpTest, SynchronisationsKeepBothSidesWorkAndTimes) {
     const std::string names =
         "+ lead.txt=3;+two  blanks.txt=2;+my docs/in it.txt=4;+\xE6\x97\xA5 \xE6\x9C\xAC.txt=5";
     Change(watched, "+a.txt=1;+big.bin=123456789;+skip.tmp=x;+d/b.txt=2;+cache/c.txt=3;" + names);
-    // Saved a minute ago: a file sent within the second it was saved in goes once more with the
-    // next send, as a server keeping seconds cannot tell a save later in that second.
-    for (const auto& item : fs::recursive_directory_iterator(watched)) {
-        if (item.is_regular_file())
-            fs::last_write_time(item.path(), item.last_write_time() - std::chrono::minutes(1));
-    }
+    AgeFiles(watched);
     Change(remote, "+colleague report.txt=9;+team/plan.txt=0;+keep.tmp=k;+huge.bin=987654321");
     const std::string settings = Settings() + "ignore=*.tmp\nignore_dir=cache\nsizelimit=5\n";
     // A full log moves aside before it passes 1 MB.
@@ -648,10 +622,7 @@ TEST_P(PlftpTlsTest, ALargeTreeMirrorsAndASecondRunSendsNothing) {
     std::string large(1024 * 1024 + 17, 'x');
     for (std::size_t i = 0; i < large.size(); i += 7) large[i] = static_cast<char>(i % 251);
     WriteFileBytes(watched / "large.bin", large);
-    for (const auto& item : fs::recursive_directory_iterator(watched)) {
-        if (item.is_regular_file())
-            fs::last_write_time(item.path(), item.last_write_time() - std::chrono::minutes(1));
-    }
+    AgeFiles(watched);
     EXPECT_EQ(Run("cmd=put\n" + Settings()), 0) << FileOf("_plerror.txt");
     const std::string log = FileOf("_plftp.log");
     EXPECT_EQ(Run("cmd=put\n" + Settings()), 0);

@@ -251,7 +251,10 @@ Outcome CFtpConnection::Open(const ToolConfig& config) {
         Lost();
         return Fail(kToolNoServer, "ask the features", {});
     }
-    mlsd = features.code / 100 == 2 && ParseFeatures(features.text).mlsd;
+    const FtpFeatures offered =
+        features.code / 100 == 2 ? ParseFeatures(features.text) : FtpFeatures{};
+    mlsd = offered.mlsd;
+    mfmt = offered.mfmt;
     if (type.code / 100 != 2) return Fail(kToolNoServer, "ask for binary transfers", type);
     home = folder.code == 257 ? QuotedFolder(folder.text) : "/";
     windows = system.code / 100 == 2 && system.text.find("Windows") != std::string::npos;
@@ -428,8 +431,10 @@ Outcome CFtpConnection::List(const std::string& folder, std::vector<FtpListedEnt
     if (reply.code / 100 != 2)
         return Fail(FolderChangeStatus(reply.text), "change to " + folder, reply);
     std::string bytes;
+    // "-a": a server that lists as ls does leaves out names beginning with a
+    // dot without it, and they would be sent again and never fetched.
     const Outcome listed = ReceiveData(
-        mlsd ? "MLSD" : "LIST", kToolReadError, what, [&](const char* data, std::size_t size) {
+        mlsd ? "MLSD" : "LIST -a", kToolReadError, what, [&](const char* data, std::size_t size) {
             if (bytes.size() + size > kMostListingBytes) {
                 return Outcome::Fail(kToolReadError, "cannot " + what + ": over 256 MB of listing");
             }

@@ -38,6 +38,8 @@ public:
     bool WindowsServer() const { return windows; }
     // False once the control connection has closed.
     bool Connected() const { return static_cast<bool>(control.socket); }
+    // The server offers MFMT (FEAT) to set a file's time.
+    bool Mfmt() const { return mfmt; }
 
     // Sends a command and reads its reply; false when the connection failed,
     // which closes it: every later command fails as a lost server.
@@ -136,6 +138,7 @@ private:
     uint16_t openPort = 0;  // opened ahead, not used yet (0: none)
     ULONGLONG openedAt = 0;
     bool mlsd = false;
+    bool mfmt = false;
     bool windows = false;
     std::string home = "/";
 };

@@ -270,6 +270,7 @@ FtpFeatures ParseFeatures(std::string_view featReply) {
         const std::string_view name = line.substr(0, line.find(' '));
         if (SameLetters(name, "mlst") || SameLetters(name, "mlsd")) features.mlsd = true;
         if (SameLetters(name, "utf8")) features.utf8 = true;
+        if (SameLetters(name, "mfmt")) features.mfmt = true;
     }
     return features;
 }

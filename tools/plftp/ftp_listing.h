@@ -54,6 +54,7 @@ private:
 struct FtpFeatures {
     bool mlsd = false;  // MLST announced: MLSD lists folders with facts
     bool utf8 = false;
+    bool mfmt = false;  // MFMT sets a file's time
 };
 FtpFeatures ParseFeatures(std::string_view featReply);
 

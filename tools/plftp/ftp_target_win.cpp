@@ -210,12 +210,23 @@ Outcome CFtpTarget::Store(const std::wstring& localFile, const std::wstring& par
 Outcome CFtpTarget::PlaceFile(const std::wstring& partPath, const std::wstring& path,
                               int64_t modified) {
     const std::string part = Encode(partPath), target = Encode(path);
-    // Keeping the time is a courtesy of servers that know MFMT. The
-    // temporary file gets it, in the rename's exchange: a failed rename dates
-    // no old file, and nothing of the transfer is left for a later command,
-    // which on another connection could date a newer file (plftp
+    // Keeping the time is a courtesy of servers: MFMT where FEAT offers it,
+    // else MDTM with a time, which some take for a change of it (one without
+    // that takes the time and name for a name, and refuses). The temporary
+    // file gets it, in the rename's exchange: a failed rename dates no old
+    // file, and nothing of the transfer is left for a later command, which on
+    // another connection could date a newer file (plftp
     // SeveralConnectionsKeepTheRulesOfOne).
-    if (modified != 0) connection.Tell("MFMT " + FtpTime(modified) + " " + part);
+    if (modified != 0 && connection.Mfmt()) {
+        connection.Tell("MFMT " + FtpTime(modified) + " " + part);
+    } else if (modified != 0 && mdtmSetsTimes == kYes) {
+        connection.Tell("MDTM " + FtpTime(modified) + " " + part);
+    } else if (modified != 0 && mdtmSetsTimes == kUnknown) {
+        FtpReply reply;
+        if (connection.Ask("MDTM " + FtpTime(modified) + " " + part, reply)) {
+            mdtmSetsTimes = reply.code / 100 == 2 ? kYes : kNo;
+        }
+    }
     connection.PassiveAhead();  // a file placed is mostly followed by the next one
     Outcome outcome = RenameOnServer(part, target, "rename into", path);
     if (!outcome) {

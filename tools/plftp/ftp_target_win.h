@@ -21,6 +21,8 @@ public:
     Outcome Stat(const std::wstring& path, TreeEntry& entry) override;
     Outcome ExactTime(const std::wstring& path, int64_t& modified) override;
     int64_t TimeStep() const override { return 10'000'000; }  // MDTM and MFMT: seconds
+    // Known once MFMT is offered or a time given with MDTM was taken.
+    bool KeepsTimes() const override { return connection.Mfmt() || mdtmSetsTimes == kYes; }
     Outcome MakeFolder(const std::wstring& folder) override;
     // A server that says it runs on Windows does not tell names apart by case.
     bool CaseSensitive() const override { return !connection.WindowsServer(); }
@@ -52,4 +54,7 @@ private:
 
     const ToolConfig& config;
     CFtpConnection connection;
+    // Whether the server takes "MDTM <time> <name>", asked with the first file
+    // placed on a server without MFMT.
+    enum { kUnknown, kYes, kNo } mdtmSetsTimes = kUnknown;
 };

@@ -215,6 +215,10 @@ bool CNetChannel::DecryptRecord(bool& needMore, bool& closed) {
                           {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc desc{SECBUFFER_VERSION, 4, parts};
     CtxtHandle handle = context.Get();
+    // A TLS 1.2 alert record (the server's close notice) ends the stream. Wine
+    // takes it for an empty record, and a server that waits for the client's
+    // close notice before it closes would then wait with us.
+    const bool alert = incoming[0] == 21;
     std::unique_lock turn(SchannelTurn());
     const SECURITY_STATUS status = DecryptMessage(&handle, &desc, 0, nullptr);
     turn.unlock();
@@ -236,7 +240,7 @@ bool CNetChannel::DecryptRecord(bool& needMore, bool& closed) {
         }
     }
     incoming = std::move(extra);
-    if (status == SEC_I_CONTEXT_EXPIRED) {
+    if (status == SEC_I_CONTEXT_EXPIRED || (status == SEC_E_OK && alert)) {
         closed = true;
         return true;
     }

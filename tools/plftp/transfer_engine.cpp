@@ -67,6 +67,7 @@ public:
         return inner.ExactTime(path, modified);
     }
     int64_t TimeStep() const override { return inner.TimeStep(); }
+    bool KeepsTimes() const override { return inner.KeepsTimes(); }
     bool CaseSensitive() const override { return inner.CaseSensitive(); }
     std::string CannotHold(const std::wstring& name) const override {
         return inner.CannotHold(name);
@@ -780,6 +781,10 @@ bool CTransferEngine::SameFile(CTransferTarget& sourceSide, const std::wstring& 
     if (source.modified == 0 || target.modified == 0) return true;
     const int64_t step = std::max(sourceSide.TimeStep(), targetSide.TimeStep());
     const int64_t difference = source.modified - target.modified;
+    // A target that keeps no time it is given holds the time its copy was
+    // written at: a copy written after the source's last change is that
+    // version, and a source saved after it is sent.
+    if (!targetSide.KeepsTimes()) return difference < step;
     return difference < step && difference > -step;
 }
 

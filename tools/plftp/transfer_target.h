@@ -36,6 +36,9 @@ public:
     virtual Outcome ExactTime(const std::wstring& path, int64_t& modified) = 0;
     // The step of the times the target keeps, in 100-ns ticks.
     virtual int64_t TimeStep() const { return 1; }
+    // Whether the time PlaceFile gives a file is kept; where it is not, a
+    // file holds the time it was written at.
+    virtual bool KeepsTimes() const { return true; }
     // Whether two names that differ only in case are two items here.
     virtual bool CaseSensitive() const { return false; }
     // Why a file or folder named `name` cannot be kept here as it is named,
