@@ -11,6 +11,8 @@ packages=(
     wine wine64 xvfb                     # running and testing the Windows programs
     locales                              # localedef, for the Japanese desktop
     python3-pyftpdlib                    # the FTP server of the transfer tool's tests
+    python3-openssl                      # its TLS, and the test CA's certificates (cryptography)
+    git                                  # the day of real tools in the convergence test
     lftp                                 # the yardstick of the FTP benchmark
     clang libclang-rt-14-dev             # fuzz targets (libFuzzer) and the thread-sanitizer build
     clang-format                         # the formatting check of the sources
