@@ -35,3 +35,13 @@ public:
 private:
     Raw handle;
 };
+
+// Traits of a pointer-like handle whose empty value is null and which `Free`
+// releases: UniqueResource<PointerTraits<HCERTSTORE, [](HCERTSTORE s) { ... }>>.
+template <class Pointer, auto Free>
+struct PointerTraits {
+    using Raw = Pointer;
+    static Raw Invalid() noexcept { return nullptr; }
+    static bool IsValid(Raw p) noexcept { return p != nullptr; }
+    static void Close(Raw p) noexcept { Free(p); }
+};

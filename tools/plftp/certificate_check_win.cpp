@@ -14,24 +14,12 @@
 
 namespace {
 
-struct StoreTraits {
-    using Raw = HCERTSTORE;
-    static Raw Invalid() noexcept { return nullptr; }
-    static bool IsValid(Raw s) noexcept { return s != nullptr; }
-    static void Close(Raw s) noexcept { CertCloseStore(s, 0); }
-};
-struct ChainTraits {
-    using Raw = PCCERT_CHAIN_CONTEXT;
-    static Raw Invalid() noexcept { return nullptr; }
-    static bool IsValid(Raw c) noexcept { return c != nullptr; }
-    static void Close(Raw c) noexcept { CertFreeCertificateChain(c); }
-};
-struct ChainEngineTraits {
-    using Raw = HCERTCHAINENGINE;
-    static Raw Invalid() noexcept { return nullptr; }
-    static bool IsValid(Raw e) noexcept { return e != nullptr; }
-    static void Close(Raw e) noexcept { CertFreeCertificateChainEngine(e); }
-};
+using UniqueStore =
+    UniqueResource<PointerTraits<HCERTSTORE, [](HCERTSTORE s) { CertCloseStore(s, 0); }>>;
+using UniqueChain = UniqueResource<PointerTraits<PCCERT_CHAIN_CONTEXT, CertFreeCertificateChain>>;
+using UniqueChainEngine =
+    UniqueResource<PointerTraits<HCERTCHAINENGINE, CertFreeCertificateChainEngine>>;
+using UniqueLocal = UniqueResource<PointerTraits<void*, LocalFree>>;
 
 // The certificates of a PEM file (each BEGIN CERTIFICATE block), or of a DER
 // file holding one; false when the file cannot be read or holds none.
@@ -70,13 +58,6 @@ bool LoadCertificates(const std::wstring& path, HCERTSTORE store) {
     return added > 0;
 }
 
-struct LocalTraits {
-    using Raw = void*;
-    static Raw Invalid() noexcept { return nullptr; }
-    static bool IsValid(Raw p) noexcept { return p != nullptr; }
-    static void Close(Raw p) noexcept { LocalFree(p); }
-};
-
 // Whether `host`, an IP address, is one the certificate names (an IP entry of
 // its alternative names), as RFC 6125 compares addresses: byte for byte.
 // Some systems' SSL policy compares only DNS names, and refuses a server
@@ -95,7 +76,7 @@ bool NamesAddress(PCCERT_CONTEXT certificate, const std::wstring& host) {
     const CERT_EXTENSION* names =
         CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
     if (!names) return false;
-    UniqueResource<LocalTraits> decoded;
+    UniqueLocal decoded;
     DWORD size = 0;
     if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, names->Value.pbData,
                              names->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, decoded.Put(),
@@ -167,8 +148,8 @@ Outcome CheckServerCertificate(PCCERT_CONTEXT certificate, const ToolConfig& con
         return refuse("is not the one fingerprint= names");
     }
 
-    UniqueResource<ChainEngineTraits> engine;
-    UniqueResource<StoreTraits> roots;
+    UniqueChainEngine engine;
+    UniqueStore roots;
     if (!config.caFile.empty()) {
         roots.Reset(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
         if (!roots || !LoadCertificates(config.caFile, roots.Get())) {
@@ -192,7 +173,7 @@ Outcome CheckServerCertificate(PCCERT_CONTEXT certificate, const ToolConfig& con
     chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
     chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
     chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = serverUse;
-    UniqueResource<ChainTraits> chain;
+    UniqueChain chain;
     if (!CertGetCertificateChain(engine.Get(), certificate, nullptr, certificate->hCertStore,
                                  &chainPara, 0, nullptr, chain.Put())) {
         return refuse("could not be checked (error " + std::to_string(GetLastError()) + ")");

@@ -36,8 +36,10 @@ using UniqueSocket = UniqueResource<SocketTraits>;
 // between calls are not in the turn.
 std::recursive_mutex& SchannelTurn();
 
-struct CredentialTraits {
-    using Raw = CredHandle;
+// A credential or a security context (both SecHandle), freed in Schannel's turn.
+template <auto Free>
+struct SecHandleTraits {
+    using Raw = SecHandle;
     static Raw Invalid() noexcept {
         Raw handle;
         SecInvalidateHandle(&handle);
@@ -46,25 +48,12 @@ struct CredentialTraits {
     static bool IsValid(const Raw& h) noexcept { return SecIsValidHandle(&h); }
     static void Close(Raw h) noexcept {
         const std::lock_guard turn(SchannelTurn());
-        FreeCredentialsHandle(&h);
+        Free(&h);
     }
 };
-struct SecurityContextTraits {
-    using Raw = CtxtHandle;
-    static Raw Invalid() noexcept { return CredentialTraits::Invalid(); }
-    static bool IsValid(const Raw& h) noexcept { return SecIsValidHandle(&h); }
-    static void Close(Raw h) noexcept {
-        const std::lock_guard turn(SchannelTurn());
-        DeleteSecurityContext(&h);
-    }
-};
-struct CertificateTraits {
-    using Raw = PCCERT_CONTEXT;
-    static Raw Invalid() noexcept { return nullptr; }
-    static bool IsValid(Raw c) noexcept { return c != nullptr; }
-    static void Close(Raw c) noexcept { CertFreeCertificateContext(c); }
-};
-using UniqueCertificate = UniqueResource<CertificateTraits>;
+using CredentialTraits = SecHandleTraits<FreeCredentialsHandle>;
+using SecurityContextTraits = SecHandleTraits<DeleteSecurityContext>;
+using UniqueCertificate = UniqueResource<PointerTraits<PCCERT_CONTEXT, CertFreeCertificateContext>>;
 
 // The client side of TLS for one run: one credential for every channel, so
 // that Windows resumes the control connection's session on the data
