@@ -426,7 +426,8 @@ CoalesceOutcome DecideCoalesce(int32_t eventCode, const TransferCommand& p,
             // commands there stay and run first, under the names the remote
             // side still has: the move makes the folder equal only while the
             // folder is there under its new name, and one renamed again before
-            // the tool runs is left to a plain rename, which removes nothing.
+            // the tool runs is left to a plain rename, which removes only what
+            // the tool's record says it put there.
             std::string oldFolder, newFolder;
             if (!FolderRenamePaths(n, oldFolder, newFolder)) break;
             const auto inside = [&](const auto& field) {

@@ -205,6 +205,19 @@ TEST(PlftpRecord, FileListLinesKeepTheRecordTrue) {
          "-cmd=put|-dir=/|-ldir=C:\\W\\|-filename=a.txt|", "a.txt=1;b.txt=2", "b.txt=2"},
         {"a rename", L"a.txt=1", L"-a.txt;b.txt=1", L"",
          "-cmd=rn|-dir=/|-ldir=C:\\W\\|-from=a.txt|-to=b.txt|", "b.txt=1", "b.txt=1"},
+        // without: Extras::kRemove for a plain rename with a record (a deletion whose stand-in
+        // send found its folder renamed already stayed on the target, seed 1100000)
+        // without: MakeFolders remembering a folder whose local one is gone (the folders a
+        // move made on the way stayed as somebody's, seed 1100171)
+        {"a move through folders gone here leaves none of them", L"a.txt=1", L"-a.txt;c.txt=1",
+         L"",
+         "-cmd=rn|-dir=|-from=/a.txt|-to=/n/v/a.txt|\n-cmd=rn|-dir=|-from=/n/v/a.txt|-to=/c.txt|"
+         "\n-cmd=del|-dir=/n/|-ldir=C:\\W\\|-sub=1|",
+         "c.txt=1", "c.txt=1"},
+        {"a folder renamed drops what the user deleted in it, not another's or a change there",
+         L"d/a.txt=1;d/b.txt=2;d/k.txt=3", L"-d;e/a.txt=1", L"d/c.txt=c;d/k.txt=33~5",
+         "-cmd=rn|-dir=/|-ldir=C:\\W\\e\\|-from=d|-to=e|", "e/;e/a.txt=1",
+         "e/;e/a.txt=1;e/c.txt=c;e/k.txt=33"},
     });
     // The record the lines left decides the next whole-folder put: it sends nothing again
     // (without Remember in TransferFile, n.txt went again), and removes what the user then

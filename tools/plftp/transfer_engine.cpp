@@ -609,7 +609,13 @@ void CTransferEngine::RenameRemote(const std::wstring& from, const std::wstring&
         }
     }
     if (localPath.empty()) return;
-    SendLocalItem(localPath, to, true, renamed && !reconcile ? Extras::kKeep : Extras::kRemove);
+    // Without a record a plain rename removes nothing: what the renamed item
+    // holds and the local one lacks may be somebody else's. With it only what
+    // plftp put there, unchanged since, goes: a deletion whose own line could
+    // not name the item (a stand-in send of a folder renamed before the tool
+    // ran) is carried out here.
+    SendLocalItem(localPath, to, true,
+                  renamed && !reconcile && !Recording() ? Extras::kKeep : Extras::kRemove);
 }
 
 void CTransferEngine::TakeCaseOf(const std::wstring& path) {
@@ -668,9 +674,15 @@ bool CTransferEngine::MakeFolders(CTransferTarget& side, const std::wstring& fol
         return false;
     }
     if (isRemote) knownRemoteFolders.insert(folder);
+    // A folder plftp made is plftp's, also where the local one is gone again
+    // (a move through a folder renamed since): unknown to the record, it
+    // would stay as somebody's empty folder, and keep its parent with it.
     const std::wstring localFolder = isRemote ? LocalFor(folder) : folder;
-    if (TreeEntry here; Recording() && !localFolder.empty() && local.Stat(localFolder, here) &&
-                        here.folder && !here.link) {
+    TreeEntry here;
+    const Outcome there = Recording() && !localFolder.empty() ? local.Stat(localFolder, here)
+                                                              : Outcome::Fail(kToolWriteError, "");
+    if (there ? here.folder && !here.link : there.status == kToolRemoteNotFound) {
+        here.folder = true;
         Remember(localFolder, here, here);
     }
     return true;

@@ -117,9 +117,10 @@ private:
     // Renames on the remote side, then brings the renamed item up to the
     // local one: a change to it or below it whose put found the old path gone
     // (the rename came while that put was being sent) is sent here, as is the
-    // whole item when the source is not there. Only a move (`reconcile`,
-    // merged from a delete and a create) also removes what the local item
-    // lacks; a plain rename removes nothing. A file already at the target is
+    // whole item when the source is not there. A move (`reconcile`, merged
+    // from a delete and a create) also removes what the local item lacks; a
+    // plain rename does so only with a record (what plftp put there and is
+    // unchanged since), and without one removes nothing. A file already at the target is
     // never replaced by the renamed copy: it is brought up to the local file
     // and the source removed instead.
     void RenameRemote(const std::wstring& from, const std::wstring& to,
