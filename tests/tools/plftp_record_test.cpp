@@ -209,8 +209,7 @@ TEST(PlftpRecord, FileListLinesKeepTheRecordTrue) {
         // send found its folder renamed already stayed on the target, seed 1100000)
         // without: MakeFolders remembering a folder whose local one is gone (the folders a
         // move made on the way stayed as somebody's, seed 1100171)
-        {"a move through folders gone here leaves none of them", L"a.txt=1", L"-a.txt;c.txt=1",
-         L"",
+        {"a move through folders gone here leaves none of them", L"a.txt=1", L"-a.txt;c.txt=1", L"",
          "-cmd=rn|-dir=|-from=/a.txt|-to=/n/v/a.txt|\n-cmd=rn|-dir=|-from=/n/v/a.txt|-to=/c.txt|"
          "\n-cmd=del|-dir=/n/|-ldir=C:\\W\\|-sub=1|",
          "c.txt=1", "c.txt=1"},
