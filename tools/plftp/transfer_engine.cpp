@@ -678,10 +678,10 @@ bool CTransferEngine::MakeFolders(CTransferTarget& side, const std::wstring& fol
     // (a move through a folder renamed since): unknown to the record, it
     // would stay as somebody's empty folder, and keep its parent with it.
     const std::wstring localFolder = isRemote ? LocalFor(folder) : folder;
+    if (!Recording() || localFolder.empty()) return true;
     TreeEntry here;
-    const Outcome there = Recording() && !localFolder.empty() ? local.Stat(localFolder, here)
-                                                              : Outcome::Fail(kToolWriteError, "");
-    if (there ? here.folder && !here.link : there.status == kToolRemoteNotFound) {
+    const Outcome found = local.Stat(localFolder, here);
+    if (found ? here.folder && !here.link : found.status == kToolRemoteNotFound) {
         here.folder = true;
         Remember(localFolder, here, here);
     }

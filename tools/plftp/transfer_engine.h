@@ -120,9 +120,9 @@ private:
     // whole item when the source is not there. A move (`reconcile`, merged
     // from a delete and a create) also removes what the local item lacks; a
     // plain rename does so only with a record (what plftp put there and is
-    // unchanged since), and without one removes nothing. A file already at the target is
-    // never replaced by the renamed copy: it is brought up to the local file
-    // and the source removed instead.
+    // unchanged since), and without one removes nothing. A file already at
+    // the target is never replaced by the renamed copy: it is brought up to
+    // the local file and the source removed instead.
     void RenameRemote(const std::wstring& from, const std::wstring& to,
                       const std::wstring& localPath, bool reconcile);
     // Where the target does not tell case apart, the item found at `path`
