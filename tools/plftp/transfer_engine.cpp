@@ -682,8 +682,7 @@ bool CTransferEngine::MakeFolders(CTransferTarget& side, const std::wstring& fol
     TreeEntry here;
     const Outcome found = local.Stat(localFolder, here);
     if (found ? here.folder && !here.link : found.status == kToolRemoteNotFound) {
-        here.folder = true;
-        Remember(localFolder, here, here);
+        Remember(localFolder, TreeEntry{here.name, true}, TreeEntry{here.name, true});
     }
     return true;
 }
